@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and starts wirelet.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+tools/install-deps.sh
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j "$(nproc)"
+exec build/src/wirelet "$@"

@@ -1,0 +1,146 @@
+// The contract between the capture driver and the program: the device's
+// request codes, the wire framing of requests and answers, and the event
+// record with its type codes. Plain C++ so that the driver can share it
+// without depending on anything else of the program.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string_view>
+
+namespace Vantry {
+
+// Device type 0x1001, functions 0x801 to 0x804, buffered, any access.
+inline constexpr std::uint32_t IOCTL_VANTRY_ATTACH = 0x10012004;
+inline constexpr std::uint32_t IOCTL_VANTRY_DETACH = 0x10012008;
+inline constexpr std::uint32_t IOCTL_VANTRY_WAIT_RECORD = 0x1001200C;
+inline constexpr std::uint32_t IOCTL_VANTRY_FETCH_RECORD = 0x10012010;
+
+inline constexpr const char* DEFAULT_DEVICE_PATH = "/run/Vantry";
+inline constexpr const char* DEVICE_PATH_VARIABLE = "VANTRY_DEVICE";
+
+// A request is `code`, `capacity`, input; an answer is `status`, output.
+inline constexpr std::size_t REQUEST_HEADER_SIZE = 8;
+inline constexpr std::size_t ANSWER_HEADER_SIZE = 4;
+
+enum CAPTURE_EVENT_TYPE : std::int8_t {
+    CAPTURE_PORT_OPENED = 0,
+    CAPTURE_DATA_READ = 1,
+    CAPTURE_DATA_WRITTEN = 2,
+    CAPTURE_PORT_CLOSED = 3,
+    CAPTURE_DRIVER_NOTICE = 4, // the driver's own notices; the program shows nothing
+    CAPTURE_BAUD_RATE = 5,
+    CAPTURE_LINE_CONTROL = 6,
+};
+
+// The fixed head of every record; the payload follows at `Data`. Buffers are
+// never cast to this struct (they carry no alignment guarantee); the offsets
+// below are what readers and writers use.
+struct CAPTURE_RECORD {
+    std::uint8_t Reserved[16];
+    std::uint32_t DataLength;
+    std::int8_t EventType;
+    std::uint8_t Alignment[3];
+};
+static_assert(sizeof(CAPTURE_RECORD) == 24);
+
+inline constexpr std::size_t RECORD_TIME_OFFSET = 0;
+inline constexpr std::size_t RECORD_SEQUENCE_OFFSET = 8;
+inline constexpr std::size_t RECORD_PID_OFFSET = 12;
+inline constexpr std::size_t RECORD_DATA_LENGTH_OFFSET = offsetof(CAPTURE_RECORD, DataLength);
+inline constexpr std::size_t RECORD_EVENT_TYPE_OFFSET = offsetof(CAPTURE_RECORD, EventType);
+inline constexpr std::size_t RECORD_DATA_OFFSET = sizeof(CAPTURE_RECORD);
+
+// Line-control payload: stop-bits code, parity code, word length in bits.
+inline constexpr std::uint8_t STOP_BITS_1 = 0;
+inline constexpr std::uint8_t STOP_BITS_1_5 = 1;
+inline constexpr std::uint8_t STOP_BITS_2 = 2;
+inline constexpr std::uint8_t PARITY_NONE = 0;
+inline constexpr std::uint8_t PARITY_ODD = 1;
+inline constexpr std::uint8_t PARITY_EVEN = 2;
+inline constexpr std::uint8_t PARITY_MARK = 3;
+inline constexpr std::uint8_t PARITY_SPACE = 4;
+
+inline constexpr std::string_view StopBitsText(std::uint8_t byCode) {
+    switch (byCode) {
+    case STOP_BITS_1:
+        return "1 stop bit";
+    case STOP_BITS_1_5:
+        return "1.5 stop bits";
+    default:
+        return "2 stop bits";
+    }
+}
+
+inline constexpr std::string_view ParityText(std::uint8_t byCode) {
+    switch (byCode) {
+    case PARITY_NONE:
+        return "No";
+    case PARITY_ODD:
+        return "Odd";
+    case PARITY_EVEN:
+        return "Even";
+    case PARITY_MARK:
+        return "Mark";
+    case PARITY_SPACE:
+        return "Space";
+    default:
+        return "Strange";
+    }
+}
+
+// Smallest record that holds what a reader of `nType` looks at; data records
+// additionally need their payload (see RecordHoldsPayload).
+inline constexpr std::size_t MinimumRecordSize(std::int8_t nType) {
+    switch (nType) {
+    case CAPTURE_DATA_READ:
+    case CAPTURE_DATA_WRITTEN:
+        return RECORD_DATA_OFFSET;
+    case CAPTURE_BAUD_RATE:
+        return RECORD_DATA_OFFSET + 4;
+    case CAPTURE_LINE_CONTROL:
+        return RECORD_DATA_OFFSET + 3;
+    default:
+        return RECORD_EVENT_TYPE_OFFSET + 1;
+    }
+}
+
+// Little-endian fields, independent of the host's byte order.
+inline std::uint32_t GetU32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+           std::uint32_t(p[3]) << 24;
+}
+
+inline std::uint64_t GetU64(const std::uint8_t* p) {
+    return std::uint64_t(GetU32(p)) | std::uint64_t(GetU32(p + 4)) << 32;
+}
+
+inline void PutU32(std::uint8_t* p, std::uint32_t dwValue) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = std::uint8_t(dwValue >> (8 * i));
+}
+
+inline void PutU64(std::uint8_t* p, std::uint64_t qwValue) {
+    PutU32(p, std::uint32_t(qwValue));
+    PutU32(p + 4, std::uint32_t(qwValue >> 32));
+}
+
+// Record file: records one after another, each preceded by its 32-bit size.
+// Walks `file` and calls `onRecord(span)` for each record; returns the offset
+// at which the file stops making sense (file.size() when it is whole).
+template <typename F>
+std::size_t ForEachFileRecord(std::span<const std::uint8_t> file, F&& onRecord) {
+    std::size_t nOffset = 0;
+    while (file.size() - nOffset >= 4) {
+        const std::uint32_t dwSize = GetU32(file.data() + nOffset);
+        if (dwSize > file.size() - nOffset - 4)
+            break;
+        onRecord(file.subspan(nOffset + 4, dwSize));
+        nOffset += 4 + std::size_t(dwSize);
+    }
+    return nOffset;
+}
+
+} // namespace Vantry

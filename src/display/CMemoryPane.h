@@ -1,0 +1,31 @@
+// A pane held in memory, with the edit control's line semantics. Line starts
+// are indexed, so finding and replacing the last lines costs the same however
+// full the pane is, and dropping leading lines only moves a start offset
+// until the dead prefix is worth compacting.
+#pragma once
+
+#include "IPane.h"
+
+#include <deque>
+
+class CMemoryPane : public IPane {
+public:
+    CMemoryPane();
+
+    std::size_t TextLength() const override { return m_strText.size() - m_nDead; }
+    int LineCount() const override { return static_cast<int>(m_lineStarts.size()); }
+    std::ptrdiff_t LineIndex(int nLine) const override;
+    std::u16string Text() const override { return m_strText.substr(m_nDead); }
+
+    void AppendText(std::u16string_view text) override;
+    void ReplaceLine(int nLine, std::u16string_view text, bool bScrollCaret) override;
+    int RemoveLeadingLines(std::size_t nChars, int nMaxLines) override;
+    void Clear() override;
+
+private:
+    void ReplaceRange(std::size_t nStart, std::size_t nEnd, std::u16string_view text);
+
+    std::u16string m_strText; // m_nDead characters of dropped lines, then the text
+    std::size_t m_nDead = 0;
+    std::deque<std::size_t> m_lineStarts; // absolute offsets into m_strText
+};

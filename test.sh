@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: once in an optimised
+# build and once under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+tools/install-deps.sh
+
+jobs=$(nproc)
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j "$jobs"
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWIRELET_SANITIZE=ON -DWIRELET_BENCH=OFF
+cmake --build build-sanitize -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build-sanitize --output-on-failure -j "$jobs"

@@ -1,0 +1,73 @@
+#include "Process.h"
+#include "Records.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+using Records::Bytes;
+
+namespace {
+
+std::string AsString(const Bytes& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+CProcessResult Render(const Bytes& file, std::vector<std::string> args) {
+    args.insert(args.begin(), {WIRELET_CLI_PATH, "render", "-"});
+    return RunProcess(args, AsString(file));
+}
+
+const Bytes SAMPLE = Records::File({
+    Records::Make(Vantry::CAPTURE_PORT_OPENED),
+    Records::Baud(115200),
+    Records::Written(Bytes{'A', 'T', '\r'}),
+    Records::Read(Bytes{'O', 'K', 0xE9}),
+});
+
+TEST(CliRenderTest, PrintsPanesTotalsAndExportBytes) {
+    const auto recv = Render(SAMPLE, {"--pane", "recv"});
+    EXPECT_EQ(recv.nExitStatus, 0) << recv.strErr;
+    EXPECT_EQ(recv.strOut, "\r\nPort opened\r\n\r\nBaud rate set to 115200\r\n"
+                           "4F\t4B\tE9\t\t\t\t\t\t\t\t\t\t\t\t\t\tOK\xC3\xA9\r\n");
+
+    const auto send = Render(SAMPLE, {"--pane", "send", "--export"});
+    EXPECT_EQ(send.nExitStatus, 0) << send.strErr;
+    const std::string text = "\r\nPort opened\r\n\r\nBaud rate set to 115200\r\n"
+                             "41\t54\t0D\t\t\t\t\t\t\t\t\t\t\t\t\t\tAT.\r\n";
+    std::string utf16;
+    for (const char c : text)
+        utf16 += std::string{c, '\0'};
+    EXPECT_EQ(send.strOut, utf16);
+
+    const auto totals = Render(SAMPLE, {"--totals"});
+    EXPECT_EQ(totals.strOut, "recv 3\nsend 3\n");
+}
+
+TEST(CliRenderTest, DamagedFilesPrintNothingAndExitTwo) {
+    Bytes truncated = SAMPLE;
+    truncated.pop_back();
+    Bytes dangling = SAMPLE;
+    dangling.push_back(7);
+    Bytes shortBaud = Records::File({Records::Read(Bytes{1}), Bytes(27, 0)});
+    shortBaud.back() = 0;
+    shortBaud[shortBaud.size() - 27 + 20] = Vantry::CAPTURE_BAUD_RATE;
+
+    for (const Bytes& file : {truncated, dangling, shortBaud}) {
+        const auto result = Render(file, {"--pane", "recv"});
+        EXPECT_EQ(result.nExitStatus, 2);
+        EXPECT_EQ(result.strOut, "");
+        EXPECT_NE(result.strErr, "");
+    }
+    const auto missing = RunProcess({WIRELET_CLI_PATH, "render", "/nonexistent/file", "--totals"});
+    EXPECT_EQ(missing.nExitStatus, 2);
+    EXPECT_NE(missing.strErr.find("No such file"), std::string::npos);
+
+    const auto badUsage = Render(SAMPLE, {"--pane", "both"});
+    EXPECT_EQ(badUsage.nExitStatus, 2);
+    EXPECT_EQ(RunProcess({WIRELET_CLI_PATH, "--help"}).nExitStatus, 0);
+}
+
+} // namespace

@@ -1,0 +1,282 @@
+#include "CMemoryPane.h"
+#include "CTrafficFormatter.h"
+#include "ICounters.h"
+#include "Records.h"
+#include "TextEncoding.h"
+#include "TrafficText.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+using Records::Bytes;
+
+namespace {
+
+// The expected text of a data line, built independently of the formatter.
+std::string HexLine(const Bytes& bytes) {
+    std::string line;
+    char pair[4];
+    for (std::size_t i = 0; i < 16; ++i) {
+        if (i < bytes.size()) {
+            std::snprintf(pair, sizeof pair, "%02X", bytes[i]);
+            line += pair;
+        }
+        line += '\t';
+    }
+    for (const auto by : bytes)
+        line += by < 0x20 ? '.' : static_cast<char>(by);
+    return line + "\r\n";
+}
+
+Bytes Sequence(std::size_t n, std::uint8_t byFirst = 0x30) {
+    Bytes bytes(n);
+    for (std::size_t i = 0; i < n; ++i)
+        bytes[i] = static_cast<std::uint8_t>(byFirst + i);
+    return bytes;
+}
+
+Bytes Slice(const Bytes& bytes, std::size_t nFrom, std::size_t nCount) {
+    return Bytes(bytes.begin() + nFrom, bytes.begin() + nFrom + nCount);
+}
+
+std::u16string Widen(const std::string& text) {
+    return std::u16string(text.begin(), text.end());
+}
+
+struct CRecordingCounters : ICounters {
+    std::vector<std::u16string> m_sets;
+    void SetRecvCount(std::u16string_view text) override {
+        m_sets.emplace_back(u"recv " + std::u16string(text));
+    }
+    void SetSendCount(std::u16string_view text) override {
+        m_sets.emplace_back(u"send " + std::u16string(text));
+    }
+};
+
+class FormatterTest : public ::testing::Test {
+protected:
+    explicit FormatterTest(std::size_t nLimit = CTrafficFormatter::MAX_PANE_CHARS)
+        : m_formatter(nLimit) {
+        m_formatter.SetPanes(&m_read, &m_write);
+    }
+    void Feed(const Bytes& record) { m_formatter.FormatRecord(Records::Owned(record)); }
+    std::u16string Recv() const { return m_read.Text(); }
+    std::u16string Send() const { return m_write.Text(); }
+
+    CMemoryPane m_read;
+    CMemoryPane m_write;
+    CTrafficFormatter m_formatter;
+};
+
+TEST_F(FormatterTest, LinesFillAcrossRecordsAndAreRewrittenInPlace) {
+    const Bytes bytes = Sequence(16);
+    Feed(Records::Read(bytes));
+    EXPECT_EQ(Recv(), Widen(HexLine(bytes)));
+    Feed(Records::Read(Bytes{0x41}));
+    EXPECT_EQ(Recv(), Widen(HexLine(bytes) + HexLine({0x41})));
+
+    CMemoryPane read, write;
+    CTrafficFormatter formatter;
+    formatter.SetPanes(&read, &write);
+    const Bytes forty = Sequence(40);
+    formatter.FormatRecord(Records::Owned(Records::Written(forty)));
+    EXPECT_EQ(write.Text(), Widen(HexLine(Slice(forty, 0, 16)) + HexLine(Slice(forty, 16, 16)) +
+                                  HexLine(Slice(forty, 32, 8))));
+    EXPECT_EQ(read.Text(), u"");
+
+    // 8 held + 5 + 7: the line fills, then 4 bytes start the next one; an
+    // empty record rewrites that line unchanged.
+    formatter.FormatRecord(Records::Owned(Records::Written(Sequence(5, 0x61))));
+    formatter.FormatRecord(Records::Owned(Records::Written(Sequence(7, 0x66))));
+    formatter.FormatRecord(Records::Owned(Records::Written({})));
+    Bytes third = Slice(forty, 32, 8);
+    for (const auto by : Sequence(8, 0x61))
+        third.push_back(by);
+    EXPECT_EQ(write.Text(), Widen(HexLine(Slice(forty, 0, 16)) + HexLine(Slice(forty, 16, 16)) +
+                                  HexLine(third) + HexLine(Sequence(4, 0x69))));
+    EXPECT_EQ(write.LineCount(), 5);
+    EXPECT_EQ(formatter.TotalWrite(), 52u);
+}
+
+TEST_F(FormatterTest, PartialRecordsJoinIntoOneLine) {
+    Feed(Records::Read(Sequence(5)));
+    Feed(Records::Read(Sequence(7, 0x35)));
+    EXPECT_EQ(Recv(), Widen(HexLine(Sequence(12))));
+    EXPECT_EQ(m_read.LineCount(), 2);
+}
+
+TEST_F(FormatterTest, EveryByteValueMapsToItsHexPairAndCharacter) {
+    for (int v = 0; v < 256; ++v) {
+        CMemoryPane read, write;
+        CTrafficFormatter formatter;
+        formatter.SetPanes(&read, &write);
+        formatter.FormatRecord(Records::Owned(Records::Read(Bytes{static_cast<std::uint8_t>(v)})));
+        const std::u16string text = read.Text();
+        ASSERT_EQ(text.size(), 2 + 16 + 1 + 2u);
+        const std::string hex(text.begin(), text.begin() + 2);
+        EXPECT_EQ(std::stoi(hex, nullptr, 16), v);
+        EXPECT_EQ(text[18], v < 0x20 ? u'.' : static_cast<char16_t>(v)) << v;
+    }
+    const std::string utf8 = TextEncoding::ToUtf8(std::u16string(1, char16_t(0xE9)));
+    EXPECT_EQ(utf8, "\xC3\xA9");
+}
+
+TEST_F(FormatterTest, EventLinesSitBetweenDataWithoutGapsAndAfterEventsWithOne) {
+    Feed(Records::Read(Bytes{1, 2, 3}));
+    Feed(Records::Make(Vantry::CAPTURE_PORT_CLOSED));
+    Feed(Records::Read(Bytes{4, 5}));
+    EXPECT_EQ(Recv(), Widen(HexLine({1, 2, 3}) + "Port closed\r\n" + HexLine({4, 5})));
+    // The send pane had no data: the event line follows one empty line.
+    EXPECT_EQ(Send(), u"\r\nPort closed\r\n");
+
+    Feed(Records::Make(Vantry::CAPTURE_PORT_OPENED));
+    Feed(Records::Baud(9600));
+    EXPECT_EQ(Send(), u"\r\nPort closed\r\n\r\nPort opened\r\n\r\nBaud rate set to 9600\r\n");
+    Feed(Records::Written(Bytes{0x41}));
+    EXPECT_EQ(Send(), u"\r\nPort closed\r\n\r\nPort opened\r\n\r\nBaud rate set to 9600\r\n" +
+                          Widen(HexLine({0x41})));
+}
+
+TEST_F(FormatterTest, HeldBytesAreDroppedByAnEventButStayVisible) {
+    Feed(Records::Read(Bytes{1, 2, 3, 4, 5}));
+    Feed(Records::Make(Vantry::CAPTURE_PORT_OPENED));
+    Feed(Records::Read(Bytes{6}));
+    EXPECT_EQ(Recv(), Widen(HexLine({1, 2, 3, 4, 5}) + "Port opened\r\n" + HexLine({6})));
+}
+
+TEST_F(FormatterTest, EventTexts) {
+    struct Case {
+        Bytes record;
+        std::u16string text;
+    };
+    const Case cases[] = {
+        {Records::Baud(9600), u"Baud rate set to 9600\r\n"},
+        {Records::Baud(0xFFFFFFFF), u"Baud rate set to -1\r\n"},
+        {Records::LineControl(0, 0, 8),
+         u"StopBits: 1 stop bit, Parity: No parity, WordLength: 8\r\n"},
+        {Records::LineControl(1, 1, 7),
+         u"StopBits: 1.5 stop bits, Parity: Odd parity, WordLength: 7\r\n"},
+        {Records::LineControl(2, 2, 5),
+         u"StopBits: 2 stop bits, Parity: Even parity, WordLength: 5\r\n"},
+        {Records::LineControl(9, 3, 6),
+         u"StopBits: 2 stop bits, Parity: Mark parity, WordLength: 6\r\n"},
+        {Records::LineControl(0, 4, 255),
+         u"StopBits: 1 stop bit, Parity: Space parity, WordLength: 255\r\n"},
+        {Records::LineControl(0, 5, 8),
+         u"StopBits: 1 stop bit, Parity: Strange parity, WordLength: 8\r\n"},
+    };
+    for (const auto& c : cases) {
+        CMemoryPane read, write;
+        CTrafficFormatter formatter;
+        formatter.SetPanes(&read, &write);
+        Bytes record = c.record;
+        for (int i = 0; i < 16; ++i)
+            record[i] = 0xA5; // the driver's own bytes change nothing
+        record[21] = record[22] = record[23] = 0xFF;
+        formatter.FormatRecord(Records::Owned(record));
+        EXPECT_EQ(read.Text(), u"\r\n" + c.text);
+        EXPECT_EQ(write.Text(), u"\r\n" + c.text);
+    }
+}
+
+TEST_F(FormatterTest, UnknownTypesAndShortRecordsChangeNothing) {
+    Feed(Records::Read(Bytes{1, 2, 3}));
+    const std::u16string before = Recv();
+
+    Bytes unknown4 = Records::Make(4, {1, 2, 3, 4});
+    Bytes unknown85 = Records::Make(static_cast<std::int8_t>(0x85));
+    Bytes shortBaud = Records::Baud(9600);
+    shortBaud.pop_back();
+    Bytes shortLine = Records::LineControl(0, 0, 8);
+    shortLine.pop_back();
+    Bytes lyingData = Records::Read(Bytes{7, 8, 9});
+    Vantry::PutU32(lyingData.data() + 16, 4);
+    Bytes hugeData = Records::Read(Bytes{7});
+    Vantry::PutU32(hugeData.data() + 16, 0xFFFFFFFF);
+    const Bytes tooShortForType(20, 0);
+    Bytes shortOpen = Records::Make(Vantry::CAPTURE_PORT_OPENED);
+    shortOpen.resize(20);
+
+    for (const Bytes& record : {unknown4, unknown85, shortBaud, shortLine, lyingData, hugeData,
+                                tooShortForType, shortOpen, Bytes{}}) {
+        Feed(record); // each record is a heap block of exactly its size: ASan sees any overread
+        EXPECT_EQ(Recv(), before);
+        EXPECT_EQ(Send(), u"");
+        EXPECT_EQ(m_formatter.TotalRead(), 3u);
+        EXPECT_EQ(m_formatter.TotalWrite(), 0u);
+    }
+    // The line state is untouched too: the next bytes still join the held ones.
+    Feed(Records::Read(Bytes{4}));
+    EXPECT_EQ(Recv(), Widen(HexLine({1, 2, 3, 4})));
+}
+
+class CountedFormatter : public CTrafficFormatter {
+public:
+    void StartTotalsAt(std::uint64_t qwRead) { m_dwTotalRead = qwRead; }
+};
+
+TEST(FormatterCountersTest, TotalsShowOnlyForTheCurrentMonitorAndNeverWrap) {
+    CMemoryPane read, write;
+    CRecordingCounters counters;
+    CountedFormatter formatter;
+    formatter.SetPanes(&read, &write);
+    formatter.SetCounters(&counters);
+
+    formatter.FormatRecord(Records::Owned(Records::Read(Bytes{1, 2})));
+    EXPECT_TRUE(counters.m_sets.empty());
+
+    g_pCurrentMonitor = &formatter;
+    formatter.StartTotalsAt(0xFFFFFFF0u);
+    formatter.FormatRecord(Records::Owned(Records::Read(Sequence(32))));
+    formatter.FormatRecord(Records::Owned(Records::Make(42)));
+    g_pCurrentMonitor = nullptr;
+    const std::vector<std::u16string> expected = {u"recv 4294967312", u"send 0", u"recv 4294967312",
+                                                  u"send 0"};
+    EXPECT_EQ(counters.m_sets, expected);
+}
+
+class LimitedFormatterTest : public FormatterTest {
+protected:
+    static constexpr std::size_t LIMIT = 1000;
+    LimitedFormatterTest() : FormatterTest(LIMIT) {}
+};
+
+// The same traffic into a pane with and without a limit: the limited pane must
+// always hold a whole-line tail of the other, as close to the limit as lines
+// allow, and keep writing to the right line afterwards.
+TEST_F(LimitedFormatterTest, FullPaneDropsOldestWholeLinesAndKeepsTheLineStateRight) {
+    CMemoryPane fullRead, fullWrite;
+    CTrafficFormatter unlimited(SIZE_MAX);
+    unlimited.SetPanes(&fullRead, &fullWrite);
+    for (int i = 0; i < 400; ++i) {
+        Bytes record;
+        switch (i % 7) {
+        case 3:
+            record = Records::Make(Vantry::CAPTURE_PORT_OPENED);
+            break;
+        case 5:
+            record = Records::LineControl(0, 2, 7);
+            break;
+        default:
+            record = Records::Read(Sequence(1 + (i * 13) % 37, static_cast<std::uint8_t>(i)));
+        }
+        Feed(record);
+        unlimited.FormatRecord(Records::Owned(record));
+
+        const std::u16string limited = Recv();
+        const std::u16string full = fullRead.Text();
+        ASSERT_LE(limited.size(), LIMIT);
+        ASSERT_GE(limited.size() + 2 * TrafficText::MAX_LINE_CHARS, std::min(full.size(), LIMIT))
+            << i;
+        ASSERT_TRUE(full.ends_with(limited)) << i;
+        const std::size_t nCut = full.size() - limited.size();
+        ASSERT_TRUE(nCut == 0 || full.compare(nCut - 2, 2, u"\r\n") == 0) << i;
+        ASSERT_EQ(Send(), fullWrite.Text().substr(fullWrite.Text().size() - Send().size()));
+    }
+    EXPECT_EQ(m_formatter.TotalRead(), unlimited.TotalRead());
+}
+
+} // namespace

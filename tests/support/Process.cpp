@@ -1,0 +1,74 @@
+#include "Process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+extern char** environ;
+
+CProcessResult RunProcess(const std::vector<std::string>& args, const std::string& strInput) {
+    int in[2], out[2], err[2];
+    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
+        throw std::runtime_error("pipe2 failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    std::vector<char*> argv;
+    for (const auto& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid;
+    const int nError = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    if (nError != 0)
+        throw std::runtime_error("cannot start " + args[0]);
+
+    CProcessResult result;
+    std::size_t nWritten = 0;
+    if (strInput.empty())
+        close(in[1]), in[1] = -1;
+    pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {in[1], POLLOUT, 0}};
+    std::string* sinks[2] = {&result.strOut, &result.strErr};
+    signal(SIGPIPE, SIG_IGN);
+    while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+        if (poll(fds, 3, -1) < 0)
+            continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !fds[i].revents)
+                continue;
+            char buffer[65536];
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                sinks[i]->append(buffer, static_cast<std::size_t>(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+            }
+        }
+        if (fds[2].fd >= 0 && fds[2].revents) {
+            const ssize_t n = write(in[1], strInput.data() + nWritten, strInput.size() - nWritten);
+            if (n > 0)
+                nWritten += static_cast<std::size_t>(n);
+            if (n < 0 || nWritten == strInput.size()) {
+                close(in[1]);
+                fds[2].fd = -1;
+            }
+        }
+    }
+    if (fds[2].fd >= 0)
+        close(fds[2].fd);
+    int nStatus = 0;
+    waitpid(pid, &nStatus, 0);
+    result.nExitStatus = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+    return result;
+}

@@ -1,0 +1,65 @@
+// Builds event records and record files byte by byte, the way the driver
+// hands them over, so tests never depend on the decoder they check.
+#pragma once
+
+#include "CCaptureRecord.h"
+#include "VantryProtocol.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace Records {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline Bytes Make(std::int8_t nType, const Bytes& payload = {}, std::uint32_t dwDataLength = 0) {
+    Bytes record(24 + payload.size(), 0);
+    Vantry::PutU32(record.data() + 16, dwDataLength);
+    record[20] = static_cast<std::uint8_t>(nType);
+    std::copy(payload.begin(), payload.end(), record.begin() + 24);
+    return record;
+}
+
+inline Bytes Data(std::int8_t nType, const Bytes& payload) {
+    return Make(nType, payload, static_cast<std::uint32_t>(payload.size()));
+}
+
+inline Bytes Read(const Bytes& payload) {
+    return Data(Vantry::CAPTURE_DATA_READ, payload);
+}
+inline Bytes Written(const Bytes& payload) {
+    return Data(Vantry::CAPTURE_DATA_WRITTEN, payload);
+}
+
+inline Bytes Read(const std::string& text) {
+    return Read(Bytes(text.begin(), text.end()));
+}
+
+inline Bytes Baud(std::uint32_t dwRate) {
+    Bytes payload(4);
+    Vantry::PutU32(payload.data(), dwRate);
+    return Make(Vantry::CAPTURE_BAUD_RATE, payload);
+}
+
+inline Bytes LineControl(std::uint8_t byStop, std::uint8_t byParity, std::uint8_t byBits) {
+    return Make(Vantry::CAPTURE_LINE_CONTROL, {byStop, byParity, byBits});
+}
+
+inline CCaptureRecord Owned(const Bytes& record) {
+    return CCaptureRecord::CopyOf(record);
+}
+
+inline Bytes File(const std::vector<Bytes>& records) {
+    Bytes file;
+    for (const auto& record : records) {
+        std::uint8_t size[4];
+        Vantry::PutU32(size, static_cast<std::uint32_t>(record.size()));
+        file.insert(file.end(), size, size + 4);
+        file.insert(file.end(), record.begin(), record.end());
+    }
+    return file;
+}
+
+} // namespace Records

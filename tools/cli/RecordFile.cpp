@@ -1,0 +1,72 @@
+#include "RecordFile.h"
+
+#include "CRecordView.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+
+static bool ReadAll(std::istream& in, std::vector<std::uint8_t>& bytes) {
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+static const char* TypeName(std::int8_t nType) {
+    switch (nType) {
+    case Vantry::CAPTURE_DATA_READ:
+    case Vantry::CAPTURE_DATA_WRITTEN:
+        return "data";
+    case Vantry::CAPTURE_BAUD_RATE:
+        return "baud-rate";
+    case Vantry::CAPTURE_LINE_CONTROL:
+        return "line-control";
+    default:
+        return "event";
+    }
+}
+
+bool LoadRecordFile(const std::string& strPath, CRecordFile& file, std::string& strError) {
+    bool bRead;
+    if (strPath == "-") {
+        bRead = ReadAll(std::cin, file.m_bytes);
+    } else {
+        std::ifstream in(strPath, std::ios::binary);
+        if (!in) {
+            strError = strPath + ": " + std::strerror(errno);
+            return false;
+        }
+        bRead = ReadAll(in, file.m_bytes);
+    }
+    if (!bRead) {
+        strError = strPath + ": read error";
+        return false;
+    }
+
+    std::size_t nIndex = 0;
+    std::size_t nOffset = 0;
+    const std::size_t nEnd = Vantry::ForEachFileRecord(
+        file.m_bytes, [&](auto record) { file.m_records.push_back(record); });
+    for (const auto record : file.m_records) {
+        const CRecordView view(record);
+        if (!view.IsComplete()) {
+            const auto nType = view.EventType();
+            strError = strPath + ": record " + std::to_string(nIndex + 1) + " at byte " +
+                       std::to_string(nOffset) + " is malformed: " + std::to_string(record.size()) +
+                       " bytes cannot hold " +
+                       (nType ? std::string("its ") + TypeName(*nType) + " record"
+                              : std::string("an event type"));
+            return false;
+        }
+        ++nIndex;
+        nOffset += 4 + record.size();
+    }
+    if (nEnd != file.m_bytes.size()) {
+        strError = strPath + ": truncated: record " + std::to_string(nIndex + 1) + " at byte " +
+                   std::to_string(nEnd) + " runs past the end of the file";
+        return false;
+    }
+    return true;
+}
