@@ -12,9 +12,9 @@
 // One thing that happened on a port. The payload is only valid during the
 // call; payloads of any size may be published (the driver splits them).
 struct CPortEvent {
-    std::int8_t nType = 0;          // a Vantry::CAPTURE_* code
-    std::uint32_t dwProcessId = 0;  // the process that caused it, 0 when unknown
-    std::uint64_t qwTimeNs = 0;     // CLOCK_REALTIME, nanoseconds since the epoch
+    std::int8_t nType = 0;         // a Vantry::CAPTURE_* code
+    std::uint32_t dwProcessId = 0; // the process that caused it, 0 when unknown
+    std::uint64_t qwTimeNs = 0;    // CLOCK_REALTIME, nanoseconds since the epoch
     std::span<const std::uint8_t> payload;
 };
 
