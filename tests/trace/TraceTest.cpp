@@ -1,0 +1,230 @@
+// The live source against real applications on real ptys. Each test knows
+// what its application did and checks the records byte for byte and in
+// order; the application waits until it is traced where the test needs a
+// fixed starting point (a late opener's first moments are a known gap).
+#include "TraceHarness.h"
+
+#include "VantryProtocol.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/ptrace.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+#include <string>
+
+using namespace Expect;
+
+namespace {
+
+bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        usleep(1000);
+    }
+    return true;
+}
+
+bool HasClose(const std::vector<CRecord>& records) {
+    return !records.empty() && records.back().nType == Vantry::CAPTURE_PORT_CLOSED;
+}
+
+pid_t ChildPid(CChild& app) {
+    const std::string strLine = app.WaitLine("child:");
+    return strLine.empty() ? -1 : std::stoi(strLine.substr(6));
+}
+
+// The settings every pty starts with (the kernel's standard termios: B38400
+// CS8), recovered when a late opener is first traced.
+std::vector<CRecord> Attached(pid_t nPid) {
+    return {Opened(nPid), Baud(nPid, 38400), Line(nPid, 0, 0, 8)};
+}
+
+std::vector<CRecord> Join(std::vector<CRecord> first, const std::vector<CRecord>& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+// The first word of /proc/PID/syscall: the call it is blocked in.
+std::string BlockedIn(pid_t nPid) {
+    std::ifstream file("/proc/" + std::to_string(nPid) + "/syscall");
+    std::string strNumber;
+    file >> strNumber;
+    return strNumber;
+}
+
+class TraceTest : public testing::Test {
+protected:
+    CPty m_pty;
+    std::string Port() const { return m_pty.SlavePath(); }
+    std::vector<std::string> App(std::vector<std::string> steps) const {
+        steps.insert(steps.begin(), TraceAppPath());
+        return steps;
+    }
+};
+
+TEST_F(TraceTest, LateOpenerDataAndEverySettingsChange) {
+    CProbe probe({Port()});
+    CChild app(App(
+        {"open",  Port(),  "wait-traced", "set",    "9600", "8N1",    "write", "hello\\x00\\xff",
+         "say",   "wrote", "read",        "5",      "set",  "115200", "7E1",   "set",
+         "19200", "8O2",   "set",         "250000", "8N1",  "writev", "ab",    "cd",
+         "set",   "57600", "8M1",         "set",    "9600", "5S2",    "close"}));
+    ASSERT_FALSE(app.WaitLine("wrote").empty()) << app.Err();
+    m_pty.Send("world");
+    EXPECT_EQ(app.WaitLine("read:"), "read:world");
+    ASSERT_EQ(app.Wait(), 0) << app.Err();
+    const pid_t p = app.Pid();
+    const auto records = probe.WaitRecords(HasClose);
+    EXPECT_EQ(records,
+              Join(Attached(p),
+                   {Baud(p, 9600), Line(p, 0, 0, 8), Written(p, std::string("hello\0\xff", 7)),
+                    Read(p, "world"), Baud(p, 115200), Line(p, 0, 2, 7), Baud(p, 19200),
+                    Line(p, 2, 1, 8), Baud(p, 250000), Line(p, 0, 0, 8), Written(p, "abcd"),
+                    Baud(p, 57600), Line(p, 0, 3, 8), Baud(p, 9600), Line(p, 2, 4, 5), Closed(p)}));
+    EXPECT_EQ(m_pty.Received(), std::string("hello\0\xff", 7) + "abcd");
+}
+
+TEST_F(TraceTest, AlreadyOpenPortReportsItsSettingsFirst) {
+    // A pty keeps neither parity nor word length (it forces CS8): what is
+    // read back from the port is its real state, 8N2.
+    CChild app(App({"open", Port(), "set", "19200", "7O2", "say", "opened", "hear", "write", "late",
+                    "close"}));
+    ASSERT_FALSE(app.WaitLine("opened").empty()) << app.Err();
+    CProbe probe({Port()});
+    const pid_t p = app.Pid();
+    app.Send("go\n");
+    ASSERT_EQ(app.Wait(), 0);
+    EXPECT_EQ(probe.WaitRecords(HasClose), (std::vector<CRecord>{Baud(p, 19200), Line(p, 2, 0, 8),
+                                                                 Written(p, "late"), Closed(p)}));
+}
+
+TEST_F(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
+    CProbe probe({Port()});
+    // Four threads write 50 tokens each; then a forked child and its parent
+    // write; then the port moves to fd 7 and survives an exec, and a second
+    // exec with close-on-exec set releases it.
+    CChild app(
+        App({"open",    Port(),  "wait-traced", "set",   "115200", "8N1", "threads", "4",
+             "50",      "fork",  "P",           "C",     "dup2",   "7",   "write",   "before",
+             "exec",    "usefd", "7",           "write", "after",  "say", "exec1",   "hear",
+             "cloexec", "exec",  "say",         "exec2", "hear"}));
+    const pid_t p = app.Pid();
+    const pid_t nChild = ChildPid(app);
+    ASSERT_FALSE(app.WaitLine("exec1").empty()) << app.Err();
+    app.Send("\n");
+    ASSERT_FALSE(app.WaitLine("exec2").empty()) << app.Err();
+    const auto records = probe.WaitRecords(HasClose);
+    EXPECT_TRUE(Eventually([&] { return TracerOf(p) == 0; })) << "not detached after its last fd";
+    app.Send("\n");
+    ASSERT_EQ(app.Wait(), 0) << app.Err();
+
+    ASSERT_GE(records.size(), 5u + 200 + 5) << testing::PrintToString(records);
+    EXPECT_EQ(std::vector<CRecord>(records.begin(), records.begin() + 5),
+              Join(Attached(p), {Baud(p, 115200), Line(p, 0, 0, 8)}));
+    std::map<std::string, int> next;
+    std::size_t i = 5;
+    for (; i < 205; ++i) {
+        const auto& record = records[i];
+        ASSERT_EQ(record.nType, Vantry::CAPTURE_DATA_WRITTEN) << record;
+        EXPECT_EQ(record.dwPid, std::uint32_t(p));
+        // Each thread's tokens in the order it wrote them.
+        const auto nDot = record.strData.find('.');
+        const std::string strThread = record.strData.substr(0, nDot);
+        EXPECT_EQ(record.strData, strThread + "." + std::to_string(next[strThread]++) + ";");
+    }
+    EXPECT_EQ(next.size(), 4u);
+    EXPECT_EQ(std::vector<CRecord>(records.begin() + 205, records.end()),
+              (std::vector<CRecord>{Written(nChild, "C"), Written(p, "P"), Written(p, "before"),
+                                    Written(p, "after"), Closed(p)}));
+}
+
+TEST_F(TraceTest, StopAndContinueBehaveAsUntraced) {
+    CProbe probe({Port()});
+    CChild app(App({"open", Port(), "wait-traced", "set", "9600", "8N1", "say", "ready", "hear",
+                    "write", "one", "say", "wrote", "hear", "write", "two", "close"}));
+    const pid_t p = app.Pid();
+    ASSERT_FALSE(app.WaitLine("ready").empty());
+    kill(p, SIGSTOP);
+    int nStatus = 0;
+    ASSERT_EQ(waitpid(p, &nStatus, WUNTRACED), p);
+    ASSERT_TRUE(WIFSTOPPED(nStatus));
+    EXPECT_EQ(WSTOPSIG(nStatus), SIGSTOP);
+    app.Send("go\n");
+    // Stopped means stopped: nothing is written until SIGCONT.
+    EXPECT_TRUE(app.WaitLine("wrote", false, 100ms).empty());
+    kill(p, SIGCONT);
+    ASSERT_EQ(waitpid(p, &nStatus, WCONTINUED), p);
+    EXPECT_TRUE(WIFCONTINUED(nStatus));
+    ASSERT_FALSE(app.WaitLine("wrote").empty());
+    // Job control from the terminal: SIGTSTP stops it the same way.
+    kill(p, SIGTSTP);
+    ASSERT_EQ(waitpid(p, &nStatus, WUNTRACED), p);
+    EXPECT_TRUE(WIFSTOPPED(nStatus) && WSTOPSIG(nStatus) == SIGTSTP);
+    kill(p, SIGCONT);
+    app.Send("go\n");
+    ASSERT_EQ(app.Wait(), 0);
+    EXPECT_EQ(probe.WaitRecords(HasClose),
+              Join(Attached(p), {Baud(p, 9600), Line(p, 0, 0, 8), Written(p, "one"),
+                                 Written(p, "two"), Closed(p)}));
+}
+
+TEST_F(TraceTest, DetachDuringBlockingReadLeavesTheReadIntact) {
+    CProbe probe({Port()});
+    CChild app(App({"open", Port(), "wait-traced", "set", "9600", "8N1", "say", "ready", "read",
+                    "5", "write", "after", "say", "done"}));
+    const pid_t p = app.Pid();
+    ASSERT_FALSE(app.WaitLine("ready").empty());
+    ASSERT_TRUE(Eventually([&] { return BlockedIn(p) == "0"; })) << "not blocked in read";
+    probe.Unwatch();
+    EXPECT_EQ(TracerOf(p), 0);
+    m_pty.Send("hello");
+    EXPECT_EQ(app.WaitLine("read:"), "read:hello");
+    ASSERT_EQ(app.Wait(), 0);
+    EXPECT_EQ(m_pty.Received(), "after");
+    EXPECT_EQ(probe.Records(), Join(Attached(p), {Baud(p, 9600), Line(p, 0, 0, 8)}));
+    EXPECT_EQ(probe.Stop(), 0);
+}
+
+TEST_F(TraceTest, KilledTracerLeavesTheApplicationRunning) {
+    auto pProbe = std::make_unique<CProbe>(std::vector<std::string>{Port()});
+    CChild app(App({"open", Port(), "wait-traced", "set", "9600", "8N1", "say", "ready", "hear",
+                    "write", "still here", "read", "3", "close"}));
+    const pid_t p = app.Pid();
+    ASSERT_FALSE(app.WaitLine("ready").empty());
+    pProbe->Process().Kill(SIGKILL);
+    EXPECT_EQ(pProbe->Process().Wait(), -1);
+    EXPECT_TRUE(Eventually([&] { return TracerOf(p) == 0; }));
+    app.Send("go\n");
+    ASSERT_TRUE(m_pty.WaitReceived(10));
+    m_pty.Send("abc");
+    EXPECT_EQ(app.WaitLine("read:"), "read:abc");
+    EXPECT_EQ(app.Wait(), 0);
+    EXPECT_EQ(m_pty.Received(), "still here");
+}
+
+TEST_F(TraceTest, ProcessTracedByADebuggerIsLeftAloneAndReported) {
+    CChild app(App({"open", Port(), "say", "opened", "hear", "write", "free", "close"}));
+    const pid_t p = app.Pid();
+    ASSERT_FALSE(app.WaitLine("opened").empty());
+    ASSERT_EQ(ptrace(PTRACE_SEIZE, p, 0, 0), 0);
+    CProbe probe({Port()});
+    app.Send("go\n");
+    ASSERT_EQ(app.Wait(), 0);
+    EXPECT_EQ(m_pty.Received(), "free");
+    // Its data is not seen; the close of the port is, by inotify, without
+    // a process to name.
+    const auto records = probe.WaitRecords(HasClose);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].nType, Vantry::CAPTURE_DRIVER_NOTICE);
+    EXPECT_EQ(records[0].dwPid, std::uint32_t(p));
+    EXPECT_EQ(records[1], Closed(0));
+}
+
+} // namespace
