@@ -54,19 +54,24 @@ CRecord Line(pid_t nPid, std::uint8_t byStop, std::uint8_t byParity, std::uint8_
 
 // --- CChild ----------------------------------------------------------------
 
-CChild::CChild(const std::vector<std::string>& args, bool bOwnSession) {
+CChild::CChild(const std::vector<std::string>& args, const std::string& strTerminal) {
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
         throw std::runtime_error("pipe2 failed");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
-    if (bOwnSession)
+    if (strTerminal.empty()) {
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    } else {
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+        posix_spawn_file_actions_addopen(&actions, 0, strTerminal.c_str(), O_RDWR, 0);
+        posix_spawn_file_actions_adddup2(&actions, 0, 1);
+        posix_spawn_file_actions_adddup2(&actions, 0, 2);
+    }
     std::vector<char*> argv;
     for (const auto& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));

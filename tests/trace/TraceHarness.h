@@ -38,7 +38,9 @@ CRecord Line(pid_t nPid, std::uint8_t byStop, std::uint8_t byParity, std::uint8_
 // A child process with its standard streams on pipes, collected as they come.
 class CChild {
 public:
-    explicit CChild(const std::vector<std::string>& args, bool bOwnSession = false);
+    // With a terminal path, the child's standard streams are that terminal
+    // (in a session of its own) instead of pipes.
+    explicit CChild(const std::vector<std::string>& args, const std::string& strTerminal = {});
     ~CChild();
 
     pid_t Pid() const { return m_nPid; }

@@ -209,6 +209,52 @@ TEST_F(TraceTest, KilledTracerLeavesTheApplicationRunning) {
     EXPECT_EQ(m_pty.Received(), "still here");
 }
 
+TEST_F(TraceTest, PyserialApplication) {
+    CChild app({"/usr/bin/python3", PYTHON_APP_PATH, Port()});
+    ASSERT_FALSE(app.WaitLine("opened").empty()) << app.Err();
+    CProbe probe({Port()});
+    app.Send("go\n");
+    ASSERT_FALSE(app.WaitLine("wrote").empty()) << app.Err();
+    m_pty.Send("world");
+    EXPECT_EQ(app.WaitLine("read:"), "read:world");
+    ASSERT_EQ(app.Wait(), 0) << app.Err();
+    const pid_t p = app.Pid();
+    // pyserial sets a custom rate twice: BOTHER through the old request
+    // first (the port keeps its rate), then the rate through termios2.
+    EXPECT_EQ(
+        probe.WaitRecords(HasClose),
+        (std::vector<CRecord>{Baud(p, 115200), Line(p, 0, 0, 8), Baud(p, 9600), Line(p, 0, 2, 7),
+                              Written(p, "py-hello"), Read(p, "world"), Baud(p, 9600),
+                              Line(p, 0, 2, 7), Baud(p, 250000), Line(p, 0, 0, 8), Closed(p)}));
+    EXPECT_EQ(m_pty.Received(), "py-hello");
+}
+
+TEST_F(TraceTest, PicocomDrivenThroughItsTerminal) {
+    CPty terminal;
+    CChild picocom(
+        {"/usr/bin/picocom", "-b", "19200", "-d", "8", "-y", "o", "-p", "2", "--noreset", Port()},
+        terminal.SlavePath());
+    auto bShows = [&terminal](const std::string& strText) {
+        return Eventually([&] { return terminal.Received().find(strText) != std::string::npos; });
+    };
+    ASSERT_TRUE(bShows("Terminal ready")) << terminal.Received();
+    CProbe probe({Port()});
+    terminal.Send("AT\r");
+    ASSERT_TRUE(m_pty.WaitReceived(3));
+    m_pty.Send("OK\r\n");
+    ASSERT_TRUE(bShows("OK"));
+    terminal.Send("\x01\x18"); // C-a C-x: leave
+    ASSERT_EQ(picocom.Wait(), 0);
+    const pid_t p = picocom.Pid();
+    // A pty drops the parity bit picocom asks for; at exit picocom puts
+    // back the settings it read.
+    EXPECT_EQ(
+        probe.WaitRecords(HasClose),
+        (std::vector<CRecord>{Baud(p, 19200), Line(p, 2, 0, 8), Written(p, "AT\r"),
+                              Read(p, "OK\r\n"), Baud(p, 19200), Line(p, 2, 0, 8), Closed(p)}));
+    EXPECT_EQ(m_pty.Received(), "AT\r");
+}
+
 TEST_F(TraceTest, ProcessTracedByADebuggerIsLeftAloneAndReported) {
     CChild app(App({"open", Port(), "say", "opened", "hear", "write", "free", "close"}));
     const pid_t p = app.Pid();
