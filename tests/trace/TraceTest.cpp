@@ -259,10 +259,11 @@ TEST_F(TraceTest, ProcessTracedByADebuggerIsLeftAloneAndReported) {
     CChild app(App({"open", Port(), "say", "opened", "hear", "write", "free", "close"}));
     const pid_t p = app.Pid();
     ASSERT_FALSE(app.WaitLine("opened").empty());
-    ASSERT_EQ(ptrace(PTRACE_SEIZE, p, 0, 0), 0);
+    CChild debugger({"/usr/bin/strace", "-qq", "-o", "/dev/null", "-p", std::to_string(p)});
+    ASSERT_TRUE(Eventually([&] { return TracerOf(p) == debugger.Pid(); }));
     CProbe probe({Port()});
     app.Send("go\n");
-    ASSERT_EQ(app.Wait(), 0);
+    ASSERT_TRUE(m_pty.WaitReceived(4));
     EXPECT_EQ(m_pty.Received(), "free");
     // Its data is not seen; the close of the port is, by inotify, without
     // a process to name.
