@@ -718,6 +718,10 @@ void CTracer::ScanForOpeners() {
     // The newest processes first: an opener is usually young.
     std::sort(processes.rbegin(), processes.rend());
     for (const pid_t nPid : processes) {
+        // Every open is accounted for: the rest of /proc can wait (a
+        // thousand stat calls are most of the open-to-traced time).
+        if (!HasUnclaimedOpens())
+            break;
         if (nPid == m_nSelf || nPid == m_nDoorbell || traced.count(nPid))
             continue;
         const auto fds = ProcScanner::PortFds(nPid, ports);
