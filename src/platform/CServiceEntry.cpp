@@ -148,9 +148,10 @@ int CServiceEntry::MarkForDeletion() const {
 int CServiceEntry::Remove() const {
     const std::string strRemoved =
         m_strDatabase + "/.removed-" + m_strName + "-" + std::to_string(getpid());
+    std::error_code error;
+    std::filesystem::remove_all(strRemoved, error); // left by a removal cut short
     if (rename(m_strDirectory.c_str(), strRemoved.c_str()) != 0)
         return errno;
-    std::error_code error;
     std::filesystem::remove_all(strRemoved, error);
     return 0;
 }

@@ -27,6 +27,17 @@ int CheckDatabase(const std::string& strDatabase, bool bForWriting) {
     return faccessat(AT_FDCWD, strDatabase.c_str(), nMode, AT_EACCESS) == 0 ? 0 : errno;
 }
 
+// The first all-access open sets the database up; only root can. Not with
+// create_directories: its 0777 would let a loose umask make the database
+// writable by a group, which CheckDatabase then refuses forever.
+void CreateDirectories(const std::string& strPath) {
+    for (std::size_t nSlash = strPath.find('/', 1);; nSlash = strPath.find('/', nSlash + 1)) {
+        mkdir(strPath.substr(0, nSlash).c_str(), 0755);
+        if (nSlash == std::string::npos)
+            return;
+    }
+}
+
 bool NeedsWriting(std::uint32_t dwAccess, std::uint32_t dwReadOnly) {
     return (dwAccess & ~dwReadOnly) != 0;
 }
@@ -36,6 +47,11 @@ bool NeedsWriting(std::uint32_t dwAccess, std::uint32_t dwReadOnly) {
 std::string CServiceManager::GetRoot() {
     const char* pszRoot = std::getenv(ROOT_VARIABLE);
     std::string strRoot = pszRoot && *pszRoot ? pszRoot : DEFAULT_ROOT;
+    // Open handles keep their database when the current directory changes.
+    if (strRoot[0] != '/') {
+        std::error_code error;
+        strRoot = std::filesystem::absolute(strRoot, error).lexically_normal();
+    }
     while (strRoot.size() > 1 && strRoot.back() == '/')
         strRoot.pop_back();
     return strRoot;
@@ -48,14 +64,13 @@ CServiceManager CServiceManager::Open(const char* pszMachine, const char* pszDat
     if (pszDatabase && std::string(pszDatabase) != Scm::SERVICES_ACTIVE_DATABASE)
         return CServiceManager(ENOENT);
     const std::string strRoot = GetRoot();
+    if (strRoot.empty())
+        return CServiceManager(ENOENT); // relative to a directory that is gone
     const std::string strDatabase =
         (strRoot == "/" ? "" : strRoot) + "/" + Scm::SERVICES_ACTIVE_DATABASE;
     const bool bForWriting = NeedsWriting(dwAccess, Scm::SC_MANAGER_READ_ONLY);
-    if (bForWriting) {
-        // The first all-access open sets the database up; only root can.
-        std::error_code error;
-        std::filesystem::create_directories(strDatabase, error);
-    }
+    if (bForWriting)
+        CreateDirectories(strDatabase);
     if (const int nError = CheckDatabase(strDatabase, bForWriting))
         return CServiceManager(nError);
     return CServiceManager(strDatabase, dwAccess, timeouts);

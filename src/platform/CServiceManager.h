@@ -20,7 +20,8 @@ public:
     // root's alone.
     static CServiceManager Open(const char* pszMachine, const char* pszDatabase,
                                 std::uint32_t dwAccess, const CServiceTimeouts& timeouts = {});
-    // The directory that holds the databases, from the environment.
+    // The directory that holds the databases, from the environment; absolute,
+    // or empty when a relative one cannot be resolved.
     static std::string GetRoot();
 
     CServiceManager(CServiceManager&&) noexcept;
