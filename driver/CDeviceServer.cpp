@@ -108,18 +108,18 @@ void CDeviceServer::Run(int hStopFd) {
         if (fds[2].revents != 0)
             m_table.ClearWake();
 
-        std::vector<std::unique_ptr<CConnection>> kept;
+        // Hang-ups first: a client's close happens before whatever another
+        // client sends after it, so its attachments are gone by then.
+        for (std::size_t i = 0; i < m_connections.size(); ++i)
+            if (fds[3 + i].revents & (POLLHUP | POLLERR | POLLNVAL))
+                m_connections[i]->m_hSocket.Reset();
         for (std::size_t i = 0; i < m_connections.size(); ++i) {
-            const short nEvents = fds[3 + i].revents;
-            auto& pConnection = m_connections[i];
-            const bool bKeep = (nEvents & (POLLHUP | POLLERR | POLLNVAL)) == 0 &&
-                               ((nEvents & POLLIN) == 0 || ServeRequest(*pConnection));
-            if (bKeep)
-                kept.push_back(std::move(pConnection));
-            else
-                m_handler.DetachConnection(pConnection->m_qwId);
+            auto& connection = *m_connections[i];
+            if (connection.m_hSocket.IsValid() && (fds[3 + i].revents & POLLIN) &&
+                !ServeRequest(connection))
+                connection.m_hSocket.Reset();
         }
-        m_connections = std::move(kept);
+        DropClosed();
         if (fds[0].revents & POLLIN)
             Accept();
         AnswerParkedWaits();
@@ -180,6 +180,10 @@ void CDeviceServer::AnswerParkedWaits() {
         if (!Send(*pConnection, *answer))
             pConnection->m_hSocket.Reset();
     }
+    DropClosed();
+}
+
+void CDeviceServer::DropClosed() {
     std::erase_if(m_connections, [&](const auto& pConnection) {
         if (pConnection->m_hSocket.IsValid())
             return false;

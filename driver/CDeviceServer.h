@@ -49,6 +49,8 @@ private:
     bool ServeRequest(CConnection& connection);
     bool Send(CConnection& connection, const CAnswer& answer);
     void AnswerParkedWaits();
+    // Forgets the connections whose socket is closed, and their attachments.
+    void DropClosed();
     void Shutdown();
 
     CAttachmentTable& m_table;
