@@ -110,9 +110,12 @@ void CDeviceServer::Run(int hStopFd) {
 
         // Hang-ups first: a client's close happens before whatever another
         // client sends after it, so its attachments are gone by then.
-        for (std::size_t i = 0; i < m_connections.size(); ++i)
-            if (fds[3 + i].revents & (POLLHUP | POLLERR | POLLNVAL))
+        for (std::size_t i = 0; i < m_connections.size(); ++i) {
+            if (fds[3 + i].revents & (POLLHUP | POLLERR | POLLNVAL)) {
                 m_connections[i]->m_hSocket.Reset();
+                m_handler.DetachConnection(m_connections[i]->m_qwId);
+            }
+        }
         for (std::size_t i = 0; i < m_connections.size(); ++i) {
             auto& connection = *m_connections[i];
             if (connection.m_hSocket.IsValid() && (fds[3 + i].revents & POLLIN) &&

@@ -19,8 +19,7 @@ struct DriverAccessTest : ::testing::Test {
     CPty pty;
 
     void SetUp() override {
-        const auto strFile = driver.WriteFile("one.rec", Records::File({Records::Read("x")}));
-        ASSERT_TRUE(driver.Start({"--replay", strFile, "--fast"})) << driver.Stderr();
+        ASSERT_TRUE(driver.StartReplay({Records::Read("x")})) << driver.Stderr();
     }
     // What `nobody` with these groups gets for an attach to the pty.
     int AttachAsNobody(const std::vector<gid_t>& groups = {}) {

@@ -29,9 +29,7 @@ struct DriverProtocolTest : ::testing::Test {
     CPty pty;
 
     void StartReplay(const std::vector<Bytes>& records, std::vector<std::string> extra = {}) {
-        const auto strFile = driver.WriteFile("replay.rec", Records::File(records));
-        extra.insert(extra.begin(), {"--replay", strFile, "--fast"});
-        ASSERT_TRUE(driver.Start(extra)) << driver.Stderr();
+        ASSERT_TRUE(driver.StartReplay(records, extra)) << driver.Stderr();
     }
 };
 

@@ -1,5 +1,7 @@
 #include "CDriverProcess.h"
 
+#include "Records.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -78,6 +80,13 @@ bool CDriverProcess::Start(const std::vector<std::string>& args, uid_t uid) {
         return true;
     Stop();
     return false;
+}
+
+bool CDriverProcess::StartReplay(const std::vector<std::vector<std::uint8_t>>& records,
+                                 std::vector<std::string> extra) {
+    extra.insert(extra.begin(),
+                 {"--replay", WriteFile("replay.rec", Records::File(records)), "--fast"});
+    return Start(extra);
 }
 
 int CDriverProcess::Stop() {

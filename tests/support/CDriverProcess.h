@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,9 @@ public:
     bool Start(const std::vector<std::string>& args = {}, uid_t uid = 0);
     // SIGTERM and wait: the exit status, -1 when it did not exit normally.
     int Stop();
+    // Start with `--replay FILE --fast` and these records in FILE.
+    bool StartReplay(const std::vector<std::vector<std::uint8_t>>& records,
+                     std::vector<std::string> extra = {});
     pid_t Pid() const { return m_nPid; }
     int ExitStatus() const { return m_nExitStatus; }
     const std::string& Stderr() const { return m_strStderr; }

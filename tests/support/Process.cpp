@@ -72,3 +72,61 @@ CProcessResult RunProcess(const std::vector<std::string>& args, const std::strin
     result.nExitStatus = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
     return result;
 }
+
+CRunningProcess::CRunningProcess(const std::vector<std::string>& args) {
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
+        throw std::runtime_error("pipe2 failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    std::vector<char*> argv;
+    for (const auto& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid;
+    const int nError = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    close(err[1]);
+    m_hOut = out[0];
+    m_hErr = err[0];
+    if (nError != 0)
+        throw std::runtime_error("cannot start " + args[0]);
+    m_nPid = pid;
+}
+
+CRunningProcess::~CRunningProcess() {
+    if (m_nPid > 0)
+        Finish(SIGKILL);
+}
+
+bool CRunningProcess::ReadAtLeast(std::size_t nBytes) {
+    char buffer[65536];
+    while (m_strOut.size() < nBytes) {
+        const ssize_t n = read(m_hOut, buffer, sizeof buffer);
+        if (n <= 0)
+            return false;
+        m_strOut.append(buffer, std::size_t(n));
+    }
+    return true;
+}
+
+CProcessResult CRunningProcess::Finish(int nSignal) {
+    kill(m_nPid, nSignal);
+    ReadAtLeast(std::string::npos);
+    CProcessResult result;
+    result.strOut = m_strOut;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(m_hErr, buffer, sizeof buffer)) > 0)
+        result.strErr.append(buffer, std::size_t(n));
+    close(m_hOut);
+    close(m_hErr);
+    int nStatus = 0;
+    waitpid(m_nPid, &nStatus, 0);
+    m_nPid = -1;
+    result.nExitStatus = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+    return result;
+}
