@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -135,13 +136,23 @@ void CDeviceServer::Accept() {
         if (!hSocket.IsValid())
             return;
         auto pConnection = std::make_unique<CConnection>();
-        if (m_connections.size() >= MAX_CONNECTIONS ||
-            CPeer::FromSocket(hSocket.Get(), pConnection->m_peer) != 0)
+        if (CPeer::FromSocket(hSocket.Get(), pConnection->m_peer) != 0 ||
+            !HasRoomFor(pConnection->m_peer))
             continue;
         pConnection->m_hSocket = std::move(hSocket);
         pConnection->m_qwId = m_qwNextConnection++;
         m_connections.push_back(std::move(pConnection));
     }
+}
+
+bool CDeviceServer::HasRoomFor(const CPeer& peer) const {
+    if (peer.m_uid == 0)
+        return true;
+    const auto nOfUser =
+        std::count_if(m_connections.begin(), m_connections.end(),
+                      [&](const auto& p) { return p->m_peer.m_uid == peer.m_uid; });
+    return m_connections.size() < MAX_CONNECTIONS &&
+           std::size_t(nOfUser) < MAX_CONNECTIONS_PER_USER;
 }
 
 bool CDeviceServer::ServeRequest(CConnection& connection) {

@@ -19,7 +19,10 @@
 
 class CDeviceServer {
 public:
-    static constexpr std::size_t MAX_CONNECTIONS = 1024;
+    // Connections beyond these are closed at once. Root (the program) is
+    // never turned away, so other users cannot crowd it out.
+    static constexpr std::size_t MAX_CONNECTIONS = 512;
+    static constexpr std::size_t MAX_CONNECTIONS_PER_USER = 64;
     // Longest request read whole; an attach path beyond it is refused.
     static constexpr std::size_t MAX_REQUEST_SIZE = 16 * 1024;
 
@@ -45,6 +48,7 @@ private:
     };
 
     void Accept();
+    bool HasRoomFor(const CPeer& peer) const;
     // False when the connection is to be dropped.
     bool ServeRequest(CConnection& connection);
     bool Send(CConnection& connection, const CAnswer& answer);

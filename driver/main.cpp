@@ -8,6 +8,7 @@
 #include "VantryProtocol.h"
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -29,11 +30,14 @@ or the path that VANTRY_DEVICE names, and serves attachments until SIGTERM.
                        file), with their recorded pacing
   --fast               replay at once, without the pacing
   --queue-limit BYTES  bytes of records one attachment may hold before newer
-                       records are dropped (default 16 MiB)
+                       records are dropped (default 16 MiB, at least 1024)
 
 When VANTRY_READY_FD names a file descriptor, "READY\n" is written to it and
 it is closed once the device is listening.
 )";
+
+// Room for a few records and the notice that reports what was dropped.
+constexpr std::size_t MIN_QUEUE_LIMIT = 1024;
 
 struct COptions {
     std::string m_strReplay;
@@ -88,7 +92,8 @@ int main(int argc, char* argv[]) {
         } else if (strArg == "--fast") {
             options.m_bFast = true;
         } else if (strArg == "--queue-limit" && i + 1 < argc &&
-                   ParseNumber(argv[i + 1], options.m_nQueueLimit)) {
+                   ParseNumber(argv[i + 1], options.m_nQueueLimit) &&
+                   options.m_nQueueLimit >= MIN_QUEUE_LIMIT) {
             ++i;
         } else {
             std::cerr << "vantry.sys: bad argument '" << strArg << "'\n\n" << USAGE;
@@ -103,6 +108,12 @@ int main(int argc, char* argv[]) {
     sigaddset(&signals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // Every connection is a descriptor: use all that the hard limit allows.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
     CScopedFd hSignals(signalfd(-1, &signals, SFD_CLOEXEC));
     if (!hSignals.IsValid())
         return Fail(std::string("signalfd: ") + std::strerror(errno));

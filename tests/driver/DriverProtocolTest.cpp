@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <thread>
+#include <chrono>
 
 using namespace Vantry;
 using namespace std::string_literals;
@@ -67,6 +67,20 @@ TEST_F(DriverProtocolTest, RecordsArriveInOrderStampedAndLargePayloadsSplit) {
     EXPECT_EQ(GetU32(got[1].data() + RECORD_DATA_OFFSET), 9600u);
     EXPECT_EQ(GetU64(got[6].data()), T0 + 12);
     EXPECT_EQ(Bytes(got[6].begin() + RECORD_DATA_OFFSET, got[6].end()), (Bytes{0, 2, 8}));
+}
+
+TEST_F(DriverProtocolTest, ReplayKeepsTheRecordedPacingUnlessFast) {
+    const std::uint64_t T0 = 1700000000000000000ull, GAP = 40000000; // 40 ms
+    const std::vector<Bytes> records = {Stamped(Records::Read("a"), T0, 0),
+                                        Stamped(Records::Read("b"), T0 + GAP, 0),
+                                        Stamped(Records::Read("c"), T0 + 2 * GAP, 0)};
+    ASSERT_TRUE(driver.Start({"--replay", driver.WriteFile("paced.rec", Records::File(records))}));
+    CRawClient client(driver.DevicePath());
+    const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
+    const auto start = std::chrono::steady_clock::now();
+    for (const char ch : {'a', 'b', 'c'})
+        EXPECT_EQ(client.Next(dwHandle).back(), ch);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::nanoseconds(2 * GAP));
 }
 
 TEST_F(DriverProtocolTest, EveryAttachmentOfAPortGetsEveryRecordOnAnyConnection) {
