@@ -3,8 +3,9 @@
 #include "DriverService.h"
 #include "CServiceManager.h"
 #include "CServiceSandbox.h"
-#include "DeviceHandle.h"
+#include "DriverDevice.h"
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,8 +40,7 @@ protected:
 
     // The driver, as the user puts it beside the program.
     void PutDriverInCurrentDirectory() {
-        const std::string strDriver = WriteScript("vantry.sys", FAKE_DRIVER);
-        std::filesystem::create_symlink(strDriver, m_strCurrent + "/vantry.sys");
+        std::filesystem::create_symlink(VANTRY_SYS_PATH, m_strCurrent + "/vantry.sys");
     }
 
     CServiceState State() const {
@@ -62,28 +62,6 @@ protected:
     }
 
     CRecordingMessageBox m_box;
-
-private:
-    static constexpr const char* FAKE_DRIVER = R"(exec python3 -c '
-import os, signal, socket, sys
-path = os.environ.get("VANTRY_DEVICE", "/run/Vantry")
-device = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
-try:
-    device.bind(path)
-except OSError as error:
-    sys.exit("vantry: %s" % error)
-device.listen()
-def stop(*_):
-    os.unlink(path)
-    sys.exit(0)
-signal.signal(signal.SIGTERM, stop)
-ready = int(os.environ["VANTRY_READY_FD"])
-os.write(ready, b"READY\n")
-os.close(ready)
-held = []
-while True:
-    held.append(device.accept())
-')";
 };
 
 TEST_F(DriverServiceTest, DriverIsInstalledStoppedRestartedAndRemoved) {
@@ -217,9 +195,18 @@ TEST_F(DriverServiceTest, WithoutRootNothingIsInstalledStartedOrRemoved) {
     EXPECT_EQ(child.messages, Messages{NO_RIGHTS_TO_START});
     EXPECT_EQ(State(), Stopped());
 
+    // A running driver is all a user without root needs.
+    ASSERT_EQ(EnsureDriver(m_box), EStartup::Continue);
+    chmod(m_strDirectory.c_str(), 0711);
+    child = RunAsNobody([](IMessageBox& box) {
+        g_hDevice.Close();
+        return EnsureDriver(box) == EStartup::Continue && g_hDevice.IsOpen() ? 0 : 1;
+    });
+    EXPECT_EQ(child.nExitStatus, 0);
+    EXPECT_EQ(child.messages, Messages());
+
     // Removing needs root too; without it the device stays open, so the
     // monitors that run keep running.
-    ASSERT_EQ(EnsureDriver(m_box), EStartup::Continue);
     child = RunAsNobody([](IMessageBox& box) {
         RemoveDriver(box);
         return g_hDevice.IsOpen() ? 0 : 1;

@@ -1,7 +1,7 @@
 #include "DriverService.h"
 
 #include "CServiceManager.h"
-#include "DeviceHandle.h"
+#include "DriverDevice.h"
 
 #include <unistd.h>
 

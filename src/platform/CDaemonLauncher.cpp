@@ -1,6 +1,6 @@
 #include "CDaemonLauncher.h"
 
-#include "CUniqueFd.h"
+#include "CScopedFd.h"
 
 #include <fcntl.h>
 #include <linux/close_range.h>
@@ -27,7 +27,7 @@ constexpr int TERMINATE_TIMEOUT_MS = 1000;
 // Descriptors 0 to 2 are about to be replaced in the daemon, so nothing it
 // needs may live there (a program started with a closed stdin would get its
 // first pipe at 0).
-int AboveStdio(CUniqueFd& fd) {
+int AboveStdio(CScopedFd& fd) {
     if (fd.Get() >= 0 && fd.Get() <= 2)
         fd.Reset(fcntl(fd.Get(), F_DUPFD_CLOEXEC, 3));
     return fd.Get();
@@ -126,21 +126,21 @@ CDaemonStart CDaemonLauncher::Start(const std::string& strImage,
     if (faccessat(AT_FDCWD, strImage.c_str(), X_OK, AT_EACCESS) != 0)
         return {errno, {}};
 
-    CUniqueFd nullFd(open("/dev/null", O_RDWR | O_CLOEXEC));
+    CScopedFd nullFd(open("/dev/null", O_RDWR | O_CLOEXEC));
     if (!nullFd.IsValid())
         return {errno, {}};
-    CUniqueFd logFd(
+    CScopedFd logFd(
         open(strLogPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!logFd.IsValid())
         logFd.Reset(fcntl(nullFd.Get(), F_DUPFD_CLOEXEC, 3));
     int ready[2], status[2];
     if (pipe2(ready, O_CLOEXEC) != 0)
         return {errno, {}};
-    CUniqueFd readyRead(ready[0]), readyWrite(ready[1]);
+    CScopedFd readyRead(ready[0]), readyWrite(ready[1]);
     if (pipe2(status, O_CLOEXEC) != 0)
         return {errno, {}};
-    CUniqueFd statusRead(status[0]), statusWrite(status[1]);
-    for (CUniqueFd* pFd : {&nullFd, &logFd, &readyWrite, &statusWrite})
+    CScopedFd statusRead(status[0]), statusWrite(status[1]);
+    for (CScopedFd* pFd : {&nullFd, &logFd, &readyWrite, &statusWrite})
         if (AboveStdio(*pFd) < 0)
             return {errno, {}};
 

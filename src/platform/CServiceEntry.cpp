@@ -1,6 +1,6 @@
 #include "CServiceEntry.h"
 
-#include "CUniqueFd.h"
+#include "CScopedFd.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,7 +15,7 @@
 namespace {
 
 std::optional<std::string> ReadFile(const std::string& strPath) {
-    CUniqueFd fd(open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    CScopedFd fd(open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     if (!fd.IsValid())
         return std::nullopt;
     std::string strText;
@@ -34,7 +34,7 @@ std::optional<std::string> ReadFile(const std::string& strPath) {
 // renamed over the old one.
 int WriteFileAtomically(const std::string& strPath, const std::string& strText) {
     const std::string strTemporary = strPath + ".new";
-    CUniqueFd fd(
+    CScopedFd fd(
         open(strTemporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!fd.IsValid())
         return errno;

@@ -1,8 +1,7 @@
 #include "CServiceSandbox.h"
 
 #include "CServiceManager.h"
-
-#include <grp.h>
+#include "RunAs.h"
 
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -65,30 +64,24 @@ CChildResult RunAsNobody(const std::function<int(IMessageBox&)>& function) {
     int pipeFds[2];
     if (pipe(pipeFds) != 0)
         return {};
-    const pid_t nPid = fork();
-    if (nPid == 0) {
+    CChildResult result;
+    result.nExitStatus = RunAs(NOBODY, {}, [&] {
         close(pipeFds[0]);
         CRecordingMessageBox messages;
-        int nStatus = 100;
-        if (setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0)
-            nStatus = function(messages);
-        std::string strText;
-        for (const auto& strMessage : messages.m_messages)
-            strText += strMessage + "\n";
-        if (write(pipeFds[1], strText.data(), strText.size()) < 0)
-            nStatus = 101;
-        _exit(nStatus);
-    }
+        const int nStatus = function(messages);
+        for (const auto& strMessage : messages.m_messages) {
+            const std::string strLine = strMessage + "\n";
+            if (write(pipeFds[1], strLine.data(), strLine.size()) < 0)
+                return 253;
+        }
+        return nStatus;
+    });
     close(pipeFds[1]);
     std::string strText;
     char buffer[4096];
     for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
         strText.append(buffer, std::size_t(n));
     close(pipeFds[0]);
-    int nStatus = 0;
-    waitpid(nPid, &nStatus, 0);
-    CChildResult result;
-    result.nExitStatus = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
     std::istringstream lines(strText);
     for (std::string strLine; std::getline(lines, strLine);)
         result.messages.push_back(strLine);
