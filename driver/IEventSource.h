@@ -23,6 +23,10 @@ public:
     virtual ~IEventSink() = default;
     // May be called from any thread of the source; never blocks.
     virtual void Publish(dev_t port, const CPortEvent& event) = 0;
+    // The same for one attachment only, for a source that serves each
+    // attachment on its own (a replay gives every attachment the whole
+    // capture). A handle that is gone is ignored; handles are not reused.
+    virtual void PublishTo(std::uint32_t, const CPortEvent&) {}
 };
 
 class IEventSource {
@@ -32,4 +36,8 @@ public:
     virtual int WatchPort(dev_t port, const std::string& strDevicePath) = 0;
     // The port's last attachment is gone: stop watching and let go of it.
     virtual void UnwatchPort(dev_t port) = 0;
+    // An attachment of a watched port came or went. Called after WatchPort
+    // and before UnwatchPort, on the driver's thread; most sources need not care.
+    virtual void AttachmentAdded(dev_t, std::uint32_t) {}
+    virtual void AttachmentRemoved(std::uint32_t) {}
 };

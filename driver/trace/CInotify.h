@@ -3,7 +3,7 @@
 // released, which is exactly when a port is opened and closed.
 #pragma once
 
-#include "CUniqueFd.h"
+#include "CScopedFd.h"
 
 #include <string>
 #include <vector>
@@ -24,5 +24,5 @@ public:
     std::vector<CEvent> Drain();
 
 private:
-    CUniqueFd m_fd;
+    CScopedFd m_fd;
 };

@@ -17,7 +17,7 @@ namespace {
 // How often unattributed opens are looked at again.
 constexpr int TICK_MS = 10;
 
-void Signal(const CUniqueFd& event) {
+void Signal(const CScopedFd& event) {
     const std::uint64_t qwOne = 1;
     [[maybe_unused]] const auto n = write(event.Get(), &qwOne, sizeof qwOne);
 }

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "../IEventSource.h"
-#include "CUniqueFd.h"
+#include "CScopedFd.h"
 
 #include <atomic>
 #include <deque>
@@ -44,8 +44,8 @@ private:
     std::atomic<pid_t> m_nDoorbell{-1};
     std::atomic<int> m_hInotify{-1};
     std::atomic<bool> m_bTick{false}; // the tracer wants a look at opens soon
-    CUniqueFd m_stop;                 // eventfd: the watcher ends
-    CUniqueFd m_handled;              // eventfd: the tracer has looked at inotify
+    CScopedFd m_stop;                 // eventfd: the watcher ends
+    CScopedFd m_handled;              // eventfd: the tracer has looked at inotify
     std::thread m_tracer;
     std::thread m_watcher;
 };

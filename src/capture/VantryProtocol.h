@@ -7,8 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace Vantry {
 
@@ -52,6 +55,15 @@ inline constexpr std::size_t RECORD_PID_OFFSET = 12;
 inline constexpr std::size_t RECORD_DATA_LENGTH_OFFSET = offsetof(CAPTURE_RECORD, DataLength);
 inline constexpr std::size_t RECORD_EVENT_TYPE_OFFSET = offsetof(CAPTURE_RECORD, EventType);
 inline constexpr std::size_t RECORD_DATA_OFFSET = sizeof(CAPTURE_RECORD);
+
+// The driver splits longer payloads into several data records, so no record
+// is ever larger than MAX_RECORD_SIZE.
+inline constexpr std::size_t MAX_RECORD_PAYLOAD = 64 * 1024;
+inline constexpr std::size_t MAX_RECORD_SIZE = RECORD_DATA_OFFSET + MAX_RECORD_PAYLOAD;
+
+// A CAPTURE_DRIVER_NOTICE payload: a 32-bit notice code and a 32-bit value.
+inline constexpr std::uint32_t NOTICE_RECORDS_DROPPED = 1; // value: records lost to a full queue
+inline constexpr std::size_t NOTICE_PAYLOAD_SIZE = 8;
 
 // Line-control payload: stop-bits code, parity code, word length in bits.
 inline constexpr std::uint8_t STOP_BITS_1 = 0;
@@ -125,6 +137,81 @@ inline void PutU32(std::uint8_t* p, std::uint32_t dwValue) {
 inline void PutU64(std::uint8_t* p, std::uint64_t qwValue) {
     PutU32(p, std::uint32_t(qwValue));
     PutU32(p + 4, std::uint32_t(qwValue >> 32));
+}
+
+// The attach input: a device path as UTF-16LE code units with a terminating
+// NUL. Empty when the text is not UTF-8 or holds a NUL.
+inline std::optional<std::vector<std::uint8_t>> EncodeDevicePath(std::string_view strPath) {
+    std::vector<std::uint8_t> bytes;
+    auto put = [&](std::uint32_t dwUnit) {
+        bytes.push_back(std::uint8_t(dwUnit));
+        bytes.push_back(std::uint8_t(dwUnit >> 8));
+    };
+    for (std::size_t i = 0; i < strPath.size();) {
+        const std::uint8_t byLead = std::uint8_t(strPath[i]);
+        const int nTrail = byLead < 0x80 ? 0 : byLead >= 0xF0 ? 3 : byLead >= 0xE0 ? 2 : 1;
+        if (byLead == 0 || (byLead >= 0x80 && byLead < 0xC2) || byLead > 0xF4 ||
+            strPath.size() - i <= std::size_t(nTrail))
+            return std::nullopt;
+        std::uint32_t dwCode = nTrail == 0 ? byLead : byLead & (0x3F >> nTrail);
+        for (int k = 1; k <= nTrail; ++k) {
+            const std::uint8_t byNext = std::uint8_t(strPath[i + k]);
+            if ((byNext & 0xC0) != 0x80)
+                return std::nullopt;
+            dwCode = dwCode << 6 | (byNext & 0x3F);
+        }
+        static constexpr std::uint32_t SMALLEST[] = {0, 0x80, 0x800, 0x10000};
+        if (dwCode < SMALLEST[nTrail] || dwCode > 0x10FFFF || (dwCode >= 0xD800 && dwCode < 0xE000))
+            return std::nullopt;
+        if (dwCode >= 0x10000) {
+            put(0xD800 + ((dwCode - 0x10000) >> 10));
+            put(0xDC00 + ((dwCode - 0x10000) & 0x3FF));
+        } else {
+            put(dwCode);
+        }
+        i += std::size_t(nTrail) + 1;
+    }
+    put(0);
+    return bytes;
+}
+
+// The other way round, for the driver: empty unless the input is whole
+// UTF-16LE (even size, paired surrogates) ending in its only NUL.
+inline std::optional<std::string> DecodeDevicePath(std::span<const std::uint8_t> input) {
+    if (input.size() < 2 || input.size() % 2 != 0)
+        return std::nullopt;
+    std::string strPath;
+    const std::size_t nUnits = input.size() / 2;
+    auto unit = [&](std::size_t i) { return std::uint32_t(input[2 * i] | input[2 * i + 1] << 8); };
+    if (unit(nUnits - 1) != 0)
+        return std::nullopt;
+    for (std::size_t i = 0; i + 1 < nUnits; ++i) {
+        std::uint32_t dwCode = unit(i);
+        if (dwCode == 0 || (dwCode >= 0xDC00 && dwCode < 0xE000))
+            return std::nullopt;
+        if (dwCode >= 0xD800 && dwCode < 0xDC00) {
+            const std::uint32_t dwLow = unit(++i);
+            if (dwLow < 0xDC00 || dwLow >= 0xE000)
+                return std::nullopt;
+            dwCode = 0x10000 + ((dwCode - 0xD800) << 10) + (dwLow - 0xDC00);
+        }
+        if (dwCode < 0x80) {
+            strPath += char(dwCode);
+        } else if (dwCode < 0x800) {
+            strPath += char(0xC0 | dwCode >> 6);
+            strPath += char(0x80 | (dwCode & 0x3F));
+        } else if (dwCode < 0x10000) {
+            strPath += char(0xE0 | dwCode >> 12);
+            strPath += char(0x80 | (dwCode >> 6 & 0x3F));
+            strPath += char(0x80 | (dwCode & 0x3F));
+        } else {
+            strPath += char(0xF0 | dwCode >> 18);
+            strPath += char(0x80 | (dwCode >> 12 & 0x3F));
+            strPath += char(0x80 | (dwCode >> 6 & 0x3F));
+            strPath += char(0x80 | (dwCode & 0x3F));
+        }
+    }
+    return strPath;
 }
 
 // Record file: records one after another, each preceded by its 32-bit size.

@@ -11,15 +11,17 @@
 
 extern char** environ;
 
-CProcessResult RunProcess(const std::vector<std::string>& args, const std::string& strInput) {
-    int in[2], out[2], err[2];
-    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
-        throw std::runtime_error("pipe2 failed");
+namespace {
+
+// Starts args with the child's ends of the pipes as its standard streams
+// (hIn -1: the test's own standard input) and closes them here.
+pid_t Spawn(const std::vector<std::string>& args, int hIn, int hOut, int hErr) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    if (hIn >= 0)
+        posix_spawn_file_actions_adddup2(&actions, hIn, 0);
+    posix_spawn_file_actions_adddup2(&actions, hOut, 1);
+    posix_spawn_file_actions_adddup2(&actions, hErr, 2);
     std::vector<char*> argv;
     for (const auto& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
@@ -27,11 +29,21 @@ CProcessResult RunProcess(const std::vector<std::string>& args, const std::strin
     pid_t pid;
     const int nError = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
+    for (const int hFd : {hIn, hOut, hErr})
+        if (hFd >= 0)
+            close(hFd);
     if (nError != 0)
         throw std::runtime_error("cannot start " + args[0]);
+    return pid;
+}
+
+} // namespace
+
+CProcessResult RunProcess(const std::vector<std::string>& args, const std::string& strInput) {
+    int in[2], out[2], err[2];
+    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
+        throw std::runtime_error("pipe2 failed");
+    const pid_t pid = Spawn(args, in[0], out[1], err[1]);
 
     CProcessResult result;
     std::size_t nWritten = 0;
@@ -69,6 +81,49 @@ CProcessResult RunProcess(const std::vector<std::string>& args, const std::strin
         close(fds[2].fd);
     int nStatus = 0;
     waitpid(pid, &nStatus, 0);
+    result.nExitStatus = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+    return result;
+}
+
+CRunningProcess::CRunningProcess(const std::vector<std::string>& args) {
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
+        throw std::runtime_error("pipe2 failed");
+    m_hOut = out[0];
+    m_hErr = err[0];
+    m_nPid = Spawn(args, -1, out[1], err[1]);
+}
+
+CRunningProcess::~CRunningProcess() {
+    if (m_nPid > 0)
+        Finish(SIGKILL);
+}
+
+bool CRunningProcess::ReadAtLeast(std::size_t nBytes) {
+    char buffer[65536];
+    while (m_strOut.size() < nBytes) {
+        const ssize_t n = read(m_hOut, buffer, sizeof buffer);
+        if (n <= 0)
+            return false;
+        m_strOut.append(buffer, std::size_t(n));
+    }
+    return true;
+}
+
+CProcessResult CRunningProcess::Finish(int nSignal) {
+    kill(m_nPid, nSignal);
+    ReadAtLeast(std::string::npos);
+    CProcessResult result;
+    result.strOut = m_strOut;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(m_hErr, buffer, sizeof buffer)) > 0)
+        result.strErr.append(buffer, std::size_t(n));
+    close(m_hOut);
+    close(m_hErr);
+    int nStatus = 0;
+    waitpid(m_nPid, &nStatus, 0);
+    m_nPid = -1;
     result.nExitStatus = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
     return result;
 }

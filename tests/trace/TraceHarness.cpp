@@ -192,9 +192,9 @@ void CChild::Kill(int nSignal) {
     kill(m_nPid, nSignal);
 }
 
-// --- CPty ------------------------------------------------------------------
+// --- CPtyLine ------------------------------------------------------------------
 
-CPty::CPty() {
+CPtyLine::CPtyLine() {
     m_hMaster = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (m_hMaster < 0 || grantpt(m_hMaster) || unlockpt(m_hMaster))
         throw std::runtime_error("no pty");
@@ -222,7 +222,7 @@ CPty::CPty() {
     });
 }
 
-CPty::~CPty() {
+CPtyLine::~CPtyLine() {
     const std::uint64_t qwOne = 1;
     [[maybe_unused]] const auto n = write(m_hStop, &qwOne, sizeof qwOne);
     m_reader.join();
@@ -230,16 +230,16 @@ CPty::~CPty() {
     close(m_hMaster);
 }
 
-void CPty::Send(const std::string& strText) {
+void CPtyLine::Send(const std::string& strText) {
     [[maybe_unused]] const auto n = write(m_hMaster, strText.data(), strText.size());
 }
 
-std::string CPty::Received() {
+std::string CPtyLine::Received() {
     std::lock_guard lock(m_mutex);
     return m_strReceived;
 }
 
-bool CPty::WaitReceived(std::size_t nBytes, std::chrono::milliseconds timeout) {
+bool CPtyLine::WaitReceived(std::size_t nBytes, std::chrono::milliseconds timeout) {
     std::unique_lock lock(m_mutex);
     return m_changed.wait_for(lock, timeout, [&] { return m_strReceived.size() >= nBytes; });
 }
@@ -259,11 +259,10 @@ CProbe::CProbe(const std::vector<std::string>& ports) : m_child(ProbeArgs(ports)
         throw std::runtime_error("probe did not start: " + m_child.Err());
 }
 
-std::vector<CRecord> CProbe::Records() {
-    const std::string strOut = m_child.Out();
+std::vector<CRecord> ParseRecords(const std::string& strFile) {
     std::vector<CRecord> records;
     Vantry::ForEachFileRecord(
-        {reinterpret_cast<const std::uint8_t*>(strOut.data()), strOut.size()}, [&](auto record) {
+        {reinterpret_cast<const std::uint8_t*>(strFile.data()), strFile.size()}, [&](auto record) {
             CRecord parsed;
             parsed.nType = std::int8_t(record[Vantry::RECORD_EVENT_TYPE_OFFSET]);
             parsed.dwPid = Vantry::GetU32(record.data() + Vantry::RECORD_PID_OFFSET);
@@ -271,6 +270,24 @@ std::vector<CRecord> CProbe::Records() {
             records.push_back(parsed);
         });
     return records;
+}
+
+bool EndsWithClose(const std::vector<CRecord>& records) {
+    return !records.empty() && records.back().nType == Vantry::CAPTURE_PORT_CLOSED;
+}
+
+bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        usleep(1000);
+    }
+    return true;
+}
+
+std::vector<CRecord> CProbe::Records() {
+    return ParseRecords(m_child.Out());
 }
 
 std::vector<CRecord>

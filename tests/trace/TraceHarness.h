@@ -74,10 +74,10 @@ private:
 
 // A pty pair: the slave's path for the application, the master for us.
 // Everything the application sends is collected from the master.
-class CPty {
+class CPtyLine {
 public:
-    CPty();
-    ~CPty();
+    CPtyLine();
+    ~CPtyLine();
     const std::string& SlavePath() const { return m_strSlave; }
     void Send(const std::string& strText);
     std::string Received();
@@ -109,6 +109,11 @@ public:
 private:
     CChild m_child;
 };
+
+// The records of a record file (what the probe and `wirelet-cli capture` write).
+std::vector<CRecord> ParseRecords(const std::string& strFile);
+bool EndsWithClose(const std::vector<CRecord>& records);
+bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5s);
 
 std::string TraceAppPath();
 pid_t TracerOf(pid_t nPid);

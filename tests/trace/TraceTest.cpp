@@ -21,20 +21,6 @@ using namespace Expect;
 
 namespace {
 
-bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        usleep(1000);
-    }
-    return true;
-}
-
-bool HasClose(const std::vector<CRecord>& records) {
-    return !records.empty() && records.back().nType == Vantry::CAPTURE_PORT_CLOSED;
-}
-
 pid_t ChildPid(CChild& app) {
     const std::string strLine = app.WaitLine("child:");
     return strLine.empty() ? -1 : std::stoi(strLine.substr(6));
@@ -61,7 +47,7 @@ std::string BlockedIn(pid_t nPid) {
 
 class TraceTest : public testing::Test {
 protected:
-    CPty m_pty;
+    CPtyLine m_pty;
     std::string Port() const { return m_pty.SlavePath(); }
     std::vector<std::string> App(std::vector<std::string> steps) const {
         steps.insert(steps.begin(), TraceAppPath());
@@ -81,13 +67,14 @@ TEST_F(TraceTest, LateOpenerDataAndEverySettingsChange) {
     EXPECT_EQ(app.WaitLine("read:"), "read:world");
     ASSERT_EQ(app.Wait(), 0) << app.Err();
     const pid_t p = app.Pid();
-    const auto records = probe.WaitRecords(HasClose);
+    const auto records = probe.WaitRecords(EndsWithClose);
     EXPECT_EQ(records,
               Join(Attached(p),
                    {Baud(p, 9600), Line(p, 0, 0, 8), Written(p, std::string("hello\0\xff", 7)),
                     Read(p, "world"), Baud(p, 115200), Line(p, 0, 2, 7), Baud(p, 19200),
                     Line(p, 2, 1, 8), Baud(p, 250000), Line(p, 0, 0, 8), Written(p, "abcd"),
                     Baud(p, 57600), Line(p, 0, 3, 8), Baud(p, 9600), Line(p, 2, 4, 5), Closed(p)}));
+    EXPECT_TRUE(m_pty.WaitReceived(11));
     EXPECT_EQ(m_pty.Received(), std::string("hello\0\xff", 7) + "abcd");
 }
 
@@ -101,8 +88,9 @@ TEST_F(TraceTest, AlreadyOpenPortReportsItsSettingsFirst) {
     const pid_t p = app.Pid();
     app.Send("go\n");
     ASSERT_EQ(app.Wait(), 0);
-    EXPECT_EQ(probe.WaitRecords(HasClose), (std::vector<CRecord>{Baud(p, 19200), Line(p, 2, 0, 8),
-                                                                 Written(p, "late"), Closed(p)}));
+    EXPECT_EQ(
+        probe.WaitRecords(EndsWithClose),
+        (std::vector<CRecord>{Baud(p, 19200), Line(p, 2, 0, 8), Written(p, "late"), Closed(p)}));
 }
 
 TEST_F(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
@@ -120,7 +108,7 @@ TEST_F(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
     ASSERT_FALSE(app.WaitLine("exec1").empty()) << app.Err();
     app.Send("\n");
     ASSERT_FALSE(app.WaitLine("exec2").empty()) << app.Err();
-    const auto records = probe.WaitRecords(HasClose);
+    const auto records = probe.WaitRecords(EndsWithClose);
     EXPECT_TRUE(Eventually([&] { return TracerOf(p) == 0; })) << "not detached after its last fd";
     app.Send("\n");
     ASSERT_EQ(app.Wait(), 0) << app.Err();
@@ -170,7 +158,7 @@ TEST_F(TraceTest, StopAndContinueBehaveAsUntraced) {
     kill(p, SIGCONT);
     app.Send("go\n");
     ASSERT_EQ(app.Wait(), 0);
-    EXPECT_EQ(probe.WaitRecords(HasClose),
+    EXPECT_EQ(probe.WaitRecords(EndsWithClose),
               Join(Attached(p), {Baud(p, 9600), Line(p, 0, 0, 8), Written(p, "one"),
                                  Written(p, "two"), Closed(p)}));
 }
@@ -187,6 +175,7 @@ TEST_F(TraceTest, DetachDuringBlockingReadLeavesTheReadIntact) {
     m_pty.Send("hello");
     EXPECT_EQ(app.WaitLine("read:"), "read:hello");
     ASSERT_EQ(app.Wait(), 0);
+    EXPECT_TRUE(m_pty.WaitReceived(5));
     EXPECT_EQ(m_pty.Received(), "after");
     EXPECT_EQ(probe.Records(), Join(Attached(p), {Baud(p, 9600), Line(p, 0, 0, 8)}));
     EXPECT_EQ(probe.Stop(), 0);
@@ -222,15 +211,16 @@ TEST_F(TraceTest, PyserialApplication) {
     // pyserial sets a custom rate twice: BOTHER through the old request
     // first (the port keeps its rate), then the rate through termios2.
     EXPECT_EQ(
-        probe.WaitRecords(HasClose),
+        probe.WaitRecords(EndsWithClose),
         (std::vector<CRecord>{Baud(p, 115200), Line(p, 0, 0, 8), Baud(p, 9600), Line(p, 0, 2, 7),
                               Written(p, "py-hello"), Read(p, "world"), Baud(p, 9600),
                               Line(p, 0, 2, 7), Baud(p, 250000), Line(p, 0, 0, 8), Closed(p)}));
+    EXPECT_TRUE(m_pty.WaitReceived(8));
     EXPECT_EQ(m_pty.Received(), "py-hello");
 }
 
 TEST_F(TraceTest, PicocomDrivenThroughItsTerminal) {
-    CPty terminal;
+    CPtyLine terminal;
     CChild picocom(
         {"/usr/bin/picocom", "-b", "19200", "-d", "8", "-y", "o", "-p", "2", "--noreset", Port()},
         terminal.SlavePath());
@@ -249,7 +239,7 @@ TEST_F(TraceTest, PicocomDrivenThroughItsTerminal) {
     // A pty drops the parity bit picocom asks for; at exit picocom puts
     // back the settings it read.
     EXPECT_EQ(
-        probe.WaitRecords(HasClose),
+        probe.WaitRecords(EndsWithClose),
         (std::vector<CRecord>{Baud(p, 19200), Line(p, 2, 0, 8), Written(p, "AT\r"),
                               Read(p, "OK\r\n"), Baud(p, 19200), Line(p, 2, 0, 8), Closed(p)}));
     EXPECT_EQ(m_pty.Received(), "AT\r");
@@ -267,7 +257,7 @@ TEST_F(TraceTest, ProcessTracedByADebuggerIsLeftAloneAndReported) {
     EXPECT_EQ(m_pty.Received(), "free");
     // Its data is not seen; the close of the port is, by inotify, without
     // a process to name.
-    const auto records = probe.WaitRecords(HasClose);
+    const auto records = probe.WaitRecords(EndsWithClose);
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].nType, Vantry::CAPTURE_DRIVER_NOTICE);
     EXPECT_EQ(records[0].dwPid, std::uint32_t(p));

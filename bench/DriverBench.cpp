@@ -1,0 +1,55 @@
+// How fast one client drains an attachment through wait and fetch, for
+// several payload sizes. A real vantry.sys replays a record file at once
+// into a queue large enough to hold it; the clock runs from the first record
+// fetched to the last, so it measures the device round trips, not the file.
+#include "CDriverProcess.h"
+#include "CPty.h"
+#include "CVantryDevice.h"
+#include "Records.h"
+
+#include <chrono>
+#include <cstdio>
+
+namespace {
+
+void Measure(std::size_t nPayload, std::size_t nRecords) {
+    CDriverProcess driver;
+    const Records::Bytes record = Records::Read(Records::Bytes(nPayload, 0x5A));
+    if (!driver.StartReplay(std::vector<Records::Bytes>(nRecords, record),
+                            {"--queue-limit", std::to_string(nRecords * record.size() * 2)})) {
+        std::fprintf(stderr, "vantry.sys did not start: %s\n", driver.Stderr().c_str());
+        return;
+    }
+    CPty pty;
+    CVantryDevice device;
+    CStopEvent stop;
+    CAttachHandle hAttach;
+    if (device.Open(driver.DevicePath()) != 0 || device.Attach(pty.Slave(), hAttach) != 0) {
+        std::fprintf(stderr, "cannot attach\n");
+        return;
+    }
+    CCaptureRecord fetched;
+    device.ReadRecord(hAttach, stop, fetched);
+    const auto start = std::chrono::steady_clock::now();
+    for (std::size_t i = 1; i < nRecords; ++i) {
+        if (device.ReadRecord(hAttach, stop, fetched) != 0) {
+            std::fprintf(stderr, "read failed\n");
+            return;
+        }
+    }
+    const double dSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double dRecords = double(nRecords - 1);
+    std::printf("%6zu B payload  %10.0f records/s  %8.1f MB/s payload  %8.1f MB/s records\n",
+                nPayload, dRecords / dSeconds, dRecords * double(nPayload) / dSeconds / 1e6,
+                dRecords * double(record.size()) / dSeconds / 1e6);
+}
+
+} // namespace
+
+int main() {
+    std::printf("one client, wait + fetch per record\n");
+    Measure(16, 200000);
+    Measure(1024, 50000);
+    Measure(65536, 2000);
+}

@@ -1,0 +1,63 @@
+// Every attachment of the driver, by handle and by port, and the sink that
+// sources publish into. Sources publish from their own threads and the
+// device's thread serves requests, so one lock guards it all; nothing in here
+// blocks or calls out while holding it. A parked wait is answered by the
+// device's thread: publishing only marks the wake descriptor readable.
+#pragma once
+
+#include "CAttachment.h"
+#include "CScopedFd.h"
+#include "IEventSource.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+class CAttachmentTable : public IEventSink {
+public:
+    static constexpr std::size_t DEFAULT_QUEUE_LIMIT = 16u << 20;
+    // Each attachment may hold a full queue: this bounds what one user can pin.
+    static constexpr std::size_t MAX_ATTACHMENTS_PER_USER = 64;
+
+    explicit CAttachmentTable(std::size_t nQueueLimit = DEFAULT_QUEUE_LIMIT);
+
+    // Readable after a record arrived for an attachment that a wait is parked on.
+    int WakeFd() const { return m_hWake.Get(); }
+    void ClearWake();
+
+    // 0 or an errno value (EMFILE when the user holds too many attachments).
+    int Add(dev_t port, uid_t uid, std::uint64_t qwConnection, std::uint32_t& dwHandle,
+            bool& bFirstOnPort);
+    // EBADF unless uid attached the handle (any uid for root's own cleanup
+    // when bAnyOwner). On success names the port and whether it was the last.
+    int Remove(std::uint32_t dwHandle, uid_t uid, bool bAnyOwner, dev_t& port, bool& bLastOnPort);
+    std::vector<std::uint32_t> HandlesOfConnection(std::uint64_t qwConnection) const;
+    std::vector<std::uint32_t> AllHandles() const;
+
+    // The size of the oldest record. When the queue is empty: EAGAIN, and the
+    // attachment is marked so that its next record wakes the device.
+    int FrontSize(std::uint32_t dwHandle, uid_t uid, std::uint32_t& dwSize);
+    // The oldest record, removed; ERANGE (record kept) when it exceeds nCapacity.
+    int Pop(std::uint32_t dwHandle, uid_t uid, std::size_t nCapacity,
+            std::vector<std::uint8_t>& record);
+    bool Exists(std::uint32_t dwHandle) const;
+
+    void Publish(dev_t port, const CPortEvent& event) override;
+    void PublishTo(std::uint32_t dwHandle, const CPortEvent& event) override;
+
+private:
+    CAttachment* Find(std::uint32_t dwHandle, uid_t uid) const;
+    // Splits the payload as records allow; true when a parked wait should wake.
+    static bool Deliver(CAttachment& attachment, const CPortEvent& event);
+    void Wake();
+
+    const std::size_t m_nQueueLimit;
+    CScopedFd m_hWake;
+    mutable std::mutex m_mutex;
+    std::unordered_map<std::uint32_t, std::unique_ptr<CAttachment>> m_attachments;
+    std::map<dev_t, std::vector<CAttachment*>> m_ports;
+    std::uint32_t m_dwNextHandle = 1;
+};

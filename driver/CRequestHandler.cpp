@@ -1,0 +1,123 @@
+#include "CRequestHandler.h"
+
+#include "CAttachmentTable.h"
+#include "CSourceSet.h"
+#include "PortAccess.h"
+#include "VantryProtocol.h"
+
+#include <cerrno>
+#include <climits>
+
+using namespace Vantry;
+
+static CAnswer Status(int nError) {
+    return CAnswer{std::uint32_t(nError), {}};
+}
+
+static CAnswer Value(std::uint32_t dwValue) {
+    CAnswer answer;
+    answer.output.resize(4);
+    PutU32(answer.output.data(), dwValue);
+    return answer;
+}
+
+std::optional<CAnswer> CRequestHandler::Handle(const CPeer& peer, std::uint64_t qwConnection,
+                                               std::span<const std::uint8_t> request,
+                                               bool bTruncated, CParkedWait& parked) {
+    if (request.size() < REQUEST_HEADER_SIZE)
+        return Status(EBADMSG);
+    const std::uint32_t dwCode = GetU32(request.data());
+    const std::uint32_t dwCapacity = GetU32(request.data() + 4);
+    const auto input = request.subspan(REQUEST_HEADER_SIZE);
+    if (dwCode == IOCTL_VANTRY_ATTACH)
+        return Attach(peer, qwConnection, dwCapacity, input, bTruncated);
+    if (dwCode != IOCTL_VANTRY_DETACH && dwCode != IOCTL_VANTRY_WAIT_RECORD &&
+        dwCode != IOCTL_VANTRY_FETCH_RECORD)
+        return Status(ENOTTY);
+    if (input.size() != 4 || bTruncated)
+        return Status(EINVAL);
+    const std::uint32_t dwHandle = GetU32(input.data());
+    if (dwCode == IOCTL_VANTRY_DETACH)
+        return Status(Detach(dwHandle, peer.m_uid, false));
+    if (dwCode == IOCTL_VANTRY_FETCH_RECORD)
+        return Fetch(peer, dwHandle, dwCapacity);
+    auto answer = Wait(peer, CParkedWait{dwHandle, dwCapacity});
+    if (!answer)
+        parked = CParkedWait{dwHandle, dwCapacity};
+    return answer;
+}
+
+std::optional<CAnswer> CRequestHandler::Resume(const CPeer& peer, const CParkedWait& parked) {
+    return Wait(peer, parked);
+}
+
+CAnswer CRequestHandler::Attach(const CPeer& peer, std::uint64_t qwConnection,
+                                std::uint32_t dwCapacity, std::span<const std::uint8_t> input,
+                                bool bTruncated) {
+    if (bTruncated)
+        return Status(ENAMETOOLONG);
+    if (dwCapacity < 4)
+        return Status(ERANGE);
+    const auto strPath = DecodeDevicePath(input);
+    if (!strPath)
+        return Status(EINVAL);
+    if (strPath->size() >= PATH_MAX)
+        return Status(ENAMETOOLONG);
+    dev_t port = 0;
+    if (const int nError = PortAccess::Check(*strPath, peer, port))
+        return Status(nError);
+
+    std::uint32_t dwHandle = 0;
+    bool bFirst = false;
+    if (const int nError = m_table.Add(port, peer.m_uid, qwConnection, dwHandle, bFirst))
+        return Status(nError);
+    if (bFirst) {
+        if (const int nError = m_sources.WatchPort(port, *strPath)) {
+            bool bLast;
+            m_table.Remove(dwHandle, peer.m_uid, true, port, bLast);
+            return Status(nError);
+        }
+    }
+    m_sources.AttachmentAdded(port, dwHandle);
+    return Value(dwHandle);
+}
+
+int CRequestHandler::Detach(std::uint32_t dwHandle, uid_t uid, bool bAnyOwner) {
+    dev_t port = 0;
+    bool bLast = false;
+    if (const int nError = m_table.Remove(dwHandle, uid, bAnyOwner, port, bLast))
+        return nError;
+    m_sources.AttachmentRemoved(dwHandle);
+    if (bLast)
+        m_sources.UnwatchPort(port);
+    return 0;
+}
+
+void CRequestHandler::DetachConnection(std::uint64_t qwConnection) {
+    for (const std::uint32_t dwHandle : m_table.HandlesOfConnection(qwConnection))
+        Detach(dwHandle, 0, true);
+}
+
+void CRequestHandler::DetachAll() {
+    for (const std::uint32_t dwHandle : m_table.AllHandles())
+        Detach(dwHandle, 0, true);
+}
+
+std::optional<CAnswer> CRequestHandler::Wait(const CPeer& peer, const CParkedWait& wait) {
+    if (wait.dwCapacity < 4)
+        return Status(ERANGE);
+    std::uint32_t dwSize = 0;
+    const int nError = m_table.FrontSize(wait.dwHandle, peer.m_uid, dwSize);
+    if (nError == EAGAIN)
+        return std::nullopt;
+    if (nError != 0)
+        return Status(nError);
+    return Value(dwSize);
+}
+
+CAnswer CRequestHandler::Fetch(const CPeer& peer, std::uint32_t dwHandle,
+                               std::uint32_t dwCapacity) {
+    CAnswer answer;
+    answer.dwStatus = std::uint32_t(m_table.Pop(dwHandle, peer.m_uid, dwCapacity, answer.output));
+    return answer;
+}

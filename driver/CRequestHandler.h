@@ -1,0 +1,54 @@
+// The four requests of the driver device, decoded and carried out. Every
+// field is checked before anything changes, so a malformed request gets its
+// errno status and leaves the driver as it was.
+#pragma once
+
+#include "CPeer.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+class CAttachmentTable;
+class CSourceSet;
+
+struct CAnswer {
+    std::uint32_t dwStatus = 0;
+    std::vector<std::uint8_t> output;
+};
+
+// A wait that found its queue empty: answered later, when a record arrives
+// or the handle is detached.
+struct CParkedWait {
+    std::uint32_t dwHandle = 0;
+    std::uint32_t dwCapacity = 0;
+};
+
+class CRequestHandler {
+public:
+    CRequestHandler(CAttachmentTable& table, CSourceSet& sources)
+        : m_table(table), m_sources(sources) {}
+
+    // bTruncated: the request was longer than the device reads.
+    // Empty answer: the request is a wait, parked in `parked`.
+    std::optional<CAnswer> Handle(const CPeer& peer, std::uint64_t qwConnection,
+                                  std::span<const std::uint8_t> request, bool bTruncated,
+                                  CParkedWait& parked);
+    // The answer to a parked wait, once there is one.
+    std::optional<CAnswer> Resume(const CPeer& peer, const CParkedWait& parked);
+
+    void DetachConnection(std::uint64_t qwConnection);
+    void DetachAll();
+
+private:
+    CAnswer Attach(const CPeer& peer, std::uint64_t qwConnection, std::uint32_t dwCapacity,
+                   std::span<const std::uint8_t> input, bool bTruncated);
+    int Detach(std::uint32_t dwHandle, uid_t uid, bool bAnyOwner);
+    // Empty while the queue is empty; the next record then wakes the device.
+    std::optional<CAnswer> Wait(const CPeer& peer, const CParkedWait& wait);
+    CAnswer Fetch(const CPeer& peer, std::uint32_t dwHandle, std::uint32_t dwCapacity);
+
+    CAttachmentTable& m_table;
+    CSourceSet& m_sources;
+};

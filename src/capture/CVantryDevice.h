@@ -1,0 +1,61 @@
+// The program's view of the driver device (g_hDevice). Attach and detach
+// are synchronous; wait and fetch end at once when the caller's stop event
+// is set. Any number of threads may use one device: attach and detach share
+// one connection (which owns the attachments, so it lives as long as the
+// device is open), and every wait or fetch borrows a connection of its own
+// from a pool, because a connection carries one request at a time. A request
+// cut short by its stop event leaves its answer unread, so its connection is
+// dropped instead of going back to the pool. Closing the device makes every
+// request in flight on it, from any thread, fail at once with EBADF.
+//
+// Every operation returns 0 or an errno value: the driver's status, or
+// ECANCELED (stop event), EBADF (device not open, or closed meanwhile),
+// EPIPE (the driver went away).
+#pragma once
+
+#include "CAttachHandle.h"
+#include "CCaptureRecord.h"
+#include "CStopEvent.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+class CVantryDevice {
+public:
+    CVantryDevice();
+    ~CVantryDevice();
+    CVantryDevice(const CVantryDevice&) = delete;
+    CVantryDevice& operator=(const CVantryDevice&) = delete;
+
+    // The path that VANTRY_DEVICE names, or /run/Vantry.
+    static std::string DefaultPath();
+    // "/dev/NAME" for a port name, the name itself when it is an absolute path.
+    static std::string PortDevicePath(std::string_view strPortName);
+
+    // ENOENT or ECONNREFUSED: no driver listens there. Closes a device that is open.
+    int Open(const std::string& strPath = DefaultPath());
+    void Close();
+    bool IsOpen() const;
+
+    int Attach(std::string_view strPortName, CAttachHandle& hAttach);
+    int Detach(CAttachHandle hAttach);
+    // The size of the oldest record waiting; waits for one when there is none.
+    int Wait(CAttachHandle hAttach, const CStopEvent& stop, std::uint32_t& dwSize);
+    // The oldest record, into a buffer of dwSize bytes (the size Wait reported).
+    int Fetch(CAttachHandle hAttach, const CStopEvent& stop, std::uint32_t dwSize,
+              CCaptureRecord& record);
+    // Wait and Fetch together: what a reader does for every record.
+    int ReadRecord(CAttachHandle hAttach, const CStopEvent& stop, CCaptureRecord& record);
+
+private:
+    struct CSession;
+    std::shared_ptr<CSession> Session() const;
+    int Request(CAttachHandle hAttach, const CStopEvent& stop, std::uint32_t dwCode,
+                std::span<std::uint8_t> output, std::size_t& nOutput);
+
+    mutable std::mutex m_mutex;
+    std::shared_ptr<CSession> m_pSession;
+};

@@ -1,0 +1,30 @@
+// A file descriptor that closes itself; moves, never copies.
+#pragma once
+
+#include <unistd.h>
+
+#include <utility>
+
+class CScopedFd {
+public:
+    CScopedFd() = default;
+    explicit CScopedFd(int hFd) : m_hFd(hFd) {}
+    CScopedFd(CScopedFd&& other) noexcept : m_hFd(std::exchange(other.m_hFd, -1)) {}
+    CScopedFd& operator=(CScopedFd&& other) noexcept {
+        if (this != &other)
+            Reset(std::exchange(other.m_hFd, -1));
+        return *this;
+    }
+    ~CScopedFd() { Reset(); }
+
+    int Get() const { return m_hFd; }
+    bool IsValid() const { return m_hFd >= 0; }
+    void Reset(int hFd = -1) {
+        if (m_hFd >= 0)
+            ::close(m_hFd);
+        m_hFd = hFd;
+    }
+
+private:
+    int m_hFd = -1;
+};

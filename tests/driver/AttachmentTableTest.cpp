@@ -1,0 +1,109 @@
+// The driver's queues in process: fan-out to every attachment of a port,
+// the wake-up of a parked wait, and the overflow notice. What a live source
+// publishes goes this way.
+#include "CAttachmentTable.h"
+#include "VantryProtocol.h"
+
+#include <gtest/gtest.h>
+
+#include <poll.h>
+
+#include <cerrno>
+
+using namespace Vantry;
+
+namespace {
+
+bool IsReadable(int hFd) {
+    pollfd fd{hFd, POLLIN, 0};
+    return poll(&fd, 1, 0) == 1;
+}
+
+struct AttachmentTableTest : ::testing::Test {
+    std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(100, 7);
+    CPortEvent data{CAPTURE_DATA_READ, 99, 1234, bytes};
+
+    std::uint32_t Add(CAttachmentTable& table, dev_t port, uid_t uid = 0) {
+        std::uint32_t dwHandle = 0;
+        bool bFirst = false;
+        EXPECT_EQ(table.Add(port, uid, 1, dwHandle, bFirst), 0);
+        return dwHandle;
+    }
+    std::vector<std::uint8_t> Pop(CAttachmentTable& table, std::uint32_t dwHandle) {
+        std::vector<std::uint8_t> record;
+        EXPECT_EQ(table.Pop(dwHandle, 0, MAX_RECORD_SIZE, record), 0);
+        return record;
+    }
+};
+
+TEST_F(AttachmentTableTest, APortsEventsReachEachOfItsAttachmentsAndWakeParkedWaits) {
+    CAttachmentTable table;
+    const std::uint32_t dwFirst = Add(table, 10), dwSecond = Add(table, 10),
+                        dwOther = Add(table, 11);
+    std::uint32_t dwSize = 0;
+    EXPECT_EQ(table.FrontSize(dwFirst, 0, dwSize), EAGAIN); // parks
+    EXPECT_FALSE(IsReadable(table.WakeFd()));
+    table.Publish(10, data);
+    EXPECT_TRUE(IsReadable(table.WakeFd()));
+    table.ClearWake();
+    table.Publish(10, data); // nobody parked: no wake-up
+    EXPECT_FALSE(IsReadable(table.WakeFd()));
+
+    for (const std::uint32_t dwHandle : {dwFirst, dwSecond}) {
+        for (std::uint32_t dwSequence : {1u, 2u}) {
+            const auto record = Pop(table, dwHandle);
+            EXPECT_EQ(GetU32(record.data() + RECORD_SEQUENCE_OFFSET), dwSequence);
+            EXPECT_EQ(GetU32(record.data() + RECORD_PID_OFFSET), 99u);
+            EXPECT_EQ(GetU64(record.data()), 1234u);
+        }
+    }
+    EXPECT_EQ(table.FrontSize(dwOther, 0, dwSize), EAGAIN);
+    EXPECT_EQ(table.FrontSize(dwFirst, 1000, dwSize), EBADF); // another user's handle
+
+    dev_t port = 0;
+    bool bLast = true;
+    EXPECT_EQ(table.Remove(dwFirst, 0, false, port, bLast), 0);
+    EXPECT_FALSE(bLast);
+    table.Publish(10, data);
+    EXPECT_EQ(Pop(table, dwSecond).size(), RECORD_DATA_OFFSET + bytes.size());
+    EXPECT_EQ(table.Remove(dwSecond, 0, false, port, bLast), 0);
+    EXPECT_TRUE(bLast);
+}
+
+TEST_F(AttachmentTableTest, AFullQueueCountsDropsAndReportsThemOnceThereIsRoom) {
+    const std::size_t nRecord = RECORD_DATA_OFFSET + bytes.size();
+    CAttachmentTable table(3 * nRecord);
+    const std::uint32_t dwHandle = Add(table, 10);
+    for (int i = 0; i < 5; ++i)
+        table.Publish(10, data);
+    std::vector<std::uint8_t> record;
+    EXPECT_EQ(table.Pop(dwHandle, 0, nRecord - 1, record), ERANGE); // kept
+    for (std::uint32_t dwSequence : {1u, 2u, 3u})
+        EXPECT_EQ(GetU32(Pop(table, dwHandle).data() + RECORD_SEQUENCE_OFFSET), dwSequence);
+    table.Publish(10, data);
+
+    std::vector<std::uint32_t> sequences;
+    std::uint32_t dwSize = 0;
+    while (table.FrontSize(dwHandle, 0, dwSize) == 0) {
+        record = Pop(table, dwHandle);
+        sequences.push_back(GetU32(record.data() + RECORD_SEQUENCE_OFFSET));
+        if (record[RECORD_EVENT_TYPE_OFFSET] == CAPTURE_DRIVER_NOTICE) {
+            EXPECT_EQ(GetU32(record.data() + RECORD_DATA_OFFSET), NOTICE_RECORDS_DROPPED);
+            EXPECT_EQ(GetU32(record.data() + RECORD_DATA_OFFSET + 4), 2u);
+        }
+    }
+    // 4 and 5 were dropped; the notice came with the room the first fetch made.
+    EXPECT_EQ(sequences, (std::vector<std::uint32_t>{6, 7}));
+}
+
+TEST_F(AttachmentTableTest, EachUserHoldsABoundedNumberOfAttachments) {
+    CAttachmentTable table;
+    std::uint32_t dwHandle = 0;
+    bool bFirst = false;
+    for (std::size_t i = 0; i < CAttachmentTable::MAX_ATTACHMENTS_PER_USER; ++i)
+        ASSERT_EQ(table.Add(10, 500, 1, dwHandle, bFirst), 0);
+    EXPECT_EQ(table.Add(10, 500, 1, dwHandle, bFirst), EMFILE);
+    EXPECT_EQ(table.Add(10, 501, 1, dwHandle, bFirst), 0);
+}
+
+} // namespace

@@ -1,0 +1,82 @@
+// Starting and stopping the driver as a service manager would.
+#include "CDriverProcess.h"
+#include "CPty.h"
+#include "CRawClient.h"
+#include "Process.h"
+#include "RunAs.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+
+#include <fstream>
+
+namespace {
+
+bool Exists(const std::string& strPath) {
+    struct stat status {};
+    return lstat(strPath.c_str(), &status) == 0;
+}
+
+TEST(DriverLifecycleTest, SigtermEndsPendingWaitsRemovesTheDeviceAndExitsZero) {
+    CDriverProcess driver;
+    CPty pty;
+    ASSERT_TRUE(driver.Start()) << driver.Stderr();
+    CRawClient client(driver.DevicePath());
+    const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
+    client.Send(
+        CRawClient::Request(Vantry::IOCTL_VANTRY_WAIT_RECORD, 4, CRawClient::Handle(dwHandle)));
+    EXPECT_EQ(driver.Stop(), 0);
+    EXPECT_EQ(client.Receive().nStatus, -1); // the connection ended
+    EXPECT_FALSE(Exists(driver.DevicePath()));
+}
+
+TEST(DriverLifecycleTest, RefusesAPathInUseAndReplacesAStaleSocket) {
+    CDriverProcess first;
+    ASSERT_TRUE(first.Start()) << first.Stderr();
+
+    CDriverProcess second;
+    std::ofstream(second.DevicePath()) << "keep me";
+    EXPECT_FALSE(second.Start());
+    EXPECT_EQ(second.ExitStatus(), 1);
+    EXPECT_NE(second.Stderr().find("not a socket"), std::string::npos) << second.Stderr();
+    std::string strKept;
+    std::getline(std::ifstream(second.DevicePath()), strKept);
+    EXPECT_EQ(strKept, "keep me");
+
+    // A second driver on the first one's device.
+    first.UseForThisProcess();
+    const auto again = RunProcess({VANTRY_SYS_PATH});
+    EXPECT_EQ(again.nExitStatus, 1);
+    EXPECT_NE(again.strErr.find("already listening"), std::string::npos) << again.strErr;
+    CPty pty;
+    EXPECT_EQ(CRawClient(first.DevicePath()).Attach(pty.Slave()).nStatus, 0);
+
+    // A socket that nobody listens on any more is taken over.
+    std::remove(second.DevicePath().c_str());
+    {
+        const int hSocket = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        second.DevicePath().copy(address.sun_path, sizeof address.sun_path - 1);
+        ASSERT_EQ(bind(hSocket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        close(hSocket);
+    }
+    EXPECT_TRUE(second.Start()) << second.Stderr();
+    EXPECT_EQ(CRawClient(second.DevicePath()).Attach(pty.Slave()).nStatus, 0);
+}
+
+TEST(DriverLifecycleTest, ExplainsWhyItCannotCreateItsDevice) {
+    CDriverProcess driver;
+    EXPECT_FALSE(driver.Start({}, NOBODY)); // the directory is root's
+    EXPECT_EQ(driver.ExitStatus(), 1);
+    EXPECT_NE(driver.Stderr().find("Permission denied"), std::string::npos) << driver.Stderr();
+
+    EXPECT_FALSE(driver.Start({"--replay", driver.Dir() + "/missing.rec"}));
+    EXPECT_NE(driver.Stderr().find("missing.rec"), std::string::npos) << driver.Stderr();
+    EXPECT_FALSE(Exists(driver.DevicePath()));
+}
+
+} // namespace

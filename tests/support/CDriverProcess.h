@@ -1,0 +1,48 @@
+// A real vantry.sys for one test: its device in a fresh temporary
+// directory, started the way the service manager starts it (readiness on
+// VANTRY_READY_FD), stopped with SIGTERM.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class CDriverProcess {
+public:
+    // Makes the temporary directory; Start runs the driver in it.
+    CDriverProcess();
+    ~CDriverProcess();
+
+    const std::string& Dir() const { return m_strDir; }
+    const std::string& DevicePath() const { return m_strDevice; }
+    // Writes a file into the directory and returns its path.
+    std::string WriteFile(const std::string& strName, const std::vector<std::uint8_t>& bytes) const;
+
+    // Starts vantry.sys with these arguments (as uid when not 0) and waits
+    // until it reports ready or exits; false when it exited, with its exit
+    // status and what it said on stderr.
+    bool Start(const std::vector<std::string>& args = {}, uid_t uid = 0);
+    // SIGTERM and wait: the exit status, -1 when it did not exit normally.
+    int Stop();
+    // Start with `--replay FILE --fast` and these records in FILE.
+    bool StartReplay(const std::vector<std::vector<std::uint8_t>>& records,
+                     std::vector<std::string> extra = {});
+    pid_t Pid() const { return m_nPid; }
+    int ExitStatus() const { return m_nExitStatus; }
+    const std::string& Stderr() const { return m_strStderr; }
+    // The driver's threads, to see that nothing is left behind.
+    int ThreadCount() const;
+
+    // VANTRY_DEVICE for this process and the programs it starts.
+    void UseForThisProcess() const;
+
+private:
+    std::string m_strDir;
+    std::string m_strDevice;
+    pid_t m_nPid = -1;
+    int m_nExitStatus = -1;
+    std::string m_strStderr;
+    int m_hStderr = -1;
+};

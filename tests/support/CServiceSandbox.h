@@ -1,0 +1,46 @@
+// A private world for tests of the service manager and the driver
+// procedures: a temporary service database (WIRELET_SCM_ROOT), device path
+// (VANTRY_DEVICE) and current directory. Whatever a test left running is
+// stopped when it ends, so no daemon outlives its test.
+#pragma once
+
+#include "IMessageBox.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class CRecordingMessageBox : public IMessageBox {
+public:
+    void ShowWarning(const std::string& strText) override { m_messages.push_back(strText); }
+    std::vector<std::string> m_messages;
+};
+
+class CServiceSandbox : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Writes an executable shell script (the body follows "#!/bin/sh").
+    std::string WriteScript(const std::string& strName, const std::string& strBody) const;
+    // Scripts that stand in for a driver that misbehaves in one way.
+    std::string ReadyWithoutDevice(const std::string& strName) const;
+
+    std::string m_strDirectory; // the sandbox; removed afterwards
+    std::string m_strDatabase;  // <root>/ServicesActive
+    std::string m_strDevice;
+    std::string m_strCurrent; // the current directory during the test
+
+private:
+    std::string m_strOldCurrent;
+};
+
+// Runs the function in a child that has given up root for nobody; the
+// child's messages come back. The function's return is the exit status.
+struct CChildResult {
+    int nExitStatus = -1;
+    std::vector<std::string> messages;
+};
+CChildResult RunAsNobody(const std::function<int(IMessageBox&)>& function);

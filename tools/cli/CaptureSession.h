@@ -1,0 +1,14 @@
+// What `monitor` and `capture` share: open the driver device, attach to the
+// port, hand over every record until Ctrl+C (or SIGTERM) and detach. Driver
+// errors are explained in plain words on stderr.
+#pragma once
+
+#include "CCaptureRecord.h"
+
+#include <functional>
+#include <string>
+
+// Returns the exit status: 0 after Ctrl+C, 1 on a driver error or when
+// onRecord returns false. strCommand prefixes the messages.
+int RunCaptureSession(const std::string& strCommand, const std::string& strPort,
+                      const std::function<bool(const CCaptureRecord&)>& onRecord);

@@ -1,0 +1,143 @@
+#include "MonitorCommand.h"
+
+#include "CaptureSession.h"
+#include "TextEncoding.h"
+#include "TrafficText.h"
+
+#include <fcntl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+using namespace Vantry;
+
+namespace {
+
+// The panes put hex pairs on tab stops 10 dialog units apart and the
+// character column 20 units after the last pair; a console gets the same
+// layout with 3 columns for every 10 units.
+std::string ConsoleText(std::u16string_view line) {
+    if (line.ends_with(u"\r\n"))
+        line.remove_suffix(2);
+    std::u16string text;
+    std::size_t nColumn = 0;
+    for (const char16_t ch : line) {
+        if (ch != u'\t') {
+            text += ch;
+            ++nColumn;
+            continue;
+        }
+        const std::size_t nStop = nColumn < 45   ? (nColumn / 3 + 1) * 3
+                                  : nColumn < 51 ? 51
+                                                 : nColumn + 1;
+        text.append(nStop - nColumn, u' ');
+        nColumn = nStop;
+    }
+    while (!text.empty() && text.back() == u' ')
+        text.pop_back();
+    return TextEncoding::ToUtf8(text);
+}
+
+std::string TimeText(std::uint64_t qwTimeNs) {
+    const time_t nSeconds = time_t(qwTimeNs / 1000000000u);
+    tm local{};
+    localtime_r(&nSeconds, &local);
+    char szTime[32];
+    std::snprintf(szTime, sizeof szTime, "%02d:%02d:%02d.%06u", local.tm_hour, local.tm_min,
+                  local.tm_sec, unsigned(qwTimeNs % 1000000000u / 1000u));
+    return szTime;
+}
+
+bool PrintRecord(const CCaptureRecord& record) {
+    const CRecordView view = record.View();
+    if (!view.IsComplete())
+        return true;
+    const std::string strTime = TimeText(view.GetStamp()->qwTimeNs);
+    const std::int8_t nType = *view.EventType();
+    if (nType == CAPTURE_DATA_READ || nType == CAPTURE_DATA_WRITTEN) {
+        const char* pszDirection = nType == CAPTURE_DATA_READ ? " < " : " > ";
+        char16_t szLine[TrafficText::MAX_LINE_CHARS];
+        auto payload = view.Payload();
+        while (!payload.empty()) {
+            const auto bytes = payload.first(std::min<std::size_t>(payload.size(), 16));
+            const auto nLength = TrafficText::RenderDataLine(bytes, szLine);
+            std::cout << strTime << pszDirection << ConsoleText({szLine, nLength}) << "\n";
+            payload = payload.subspan(bytes.size());
+        }
+    } else if (const auto line = TrafficText::EventLine(view)) {
+        std::cout << strTime << " * " << ConsoleText(*line) << "\n";
+    } else if (nType == CAPTURE_DRIVER_NOTICE && view.Size() >= RECORD_DATA_OFFSET + 8 &&
+               GetU32(view.Bytes().data() + RECORD_DATA_OFFSET) == NOTICE_RECORDS_DROPPED) {
+        std::cerr << "wirelet-cli monitor: the driver dropped "
+                  << GetU32(view.Bytes().data() + RECORD_DATA_OFFSET + 4)
+                  << " records: its queue for this port was full\n";
+    }
+    std::cout.flush();
+    return bool(std::cout);
+}
+
+bool WriteAll(int hFd, const std::uint8_t* pBytes, std::size_t nSize) {
+    while (nSize > 0) {
+        const ssize_t nWritten = write(hFd, pBytes, nSize);
+        if (nWritten < 0 && errno == EINTR)
+            continue;
+        if (nWritten <= 0)
+            return false;
+        pBytes += nWritten;
+        nSize -= std::size_t(nWritten);
+    }
+    return true;
+}
+
+} // namespace
+
+int RunMonitor(int argc, char* argv[]) {
+    if (argc != 1 || argv[0][0] == '-') {
+        std::cerr << "wirelet-cli monitor: usage: wirelet-cli monitor PORT\n";
+        return 2;
+    }
+    return RunCaptureSession("monitor", argv[0], PrintRecord);
+}
+
+int RunCapture(int argc, char* argv[]) {
+    std::string strPort, strFile;
+    for (int i = 0; i < argc; ++i) {
+        const std::string strArg = argv[i];
+        if (strArg == "-o" && i + 1 < argc && strFile.empty())
+            strFile = argv[++i];
+        else if (strPort.empty() && !strArg.starts_with('-'))
+            strPort = strArg;
+        else
+            strPort.clear(), i = argc;
+    }
+    if (strPort.empty() || strFile.empty()) {
+        std::cerr << "wirelet-cli capture: usage: wirelet-cli capture PORT -o FILE\n";
+        return 2;
+    }
+    const int hFile = strFile == "-"
+                          ? STDOUT_FILENO
+                          : open(strFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (hFile < 0) {
+        std::cerr << "wirelet-cli capture: " << strFile << ": " << std::strerror(errno) << "\n";
+        return 1;
+    }
+    // Each record is written whole as it comes, so an interrupted capture
+    // still leaves a file that render reads.
+    const int nStatus = RunCaptureSession("capture", strPort, [&](const CCaptureRecord& record) {
+        std::uint8_t size[4];
+        PutU32(size, std::uint32_t(record.Size()));
+        if (WriteAll(hFile, size, 4) &&
+            WriteAll(hFile, record.View().Bytes().data(), record.Size()))
+            return true;
+        std::cerr << "wirelet-cli capture: " << strFile << ": " << std::strerror(errno) << "\n";
+        return false;
+    });
+    if (hFile != STDOUT_FILENO)
+        close(hFile);
+    return nStatus;
+}
