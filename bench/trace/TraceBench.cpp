@@ -187,15 +187,15 @@ void Throughput(const CDevice& device, dev_t port) {
         const auto bare = UnderBarePtrace(device.Slave(), nChunk);
         const auto straced = UnderStrace(device.Slave(), nChunk);
 
-        std::printf("%-8zu %-10s %10.1f %11.2f us %14s %10s\n", nChunk, "untraced",
+        std::printf("%-8zu %-11s %9.1f %11.2f us %14s %10s\n", nChunk, "untraced",
                     MegabytesPerSecond(untraced), double(untraced.qwMedianWriteNs) / 1e3, "-", "-");
-        std::printf("%-8zu %-10s %10.1f %11.2f us %14llu %10llu\n", nChunk, "traced",
+        std::printf("%-8zu %-11s %9.1f %11.2f us %14llu %10llu\n", nChunk, "traced",
                     MegabytesPerSecond(traced), double(traced.qwMedianWriteNs) / 1e3,
                     (unsigned long long)qwRecords.load(), (unsigned long long)sink.Dropped());
-        std::printf("%-8zu %-10s %10.1f %11.2f us %14s %10s\n", nChunk, "bare ptrace",
+        std::printf("%-8zu %-11s %9.1f %11.2f us %14s %10s\n", nChunk, "bare ptrace",
                     MegabytesPerSecond(bare), double(bare.qwMedianWriteNs) / 1e3, "-", "-");
         if (straced)
-            std::printf("%-8zu %-10s %10.1f %11.2f us %14s %10s\n", nChunk, "strace",
+            std::printf("%-8zu %-11s %9.1f %11.2f us %14s %10s\n", nChunk, "strace",
                         MegabytesPerSecond(*straced), double(straced->qwMedianWriteNs) / 1e3, "-",
                         "-");
         std::printf("         traced/untraced %.2fx, added per traced write() %.2f us (median), "

@@ -169,7 +169,7 @@ void CTracer::ReportRefused(pid_t nPid, const std::map<int, dev_t>& fds) {
 
 bool CTracer::Attach(pid_t nPid, const std::set<dev_t>& opened) {
     const auto identity = CProcessIdentity::Of(nPid);
-    if (!identity || m_refused.count(*identity))
+    if (!identity || std::find(m_refused.begin(), m_refused.end(), *identity) != m_refused.end())
         return false;
     const auto fds = ProcScanner::PortFds(nPid, WatchedPorts());
     if (fds.empty())
@@ -195,7 +195,7 @@ bool CTracer::Attach(pid_t nPid, const std::set<dev_t>& opened) {
                 continue;
             if (ptrace(PTRACE_SEIZE, nTid, 0, TRACE_OPTIONS) != 0) {
                 if (errno == EPERM && seized.empty()) {
-                    m_refused.insert(*identity);
+                    m_refused.push_back(*identity);
                     ReportRefused(nPid, fds);
                     return false;
                 }

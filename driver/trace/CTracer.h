@@ -95,9 +95,9 @@ private:
     std::map<dev_t, CWatchedPort> m_ports;
     std::map<int, dev_t> m_watchToPort;
     std::unordered_map<pid_t, CTracee> m_tracees;
-    std::set<pid_t> m_earlyChildren;      // stopped before their parent's clone event
-    std::set<CProcessIdentity> m_refused; // traced by someone else, reported once
-    unsigned m_nInOpen = 0;               // tracees inside an open-family call
+    std::set<pid_t> m_earlyChildren;         // stopped before their parent's clone event
+    std::vector<CProcessIdentity> m_refused; // traced by someone else, reported once
+    unsigned m_nInOpen = 0;                  // tracees inside an open-family call
     unsigned m_nDetaching = 0;
     pid_t m_nCurrent = 0; // the tracee whose stop is being handled
     bool m_bDoorbellRang = false;

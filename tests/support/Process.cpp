@@ -39,6 +39,15 @@ pid_t Spawn(const std::vector<std::string>& args, int hIn, int hOut, int hErr) {
 
 } // namespace
 
+bool AppendAvailable(int hFd, std::string& strSink) {
+    char buffer[65536];
+    const ssize_t n = read(hFd, buffer, sizeof buffer);
+    if (n <= 0)
+        return false;
+    strSink.append(buffer, static_cast<std::size_t>(n));
+    return true;
+}
+
 CProcessResult RunProcess(const std::vector<std::string>& args, const std::string& strInput) {
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
@@ -58,11 +67,7 @@ CProcessResult RunProcess(const std::vector<std::string>& args, const std::strin
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || !fds[i].revents)
                 continue;
-            char buffer[65536];
-            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                sinks[i]->append(buffer, static_cast<std::size_t>(n));
-            } else {
+            if (!AppendAvailable(fds[i].fd, *sinks[i])) {
                 close(fds[i].fd);
                 fds[i].fd = -1;
             }

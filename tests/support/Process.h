@@ -11,6 +11,9 @@ struct CProcessResult {
     std::string strErr;
 };
 
+// Reads what one readable pipe holds and appends it; false at its end.
+bool AppendAvailable(int hFd, std::string& strSink);
+
 CProcessResult RunProcess(const std::vector<std::string>& args, const std::string& strInput = {});
 
 // A program left running while the test talks to it: its output is read as

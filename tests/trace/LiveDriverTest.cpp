@@ -1,6 +1,7 @@
 // The live capture end to end: a real vantry.sys traces a real application
 // while wirelet-cli attaches to the port through the driver device.
 #include "CDriverProcess.h"
+#include "ProcScanner.h"
 #include "TraceHarness.h"
 
 #include "VantryProtocol.h"
@@ -9,9 +10,6 @@
 
 #include <signal.h>
 
-#include <cstdlib>
-#include <fstream>
-
 using namespace Expect;
 
 namespace {
@@ -19,15 +17,7 @@ namespace {
 // The process whose thread traces nPid (TracerPid names the thread).
 pid_t TracingProcessOf(pid_t nPid) {
     const pid_t nTracer = TracerOf(nPid);
-    if (nTracer <= 0)
-        return nTracer;
-    std::ifstream status("/proc/" + std::to_string(nTracer) + "/status");
-    std::string strLine;
-    while (std::getline(status, strLine)) {
-        if (strLine.rfind("Tgid:", 0) == 0)
-            return std::atoi(strLine.c_str() + 5);
-    }
-    return -1;
+    return nTracer > 0 ? ProcScanner::ThreadGroupOf(nTracer) : nTracer;
 }
 
 std::size_t FileSize(const std::vector<CRecord>& records) {

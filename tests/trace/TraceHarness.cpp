@@ -1,5 +1,8 @@
 #include "TraceHarness.h"
 
+#include "ProcScanner.h"
+#include "Process.h"
+
 #include "VantryProtocol.h"
 
 #include <fcntl.h>
@@ -111,12 +114,8 @@ void CChild::Collect() {
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || !fds[i].revents)
                 continue;
-            char buffer[65536];
-            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
             std::lock_guard lock(m_mutex);
-            if (n > 0)
-                sinks[i]->append(buffer, std::size_t(n));
-            else
+            if (!AppendAvailable(fds[i].fd, *sinks[i]))
                 fds[i].fd = -1;
             m_changed.notify_all();
         }
@@ -324,11 +323,5 @@ std::string TraceAppPath() {
 }
 
 pid_t TracerOf(pid_t nPid) {
-    std::ifstream status("/proc/" + std::to_string(nPid) + "/status");
-    std::string strLine;
-    while (std::getline(status, strLine)) {
-        if (strLine.rfind("TracerPid:", 0) == 0)
-            return std::atoi(strLine.c_str() + 10);
-    }
-    return -1;
+    return ProcScanner::TracerOf(nPid);
 }
