@@ -32,6 +32,8 @@ std::vector<CInotify::CEvent> CInotify::Drain() {
         for (ssize_t nOffset = 0; nOffset < nRead;) {
             inotify_event event;
             std::memcpy(&event, buffer + nOffset, sizeof event);
+            if (event.mask & IN_Q_OVERFLOW)
+                events.push_back({-1, false, true});
             if (event.mask & IN_OPEN)
                 events.push_back({event.wd, true});
             if (event.mask & IN_CLOSE)

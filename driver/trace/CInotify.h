@@ -12,7 +12,8 @@ class CInotify {
 public:
     struct CEvent {
         int nWatch;
-        bool bOpened; // false: a file description was released
+        bool bOpened;       // false: a file description was released
+        bool bLost = false; // the queue overflowed: events are missing here
     };
 
     CInotify();

@@ -155,15 +155,18 @@ bool CTracer::HasUnclaimedOpens() const {
 
 // --- attaching and detaching ---------------------------------------------
 
+void CTracer::PublishNotice(dev_t port, pid_t nPid, std::uint32_t dwCode, std::uint32_t dwValue) {
+    std::uint8_t payload[Vantry::NOTICE_PAYLOAD_SIZE];
+    Vantry::PutU32(payload, dwCode);
+    Vantry::PutU32(payload + 4, dwValue);
+    Publish(port, Vantry::CAPTURE_DRIVER_NOTICE, nPid, payload);
+}
+
 void CTracer::ReportRefused(pid_t nPid, const std::map<int, dev_t>& fds) {
-    const std::string strText =
-        "process " + std::to_string(nPid) + " is traced by another program and is not captured";
-    const std::span<const std::uint8_t> text(reinterpret_cast<const std::uint8_t*>(strText.data()),
-                                             strText.size());
     std::set<dev_t> done;
     for (const auto& [nFd, port] : fds) {
         if (done.insert(port).second)
-            Publish(port, Vantry::CAPTURE_DRIVER_NOTICE, nPid, text);
+            PublishNotice(port, nPid, Vantry::NOTICE_PROCESS_NOT_TRACED, std::uint32_t(nPid));
     }
 }
 
@@ -522,10 +525,8 @@ void CTracer::OnDataExit(CTracee& tracee, std::int64_t nResult, bool bRead, bool
     if (nGot < nWanted) {
         // The buffer changed under us (unmapped by another thread): say so
         // rather than invent bytes.
-        const std::string strText = std::to_string(nWanted - nGot) + " bytes of process " +
-                                    std::to_string(tracee.nTgid) + " could not be read";
-        Publish(*port, Vantry::CAPTURE_DRIVER_NOTICE, tracee.nTgid,
-                {reinterpret_cast<const std::uint8_t*>(strText.data()), strText.size()});
+        PublishNotice(*port, tracee.nTgid, Vantry::NOTICE_BYTES_UNREADABLE,
+                      std::uint32_t(nWanted - nGot));
     }
 }
 
@@ -641,6 +642,14 @@ CTracee& CTracer::OnExec(CTracee& tracee) {
 bool CTracer::DrainInotify(pid_t nCause, std::optional<dev_t> claimPort) {
     bool bClaimed = false;
     for (const auto& event : m_inotify.Drain()) {
+        if (event.bLost) {
+            // Opens and closes are gone for good: say so, and trace whoever
+            // holds a port now.
+            for (const auto& [port, watched] : m_ports)
+                PublishNotice(port, 0, Vantry::NOTICE_EVENTS_LOST, 0);
+            ScanForOpeners(true);
+            continue;
+        }
         const auto itPort = m_watchToPort.find(event.nWatch);
         if (itPort == m_watchToPort.end())
             continue;
@@ -696,7 +705,7 @@ void CTracer::ResolveOpens(bool bForce) {
     for (int nTry = 0; nTry < 3 && HasUnclaimedOpens(); ++nTry) {
         if (nTry > 0)
             sched_yield();
-        ScanForOpeners();
+        ScanForOpeners(false);
     }
     for (auto& [port, watched] : m_ports) {
         if (watched.nUnclaimedOpens == 0)
@@ -709,7 +718,7 @@ void CTracer::ResolveOpens(bool bForce) {
     }
 }
 
-void CTracer::ScanForOpeners() {
+void CTracer::ScanForOpeners(bool bEveryHolder) {
     std::set<pid_t> traced;
     for (const auto& [nTid, tracee] : m_tracees)
         traced.insert(tracee.nTgid);
@@ -720,7 +729,7 @@ void CTracer::ScanForOpeners() {
     for (const pid_t nPid : processes) {
         // Every open is accounted for: the rest of /proc can wait (a
         // thousand stat calls are most of the open-to-traced time).
-        if (!HasUnclaimedOpens())
+        if (!bEveryHolder && !HasUnclaimedOpens())
             break;
         if (nPid == m_nSelf || nPid == m_nDoorbell || traced.count(nPid))
             continue;

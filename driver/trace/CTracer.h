@@ -74,6 +74,7 @@ private:
     // port in `opened` and then the current settings of its ports.
     bool Attach(pid_t nPid, const std::set<dev_t>& opened);
     void ReportRefused(pid_t nPid, const std::map<int, dev_t>& fds);
+    void PublishNotice(dev_t port, pid_t nPid, std::uint32_t dwCode, std::uint32_t dwValue);
     void PublishCurrentSettings(pid_t nPid, const std::map<int, dev_t>& fds);
     void PublishSettings(dev_t port, pid_t nPid, const CLineSettings& settings);
 
@@ -81,7 +82,9 @@ private:
     // cause's own and published at once.
     bool DrainInotify(pid_t nCause, std::optional<dev_t> claimPort = std::nullopt);
     void ResolveOpens(bool bForce);
-    void ScanForOpeners();
+    // Traces untraced holders, newest first, until every unclaimed open
+    // has its opener (or, with bEveryHolder, all of them).
+    void ScanForOpeners(bool bEveryHolder);
     pid_t GuessReleaser() const;
 
     void Publish(dev_t port, std::int8_t nType, pid_t nPid,

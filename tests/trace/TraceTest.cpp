@@ -259,8 +259,11 @@ TEST_F(TraceTest, ProcessTracedByADebuggerIsLeftAloneAndReported) {
     // a process to name.
     const auto records = probe.WaitRecords(EndsWithClose);
     ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[0].nType, Vantry::CAPTURE_DRIVER_NOTICE);
-    EXPECT_EQ(records[0].dwPid, std::uint32_t(p));
+    std::string strNotice(Vantry::NOTICE_PAYLOAD_SIZE, '\0');
+    Vantry::PutU32(reinterpret_cast<std::uint8_t*>(strNotice.data()),
+                   Vantry::NOTICE_PROCESS_NOT_TRACED);
+    Vantry::PutU32(reinterpret_cast<std::uint8_t*>(strNotice.data()) + 4, std::uint32_t(p));
+    EXPECT_EQ(records[0], (CRecord{Vantry::CAPTURE_DRIVER_NOTICE, std::uint32_t(p), strNotice}));
     EXPECT_EQ(records[1], Closed(0));
 }
 
