@@ -62,8 +62,27 @@ void CTracer::Publish(dev_t port, std::int8_t nType, pid_t nPid,
     event.nType = nType;
     event.dwProcessId = std::uint32_t(nPid > 0 ? nPid : 0);
     event.qwTimeNs = NowNs();
-    event.payload = payload;
-    m_sink.Publish(port, event);
+    if (!m_bDeferPublish) {
+        event.payload = payload;
+        m_sink.Publish(port, event);
+        return;
+    }
+    // Kept (buffers reused) until the tracee runs again.
+    if (m_nDeferred == m_deferred.size())
+        m_deferred.emplace_back();
+    auto& deferred = m_deferred[m_nDeferred++];
+    deferred.port = port;
+    deferred.event = event;
+    deferred.payload.assign(payload.begin(), payload.end());
+}
+
+void CTracer::FlushPublishes() {
+    for (std::size_t i = 0; i < m_nDeferred; ++i) {
+        auto& deferred = m_deferred[i];
+        deferred.event.payload = deferred.payload;
+        m_sink.Publish(deferred.port, deferred.event);
+    }
+    m_nDeferred = 0;
 }
 
 void CTracer::PublishSettings(dev_t port, pid_t nPid, const CLineSettings& settings) {
@@ -343,8 +362,14 @@ void CTracer::OnWaitStatus(pid_t nTid, int nStatus) {
     const int nEvent = nStatus >> 16;
 
     if (nSignal == SYSCALL_STOP) {
+        // The records of a stop are handed over once the tracee runs again:
+        // the sink's work then overlaps the tracee's instead of adding to it.
+        const bool bOuterDefers = std::exchange(m_bDeferPublish, true);
         OnSyscallStop(*pTracee);
         Resume(*pTracee, 0);
+        m_bDeferPublish = bOuterDefers;
+        if (!bOuterDefers)
+            FlushPublishes();
         m_nCurrent = nOuter;
         return;
     }

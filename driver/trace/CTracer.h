@@ -89,6 +89,7 @@ private:
 
     void Publish(dev_t port, std::int8_t nType, pid_t nPid,
                  std::span<const std::uint8_t> payload = {});
+    void FlushPublishes();
     std::set<dev_t> WatchedPorts() const;
 
     IEventSink& m_sink;
@@ -105,4 +106,13 @@ private:
     pid_t m_nCurrent = 0; // the tracee whose stop is being handled
     bool m_bDoorbellRang = false;
     std::vector<std::uint8_t> m_buffer; // data of the current record
+
+    struct CDeferredEvent {
+        dev_t port = 0;
+        CPortEvent event;
+        std::vector<std::uint8_t> payload;
+    };
+    bool m_bDeferPublish = false;
+    std::vector<CDeferredEvent> m_deferred; // the first m_nDeferred are waiting
+    std::size_t m_nDeferred = 0;
 };
