@@ -1,7 +1,9 @@
 // The ptrace side of the capture: which threads are traced, what their
 // stops mean, and the records that follow. Everything here runs on the one
 // tracer thread (ptrace requests are only valid from the thread that
-// attached), which CTraceSource owns.
+// attached), which CTraceSource owns. Its stops and tracees are in
+// CTracer.cpp, system calls in CTracerSyscalls.cpp, records, opens and
+// closes in CTracerEvents.cpp.
 #pragma once
 
 #include "../IEventSource.h"
