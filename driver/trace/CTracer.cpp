@@ -1,6 +1,5 @@
 #include "CTracer.h"
 
-#include "PortSettings.h"
 #include "ProcScanner.h"
 
 #include "VantryProtocol.h"

@@ -136,6 +136,13 @@ pid_t CTracer::GuessReleaser() const {
              tracee.eSyscall == ESyscall::Exec))
             return tracee.nTgid;
     }
+    // A process killed by a signal releases its fds before its death is
+    // reported to us: look for one on its way out.
+    std::set<pid_t> checked;
+    for (const auto& [nTid, tracee] : m_tracees) {
+        if (checked.insert(tracee.nTgid).second && ProcScanner::IsExiting(tracee.nTgid))
+            return tracee.nTgid;
+    }
     return 0;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 namespace ProcScanner {
@@ -67,6 +68,24 @@ std::map<int, dev_t> PortFds(pid_t nPid, const std::set<dev_t>& ports) {
 
 pid_t TracerOf(pid_t nTid) {
     return pid_t(StatusField(nTid, "TracerPid"));
+}
+
+bool IsExiting(pid_t nPid) {
+    std::ifstream file("/proc/" + std::to_string(nPid) + "/stat");
+    std::string strStat;
+    if (!std::getline(file, strStat))
+        return true;
+    // Fields after the command name: state (3) ... flags (9).
+    std::istringstream fields(strStat.substr(strStat.rfind(')') + 1));
+    std::string strState;
+    unsigned long ulFlags = 0;
+    std::string strSkip;
+    fields >> strState;
+    for (int i = 4; i < 9; ++i)
+        fields >> strSkip;
+    fields >> ulFlags;
+    constexpr unsigned long PF_EXITING = 0x4;
+    return strState == "Z" || strState == "X" || (ulFlags & PF_EXITING);
 }
 
 pid_t ThreadGroupOf(pid_t nTid) {

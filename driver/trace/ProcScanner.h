@@ -19,6 +19,8 @@ std::map<int, dev_t> PortFds(pid_t nPid, const std::set<dev_t>& ports);
 std::optional<dev_t> CharDeviceOf(pid_t nTid, int nFd);
 // The TracerPid line of /proc/TID/status (0: not traced, -1: gone).
 pid_t TracerOf(pid_t nTid);
+// The process is on its way out (exiting, or dead and not yet reaped).
+bool IsExiting(pid_t nPid);
 // The thread group (process) that a thread belongs to, -1 when gone.
 pid_t ThreadGroupOf(pid_t nTid);
 

@@ -3,17 +3,19 @@
 // stdout what the test needs to know (pids, what it read). Steps:
 //   open PATH | usefd N | wait-traced | set RATE MODE (e.g. 9600 8N1,
 //   250000 8N1 is set with BOTHER) | write TEXT | writev TEXT TEXT |
-//   read N | dup2 N | cloexec | close | say TEXT | hear | threads N K |
+//   read N (EINTR ends it) | trap-usr1 | dup2 N | cloexec | close | say TEXT | hear | threads N K |
 //   fork TEXT TEXT | exec STEPS...
 // TEXT may hold \n and \xHH escapes.
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -147,19 +149,27 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
                 Fail("writev");
         } else if (strStep == "read") {
             std::string strGot(std::size_t(std::stoul(next())), '\0');
-            for (std::size_t nDone = 0; nDone < strGot.size();) {
+            std::size_t nDone = 0;
+            while (nDone < strGot.size()) {
                 const ssize_t n = read(g_hPort, strGot.data() + nDone, strGot.size() - nDone);
+                if (n < 0 && errno == EINTR)
+                    break;
                 if (n <= 0)
                     Fail("read");
                 nDone += std::size_t(n);
             }
-            Say("read:" + strGot);
+            Say(nDone < strGot.size() ? "read:EINTR" : "read:" + strGot);
         } else if (strStep == "dup2") {
             const int nFd = std::stoi(next());
             if (dup2(g_hPort, nFd) != nFd)
                 Fail("dup2");
             close(g_hPort);
             g_hPort = nFd;
+        } else if (strStep == "trap-usr1") {
+            // A handler without SA_RESTART: a blocking read returns EINTR.
+            struct sigaction action {};
+            action.sa_handler = [](int) {};
+            sigaction(SIGUSR1, &action, nullptr);
         } else if (strStep == "cloexec") {
             if (fcntl(g_hPort, F_SETFD, FD_CLOEXEC) != 0)
                 Fail("F_SETFD");

@@ -163,6 +163,24 @@ TEST_F(TraceTest, StopAndContinueBehaveAsUntraced) {
                                  Written(p, "two"), Closed(p)}));
 }
 
+TEST_F(TraceTest, SignalsReachTheApplicationAsUntraced) {
+    CProbe probe({Port()});
+    CChild app(App({"open", Port(), "wait-traced", "set", "9600", "8N1", "trap-usr1", "say",
+                    "ready", "read", "5", "write", "woke", "hear"}));
+    const pid_t p = app.Pid();
+    ASSERT_FALSE(app.WaitLine("ready").empty());
+    ASSERT_TRUE(Eventually([&] { return BlockedIn(p) == "0"; })) << "not blocked in read";
+    // A handled signal interrupts the read, as it would untraced.
+    kill(p, SIGUSR1);
+    EXPECT_EQ(app.WaitLine("read:"), "read:EINTR");
+    ASSERT_TRUE(m_pty.WaitReceived(4));
+    // An unhandled one ends it, and its exit releases the port.
+    kill(p, SIGTERM);
+    EXPECT_EQ(app.Wait(), -1);
+    EXPECT_EQ(probe.WaitRecords(EndsWithClose),
+              Join(Attached(p), {Baud(p, 9600), Line(p, 0, 0, 8), Written(p, "woke"), Closed(p)}));
+}
+
 TEST_F(TraceTest, DetachDuringBlockingReadLeavesTheReadIntact) {
     CProbe probe({Port()});
     CChild app(App({"open", Port(), "wait-traced", "set", "9600", "8N1", "say", "ready", "read",
