@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -43,10 +44,7 @@ bool IsProcessAlive(pid_t nPid) {
 }
 
 pid_t ReadPid(const std::string& strPath) {
-    std::istringstream text(ReadText(strPath));
-    pid_t nPid = 0;
-    text >> nPid;
-    return nPid;
+    return pid_t(std::atoi(ReadText(strPath).c_str()));
 }
 
 class ServiceManagerTest : public CServiceSandbox {
@@ -57,8 +55,7 @@ protected:
     }
     static CServiceConfig Config(const std::string& strImage) {
         CServiceConfig config;
-        config.strName = "Probe";
-        config.strDisplayName = "Probe";
+        config.strName = config.strDisplayName = "Probe";
         config.strImagePath = strImage;
         return config;
     }
@@ -144,25 +141,6 @@ TEST_F(ServiceManagerTest, DaemonInheritsOnlyItsStandardStreamsAndReadyDescripto
     // The one pipe is the ready descriptor.
     EXPECT_EQ(strListing.find("pipe:"), strListing.rfind("pipe:")) << strListing;
     EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(RunningPid()) + "/cwd"), "/");
-}
-
-TEST_F(ServiceManagerTest, RunningStateOutlivesTheProgramThatStartedIt) {
-    const std::string strImage = Image("ready", READY_BODY);
-    // A program that starts the service and exits without stopping it.
-    const pid_t nProgram = fork();
-    if (nProgram == 0) {
-        CService service = OpenManager().CreateService(Config(strImage), ALL_SERVICE);
-        _exit(service.Start());
-    }
-    int nStatus = 0;
-    waitpid(nProgram, &nStatus, 0);
-    ASSERT_EQ(WEXITSTATUS(nStatus), 0);
-
-    CService service = OpenManager().OpenService("Probe", ALL_SERVICE);
-    ASSERT_TRUE(service.IsRunning());
-    const pid_t nPid = RunningPid();
-    EXPECT_EQ(service.Control(Scm::SERVICE_CONTROL_STOP), 0);
-    EXPECT_FALSE(IsProcessAlive(nPid));
 }
 
 TEST_F(ServiceManagerTest, RecordOfAVanishedOrRecycledPidIsNotARunningService) {

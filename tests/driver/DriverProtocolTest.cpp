@@ -83,23 +83,6 @@ TEST_F(DriverProtocolTest, ReplayKeepsTheRecordedPacing) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::nanoseconds(2 * GAP));
 }
 
-TEST_F(DriverProtocolTest, EveryAttachmentOfAPortGetsEveryRecordOnAnyConnection) {
-    std::vector<Bytes> records;
-    for (int i = 0; i < 50; ++i)
-        records.push_back(Records::Read(Bytes{std::uint8_t(i)}));
-    StartReplay(records);
-    CRawClient first(driver.DevicePath()), second(driver.DevicePath()), reader(driver.DevicePath());
-    const std::uint32_t handles[] = {first.AttachOk(pty.Slave()), second.AttachOk(pty.Slave())};
-    EXPECT_NE(handles[0], handles[1]);
-    for (const std::uint32_t dwHandle : handles) {
-        for (int i = 0; i < 50; ++i) {
-            const Bytes record = reader.Next(dwHandle); // not the connection that attached
-            ASSERT_EQ(record.size(), RECORD_DATA_OFFSET + 1);
-            EXPECT_EQ(record[RECORD_DATA_OFFSET], i);
-        }
-    }
-}
-
 TEST_F(DriverProtocolTest, DetachAnswersAPendingWaitAndAVanishedClientLeavesNothing) {
     ASSERT_TRUE(driver.Start()) << driver.Stderr();
     CRawClient owner(driver.DevicePath()), waiter(driver.DevicePath());
