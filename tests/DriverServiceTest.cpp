@@ -120,7 +120,10 @@ TEST_F(DriverServiceTest, MissingImageLeavesNoServiceBehind) {
 }
 
 TEST_F(DriverServiceTest, ImageThatNeverOpensItsDevice) {
-    std::filesystem::create_symlink(ReadyWithoutDevice("deviceless"), m_strCurrent + "/vantry.sys");
+    // Says it is ready but never opens its device.
+    std::filesystem::create_symlink(
+        WriteScript("deviceless", "printf 'READY\\n' >&$VANTRY_READY_FD\nexec sleep 30"),
+        m_strCurrent + "/vantry.sys");
     // Newly installed: stopped and deleted again.
     EXPECT_EQ(EnsureDriver(m_box), EStartup::Stop);
     EXPECT_EQ(m_box.m_messages, Messages{NEW_SERVICE_FAILED});

@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 extern char** environ;
@@ -76,11 +78,7 @@ CProcessResult CRunningProcess::Finish(int nSignal) {
     int nStatus = 0;
     waitpid(m_nPid, &nStatus, 0);
     m_nPid = -1;
-    CProcessResult result{WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1, m_strOut, {}};
-    char buffer[4096];
-    ssize_t n;
-    lseek(m_hErr, 0, SEEK_SET);
-    while ((n = read(m_hErr, buffer, sizeof buffer)) > 0)
-        result.strErr.append(buffer, std::size_t(n));
-    return result;
+    std::ostringstream err;
+    err << std::ifstream("/proc/self/fd/" + std::to_string(m_hErr)).rdbuf();
+    return {WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1, m_strOut, err.str()};
 }
