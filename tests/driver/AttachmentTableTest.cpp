@@ -2,6 +2,7 @@
 // the wake-up of a parked wait, and the overflow notice. What a live source
 // publishes goes this way.
 #include "CAttachmentTable.h"
+#include "Records.h"
 #include "VantryProtocol.h"
 
 #include <gtest/gtest.h>
@@ -51,7 +52,7 @@ TEST_F(AttachmentTableTest, APortsEventsReachEachOfItsAttachmentsAndWakeParkedWa
 
     for (const std::uint32_t dwHandle : {dwFirst, dwSecond})
         for (std::uint32_t dwSequence : {1u, 2u})
-            EXPECT_EQ(GetU32(Pop(table, dwHandle).data() + RECORD_SEQUENCE_OFFSET), dwSequence);
+            EXPECT_EQ(Records::SequenceOf(Pop(table, dwHandle)), dwSequence);
     EXPECT_EQ(table.FrontSize(dwOther, 0, dwSize), EAGAIN);
 
     dev_t port = 0;
@@ -73,14 +74,14 @@ TEST_F(AttachmentTableTest, AFullQueueCountsDropsAndReportsThemOnceThereIsRoom) 
     std::vector<std::uint8_t> record;
     EXPECT_EQ(table.Pop(dwHandle, 0, nRecord - 1, record), ERANGE); // kept
     for (std::uint32_t dwSequence : {1u, 2u, 3u})
-        EXPECT_EQ(GetU32(Pop(table, dwHandle).data() + RECORD_SEQUENCE_OFFSET), dwSequence);
+        EXPECT_EQ(Records::SequenceOf(Pop(table, dwHandle)), dwSequence);
     table.Publish(10, data);
 
     std::vector<std::uint32_t> sequences;
     std::uint32_t dwSize = 0;
     while (table.FrontSize(dwHandle, 0, dwSize) == 0) {
         record = Pop(table, dwHandle);
-        sequences.push_back(GetU32(record.data() + RECORD_SEQUENCE_OFFSET));
+        sequences.push_back(Records::SequenceOf(record));
         if (record[RECORD_EVENT_TYPE_OFFSET] == CAPTURE_DRIVER_NOTICE) {
             EXPECT_EQ(GetU32(record.data() + RECORD_DATA_OFFSET), NOTICE_RECORDS_DROPPED);
             EXPECT_EQ(GetU32(record.data() + RECORD_DATA_OFFSET + 4), 2u);
