@@ -47,6 +47,12 @@ pid_t ReadPid(const std::string& strPath) {
     return pid_t(std::atoi(ReadText(strPath).c_str()));
 }
 
+void KillAndWait(pid_t nPid) {
+    kill(nPid, SIGKILL);
+    while (IsProcessAlive(nPid))
+        usleep(1000);
+}
+
 class ServiceManagerTest : public CServiceSandbox {
 protected:
     static CServiceManager OpenManager(int nReadyMs = 5000, int nStopMs = 5000) {
@@ -146,10 +152,7 @@ TEST_F(ServiceManagerTest, DaemonInheritsOnlyItsStandardStreamsAndReadyDescripto
 TEST_F(ServiceManagerTest, RecordOfAVanishedOrRecycledPidIsNotARunningService) {
     CService service = OpenManager().CreateService(Config(Image("ready", READY_BODY)), ALL_SERVICE);
     ASSERT_EQ(service.Start(), 0);
-    const pid_t nPid = RunningPid();
-    kill(nPid, SIGKILL);
-    while (IsProcessAlive(nPid))
-        usleep(1000);
+    KillAndWait(RunningPid());
     EXPECT_FALSE(service.IsRunning());
     EXPECT_EQ(service.Start(), 0);
 
@@ -176,10 +179,7 @@ TEST_F(ServiceManagerTest, DeletedWhileRunningGoesWhenItStops) {
     CService again = manager.CreateService(Config(Image("ready", READY_BODY)), ALL_SERVICE);
     ASSERT_EQ(again.Start(), 0);
     EXPECT_EQ(again.Delete(), 0);
-    const pid_t nPid = RunningPid();
-    kill(nPid, SIGKILL);
-    while (IsProcessAlive(nPid))
-        usleep(1000);
+    KillAndWait(RunningPid());
     EXPECT_EQ(manager.OpenService("Probe", ALL_SERVICE).GetError(), ENOENT);
     EXPECT_FALSE(std::filesystem::exists(m_strDatabase + "/Probe"));
 }
