@@ -142,22 +142,19 @@ TEST_F(FormatterTest, UnknownTypesAndShortRecordsChangeNothing) {
     Feed(Records::Read(Bytes{1, 2, 3}));
     const std::u16string before = Recv();
 
-    Bytes unknown4 = Records::Make(4, {1, 2, 3, 4});
-    Bytes unknown85 = Records::Make(static_cast<std::int8_t>(0x85));
-    Bytes shortBaud = Records::Baud(9600);
-    shortBaud.pop_back();
-    Bytes shortLine = Records::LineControl(0, 0, 8);
-    shortLine.pop_back();
-    Bytes lyingData = Records::Read(Bytes{7, 8, 9});
-    Vantry::PutU32(lyingData.data() + 16, 4);
-    Bytes hugeData = Records::Read(Bytes{7});
-    Vantry::PutU32(hugeData.data() + 16, 0xFFFFFFFF);
-    const Bytes tooShortForType(20, 0);
-    Bytes shortOpen = Records::Make(Vantry::CAPTURE_PORT_OPENED);
-    shortOpen.resize(20);
-
-    for (const Bytes& record : {unknown4, unknown85, shortBaud, shortLine, lyingData, hugeData,
-                                tooShortForType, shortOpen, Bytes{}}) {
+    const auto cut = [](Bytes record, std::size_t nSize) {
+        record.resize(nSize);
+        return record;
+    };
+    const auto claiming = [](Bytes record, std::uint32_t dwDataLength) {
+        Vantry::PutU32(record.data() + 16, dwDataLength);
+        return record;
+    };
+    for (const Bytes& record :
+         {Records::Make(4, {1, 2, 3, 4}), Records::Make(static_cast<std::int8_t>(0x85)),
+          cut(Records::Baud(9600), 27), cut(Records::LineControl(0, 0, 8), 26),
+          claiming(Records::Read(Bytes{7, 8, 9}), 4), claiming(Records::Read(Bytes{7}), 0xFFFFFFFF),
+          Bytes(20, 0), cut(Records::Make(Vantry::CAPTURE_PORT_OPENED), 20), Bytes{}}) {
         Feed(record); // each record is a heap block of exactly its size: ASan sees any overread
         EXPECT_EQ(Recv(), before);
         EXPECT_EQ(Send(), u"");
