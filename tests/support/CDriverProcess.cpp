@@ -2,11 +2,10 @@
 
 #include "Records.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
-#include <poll.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 CDriverProcess::CDriverProcess() {
@@ -39,26 +39,18 @@ std::string CDriverProcess::WriteFile(const std::string& strName,
     return strPath;
 }
 
-static std::string ReadAll(int hFd) {
-    std::string strText;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(hFd, buffer, sizeof buffer)) > 0)
-        strText.append(buffer, std::size_t(n));
-    return strText;
-}
-
 bool CDriverProcess::Start(const std::vector<std::string>& args, uid_t uid) {
-    int ready[2], err[2];
-    if (pipe2(ready, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe2 failed");
+    int ready[2];
+    m_hStderr = memfd_create("vantry-stderr", MFD_CLOEXEC);
+    if (m_hStderr < 0 || pipe2(ready, O_CLOEXEC) != 0)
+        throw std::runtime_error("cannot make the driver's streams");
     const std::string strFd = std::to_string(ready[1]);
     std::vector<std::string> argv{VANTRY_SYS_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
     m_nPid = fork();
     if (m_nPid == 0) {
         fcntl(ready[1], F_SETFD, 0);
-        dup2(err[1], 2);
+        dup2(m_hStderr, 2);
         setenv("VANTRY_DEVICE", m_strDevice.c_str(), 1);
         setenv("VANTRY_READY_FD", strFd.c_str(), 1);
         if (uid != 0 && (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0))
@@ -71,8 +63,6 @@ bool CDriverProcess::Start(const std::vector<std::string>& args, uid_t uid) {
         _exit(127);
     }
     close(ready[1]);
-    close(err[1]);
-    m_hStderr = err[0];
     char szLine[8] = {};
     const ssize_t nRead = read(ready[0], szLine, sizeof szLine);
     close(ready[0]);
@@ -97,18 +87,17 @@ int CDriverProcess::Stop() {
     waitpid(m_nPid, &nStatus, 0);
     m_nPid = -1;
     m_nExitStatus = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
-    m_strStderr = ReadAll(m_hStderr);
+    std::ostringstream text;
+    text << std::ifstream("/proc/self/fd/" + std::to_string(m_hStderr)).rdbuf();
+    m_strStderr = text.str();
     close(m_hStderr);
     m_hStderr = -1;
     return m_nExitStatus;
 }
 
 int CDriverProcess::ThreadCount() const {
-    int nCount = 0;
     const std::string strTasks = "/proc/" + std::to_string(m_nPid) + "/task";
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(strTasks))
-        ++nCount;
-    return nCount;
+    return int(std::distance(std::filesystem::directory_iterator(strTasks), {}));
 }
 
 void CDriverProcess::UseForThisProcess() const {

@@ -11,7 +11,6 @@
 
 class CDriverProcess {
 public:
-    // Makes the temporary directory; Start runs the driver in it.
     CDriverProcess();
     ~CDriverProcess();
 
@@ -21,20 +20,20 @@ public:
     std::string WriteFile(const std::string& strName, const std::vector<std::uint8_t>& bytes) const;
 
     // Starts vantry.sys with these arguments (as uid when not 0) and waits
-    // until it reports ready or exits; false when it exited, with its exit
+    // until it reports ready; false when it exited instead, with its exit
     // status and what it said on stderr.
     bool Start(const std::vector<std::string>& args = {}, uid_t uid = 0);
-    // SIGTERM and wait: the exit status, -1 when it did not exit normally.
-    int Stop();
     // Start with `--replay FILE --fast` and these records in FILE.
     bool StartReplay(const std::vector<std::vector<std::uint8_t>>& records,
                      std::vector<std::string> extra = {});
-    pid_t Pid() const { return m_nPid; }
+    // SIGTERM and wait: the exit status, -1 when it did not exit normally.
+    int Stop();
     int ExitStatus() const { return m_nExitStatus; }
+    // The daemon's pid: the live capture's tracer is one of its threads.
+    pid_t Pid() const { return m_nPid; }
     const std::string& Stderr() const { return m_strStderr; }
     // The driver's threads, to see that nothing is left behind.
     int ThreadCount() const;
-
     // VANTRY_DEVICE for this process and the programs it starts.
     void UseForThisProcess() const;
 
@@ -44,5 +43,5 @@ private:
     pid_t m_nPid = -1;
     int m_nExitStatus = -1;
     std::string m_strStderr;
-    int m_hStderr = -1;
+    int m_hStderr = -1; // an anonymous file, so the driver never blocks on it
 };

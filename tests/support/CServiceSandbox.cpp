@@ -3,15 +3,16 @@
 #include "CServiceManager.h"
 #include "RunAs.h"
 
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 void CServiceSandbox::SetUp() {
     // Daemons are orphaned on purpose; here they come back to the test to be
@@ -56,34 +57,20 @@ std::string CServiceSandbox::WriteScript(const std::string& strName,
     return strPath;
 }
 
-std::string CServiceSandbox::ReadyWithoutDevice(const std::string& strName) const {
-    return WriteScript(strName, "printf 'READY\\n' >&$VANTRY_READY_FD\nexec sleep 30");
-}
-
 CChildResult RunAsNobody(const std::function<int(IMessageBox&)>& function) {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0)
-        return {};
+    const int hMessages = memfd_create("messages", MFD_CLOEXEC);
     CChildResult result;
     result.nExitStatus = RunAs(NOBODY, {}, [&] {
-        close(pipeFds[0]);
         CRecordingMessageBox messages;
         const int nStatus = function(messages);
-        for (const auto& strMessage : messages.m_messages) {
-            const std::string strLine = strMessage + "\n";
-            if (write(pipeFds[1], strLine.data(), strLine.size()) < 0)
+        for (const auto& strMessage : messages.m_messages)
+            if (dprintf(hMessages, "%s\n", strMessage.c_str()) < 0)
                 return 253;
-        }
         return nStatus;
     });
-    close(pipeFds[1]);
-    std::string strText;
-    char buffer[4096];
-    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
-        strText.append(buffer, std::size_t(n));
-    close(pipeFds[0]);
-    std::istringstream lines(strText);
+    std::ifstream lines("/proc/self/fd/" + std::to_string(hMessages));
     for (std::string strLine; std::getline(lines, strLine);)
         result.messages.push_back(strLine);
+    close(hMessages);
     return result;
 }

@@ -25,8 +25,6 @@ protected:
 
     // Writes an executable shell script (the body follows "#!/bin/sh").
     std::string WriteScript(const std::string& strName, const std::string& strBody) const;
-    // Scripts that stand in for a driver that misbehaves in one way.
-    std::string ReadyWithoutDevice(const std::string& strName) const;
 
     std::string m_strDirectory; // the sandbox; removed afterwards
     std::string m_strDatabase;  // <root>/ServicesActive

@@ -1,5 +1,5 @@
-// Runs a program to completion with the given standard input and collects
-// what it printed: for tests of the command-line tools.
+// Runs the command-line tools for tests: to completion with a given standard
+// input, or left running while the test reads what it prints.
 #pragma once
 
 #include <string>
@@ -11,23 +11,19 @@ struct CProcessResult {
     std::string strErr;
 };
 
-// Reads what one readable pipe holds and appends it; false at its end.
-bool AppendAvailable(int hFd, std::string& strSink);
-
-CProcessResult RunProcess(const std::vector<std::string>& args, const std::string& strInput = {});
-
-// A program left running while the test talks to it: its output is read as
-// it comes, and it is stopped with a signal.
 class CRunningProcess {
 public:
-    explicit CRunningProcess(const std::vector<std::string>& args);
+    // Starts args with strInput as standard input; standard error is kept
+    // in a file, so a chatty program never blocks on it.
+    explicit CRunningProcess(const std::vector<std::string>& args,
+                             const std::string& strInput = {});
     ~CRunningProcess();
     CRunningProcess(const CRunningProcess&) = delete;
 
     // Reads standard output until it holds at least nBytes; false at its end.
     bool ReadAtLeast(std::size_t nBytes);
     const std::string& Out() const { return m_strOut; }
-    // Sends the signal and waits: the result with all it printed.
+    // Sends the signal (0: none), waits, and returns all it printed.
     CProcessResult Finish(int nSignal);
 
 private:
@@ -36,3 +32,8 @@ private:
     int m_hErr = -1;
     std::string m_strOut;
 };
+
+inline CProcessResult RunProcess(const std::vector<std::string>& args,
+                                 const std::string& strInput = {}) {
+    return CRunningProcess(args, strInput).Finish(0);
+}

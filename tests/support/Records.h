@@ -47,6 +47,19 @@ inline Bytes LineControl(std::uint8_t byStop, std::uint8_t byParity, std::uint8_
     return Make(Vantry::CAPTURE_LINE_CONTROL, {byStop, byParity, byBits});
 }
 
+// The record with the time, source pid and sequence number the driver adds.
+inline Bytes Stamped(Bytes record, std::uint64_t qwTime, std::uint32_t dwPid = 0,
+                     std::uint32_t dwSequence = 0) {
+    Vantry::PutU64(record.data() + Vantry::RECORD_TIME_OFFSET, qwTime);
+    Vantry::PutU32(record.data() + Vantry::RECORD_PID_OFFSET, dwPid);
+    Vantry::PutU32(record.data() + Vantry::RECORD_SEQUENCE_OFFSET, dwSequence);
+    return record;
+}
+
+inline std::uint32_t SequenceOf(const Bytes& record) {
+    return Vantry::GetU32(record.data() + Vantry::RECORD_SEQUENCE_OFFSET);
+}
+
 inline CCaptureRecord Owned(const Bytes& record) {
     return CCaptureRecord::CopyOf(record);
 }

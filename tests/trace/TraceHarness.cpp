@@ -1,7 +1,6 @@
 #include "TraceHarness.h"
 
 #include "ProcScanner.h"
-#include "Process.h"
 
 #include "VantryProtocol.h"
 
@@ -114,8 +113,12 @@ void CChild::Collect() {
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || !fds[i].revents)
                 continue;
+            char buffer[65536];
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
             std::lock_guard lock(m_mutex);
-            if (!AppendAvailable(fds[i].fd, *sinks[i]))
+            if (n > 0)
+                sinks[i]->append(buffer, std::size_t(n));
+            else
                 fds[i].fd = -1;
             m_changed.notify_all();
         }
