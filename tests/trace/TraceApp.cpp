@@ -4,12 +4,13 @@
 //   open PATH | usefd N | wait-traced | set RATE MODE (e.g. 9600 8N1,
 //   250000 8N1 is set with BOTHER) | write TEXT | writev TEXT TEXT |
 //   read N (EINTR ends it) | trap-usr1 | dup2 N | cloexec | close | say TEXT | hear | threads N K |
-//   fork TEXT TEXT | exec STEPS...
+//   fork TEXT TEXT | spawn | exec STEPS...
 // TEXT may hold \n and \xHH escapes.
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
 #include <sys/wait.h>
@@ -24,6 +25,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+extern char** environ;
 
 namespace {
 
@@ -202,6 +205,15 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
             int nStatus;
             waitpid(nChild, &nStatus, 0);
             WriteAll(strParent);
+        } else if (strStep == "spawn") {
+            // posix_spawn: a vfork-style clone that shares our memory until
+            // the child's exec; the child inherits the port fd.
+            char* argv[] = {const_cast<char*>("/bin/true"), nullptr};
+            pid_t nChild;
+            int nStatus;
+            if (posix_spawn(&nChild, argv[0], nullptr, nullptr, argv, environ) != 0 ||
+                waitpid(nChild, &nStatus, 0) != nChild)
+                Fail("posix_spawn");
         } else if (strStep == "exec") {
             std::vector<char*> argv{const_cast<char*>(pSelf)};
             for (++i; i < steps.size(); ++i)

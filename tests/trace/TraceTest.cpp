@@ -96,13 +96,14 @@ TEST_F(TraceTest, AlreadyOpenPortReportsItsSettingsFirst) {
 TEST_F(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
     CProbe probe({Port()});
     // Four threads write 50 tokens each; then a forked child and its parent
-    // write; then the port moves to fd 7 and survives an exec, and a second
-    // exec with close-on-exec set releases it.
+    // write; a spawned child inherits the port and does nothing with it;
+    // then the port moves to fd 7 and survives an exec, and a second exec
+    // with close-on-exec set releases it.
     CChild app(
-        App({"open",    Port(),  "wait-traced", "set",   "115200", "8N1", "threads", "4",
-             "50",      "fork",  "P",           "C",     "dup2",   "7",   "write",   "before",
-             "exec",    "usefd", "7",           "write", "after",  "say", "exec1",   "hear",
-             "cloexec", "exec",  "say",         "exec2", "hear"}));
+        App({"open",   Port(),    "wait-traced", "set", "115200", "8N1",   "threads", "4",
+             "50",     "fork",    "P",           "C",   "spawn",  "dup2",  "7",       "write",
+             "before", "exec",    "usefd",       "7",   "write",  "after", "say",     "exec1",
+             "hear",   "cloexec", "exec",        "say", "exec2",  "hear"}));
     const pid_t p = app.Pid();
     const pid_t nChild = ChildPid(app);
     ASSERT_FALSE(app.WaitLine("exec1").empty()) << app.Err();
