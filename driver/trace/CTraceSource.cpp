@@ -26,8 +26,9 @@ void Signal(const CScopedFd& event) {
 
 CTraceSource::CTraceSource(IEventSink& sink)
     : m_sink(sink), m_stop(eventfd(0, EFD_CLOEXEC)),
-      m_handled(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-    if (!m_stop.IsValid() || !m_handled.IsValid())
+      m_handled(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      m_tick(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    if (!m_stop.IsValid() || !m_handled.IsValid() || !m_tick.IsValid())
         throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
     std::promise<void> started;
     auto future = started.get_future();
@@ -84,8 +85,15 @@ void CTraceSource::TracerMain(std::promise<void> started) {
     started.set_value();
 
     for (bool bRunning = true; bRunning;) {
-        if (!pTracer->WaitOnce())
+        if (!pTracer->WaitOnce()) {
+            // A stop's handler may have left an open unattributed: the
+            // watcher must start ticking even though inotify is quiet.
+            if (!m_bTick && pTracer->HasUnclaimedOpens()) {
+                m_bTick = true;
+                Signal(m_tick);
+            }
             continue;
+        }
         pDoorbell->Rearm();
         std::deque<CCommand> commands;
         {
@@ -116,12 +124,18 @@ void CTraceSource::TracerMain(std::promise<void> started) {
 
 void CTraceSource::WatcherMain() {
     for (;;) {
-        pollfd fds[2] = {{m_stop.Get(), POLLIN, 0}, {m_hInotify.load(), POLLIN, 0}};
-        const int n = poll(fds, 2, m_bTick ? TICK_MS : -1);
+        pollfd fds[3] = {
+            {m_stop.Get(), POLLIN, 0}, {m_hInotify.load(), POLLIN, 0}, {m_tick.Get(), POLLIN, 0}};
+        const int n = poll(fds, 3, m_bTick ? TICK_MS : -1);
         if (n < 0 && errno != EINTR)
             return;
         if (fds[0].revents)
             return;
+        if (fds[2].revents) {
+            std::uint64_t qwCount;
+            [[maybe_unused]] const auto nRead = read(m_tick.Get(), &qwCount, sizeof qwCount);
+            continue; // poll again, now with the tick's timeout
+        }
         if (n == 0 && !m_bTick)
             continue;
         if (n == 0 || fds[1].revents) {

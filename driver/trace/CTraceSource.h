@@ -46,6 +46,7 @@ private:
     std::atomic<bool> m_bTick{false}; // the tracer wants a look at opens soon
     CScopedFd m_stop;                 // eventfd: the watcher ends
     CScopedFd m_handled;              // eventfd: the tracer has looked at inotify
+    CScopedFd m_tick;                 // eventfd: m_bTick was just set
     std::thread m_tracer;
     std::thread m_watcher;
 };
