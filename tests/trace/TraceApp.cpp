@@ -4,7 +4,7 @@
 //   open PATH | usefd N | wait-traced | set RATE MODE (e.g. 9600 8N1,
 //   250000 8N1 is set with BOTHER) | write TEXT | writev TEXT TEXT |
 //   read N (EINTR ends it) | trap-usr1 | dup2 N | cloexec | close | say TEXT | hear | threads N K |
-//   fork TEXT TEXT | spawn | exec STEPS...
+//   fork TEXT TEXT | spawn | exec STEPS... | thread-exec STEPS...
 // TEXT may hold \n and \xHH escapes.
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
@@ -214,14 +214,21 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
             if (posix_spawn(&nChild, argv[0], nullptr, nullptr, argv, environ) != 0 ||
                 waitpid(nChild, &nStatus, 0) != nChild)
                 Fail("posix_spawn");
-        } else if (strStep == "exec") {
+        } else if (strStep == "exec" || strStep == "thread-exec") {
             std::vector<char*> argv{const_cast<char*>(pSelf)};
             for (++i; i < steps.size(); ++i)
                 argv.push_back(steps[i].data());
             argv.push_back(nullptr);
             std::cout.flush();
-            execv(pSelf, argv.data());
-            Fail("execv");
+            if (strStep == "exec") {
+                execv(pSelf, argv.data());
+                Fail("execv");
+            }
+            // From a second thread: the kernel gives it the leader's pid.
+            std::thread([&] {
+                execv(pSelf, argv.data());
+                Fail("execv");
+            }).join();
         } else {
             std::cerr << "trace_app: unknown step " << strStep << std::endl;
             std::exit(2);

@@ -134,6 +134,16 @@ TEST_F(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
                                     Written(p, "after"), Closed(p)}));
 }
 
+TEST_F(TraceTest, ExecFromASecondThreadKeepsTheProcess) {
+    CProbe probe({Port()});
+    CChild app(App({"open", Port(), "wait-traced", "write", "before", "thread-exec", "usefd", "3",
+                    "write", "after", "close"}));
+    ASSERT_EQ(app.Wait(), 0) << app.Err();
+    const pid_t p = app.Pid();
+    EXPECT_EQ(probe.WaitRecords(EndsWithClose),
+              Join(Attached(p), {Written(p, "before"), Written(p, "after"), Closed(p)}));
+}
+
 TEST_F(TraceTest, StopAndContinueBehaveAsUntraced) {
     CProbe probe({Port()});
     CChild app(App({"open", Port(), "wait-traced", "set", "9600", "8N1", "say", "ready", "hear",
