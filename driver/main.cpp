@@ -5,6 +5,7 @@
 #include "CDeviceServer.h"
 #include "CReplaySource.h"
 #include "CSourceSet.h"
+#include "CTraceSource.h"
 #include "VantryProtocol.h"
 
 #include <signal.h>
@@ -16,6 +17,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <iostream>
 #include <string>
 
@@ -25,6 +27,8 @@ const char* const USAGE = R"(Usage: vantry.sys [--replay FILE [--fast]] [--queue
 
 The capture driver of wirelet. It listens on the driver device, /run/Vantry
 or the path that VANTRY_DEVICE names, and serves attachments until SIGTERM.
+Without --replay it captures live: it traces the processes that hold an
+attached port open and reports what they do on it.
 
   --replay FILE        serve every attachment the records of FILE (a record
                        file), with their recorded pacing
@@ -126,6 +130,13 @@ int main(int argc, char* argv[]) {
         if (!pReplay)
             return Fail(strError);
         sources.Add(std::move(pReplay));
+    } else {
+        // The live capture: trace whoever holds an attached port.
+        try {
+            sources.Add(std::make_unique<CTraceSource>(table));
+        } catch (const std::exception& error) {
+            return Fail(std::string("cannot start the capture: ") + error.what());
+        }
     }
 
     const char* pszDevice = std::getenv(Vantry::DEVICE_PATH_VARIABLE);

@@ -8,7 +8,7 @@ PACKAGES=(
     qt6-base-dev libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth
-    python3 python3-serial picocom
+    python3 python3-serial picocom strace
 )
 
 missing=()

@@ -63,6 +63,15 @@ inline constexpr std::size_t MAX_RECORD_SIZE = RECORD_DATA_OFFSET + MAX_RECORD_P
 
 // A CAPTURE_DRIVER_NOTICE payload: a 32-bit notice code and a 32-bit value.
 inline constexpr std::uint32_t NOTICE_RECORDS_DROPPED = 1; // value: records lost to a full queue
+// value: the pid of a process that holds the port but is traced by another
+// program (a debugger), so its traffic cannot be captured
+inline constexpr std::uint32_t NOTICE_PROCESS_NOT_TRACED = 2;
+// value: bytes of a read or write that could not be copied out of the
+// process (it unmapped or changed its buffer during the call)
+inline constexpr std::uint32_t NOTICE_BYTES_UNREADABLE = 3;
+// value: 0; opens and closes of the port may have been missed (the kernel's
+// inotify queue overflowed)
+inline constexpr std::uint32_t NOTICE_EVENTS_LOST = 4;
 inline constexpr std::size_t NOTICE_PAYLOAD_SIZE = 8;
 
 // Line-control payload: stop-bits code, parity code, word length in bits.

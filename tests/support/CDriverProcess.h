@@ -29,6 +29,8 @@ public:
     // SIGTERM and wait: the exit status, -1 when it did not exit normally.
     int Stop();
     int ExitStatus() const { return m_nExitStatus; }
+    // The daemon's pid: the live capture's tracer is one of its threads.
+    pid_t Pid() const { return m_nPid; }
     const std::string& Stderr() const { return m_strStderr; }
     // The driver's threads, to see that nothing is left behind.
     int ThreadCount() const;

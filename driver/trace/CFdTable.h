@@ -1,0 +1,32 @@
+// The fds of one kernel fd table that refer to a watched port. Threads and
+// processes cloned with CLONE_FILES share one table, so this is held by
+// shared pointer and copied where the kernel copies (fork, unshare, exec).
+#pragma once
+
+#include <sys/types.h>
+
+#include <map>
+#include <optional>
+
+class CFdTable {
+public:
+    std::optional<dev_t> PortOf(int nFd) const {
+        const auto it = m_ports.find(nFd);
+        return it == m_ports.end() ? std::nullopt : std::optional<dev_t>(it->second);
+    }
+    bool IsPort(int nFd) const { return m_ports.count(nFd) != 0; }
+    bool IsEmpty() const { return m_ports.empty(); }
+    const std::map<int, dev_t>& Ports() const { return m_ports; }
+
+    void Set(int nFd, dev_t port) { m_ports[nFd] = port; }
+    void Close(int nFd) { m_ports.erase(nFd); }
+    // dup, dup2, dup3, F_DUPFD: nNewFd now refers to whatever nOldFd does.
+    void Duplicate(int nOldFd, int nNewFd);
+    void CloseRange(unsigned int nFirst, unsigned int nLast);
+    // The port's last attachment went away: its fds no longer interest us.
+    void ForgetPort(dev_t port);
+    bool Holds(dev_t port) const;
+
+private:
+    std::map<int, dev_t> m_ports;
+};

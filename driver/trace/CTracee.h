@@ -1,0 +1,30 @@
+// What the tracer knows about one traced thread between two of its stops.
+#pragma once
+
+#include "CFdTable.h"
+#include "SyscallDecoder.h"
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+struct CTracee {
+    pid_t nTid = 0;
+    pid_t nTgid = 0; // the process: what records name
+    std::shared_ptr<CFdTable> pFds;
+
+    // The system call the thread is in, as seen at its entry stop.
+    bool bInSyscall = false;
+    ESyscall eSyscall = ESyscall::None;
+    CSyscallEntry entry;
+    std::uint64_t qwCloneFlags = 0;
+    std::vector<std::uint8_t> termios; // what TCSETS* handed over, read at entry
+
+    // A port description may have been released by this thread (close,
+    // exec): the kernel finishes the release on the way back to user space,
+    // so its inotify close is looked for at the thread's next stop.
+    bool bReleasePending = false;
+    bool bDetach = false; // let go at the next stop
+};

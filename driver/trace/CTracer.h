@@ -1,0 +1,120 @@
+// The ptrace side of the capture: which threads are traced, what their
+// stops mean, and the records that follow. Everything here runs on the one
+// tracer thread (ptrace requests are only valid from the thread that
+// attached), which CTraceSource owns. Its stops and tracees are in
+// CTracer.cpp, system calls in CTracerSyscalls.cpp, records, opens and
+// closes in CTracerEvents.cpp.
+#pragma once
+
+#include "../IEventSource.h"
+#include "CInotify.h"
+#include "CProcessIdentity.h"
+#include "CTracee.h"
+#include "TermiosDecoder.h"
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+class CTracer {
+public:
+    CTracer(IEventSink& sink, pid_t nDoorbell);
+    ~CTracer();
+    CTracer(const CTracer&) = delete;
+    CTracer& operator=(const CTracer&) = delete;
+
+    int InotifyFd() const { return m_inotify.Fd(); }
+
+    // 0 or an errno value. Existing openers are traced before it returns.
+    int Watch(dev_t port, const std::string& strPath);
+    // Every thread that no longer holds a watched port is detached before
+    // it returns.
+    void Unwatch(dev_t port);
+    void UnwatchAll();
+
+    // Blocks until a tracee or the doorbell changes state and handles it;
+    // returns true when it was the doorbell.
+    bool WaitOnce();
+    // The doorbell rang or the watcher's timer expired: opens and closes.
+    void OnInotify();
+    // Opens are waiting for their opener to be found: poll again soon.
+    bool HasUnclaimedOpens() const;
+
+private:
+    struct CWatchedPort {
+        std::string strPath;
+        int nWatch = -1;
+        unsigned nUnclaimedOpens = 0;
+        std::uint64_t qwFirstUnclaimedNs = 0;
+    };
+
+    void OnWaitStatus(pid_t nTid, int nStatus);
+    void OnSyscallStop(CTracee& tracee);
+    void OnEntry(CTracee& tracee);
+    void OnExit(CTracee& tracee, std::int64_t nResult, bool bError);
+    void OnDataExit(CTracee& tracee, std::int64_t nResult, bool bRead, bool bVector);
+    void OnTermiosExit(CTracee& tracee);
+    void OnOpenExit(CTracee& tracee, std::int64_t nResult);
+    void OnClone(CTracee& tracee, int nEvent);
+    CTracee& OnExec(CTracee& tracee);
+    void PortFdRemoved(CTracee& tracee);
+
+    // Continues the thread (or lets it go when it is to be detached).
+    void Resume(CTracee& tracee, int nSignal, bool bListen = false);
+    void RequestDetach(CTracee& tracee);
+    void WaitForDetaches();
+    void Forget(pid_t nTid);
+
+    // Seizes every thread of nPid; publishes an open record first for each
+    // port in `opened` and then the current settings of its ports.
+    bool Attach(pid_t nPid, const std::set<dev_t>& opened);
+    void ReportRefused(pid_t nPid, const std::map<int, dev_t>& fds);
+    void PublishNotice(dev_t port, pid_t nPid, std::uint32_t dwCode, std::uint32_t dwValue);
+    void PublishCurrentSettings(pid_t nPid, const std::map<int, dev_t>& fds);
+    void PublishSettings(dev_t port, pid_t nPid, const CLineSettings& settings);
+
+    // Reads the queued opens and closes; an open of `claimPort` is the
+    // cause's own and published at once.
+    bool DrainInotify(pid_t nCause, std::optional<dev_t> claimPort = std::nullopt);
+    void ResolveOpens(bool bForce);
+    // Traces untraced holders, newest first, until every unclaimed open
+    // has its opener (or, with bEveryHolder, all of them).
+    void ScanForOpeners(bool bEveryHolder);
+    pid_t GuessReleaser() const;
+
+    void Publish(dev_t port, std::int8_t nType, pid_t nPid,
+                 std::span<const std::uint8_t> payload = {});
+    void FlushPublishes();
+    std::set<dev_t> WatchedPorts() const;
+
+    IEventSink& m_sink;
+    pid_t m_nDoorbell;
+    pid_t m_nSelf;
+    CInotify m_inotify;
+    std::map<dev_t, CWatchedPort> m_ports;
+    std::map<int, dev_t> m_watchToPort;
+    std::unordered_map<pid_t, CTracee> m_tracees;
+    std::set<pid_t> m_earlyChildren;         // stopped before their parent's clone event
+    std::vector<CProcessIdentity> m_refused; // traced by someone else, reported once
+    unsigned m_nInOpen = 0;                  // tracees inside an open-family call
+    unsigned m_nDetaching = 0;
+    pid_t m_nCurrent = 0; // the tracee whose stop is being handled
+    bool m_bDoorbellRang = false;
+    std::vector<std::uint8_t> m_buffer; // data of the current record
+
+    struct CDeferredEvent {
+        dev_t port = 0;
+        CPortEvent event;
+        std::vector<std::uint8_t> payload;
+    };
+    bool m_bDeferPublish = false;
+    std::vector<CDeferredEvent> m_deferred; // the first m_nDeferred are waiting
+    std::size_t m_nDeferred = 0;
+};

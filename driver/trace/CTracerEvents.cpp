@@ -1,0 +1,209 @@
+// CTracer's records: publishing (deferred while a tracee is stopped), the
+// settings and notices, and the opens and closes that inotify reports.
+#include "CTracer.h"
+
+#include "PortSettings.h"
+#include "ProcScanner.h"
+
+#include "VantryProtocol.h"
+
+#include <sched.h>
+#include <time.h>
+
+#include <algorithm>
+
+namespace {
+
+// An open whose opener is not traced yet is looked for again on the
+// watcher's ticks; while a traced thread is inside an open the open is
+// probably its own and waits for its exit stop, but not for ever (it may be
+// blocked opening something else).
+constexpr std::uint64_t DEFER_NS = 20'000'000;
+constexpr std::uint64_t GIVE_UP_NS = 200'000'000;
+
+std::uint64_t NowNs() {
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return std::uint64_t(now.tv_sec) * 1'000'000'000u + std::uint64_t(now.tv_nsec);
+}
+
+} // namespace
+
+void CTracer::Publish(dev_t port, std::int8_t nType, pid_t nPid,
+                      std::span<const std::uint8_t> payload) {
+    CPortEvent event;
+    event.nType = nType;
+    event.dwProcessId = std::uint32_t(nPid > 0 ? nPid : 0);
+    event.qwTimeNs = NowNs();
+    if (!m_bDeferPublish) {
+        event.payload = payload;
+        m_sink.Publish(port, event);
+        return;
+    }
+    // Kept (buffers reused) until the tracee runs again.
+    if (m_nDeferred == m_deferred.size())
+        m_deferred.emplace_back();
+    auto& deferred = m_deferred[m_nDeferred++];
+    deferred.port = port;
+    deferred.event = event;
+    deferred.payload.assign(payload.begin(), payload.end());
+}
+
+void CTracer::FlushPublishes() {
+    for (std::size_t i = 0; i < m_nDeferred; ++i) {
+        auto& deferred = m_deferred[i];
+        deferred.event.payload = deferred.payload;
+        m_sink.Publish(deferred.port, deferred.event);
+    }
+    m_nDeferred = 0;
+}
+
+void CTracer::PublishSettings(dev_t port, pid_t nPid, const CLineSettings& settings) {
+    if (settings.dwBaudRate) {
+        std::uint8_t baud[4];
+        Vantry::PutU32(baud, *settings.dwBaudRate);
+        Publish(port, Vantry::CAPTURE_BAUD_RATE, nPid, baud);
+    }
+    const std::uint8_t lineControl[3] = {settings.byStopBits, settings.byParity,
+                                         settings.byWordLength};
+    Publish(port, Vantry::CAPTURE_LINE_CONTROL, nPid, lineControl);
+}
+
+void CTracer::PublishCurrentSettings(pid_t nPid, const std::map<int, dev_t>& fds) {
+    std::set<dev_t> done;
+    for (const auto& [nFd, port] : fds) {
+        if (!done.insert(port).second)
+            continue;
+        if (const auto settings = PortSettings::ReadFromProcess(nPid, nFd))
+            PublishSettings(port, nPid, *settings);
+    }
+}
+
+void CTracer::PublishNotice(dev_t port, pid_t nPid, std::uint32_t dwCode, std::uint32_t dwValue) {
+    std::uint8_t payload[Vantry::NOTICE_PAYLOAD_SIZE];
+    Vantry::PutU32(payload, dwCode);
+    Vantry::PutU32(payload + 4, dwValue);
+    Publish(port, Vantry::CAPTURE_DRIVER_NOTICE, nPid, payload);
+}
+
+void CTracer::ReportRefused(pid_t nPid, const std::map<int, dev_t>& fds) {
+    std::set<dev_t> done;
+    for (const auto& [nFd, port] : fds) {
+        if (done.insert(port).second)
+            PublishNotice(port, nPid, Vantry::NOTICE_PROCESS_NOT_TRACED, std::uint32_t(nPid));
+    }
+}
+
+bool CTracer::DrainInotify(pid_t nCause, std::optional<dev_t> claimPort) {
+    bool bClaimed = false;
+    for (const auto& event : m_inotify.Drain()) {
+        if (event.bLost) {
+            // Opens and closes are gone for good: say so, and trace whoever
+            // holds a port now.
+            for (const auto& [port, watched] : m_ports)
+                PublishNotice(port, 0, Vantry::NOTICE_EVENTS_LOST, 0);
+            ScanForOpeners(true);
+            continue;
+        }
+        const auto itPort = m_watchToPort.find(event.nWatch);
+        if (itPort == m_watchToPort.end())
+            continue;
+        const dev_t port = itPort->second;
+        auto& watched = m_ports[port];
+        if (event.bOpened) {
+            if (claimPort == port && !bClaimed) {
+                bClaimed = true;
+                Publish(port, Vantry::CAPTURE_PORT_OPENED, nCause);
+            } else if (watched.nUnclaimedOpens++ == 0) {
+                watched.qwFirstUnclaimedNs = NowNs();
+            }
+            continue;
+        }
+        // An open still unattributed happened before this close.
+        if (watched.nUnclaimedOpens > 0)
+            ResolveOpens(true);
+        Publish(port, Vantry::CAPTURE_PORT_CLOSED, nCause != 0 ? nCause : GuessReleaser());
+    }
+    return bClaimed;
+}
+
+pid_t CTracer::GuessReleaser() const {
+    for (const auto& [nTid, tracee] : m_tracees) {
+        if (tracee.bReleasePending)
+            return tracee.nTgid;
+        if (tracee.bInSyscall &&
+            (tracee.eSyscall == ESyscall::Close || tracee.eSyscall == ESyscall::Exit ||
+             tracee.eSyscall == ESyscall::Exec))
+            return tracee.nTgid;
+    }
+    // A process killed by a signal releases its fds before its death is
+    // reported to us: look for one on its way out.
+    std::set<pid_t> checked;
+    for (const auto& [nTid, tracee] : m_tracees) {
+        if (checked.insert(tracee.nTgid).second && ProcScanner::IsExiting(tracee.nTgid))
+            return tracee.nTgid;
+    }
+    return 0;
+}
+
+void CTracer::OnInotify() {
+    DrainInotify(0);
+    ResolveOpens(false);
+}
+
+void CTracer::ResolveOpens(bool bForce) {
+    if (!HasUnclaimedOpens())
+        return;
+    const std::uint64_t qwNow = NowNs();
+    std::uint64_t qwOldest = qwNow;
+    for (const auto& [port, watched] : m_ports) {
+        if (watched.nUnclaimedOpens > 0)
+            qwOldest = std::min(qwOldest, watched.qwFirstUnclaimedNs);
+    }
+    if (!bForce && m_nInOpen > 0 && qwNow - qwOldest < DEFER_NS)
+        return;
+    // The opener's fd appears in /proc only just after its inotify event:
+    // look again a few times before leaving it to the next tick.
+    for (int nTry = 0; nTry < 3 && HasUnclaimedOpens(); ++nTry) {
+        if (nTry > 0)
+            sched_yield();
+        ScanForOpeners(false);
+    }
+    for (auto& [port, watched] : m_ports) {
+        if (watched.nUnclaimedOpens == 0)
+            continue;
+        if (!bForce && qwNow - watched.qwFirstUnclaimedNs < GIVE_UP_NS)
+            continue;
+        // Opened and gone before we could see by whom.
+        for (; watched.nUnclaimedOpens > 0; --watched.nUnclaimedOpens)
+            Publish(port, Vantry::CAPTURE_PORT_OPENED, 0);
+    }
+}
+
+void CTracer::ScanForOpeners(bool bEveryHolder) {
+    std::set<pid_t> traced;
+    for (const auto& [nTid, tracee] : m_tracees)
+        traced.insert(tracee.nTgid);
+    const auto ports = WatchedPorts();
+    auto processes = ProcScanner::ListProcesses();
+    // The newest processes first: an opener is usually young.
+    std::sort(processes.rbegin(), processes.rend());
+    for (const pid_t nPid : processes) {
+        // Every open is accounted for: the rest of /proc can wait (a
+        // thousand stat calls are most of the open-to-traced time).
+        if (!bEveryHolder && !HasUnclaimedOpens())
+            break;
+        if (nPid == m_nSelf || nPid == m_nDoorbell || traced.count(nPid))
+            continue;
+        const auto fds = ProcScanner::PortFds(nPid, ports);
+        if (fds.empty())
+            continue;
+        std::set<dev_t> opened;
+        for (const auto& [nFd, port] : fds) {
+            auto& watched = m_ports[port];
+            if (watched.nUnclaimedOpens > 0 && opened.insert(port).second)
+                --watched.nUnclaimedOpens;
+        }
+        Attach(nPid, opened);
+    }
+}

@@ -1,0 +1,270 @@
+// CTracer's system-call stops: what each call on a port fd means, decoded
+// from its entry and exit, and the fd tables kept through clone and exec.
+#include "CTracer.h"
+
+#include "CTraceeMemory.h"
+#include "PortSettings.h"
+#include "ProcScanner.h"
+
+#include "VantryProtocol.h"
+
+#include <sched.h>
+#include <sys/ptrace.h>
+
+#include <algorithm>
+
+void CTracer::OnSyscallStop(CTracee& tracee) {
+    // An exit stop of a call that does not interest us needs no look at all:
+    // this is the common case, and it saves a request per system call.
+    if (tracee.bInSyscall && tracee.eSyscall == ESyscall::None) {
+        tracee.bInSyscall = false;
+        return;
+    }
+    __ptrace_syscall_info info{};
+    if (ptrace(PTRACE_GET_SYSCALL_INFO, tracee.nTid, sizeof info, &info) <= 0)
+        return;
+    if (info.op == PTRACE_SYSCALL_INFO_ENTRY) {
+        if (tracee.bReleasePending) {
+            tracee.bReleasePending = false;
+            DrainInotify(tracee.nTgid);
+        }
+        if (tracee.bInSyscall && tracee.eSyscall == ESyscall::Open)
+            --m_nInOpen;
+        tracee.bInSyscall = true;
+        tracee.eSyscall = ESyscall::None;
+        if (info.arch != SyscallDecoder::NativeArch())
+            return; // 32-bit calls are not decoded
+        tracee.entry.qwNumber = info.entry.nr;
+        std::copy(std::begin(info.entry.args), std::end(info.entry.args),
+                  tracee.entry.args.begin());
+        OnEntry(tracee);
+    } else if (info.op == PTRACE_SYSCALL_INFO_EXIT) {
+        if (!tracee.bInSyscall)
+            return; // the first stop of a new child: the rest of fork
+        const ESyscall eSyscall = tracee.eSyscall;
+        if (eSyscall == ESyscall::Open)
+            --m_nInOpen;
+        OnExit(tracee, info.exit.rval, info.exit.is_error);
+        tracee.bInSyscall = false;
+        tracee.eSyscall = ESyscall::None;
+        // A release is finished on the way back to user space, after this
+        // stop; any trap is taken only after it (and ends the interrupt).
+        if (tracee.bReleasePending)
+            ptrace(PTRACE_INTERRUPT, tracee.nTid, 0, 0);
+    }
+}
+
+void CTracer::OnEntry(CTracee& tracee) {
+    tracee.eSyscall = SyscallDecoder::Classify(tracee.entry, *tracee.pFds);
+    switch (tracee.eSyscall) {
+    case ESyscall::SetTermios: {
+        // Set-commands are read at entry: what the kernel was handed.
+        const bool bTermios2 = TermiosDecoder::ClassifyIoctl(std::uint32_t(tracee.entry.args[1])) ==
+                               TermiosDecoder::ESetCommand::Termios2;
+        const std::size_t nSize =
+            bTermios2 ? TermiosDecoder::Termios2Size() : TermiosDecoder::TermiosSize();
+        tracee.termios.clear();
+        if (CTraceeMemory(tracee.nTid)
+                .Read(CTraceeAddress(tracee.entry.args[2]), nSize, tracee.termios) != nSize)
+            tracee.eSyscall = ESyscall::None;
+        break;
+    }
+    case ESyscall::Open:
+        ++m_nInOpen;
+        break;
+    case ESyscall::Clone:
+        tracee.qwCloneFlags = SyscallDecoder::CloneFlags(tracee.entry);
+        if (SyscallDecoder::IsClone3(tracee.entry)) {
+            // struct clone_args begins with its 64-bit flags.
+            std::vector<std::uint8_t> flags;
+            if (CTraceeMemory(tracee.nTid).Read(CTraceeAddress(tracee.entry.args[0]), 8, flags) ==
+                8)
+                std::copy_n(flags.data(), 8, reinterpret_cast<std::uint8_t*>(&tracee.qwCloneFlags));
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void CTracer::OnExit(CTracee& tracee, std::int64_t nResult, bool bError) {
+    const auto& args = tracee.entry.args;
+    const int nFd = SyscallDecoder::FdArgument(args[0]);
+    switch (tracee.eSyscall) {
+    case ESyscall::Read:
+    case ESyscall::ReadVector:
+    case ESyscall::Write:
+    case ESyscall::WriteVector:
+        if (!bError && nResult > 0)
+            OnDataExit(tracee, nResult,
+                       tracee.eSyscall == ESyscall::Read || tracee.eSyscall == ESyscall::ReadVector,
+                       tracee.eSyscall == ESyscall::ReadVector ||
+                           tracee.eSyscall == ESyscall::WriteVector);
+        break;
+    case ESyscall::SetTermios:
+        if (!bError && nResult == 0)
+            OnTermiosExit(tracee);
+        break;
+    case ESyscall::Open:
+        OnOpenExit(tracee, bError ? -1 : nResult);
+        break;
+    case ESyscall::Dup:
+        if (!bError && nResult >= 0) {
+            const bool bReplacedPort = tracee.pFds->IsPort(int(nResult));
+            tracee.pFds->Duplicate(nFd, int(nResult));
+            if (bReplacedPort && !tracee.pFds->IsPort(int(nResult)))
+                PortFdRemoved(tracee);
+        }
+        break;
+    case ESyscall::Close:
+        // Linux releases the fd even when close reports an error.
+        tracee.pFds->Close(nFd);
+        PortFdRemoved(tracee);
+        break;
+    case ESyscall::CloseRange:
+        if (!bError && SyscallDecoder::CloseRangeCloses(tracee.entry)) {
+            if (SyscallDecoder::CloseRangeUnshares(tracee.entry))
+                tracee.pFds = std::make_shared<CFdTable>(*tracee.pFds);
+            const std::size_t nBefore = tracee.pFds->Ports().size();
+            tracee.pFds->CloseRange(std::uint32_t(args[0]), std::uint32_t(args[1]));
+            if (tracee.pFds->Ports().size() != nBefore)
+                PortFdRemoved(tracee);
+        }
+        break;
+    case ESyscall::Unshare:
+        if (!bError)
+            tracee.pFds = std::make_shared<CFdTable>(*tracee.pFds);
+        break;
+    default:
+        break;
+    }
+}
+
+void CTracer::OnDataExit(CTracee& tracee, std::int64_t nResult, bool bRead, bool bVector) {
+    const auto& args = tracee.entry.args;
+    const auto port = tracee.pFds->PortOf(SyscallDecoder::FdArgument(args[0]));
+    if (!port)
+        return;
+    m_buffer.clear();
+    const CTraceeMemory memory(tracee.nTid);
+    const std::size_t nWanted = std::size_t(nResult);
+    const std::size_t nGot =
+        bVector ? memory.ReadVectors(CTraceeAddress(args[1]), args[2], nWanted, m_buffer)
+                : memory.Read(CTraceeAddress(args[1]), nWanted, m_buffer);
+    if (nGot > 0)
+        Publish(*port, bRead ? Vantry::CAPTURE_DATA_READ : Vantry::CAPTURE_DATA_WRITTEN,
+                tracee.nTgid, m_buffer);
+    if (nGot < nWanted) {
+        // The buffer changed under us (unmapped by another thread): say so
+        // rather than invent bytes.
+        PublishNotice(*port, tracee.nTgid, Vantry::NOTICE_BYTES_UNREADABLE,
+                      std::uint32_t(nWanted - nGot));
+    }
+}
+
+void CTracer::OnTermiosExit(CTracee& tracee) {
+    const int nFd = SyscallDecoder::FdArgument(tracee.entry.args[0]);
+    const auto port = tracee.pFds->PortOf(nFd);
+    if (!port)
+        return;
+    const bool bTermios2 = tracee.termios.size() == TermiosDecoder::Termios2Size();
+    CLineSettings settings = TermiosDecoder::Decode(tracee.termios, bTermios2);
+    if (!settings.dwBaudRate) {
+        // BOTHER through the old request keeps the speed the port had: ask it.
+        if (const auto current = PortSettings::ReadFromProcess(tracee.nTgid, nFd))
+            settings.dwBaudRate = current->dwBaudRate;
+    }
+    PublishSettings(*port, tracee.nTgid, settings);
+}
+
+void CTracer::OnOpenExit(CTracee& tracee, std::int64_t nResult) {
+    if (nResult >= 0) {
+        const int nFd = int(nResult);
+        const auto device = ProcScanner::CharDeviceOf(tracee.nTid, nFd);
+        if (device && m_ports.count(*device)) {
+            tracee.pFds->Set(nFd, *device);
+            // The open's inotify event is queued before the call returns.
+            if (!DrainInotify(tracee.nTgid, *device)) {
+                auto& watched = m_ports[*device];
+                if (watched.nUnclaimedOpens > 0)
+                    --watched.nUnclaimedOpens;
+                Publish(*device, Vantry::CAPTURE_PORT_OPENED, tracee.nTgid);
+            }
+        } else {
+            tracee.pFds->Close(nFd);
+        }
+    }
+    ResolveOpens(false);
+}
+
+void CTracer::PortFdRemoved(CTracee& tracee) {
+    // The release (and its inotify close) happens on the thread's way back
+    // to user space; an interrupt makes it stop right after that.
+    tracee.bReleasePending = true;
+    if (tracee.pFds->IsEmpty()) {
+        for (auto& [nTid, other] : m_tracees) {
+            if (other.pFds == tracee.pFds)
+                RequestDetach(other);
+        }
+    }
+}
+
+void CTracer::OnClone(CTracee& parent, int nEvent) {
+    unsigned long ulChild = 0;
+    if (ptrace(PTRACE_GETEVENTMSG, parent.nTid, 0, &ulChild) != 0 || ulChild == 0)
+        return;
+    const pid_t nChild = pid_t(ulChild);
+    std::uint64_t qwFlags = parent.qwCloneFlags;
+    if (parent.eSyscall != ESyscall::Clone)
+        qwFlags = nEvent == PTRACE_EVENT_CLONE ? (CLONE_THREAD | CLONE_FILES) : 0;
+
+    CTracee& child = m_tracees[nChild];
+    child.nTid = nChild;
+    child.nTgid = (qwFlags & CLONE_THREAD) ? parent.nTgid : nChild;
+    child.pFds = (qwFlags & CLONE_FILES) ? parent.pFds : std::make_shared<CFdTable>(*parent.pFds);
+    // The child starts in the middle of fork: its first exit stop is not ours.
+    child.bInSyscall = false;
+    if (child.pFds->IsEmpty() || parent.bDetach)
+        RequestDetach(child);
+    if (m_earlyChildren.erase(nChild))
+        Resume(child, 0);
+}
+
+CTracee& CTracer::OnExec(CTracee& tracee) {
+    const pid_t nTgid = tracee.nTgid;
+    unsigned long ulFormer = 0;
+    ptrace(PTRACE_GETEVENTMSG, tracee.nTid, 0, &ulFormer);
+    const pid_t nFormer = pid_t(ulFormer);
+    if (nFormer != 0 && nFormer != tracee.nTid) {
+        // A non-leader thread ran execve and has taken the leader's pid; the
+        // old leader is gone without a death report.
+        auto node = m_tracees.extract(nFormer);
+        if (!node.empty()) {
+            Forget(tracee.nTid);
+            node.key() = nTgid;
+            node.mapped().nTid = nTgid;
+            m_tracees.insert(std::move(node));
+        }
+    }
+    CTracee& leader = m_tracees[nTgid];
+    leader.nTid = nTgid;
+    // Every other thread of the process died in the exec.
+    std::vector<pid_t> others;
+    for (const auto& [nTid, other] : m_tracees) {
+        if (other.nTgid == nTgid && nTid != nTgid)
+            others.push_back(nTid);
+    }
+    for (const pid_t nTid : others)
+        Forget(nTid);
+
+    // exec unshares the fd table and closes the close-on-exec fds: ask the
+    // kernel what is left rather than replaying the flags.
+    leader.pFds = std::make_shared<CFdTable>();
+    for (const auto& [nFd, port] : ProcScanner::PortFds(nTgid, WatchedPorts()))
+        leader.pFds->Set(nFd, port);
+    // The close-on-exec fds are released after the execve exit stop.
+    leader.bReleasePending = true;
+    if (leader.pFds->IsEmpty())
+        RequestDetach(leader);
+    return leader;
+}

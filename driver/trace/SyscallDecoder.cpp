@@ -1,0 +1,106 @@
+#include "SyscallDecoder.h"
+
+#include "TermiosDecoder.h"
+
+#include <fcntl.h>
+#include <linux/audit.h>
+#include <linux/close_range.h>
+#include <sched.h>
+#include <sys/syscall.h>
+
+namespace SyscallDecoder {
+
+std::uint32_t NativeArch() {
+#if defined(__x86_64__)
+    return AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+    return AUDIT_ARCH_AARCH64;
+#else
+#error "the tracer decodes x86-64 and AArch64 system calls only"
+#endif
+}
+
+ESyscall Classify(const CSyscallEntry& entry, const CFdTable& fds) {
+    const auto& args = entry.args;
+    const bool bPortFd = fds.IsPort(FdArgument(args[0]));
+    switch (entry.qwNumber) {
+    case SYS_read:
+    case SYS_pread64:
+        return bPortFd ? ESyscall::Read : ESyscall::None;
+    case SYS_readv:
+    case SYS_preadv:
+    case SYS_preadv2:
+        return bPortFd ? ESyscall::ReadVector : ESyscall::None;
+    case SYS_write:
+    case SYS_pwrite64:
+        return bPortFd ? ESyscall::Write : ESyscall::None;
+    case SYS_writev:
+    case SYS_pwritev:
+    case SYS_pwritev2:
+        return bPortFd ? ESyscall::WriteVector : ESyscall::None;
+    case SYS_ioctl:
+        return bPortFd && TermiosDecoder::ClassifyIoctl(std::uint32_t(args[1])) !=
+                              TermiosDecoder::ESetCommand::None
+                   ? ESyscall::SetTermios
+                   : ESyscall::None;
+#ifdef SYS_open
+    case SYS_open:
+    case SYS_creat:
+#endif
+    case SYS_openat:
+    case SYS_openat2:
+    case SYS_pidfd_getfd:
+        return ESyscall::Open;
+    case SYS_dup:
+        return bPortFd ? ESyscall::Dup : ESyscall::None;
+#ifdef SYS_dup2
+    case SYS_dup2:
+#endif
+    case SYS_dup3:
+        // Duplicating onto a port fd closes that one.
+        return bPortFd || fds.IsPort(FdArgument(args[1])) ? ESyscall::Dup : ESyscall::None;
+    case SYS_fcntl:
+        return bPortFd && (args[1] == F_DUPFD || args[1] == F_DUPFD_CLOEXEC) ? ESyscall::Dup
+                                                                             : ESyscall::None;
+    case SYS_close:
+        return bPortFd ? ESyscall::Close : ESyscall::None;
+    case SYS_close_range:
+        return fds.IsEmpty() ? ESyscall::None : ESyscall::CloseRange;
+    case SYS_clone:
+    case SYS_clone3:
+#ifdef SYS_fork
+    case SYS_fork:
+    case SYS_vfork:
+#endif
+        return ESyscall::Clone;
+    case SYS_unshare:
+        return (args[0] & CLONE_FILES) ? ESyscall::Unshare : ESyscall::None;
+    case SYS_execve:
+    case SYS_execveat:
+        return ESyscall::Exec;
+    case SYS_exit:
+    case SYS_exit_group:
+        return ESyscall::Exit;
+    default:
+        return ESyscall::None;
+    }
+}
+
+bool IsClone3(const CSyscallEntry& entry) {
+    return entry.qwNumber == SYS_clone3;
+}
+
+std::uint64_t CloneFlags(const CSyscallEntry& entry) {
+    // fork and vfork share nothing of the fd table.
+    return entry.qwNumber == SYS_clone ? entry.args[0] : 0;
+}
+
+bool CloseRangeCloses(const CSyscallEntry& entry) {
+    return !(entry.args[2] & CLOSE_RANGE_CLOEXEC);
+}
+
+bool CloseRangeUnshares(const CSyscallEntry& entry) {
+    return entry.args[2] & CLOSE_RANGE_UNSHARE;
+}
+
+} // namespace SyscallDecoder

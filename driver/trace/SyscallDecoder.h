@@ -1,0 +1,53 @@
+// Which system calls matter to the capture, judged at syscall entry from the
+// number and arguments alone, so that every other call costs only the stop.
+#pragma once
+
+#include "CFdTable.h"
+
+#include <array>
+#include <cstdint>
+
+enum class ESyscall {
+    None,        // nothing to do at exit
+    Read,        // read, pread64: fd, buffer
+    ReadVector,  // readv, preadv, preadv2: fd, iovec array, count
+    Write,       // write, pwrite64
+    WriteVector, // writev, pwritev, pwritev2
+    SetTermios,  // ioctl TCSETS* or TCSETS2* on a port fd
+    Open,        // may create a port fd: open, openat, openat2, creat, pidfd_getfd
+    Dup,         // dup, dup2, dup3, fcntl F_DUPFD(_CLOEXEC) touching a port fd
+    Close,       // close of a port fd
+    CloseRange,  // close_range while the table holds a port fd
+    Clone,       // clone, clone3, fork, vfork: the flags decide on the fd table
+    Unshare,     // unshare(CLONE_FILES)
+    Exec,        // execve, execveat
+    Exit,        // exit, exit_group
+};
+
+struct CSyscallEntry {
+    std::uint64_t qwNumber = 0;
+    std::array<std::uint64_t, 6> args{};
+};
+
+namespace SyscallDecoder {
+
+// The audit architecture of the system calls we decode (this build's own).
+std::uint32_t NativeArch();
+
+ESyscall Classify(const CSyscallEntry& entry, const CFdTable& fds);
+
+// The fd argument of a call as the kernel reads it (an unsigned int).
+inline int FdArgument(std::uint64_t qwArgument) {
+    return int(std::uint32_t(qwArgument));
+}
+
+// Flags of clone/fork/vfork known from the arguments alone; clone3 keeps
+// them in memory (CloneArgsAddress).
+bool IsClone3(const CSyscallEntry& entry);
+std::uint64_t CloneFlags(const CSyscallEntry& entry);
+
+// close_range: its flags and whether it closes (rather than marks) fds.
+bool CloseRangeCloses(const CSyscallEntry& entry);
+bool CloseRangeUnshares(const CSyscallEntry& entry);
+
+} // namespace SyscallDecoder

@@ -1,0 +1,244 @@
+// The application the capture tests watch: it runs the steps on its command
+// line against a port (a pty slave), one after another, and reports on
+// stdout what the test needs to know (pids, what it read). Steps:
+//   open PATH | usefd N | wait-traced | set RATE MODE (e.g. 9600 8N1,
+//   250000 8N1 is set with BOTHER) | write TEXT | writev TEXT TEXT |
+//   read N (EINTR ends it) | trap-usr1 | dup2 N | cloexec | close | say TEXT | hear | threads N K |
+//   fork TEXT TEXT | spawn | exec STEPS... | thread-exec STEPS...
+// TEXT may hold \n and \xHH escapes.
+#include <asm/ioctls.h>
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/uio.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+int g_hPort = -1;
+
+std::string Unescape(const std::string& strText) {
+    std::string strOut;
+    for (std::size_t i = 0; i < strText.size(); ++i) {
+        if (strText[i] == '\\' && i + 1 < strText.size() && strText[i + 1] == 'n') {
+            strOut += '\n';
+            ++i;
+        } else if (strText[i] == '\\' && i + 3 < strText.size() && strText[i + 1] == 'x') {
+            strOut += char(std::stoi(strText.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
+            strOut += strText[i];
+        }
+    }
+    return strOut;
+}
+
+void Fail(const std::string& strWhat) {
+    std::cerr << "trace_app: " << strWhat << ": " << std::strerror(errno) << std::endl;
+    std::exit(1);
+}
+
+void WriteAll(const std::string& strText) {
+    if (write(g_hPort, strText.data(), strText.size()) != ssize_t(strText.size()))
+        Fail("write");
+}
+
+void Say(const std::string& strLine) {
+    std::cout << strLine << std::endl;
+}
+
+void WaitTraced() {
+    for (int i = 0; i < 5000; ++i) {
+        std::ifstream status("/proc/self/status");
+        std::string strLine;
+        while (std::getline(status, strLine)) {
+            if (strLine.rfind("TracerPid:", 0) == 0 && std::atoi(strLine.c_str() + 10) != 0)
+                return;
+        }
+        usleep(1000);
+    }
+    Fail("never traced");
+}
+
+// Raw mode with the given rate and frame, e.g. "8N1", "7E1", "8O2", "8M1".
+void Set(unsigned int nRate, const std::string& strMode) {
+    struct termios2 tio;
+    if (syscall(SYS_ioctl, g_hPort, TCGETS2, &tio) != 0)
+        Fail("TCGETS2");
+    tio.c_iflag = 0;
+    tio.c_oflag = 0;
+    tio.c_lflag = 0;
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CBAUD);
+    tio.c_cflag |= CREAD | CLOCAL;
+    tio.c_cflag |= strMode[0] == '5'   ? CS5
+                   : strMode[0] == '6' ? CS6
+                   : strMode[0] == '7' ? CS7
+                                       : CS8;
+    switch (strMode[1]) {
+    case 'E':
+        tio.c_cflag |= PARENB;
+        break;
+    case 'O':
+        tio.c_cflag |= PARENB | PARODD;
+        break;
+    case 'M':
+        tio.c_cflag |= PARENB | PARODD | CMSPAR;
+        break;
+    case 'S':
+        tio.c_cflag |= PARENB | CMSPAR;
+        break;
+    }
+    if (strMode[2] == '2')
+        tio.c_cflag |= CSTOPB;
+    struct {
+        unsigned int nRate;
+        unsigned int nCode;
+    } const codes[] = {{9600, B9600}, {19200, B19200}, {38400, B38400}, {115200, B115200}};
+    unsigned int nCode = BOTHER;
+    for (const auto& code : codes) {
+        if (code.nRate == nRate)
+            nCode = code.nCode;
+    }
+    tio.c_cflag |= nCode;
+    tio.c_ispeed = tio.c_ospeed = nRate;
+    // Standard rates the way the C library sends them (TCSETS), others
+    // the way serial libraries do (TCSETS2 with BOTHER).
+    if (nCode != BOTHER) {
+        if (syscall(SYS_ioctl, g_hPort, TCSETS, &tio) != 0)
+            Fail("TCSETS");
+    } else if (syscall(SYS_ioctl, g_hPort, TCSETS2, &tio) != 0) {
+        Fail("TCSETS2");
+    }
+}
+
+void Run(std::vector<std::string> steps, const char* pSelf) {
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        const std::string& strStep = steps[i];
+        auto next = [&] { return i + 1 < steps.size() ? steps[++i] : std::string(); };
+        if (strStep == "open") {
+            g_hPort = open(next().c_str(), O_RDWR | O_NOCTTY);
+            if (g_hPort < 0)
+                Fail("open");
+        } else if (strStep == "usefd") {
+            g_hPort = std::stoi(next());
+        } else if (strStep == "wait-traced") {
+            WaitTraced();
+        } else if (strStep == "set") {
+            const unsigned int nRate = unsigned(std::stoul(next()));
+            Set(nRate, next());
+        } else if (strStep == "write") {
+            WriteAll(Unescape(next()));
+        } else if (strStep == "writev") {
+            std::string strA = Unescape(next()), strB = Unescape(next());
+            iovec vectors[2] = {{strA.data(), strA.size()}, {strB.data(), strB.size()}};
+            if (writev(g_hPort, vectors, 2) != ssize_t(strA.size() + strB.size()))
+                Fail("writev");
+        } else if (strStep == "read") {
+            std::string strGot(std::size_t(std::stoul(next())), '\0');
+            std::size_t nDone = 0;
+            while (nDone < strGot.size()) {
+                const ssize_t n = read(g_hPort, strGot.data() + nDone, strGot.size() - nDone);
+                if (n < 0 && errno == EINTR)
+                    break;
+                if (n <= 0)
+                    Fail("read");
+                nDone += std::size_t(n);
+            }
+            Say(nDone < strGot.size() ? "read:EINTR" : "read:" + strGot);
+        } else if (strStep == "dup2") {
+            const int nFd = std::stoi(next());
+            if (dup2(g_hPort, nFd) != nFd)
+                Fail("dup2");
+            close(g_hPort);
+            g_hPort = nFd;
+        } else if (strStep == "trap-usr1") {
+            // A handler without SA_RESTART: a blocking read returns EINTR.
+            struct sigaction action {};
+            action.sa_handler = [](int) {};
+            sigaction(SIGUSR1, &action, nullptr);
+        } else if (strStep == "cloexec") {
+            if (fcntl(g_hPort, F_SETFD, FD_CLOEXEC) != 0)
+                Fail("F_SETFD");
+        } else if (strStep == "close") {
+            close(g_hPort);
+        } else if (strStep == "say") {
+            Say(next());
+        } else if (strStep == "hear") {
+            std::string strLine;
+            std::getline(std::cin, strLine);
+        } else if (strStep == "threads") {
+            const int nThreads = std::stoi(next()), nCount = std::stoi(next());
+            std::vector<std::thread> threads;
+            for (int t = 0; t < nThreads; ++t) {
+                threads.emplace_back([t, nCount] {
+                    for (int k = 0; k < nCount; ++k)
+                        WriteAll("t" + std::to_string(t) + "." + std::to_string(k) + ";");
+                });
+            }
+            for (auto& thread : threads)
+                thread.join();
+        } else if (strStep == "fork") {
+            const std::string strParent = Unescape(next()), strChild = Unescape(next());
+            const pid_t nChild = fork();
+            if (nChild == 0) {
+                WriteAll(strChild);
+                _exit(0);
+            }
+            Say("child:" + std::to_string(nChild));
+            int nStatus;
+            waitpid(nChild, &nStatus, 0);
+            WriteAll(strParent);
+        } else if (strStep == "spawn") {
+            // posix_spawn: a vfork-style clone that shares our memory until
+            // the child's exec; the child inherits the port fd.
+            char* argv[] = {const_cast<char*>("/bin/true"), nullptr};
+            pid_t nChild;
+            int nStatus;
+            if (posix_spawn(&nChild, argv[0], nullptr, nullptr, argv, environ) != 0 ||
+                waitpid(nChild, &nStatus, 0) != nChild)
+                Fail("posix_spawn");
+        } else if (strStep == "exec" || strStep == "thread-exec") {
+            std::vector<char*> argv{const_cast<char*>(pSelf)};
+            for (++i; i < steps.size(); ++i)
+                argv.push_back(steps[i].data());
+            argv.push_back(nullptr);
+            std::cout.flush();
+            if (strStep == "exec") {
+                execv(pSelf, argv.data());
+                Fail("execv");
+            }
+            // From a second thread: the kernel gives it the leader's pid.
+            std::thread([&] {
+                execv(pSelf, argv.data());
+                Fail("execv");
+            }).join();
+        } else {
+            std::cerr << "trace_app: unknown step " << strStep << std::endl;
+            std::exit(2);
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Run(std::vector<std::string>(argv + 1, argv + argc), "/proc/self/exe");
+    return 0;
+}

@@ -1,0 +1,300 @@
+// The live source against real applications on real ptys. Each test knows
+// what its application did and checks the records byte for byte and in
+// order; the application waits until it is traced where the test needs a
+// fixed starting point (a late opener's first moments are a known gap).
+#include "TraceHarness.h"
+
+#include "VantryProtocol.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/ptrace.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+#include <string>
+
+using namespace Expect;
+
+namespace {
+
+pid_t ChildPid(CChild& app) {
+    const std::string strLine = app.WaitLine("child:");
+    return strLine.empty() ? -1 : std::stoi(strLine.substr(6));
+}
+
+// The settings every pty starts with (the kernel's standard termios: B38400
+// CS8), recovered when a late opener is first traced.
+std::vector<CRecord> Attached(pid_t nPid) {
+    return {Opened(nPid), Baud(nPid, 38400), Line(nPid, 0, 0, 8)};
+}
+
+std::vector<CRecord> Join(std::vector<CRecord> first, const std::vector<CRecord>& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+// The first word of /proc/PID/syscall: the call it is blocked in.
+std::string BlockedIn(pid_t nPid) {
+    std::ifstream file("/proc/" + std::to_string(nPid) + "/syscall");
+    std::string strNumber;
+    file >> strNumber;
+    return strNumber;
+}
+
+class TraceTest : public testing::Test {
+protected:
+    CPtyLine m_pty;
+    std::string Port() const { return m_pty.SlavePath(); }
+    std::vector<std::string> App(std::vector<std::string> steps) const {
+        steps.insert(steps.begin(), TraceAppPath());
+        return steps;
+    }
+};
+
+TEST_F(TraceTest, LateOpenerDataAndEverySettingsChange) {
+    CProbe probe({Port()});
+    CChild app(App(
+        {"open",  Port(),  "wait-traced", "set",    "9600", "8N1",    "write", "hello\\x00\\xff",
+         "say",   "wrote", "read",        "5",      "set",  "115200", "7E1",   "set",
+         "19200", "8O2",   "set",         "250000", "8N1",  "writev", "ab",    "cd",
+         "set",   "57600", "8M1",         "set",    "9600", "5S2",    "close"}));
+    ASSERT_FALSE(app.WaitLine("wrote").empty()) << app.Err();
+    m_pty.Send("world");
+    EXPECT_EQ(app.WaitLine("read:"), "read:world");
+    ASSERT_EQ(app.Wait(), 0) << app.Err();
+    const pid_t p = app.Pid();
+    const auto records = probe.WaitRecords(EndsWithClose);
+    EXPECT_EQ(records,
+              Join(Attached(p),
+                   {Baud(p, 9600), Line(p, 0, 0, 8), Written(p, std::string("hello\0\xff", 7)),
+                    Read(p, "world"), Baud(p, 115200), Line(p, 0, 2, 7), Baud(p, 19200),
+                    Line(p, 2, 1, 8), Baud(p, 250000), Line(p, 0, 0, 8), Written(p, "abcd"),
+                    Baud(p, 57600), Line(p, 0, 3, 8), Baud(p, 9600), Line(p, 2, 4, 5), Closed(p)}));
+    EXPECT_TRUE(m_pty.WaitReceived(11));
+    EXPECT_EQ(m_pty.Received(), std::string("hello\0\xff", 7) + "abcd");
+}
+
+TEST_F(TraceTest, AlreadyOpenPortReportsItsSettingsFirst) {
+    // A pty keeps neither parity nor word length (it forces CS8): what is
+    // read back from the port is its real state, 8N2.
+    CChild app(App({"open", Port(), "set", "19200", "7O2", "say", "opened", "hear", "write", "late",
+                    "close"}));
+    ASSERT_FALSE(app.WaitLine("opened").empty()) << app.Err();
+    CProbe probe({Port()});
+    const pid_t p = app.Pid();
+    app.Send("go\n");
+    ASSERT_EQ(app.Wait(), 0);
+    EXPECT_EQ(
+        probe.WaitRecords(EndsWithClose),
+        (std::vector<CRecord>{Baud(p, 19200), Line(p, 2, 0, 8), Written(p, "late"), Closed(p)}));
+}
+
+TEST_F(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
+    CProbe probe({Port()});
+    // Four threads write 50 tokens each; then a forked child and its parent
+    // write; a spawned child inherits the port and does nothing with it;
+    // then the port moves to fd 7 and survives an exec, and a second exec
+    // with close-on-exec set releases it.
+    CChild app(
+        App({"open",   Port(),    "wait-traced", "set", "115200", "8N1",   "threads", "4",
+             "50",     "fork",    "P",           "C",   "spawn",  "dup2",  "7",       "write",
+             "before", "exec",    "usefd",       "7",   "write",  "after", "say",     "exec1",
+             "hear",   "cloexec", "exec",        "say", "exec2",  "hear"}));
+    const pid_t p = app.Pid();
+    const pid_t nChild = ChildPid(app);
+    ASSERT_FALSE(app.WaitLine("exec1").empty()) << app.Err();
+    app.Send("\n");
+    ASSERT_FALSE(app.WaitLine("exec2").empty()) << app.Err();
+    const auto records = probe.WaitRecords(EndsWithClose);
+    EXPECT_TRUE(Eventually([&] { return TracerOf(p) == 0; })) << "not detached after its last fd";
+    app.Send("\n");
+    ASSERT_EQ(app.Wait(), 0) << app.Err();
+
+    ASSERT_GE(records.size(), 5u + 200 + 5) << testing::PrintToString(records);
+    EXPECT_EQ(std::vector<CRecord>(records.begin(), records.begin() + 5),
+              Join(Attached(p), {Baud(p, 115200), Line(p, 0, 0, 8)}));
+    std::map<std::string, int> next;
+    std::size_t i = 5;
+    for (; i < 205; ++i) {
+        const auto& record = records[i];
+        ASSERT_EQ(record.nType, Vantry::CAPTURE_DATA_WRITTEN) << record;
+        EXPECT_EQ(record.dwPid, std::uint32_t(p));
+        // Each thread's tokens in the order it wrote them.
+        const auto nDot = record.strData.find('.');
+        const std::string strThread = record.strData.substr(0, nDot);
+        EXPECT_EQ(record.strData, strThread + "." + std::to_string(next[strThread]++) + ";");
+    }
+    EXPECT_EQ(next.size(), 4u);
+    EXPECT_EQ(std::vector<CRecord>(records.begin() + 205, records.end()),
+              (std::vector<CRecord>{Written(nChild, "C"), Written(p, "P"), Written(p, "before"),
+                                    Written(p, "after"), Closed(p)}));
+}
+
+TEST_F(TraceTest, ExecFromASecondThreadKeepsTheProcess) {
+    CProbe probe({Port()});
+    // fd 7: the fd the port gets depends on what the test runner leaves open.
+    CChild app(App({"open", Port(), "wait-traced", "dup2", "7", "write", "before", "thread-exec",
+                    "usefd", "7", "write", "after", "close"}));
+    ASSERT_EQ(app.Wait(), 0) << app.Err();
+    const pid_t p = app.Pid();
+    EXPECT_EQ(probe.WaitRecords(EndsWithClose),
+              Join(Attached(p), {Written(p, "before"), Written(p, "after"), Closed(p)}));
+}
+
+TEST_F(TraceTest, StopAndContinueBehaveAsUntraced) {
+    CProbe probe({Port()});
+    CChild app(App({"open", Port(), "wait-traced", "set", "9600", "8N1", "say", "ready", "hear",
+                    "write", "one", "say", "wrote", "hear", "write", "two", "close"}));
+    const pid_t p = app.Pid();
+    ASSERT_FALSE(app.WaitLine("ready").empty());
+    kill(p, SIGSTOP);
+    int nStatus = 0;
+    ASSERT_EQ(waitpid(p, &nStatus, WUNTRACED), p);
+    ASSERT_TRUE(WIFSTOPPED(nStatus));
+    EXPECT_EQ(WSTOPSIG(nStatus), SIGSTOP);
+    app.Send("go\n");
+    // Stopped means stopped: nothing is written until SIGCONT.
+    EXPECT_TRUE(app.WaitLine("wrote", false, 100ms).empty());
+    kill(p, SIGCONT);
+    ASSERT_EQ(waitpid(p, &nStatus, WCONTINUED), p);
+    EXPECT_TRUE(WIFCONTINUED(nStatus));
+    ASSERT_FALSE(app.WaitLine("wrote").empty());
+    // Job control from the terminal: SIGTSTP stops it the same way.
+    kill(p, SIGTSTP);
+    ASSERT_EQ(waitpid(p, &nStatus, WUNTRACED), p);
+    EXPECT_TRUE(WIFSTOPPED(nStatus) && WSTOPSIG(nStatus) == SIGTSTP);
+    kill(p, SIGCONT);
+    app.Send("go\n");
+    ASSERT_EQ(app.Wait(), 0);
+    EXPECT_EQ(probe.WaitRecords(EndsWithClose),
+              Join(Attached(p), {Baud(p, 9600), Line(p, 0, 0, 8), Written(p, "one"),
+                                 Written(p, "two"), Closed(p)}));
+}
+
+TEST_F(TraceTest, SignalsReachTheApplicationAsUntraced) {
+    CProbe probe({Port()});
+    CChild app(App({"open", Port(), "wait-traced", "set", "9600", "8N1", "trap-usr1", "say",
+                    "ready", "read", "5", "write", "woke", "hear"}));
+    const pid_t p = app.Pid();
+    ASSERT_FALSE(app.WaitLine("ready").empty());
+    ASSERT_TRUE(Eventually([&] { return BlockedIn(p) == "0"; })) << "not blocked in read";
+    // A handled signal interrupts the read, as it would untraced.
+    kill(p, SIGUSR1);
+    EXPECT_EQ(app.WaitLine("read:"), "read:EINTR");
+    ASSERT_TRUE(m_pty.WaitReceived(4));
+    // An unhandled one ends it, and its exit releases the port.
+    kill(p, SIGTERM);
+    EXPECT_EQ(app.Wait(), -1);
+    EXPECT_EQ(probe.WaitRecords(EndsWithClose),
+              Join(Attached(p), {Baud(p, 9600), Line(p, 0, 0, 8), Written(p, "woke"), Closed(p)}));
+}
+
+TEST_F(TraceTest, DetachDuringBlockingReadLeavesTheReadIntact) {
+    CProbe probe({Port()});
+    CChild app(App({"open", Port(), "wait-traced", "set", "9600", "8N1", "say", "ready", "read",
+                    "5", "write", "after", "say", "done"}));
+    const pid_t p = app.Pid();
+    ASSERT_FALSE(app.WaitLine("ready").empty());
+    ASSERT_TRUE(Eventually([&] { return BlockedIn(p) == "0"; })) << "not blocked in read";
+    probe.Unwatch();
+    EXPECT_EQ(TracerOf(p), 0);
+    m_pty.Send("hello");
+    EXPECT_EQ(app.WaitLine("read:"), "read:hello");
+    ASSERT_EQ(app.Wait(), 0);
+    EXPECT_TRUE(m_pty.WaitReceived(5));
+    EXPECT_EQ(m_pty.Received(), "after");
+    EXPECT_EQ(probe.Records(), Join(Attached(p), {Baud(p, 9600), Line(p, 0, 0, 8)}));
+    EXPECT_EQ(probe.Stop(), 0);
+}
+
+TEST_F(TraceTest, KilledTracerLeavesTheApplicationRunning) {
+    auto pProbe = std::make_unique<CProbe>(std::vector<std::string>{Port()});
+    CChild app(App({"open", Port(), "wait-traced", "set", "9600", "8N1", "say", "ready", "hear",
+                    "write", "still here", "read", "3", "close"}));
+    const pid_t p = app.Pid();
+    ASSERT_FALSE(app.WaitLine("ready").empty());
+    pProbe->Process().Kill(SIGKILL);
+    EXPECT_EQ(pProbe->Process().Wait(), -1);
+    EXPECT_TRUE(Eventually([&] { return TracerOf(p) == 0; }));
+    app.Send("go\n");
+    ASSERT_TRUE(m_pty.WaitReceived(10));
+    m_pty.Send("abc");
+    EXPECT_EQ(app.WaitLine("read:"), "read:abc");
+    EXPECT_EQ(app.Wait(), 0);
+    EXPECT_EQ(m_pty.Received(), "still here");
+}
+
+TEST_F(TraceTest, PyserialApplication) {
+    CChild app({"/usr/bin/python3", PYTHON_APP_PATH, Port()});
+    ASSERT_FALSE(app.WaitLine("opened").empty()) << app.Err();
+    CProbe probe({Port()});
+    app.Send("go\n");
+    ASSERT_FALSE(app.WaitLine("wrote").empty()) << app.Err();
+    m_pty.Send("world");
+    EXPECT_EQ(app.WaitLine("read:"), "read:world");
+    ASSERT_EQ(app.Wait(), 0) << app.Err();
+    const pid_t p = app.Pid();
+    // pyserial sets a custom rate twice: BOTHER through the old request
+    // first (the port keeps its rate), then the rate through termios2.
+    EXPECT_EQ(
+        probe.WaitRecords(EndsWithClose),
+        (std::vector<CRecord>{Baud(p, 115200), Line(p, 0, 0, 8), Baud(p, 9600), Line(p, 0, 2, 7),
+                              Written(p, "py-hello"), Read(p, "world"), Baud(p, 9600),
+                              Line(p, 0, 2, 7), Baud(p, 250000), Line(p, 0, 0, 8), Closed(p)}));
+    EXPECT_TRUE(m_pty.WaitReceived(8));
+    EXPECT_EQ(m_pty.Received(), "py-hello");
+}
+
+TEST_F(TraceTest, PicocomDrivenThroughItsTerminal) {
+    CPtyLine terminal;
+    CChild picocom(
+        {"/usr/bin/picocom", "-b", "19200", "-d", "8", "-y", "o", "-p", "2", "--noreset", Port()},
+        terminal.SlavePath());
+    auto bShows = [&terminal](const std::string& strText) {
+        return Eventually([&] { return terminal.Received().find(strText) != std::string::npos; });
+    };
+    ASSERT_TRUE(bShows("Terminal ready")) << terminal.Received();
+    CProbe probe({Port()});
+    terminal.Send("AT\r");
+    ASSERT_TRUE(m_pty.WaitReceived(3));
+    m_pty.Send("OK\r\n");
+    ASSERT_TRUE(bShows("OK"));
+    terminal.Send("\x01\x18"); // C-a C-x: leave
+    ASSERT_EQ(picocom.Wait(), 0);
+    const pid_t p = picocom.Pid();
+    // A pty drops the parity bit picocom asks for; at exit picocom puts
+    // back the settings it read.
+    EXPECT_EQ(
+        probe.WaitRecords(EndsWithClose),
+        (std::vector<CRecord>{Baud(p, 19200), Line(p, 2, 0, 8), Written(p, "AT\r"),
+                              Read(p, "OK\r\n"), Baud(p, 19200), Line(p, 2, 0, 8), Closed(p)}));
+    EXPECT_EQ(m_pty.Received(), "AT\r");
+}
+
+TEST_F(TraceTest, ProcessTracedByADebuggerIsLeftAloneAndReported) {
+    CChild app(App({"open", Port(), "say", "opened", "hear", "write", "free", "close"}));
+    const pid_t p = app.Pid();
+    ASSERT_FALSE(app.WaitLine("opened").empty());
+    CChild debugger({"/usr/bin/strace", "-qq", "-o", "/dev/null", "-p", std::to_string(p)});
+    ASSERT_TRUE(Eventually([&] { return TracerOf(p) == debugger.Pid(); }));
+    CProbe probe({Port()});
+    app.Send("go\n");
+    ASSERT_TRUE(m_pty.WaitReceived(4));
+    EXPECT_EQ(m_pty.Received(), "free");
+    // Its data is not seen; the close of the port is, by inotify, without
+    // a process to name.
+    const auto records = probe.WaitRecords(EndsWithClose);
+    ASSERT_EQ(records.size(), 2u);
+    std::string strNotice(Vantry::NOTICE_PAYLOAD_SIZE, '\0');
+    Vantry::PutU32(reinterpret_cast<std::uint8_t*>(strNotice.data()),
+                   Vantry::NOTICE_PROCESS_NOT_TRACED);
+    Vantry::PutU32(reinterpret_cast<std::uint8_t*>(strNotice.data()) + 4, std::uint32_t(p));
+    EXPECT_EQ(records[0], (CRecord{Vantry::CAPTURE_DRIVER_NOTICE, std::uint32_t(p), strNotice}));
+    EXPECT_EQ(records[1], Closed(0));
+}
+
+} // namespace
