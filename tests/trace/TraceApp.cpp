@@ -92,9 +92,9 @@ void Set(unsigned int nRate, const std::string& strMode) {
                    parities[std::string("NEOMS").find(strMode[1])] |
                    (strMode[2] == '2' ? CSTOPB : 0) | (code == codes.end() ? BOTHER : code->second);
     tio.c_ispeed = tio.c_ospeed = nRate;
-    // Standard rates the way the C library sends them (TCSETS), others
-    // the way serial libraries do (TCSETS2 with BOTHER).
-    if (syscall(SYS_ioctl, g_hPort, code == codes.end() ? TCSETS2 : TCSETS, &tio) != 0)
+    // Standard rates as tcsetattr(TCSADRAIN) sends them, others as termios2
+    // with BOTHER; pyserial and picocom use TCSETS, TCSETS2 and TCSETSF2.
+    if (syscall(SYS_ioctl, g_hPort, code == codes.end() ? TCSETSW2 : TCSETSW, &tio) != 0)
         Fail("TCSETS");
 }
 
