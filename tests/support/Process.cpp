@@ -98,18 +98,13 @@ std::string CChild::WaitLine(const std::string& strPrefix, bool bStderr,
     std::unique_lock lock(m_mutex);
     std::string strFound;
     m_changed.wait_for(lock, timeout, [&] {
-        const std::string& strText = bStderr ? m_strErr : m_strOut;
-        for (std::size_t nStart = 0; nStart < strText.size();) {
-            const std::size_t nEnd = strText.find('\n', nStart);
-            if (nEnd == std::string::npos)
-                break;
-            if (strText.compare(nStart, strPrefix.size(), strPrefix) == 0) {
-                strFound = strText.substr(nStart, nEnd - nStart);
-                return true;
-            }
-            nStart = nEnd + 1;
-        }
-        return m_bClosed;
+        const std::string strText = "\n" + (bStderr ? m_strErr : m_strOut);
+        const std::size_t nStart = strText.find("\n" + strPrefix);
+        const std::size_t nEnd =
+            nStart == std::string::npos ? nStart : strText.find('\n', nStart + 1);
+        if (nEnd != std::string::npos)
+            strFound = strText.substr(nStart + 1, nEnd - nStart - 1);
+        return nEnd != std::string::npos || m_bClosed;
     });
     return strFound;
 }

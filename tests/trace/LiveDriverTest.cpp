@@ -25,15 +25,11 @@ struct LiveDriverTest : testing::Test {
         ASSERT_TRUE(driver.Start()) << driver.Stderr();
         driver.UseForThisProcess();
     }
-    std::vector<std::string> App(std::vector<std::string> steps) const {
-        steps.insert(steps.begin(), {TRACE_APP_PATH, "open", line.Slave()});
-        return steps;
-    }
 };
 
 TEST_F(LiveDriverTest, MonitorShowsEventsAndItsDetachLetsTheApplicationGo) {
-    CChild app(App({"say", "opened", "hear", "write", "AT\\x0d", "say", "wrote", "hear", "write",
-                    "untraced", "close"}));
+    CChild app(
+        AppOn(line.Slave(), "say opened hear write AT\\x0d say wrote hear write untraced close"));
     ASSERT_FALSE(app.WaitLine("opened").empty());
     const pid_t p = app.Pid();
     CChild monitor({WIRELET_CLI_PATH, "monitor", line.Slave()});
@@ -56,8 +52,7 @@ TEST_F(LiveDriverTest, MonitorShowsEventsAndItsDetachLetsTheApplicationGo) {
 }
 
 TEST_F(LiveDriverTest, DriverStopDetachesEveryTracedProcess) {
-    CChild app(
-        App({"set", "9600", "8N1", "say", "opened", "read", "3", "write", "after", "close"}));
+    CChild app(AppOn(line.Slave(), "set 9600 8N1 say opened read 3 write after close"));
     ASSERT_FALSE(app.WaitLine("opened").empty());
     const pid_t p = app.Pid();
     CChild capture({WIRELET_CLI_PATH, "capture", line.Slave(), "-o", "-"});

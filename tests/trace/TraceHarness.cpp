@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <sstream>
+
 namespace {
 std::vector<std::string> ProbeArgs(const std::vector<std::string>& ports) {
     std::vector<std::string> args{TRACE_PROBE_PATH};
@@ -34,6 +36,14 @@ void CProbe::Unwatch() {
 int CProbe::Stop() {
     m_child.CloseInput();
     return m_child.Wait();
+}
+
+std::vector<std::string> AppOn(const std::string& strPort, const std::string& strSteps) {
+    std::vector<std::string> args{TRACE_APP_PATH, "open", strPort};
+    std::istringstream words(strSteps);
+    for (std::string strWord; words >> strWord;)
+        args.push_back(strWord);
+    return args;
 }
 
 bool EndsWithClose(const std::vector<CRecord>& records) {

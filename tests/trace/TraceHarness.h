@@ -49,6 +49,9 @@ private:
     CChild m_child;
 };
 
+// The test application's command line: open the port, then the steps
+// (separated by spaces).
+std::vector<std::string> AppOn(const std::string& strPort, const std::string& strSteps);
 bool EndsWithClose(const std::vector<CRecord>& records);
 bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5s);
 pid_t TracerOf(pid_t nPid);

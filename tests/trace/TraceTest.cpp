@@ -44,19 +44,13 @@ class TraceTest : public testing::Test {
 protected:
     CPty m_pty;
     std::string Port() const { return m_pty.Slave(); }
-    std::vector<std::string> App(std::vector<std::string> steps) const {
-        steps.insert(steps.begin(), TRACE_APP_PATH);
-        return steps;
-    }
 };
 
 TEST_F(TraceTest, LateOpenerDataAndEverySettingsChange) {
     CProbe probe({Port()});
-    CChild app(App(
-        {"open",  Port(),  "wait-traced", "set",    "9600", "8N1",    "write", "hello\\x00\\xff",
-         "say",   "wrote", "read",        "5",      "set",  "115200", "7E1",   "set",
-         "19200", "8O2",   "set",         "250000", "8N1",  "writev", "ab",    "cd",
-         "set",   "57600", "8M1",         "set",    "9600", "5S2",    "close"}));
+    CChild app(AppOn(
+        Port(), "wait-traced set 9600 8N1 write hello\\x00\\xff say wrote read 5 set 115200 7E1 "
+                "set 19200 8O2 set 250000 8N1 writev ab cd set 57600 8M1 set 9600 5S2 close"));
     ASSERT_FALSE(app.WaitLine("wrote").empty()) << app.Err();
     m_pty.Send("world");
     EXPECT_EQ(app.WaitLine("read:"), "read:world");
@@ -80,11 +74,10 @@ TEST_F(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
     // then the port moves to fd 7 (the fd the port gets depends on what the
     // test runner leaves open) and survives an exec and an exec from a
     // second thread, and a last exec with close-on-exec set releases it.
-    CChild app(App({"open",  Port(),        "wait-traced", "set",  "115200", "8N1",   "threads",
-                    "4",     "50",          "fork",        "P",    "C",      "spawn", "dup2",
-                    "7",     "write",       "before",      "exec", "usefd",  "7",     "write",
-                    "after", "thread-exec", "usefd",       "7",    "write",  "again", "say",
-                    "exec1", "hear",        "cloexec",     "exec", "say",    "exec2", "hear"}));
+    CChild app(AppOn(
+        Port(),
+        "wait-traced set 115200 8N1 threads 4 50 fork P C spawn dup2 7 write before exec usefd 7 "
+        "write after thread-exec usefd 7 write again say exec1 hear cloexec exec say exec2 hear"));
     const pid_t p = app.Pid();
     const std::string strChild = app.WaitLine("child:");
     const pid_t nChild = strChild.empty() ? -1 : std::stoi(strChild.substr(6));
@@ -118,9 +111,8 @@ TEST_F(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
 
 TEST_F(TraceTest, StopsContinuesAndSignalsBehaveAsUntraced) {
     CProbe probe({Port()});
-    CChild app(
-        App({"open", Port(), "wait-traced", "set", "9600", "8N1", "trap-usr1", "say", "ready",
-             "hear", "write", "one", "say", "wrote", "read", "5", "write", "woke", "hear"}));
+    CChild app(AppOn(Port(), "wait-traced set 9600 8N1 trap-usr1 say ready hear write one say "
+                             "wrote read 5 write woke hear"));
     const pid_t p = app.Pid();
     ASSERT_FALSE(app.WaitLine("ready").empty());
     kill(p, SIGSTOP);
@@ -157,8 +149,7 @@ TEST_F(TraceTest, StopsContinuesAndSignalsBehaveAsUntraced) {
 
 TEST_F(TraceTest, DetachDuringBlockingReadLeavesTheReadIntact) {
     CProbe probe({Port()});
-    CChild app(App({"open", Port(), "wait-traced", "set", "9600", "8N1", "say", "ready", "read",
-                    "5", "write", "after", "say", "done"}));
+    CChild app(AppOn(Port(), "wait-traced set 9600 8N1 say ready read 5 write after say done"));
     const pid_t p = app.Pid();
     ASSERT_FALSE(app.WaitLine("ready").empty());
     ASSERT_TRUE(Eventually([&] { return BlockedIn(p) == "0"; })) << "not blocked in read";
@@ -175,8 +166,8 @@ TEST_F(TraceTest, DetachDuringBlockingReadLeavesTheReadIntact) {
 
 TEST_F(TraceTest, KilledTracerLeavesTheApplicationRunning) {
     auto pProbe = std::make_unique<CProbe>(std::vector<std::string>{Port()});
-    CChild app(App({"open", Port(), "wait-traced", "set", "9600", "8N1", "say", "ready", "hear",
-                    "write", "still here", "read", "3", "close"}));
+    CChild app(
+        AppOn(Port(), "wait-traced set 9600 8N1 say ready hear write still-here read 3 close"));
     const pid_t p = app.Pid();
     ASSERT_FALSE(app.WaitLine("ready").empty());
     pProbe->Process().Kill(SIGKILL);
@@ -187,7 +178,7 @@ TEST_F(TraceTest, KilledTracerLeavesTheApplicationRunning) {
     m_pty.Send("abc");
     EXPECT_EQ(app.WaitLine("read:"), "read:abc");
     EXPECT_EQ(app.Wait(), 0);
-    EXPECT_EQ(m_pty.Received(), "still here");
+    EXPECT_EQ(m_pty.Received(), "still-here");
 }
 
 TEST_F(TraceTest, PyserialApplication) {
@@ -238,7 +229,7 @@ TEST_F(TraceTest, PicocomDrivenThroughItsTerminal) {
 }
 
 TEST_F(TraceTest, ProcessTracedByADebuggerIsLeftAloneAndReported) {
-    CChild app(App({"open", Port(), "say", "opened", "hear", "write", "free", "close"}));
+    CChild app(AppOn(Port(), "say opened hear write free close"));
     const pid_t p = app.Pid();
     ASSERT_FALSE(app.WaitLine("opened").empty());
     CChild debugger({"/usr/bin/strace", "-qq", "-o", "/dev/null", "-p", std::to_string(p)});
