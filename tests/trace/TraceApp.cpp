@@ -5,7 +5,8 @@
 //   250000 8N1 is set with BOTHER) | write TEXT | writev TEXT TEXT |
 //   read N (EINTR ends it) | trap-usr1 | dup2 N | cloexec | close | say TEXT | hear | threads N K |
 //   fork TEXT TEXT | spawn | exec STEPS... | thread-exec STEPS...
-// TEXT may hold \xHH escapes.
+// TEXT may hold \xHH escapes, and no spaces (the tests write steps as
+// one line of words).
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
 #include <fcntl.h>
