@@ -49,8 +49,10 @@ TEST_F(CliMonitorTest, MonitorPrintsEachEventAsThePanesShowItAndCtrlCDetaches) {
         "12:00:00.003500 < 78 79 7A                                           xyz\n"
         "12:00:00.004000 * StopBits: 1 stop bit, Parity: Even parity, WordLength: 8\n"
         "12:00:00.999999 * Port closed\n";
-    CRunningProcess monitor({WIRELET_CLI_PATH, "monitor", pty.Slave()});
-    ASSERT_TRUE(monitor.ReadAtLeast(strExpected.size())) << monitor.Out();
+    CChild monitor({WIRELET_CLI_PATH, "monitor", pty.Slave()});
+    ASSERT_TRUE(monitor.WaitOut([&](const auto& strOut) {
+        return strOut.size() >= strExpected.size();
+    })) << monitor.Out();
     const auto result = monitor.Finish(SIGINT);
     EXPECT_EQ(result.nExitStatus, 0);
     EXPECT_EQ(result.strOut, strExpected);
@@ -66,8 +68,9 @@ TEST_F(CliMonitorTest, CaptureWritesTheRecordsAsTheDriverNumberedThem) {
                record.size() - RECORD_DATA_OFFSET);
     }
     const Bytes expected = Records::File(numbered);
-    CRunningProcess capture({WIRELET_CLI_PATH, "capture", pty.Slave(), "-o", "-"});
-    ASSERT_TRUE(capture.ReadAtLeast(expected.size()));
+    CChild capture({WIRELET_CLI_PATH, "capture", pty.Slave(), "-o", "-"});
+    ASSERT_TRUE(
+        capture.WaitOut([&](const auto& strOut) { return strOut.size() >= expected.size(); }));
     const auto result = capture.Finish(SIGINT);
     EXPECT_EQ(result.nExitStatus, 0) << result.strErr;
     EXPECT_EQ(result.strOut, std::string(expected.begin(), expected.end()));

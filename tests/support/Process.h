@@ -1,9 +1,19 @@
-// Runs the command-line tools for tests: to completion with a given standard
-// input, or left running while the test reads what it prints.
+// Real child processes for tests: the command-line tools, the test
+// applications and the probe, with their standard streams collected as they
+// come, or run to completion with a given standard input.
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
+
+using namespace std::chrono_literals;
 
 struct CProcessResult {
     int nExitStatus = -1; // -1 when it did not exit normally
@@ -11,29 +21,50 @@ struct CProcessResult {
     std::string strErr;
 };
 
-class CRunningProcess {
+class CChild {
 public:
-    // Starts args with strInput as standard input; standard error is kept
-    // in a file, so a chatty program never blocks on it.
-    explicit CRunningProcess(const std::vector<std::string>& args,
-                             const std::string& strInput = {});
-    ~CRunningProcess();
-    CRunningProcess(const CRunningProcess&) = delete;
+    // With a terminal path, the child's standard streams are that terminal
+    // (in a session of its own) instead of pipes.
+    explicit CChild(const std::vector<std::string>& args, const std::string& strTerminal = {});
+    ~CChild();
+    CChild(const CChild&) = delete;
 
-    // Reads standard output until it holds at least nBytes; false at its end.
-    bool ReadAtLeast(std::size_t nBytes);
-    const std::string& Out() const { return m_strOut; }
-    // Sends the signal (0: none), waits, and returns all it printed.
-    CProcessResult Finish(int nSignal);
+    pid_t Pid() const { return m_nPid; }
+    void Send(const std::string& strText);
+    void CloseInput();
+    // Waits until stdout (or stderr) holds a line starting with `strPrefix`;
+    // returns the line, or "" on timeout.
+    std::string WaitLine(const std::string& strPrefix, bool bStderr = false,
+                         std::chrono::milliseconds timeout = 5s);
+    std::string Out();
+    std::string Err();
+    // Waits until the collected stdout satisfies `done`.
+    bool WaitOut(const std::function<bool(const std::string&)>& done,
+                 std::chrono::milliseconds timeout = 5s);
+    // Exit status, or -1 when it did not exit normally within the timeout;
+    // once it exited, everything it printed is collected.
+    int Wait(std::chrono::milliseconds timeout = 5s);
+    void Kill(int nSignal);
+    // Sends the signal (0: none), closes its input, waits, and returns all
+    // it printed.
+    CProcessResult Finish(int nSignal = 0);
 
 private:
-    int m_nPid = -1;
-    int m_hOut = -1;
-    int m_hErr = -1;
-    std::string m_strOut;
+    void Collect();
+
+    pid_t m_nPid = -1;
+    int m_hIn = -1, m_hOut = -1, m_hErr = -1;
+    bool m_bReaped = false;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::string m_strOut, m_strErr;
+    bool m_bClosed = false;
+    std::thread m_reader;
 };
 
 inline CProcessResult RunProcess(const std::vector<std::string>& args,
                                  const std::string& strInput = {}) {
-    return CRunningProcess(args, strInput).Finish(0);
+    CChild child(args);
+    child.Send(strInput);
+    return child.Finish();
 }

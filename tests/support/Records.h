@@ -5,8 +5,12 @@
 #include "CCaptureRecord.h"
 #include "VantryProtocol.h"
 
+#include <sys/types.h>
+
 #include <algorithm>
 #include <cstdint>
+#include <iomanip>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -73,6 +77,42 @@ inline Bytes File(const std::vector<Bytes>& records) {
         file.insert(file.end(), record.begin(), record.end());
     }
     return file;
+}
+
+// A record as the capture tests compare it: its type, pid and payload.
+struct CRecord {
+    std::int8_t nType = 0;
+    std::uint32_t dwPid = 0;
+    std::string strData;
+    bool operator==(const CRecord&) const = default;
+};
+
+inline std::ostream& operator<<(std::ostream& out, const CRecord& record) {
+    out << "{type " << int(record.nType) << ", pid " << record.dwPid << ", \"";
+    for (const unsigned char c : record.strData) {
+        if (c >= 0x20 && c < 0x7F)
+            out << c;
+        else
+            out << "\\x" << std::hex << std::setw(2) << std::setfill('0') << int(c) << std::dec;
+    }
+    return out << "\"}";
+}
+
+// The record a builder above made, as done by process nPid.
+inline CRecord Of(pid_t nPid, const Bytes& record) {
+    return {std::int8_t(record[Vantry::RECORD_EVENT_TYPE_OFFSET]), std::uint32_t(nPid),
+            std::string(record.begin() + Vantry::RECORD_DATA_OFFSET, record.end())};
+}
+
+// The records of a record file (what the probe and `wirelet-cli capture` write).
+inline std::vector<CRecord> Parse(const std::string& strFile) {
+    std::vector<CRecord> records;
+    Vantry::ForEachFileRecord(
+        {reinterpret_cast<const std::uint8_t*>(strFile.data()), strFile.size()}, [&](auto record) {
+            records.push_back(Of(pid_t(Vantry::GetU32(record.data() + Vantry::RECORD_PID_OFFSET)),
+                                 Bytes(record.begin(), record.end())));
+        });
+    return records;
 }
 
 } // namespace Records

@@ -1,5 +1,6 @@
 // The decoder against the kernel's own layout, built with the kernel's own
-// constants, for every frame the monitor can name.
+// constants, for the frames and rates TraceTest's applications cannot set on
+// a pty (there the common ones are checked end to end).
 #include "TermiosDecoder.h"
 
 #include "VantryProtocol.h"
@@ -29,9 +30,6 @@ TEST(TermiosDecoderTest, RatesFramesAndParities) {
         std::optional<std::uint32_t> dwRate;
         std::uint8_t byStop, byParity, byBits;
     } const cases[] = {
-        {B9600 | CS8 | CREAD, 0, false, 9600, 0, 0, 8},
-        {B115200 | CS7 | PARENB, 0, false, 115200, 0, 2, 7},
-        {B19200 | CS8 | PARENB | PARODD | CSTOPB, 0, false, 19200, 2, 1, 8},
         {B4000000 | CS6 | PARENB | PARODD | CMSPAR, 0, true, 4000000, 0, 3, 6},
         {B50 | CS5 | PARENB | CMSPAR, 0, true, 50, 0, 4, 5},
         {B0 | CS8, 0, false, 0, 0, 0, 8},
@@ -50,18 +48,6 @@ TEST(TermiosDecoderTest, RatesFramesAndParities) {
         EXPECT_EQ(settings.byParity, c.byParity) << std::oct << c.dwCflag;
         EXPECT_EQ(settings.byWordLength, c.byBits) << std::oct << c.dwCflag;
     }
-}
-
-TEST(TermiosDecoderTest, OnlyTheSetRequestsAreSetCommands) {
-    using TermiosDecoder::ESetCommand;
-    EXPECT_EQ(TermiosDecoder::ClassifyIoctl(TCSETS), ESetCommand::Termios);
-    EXPECT_EQ(TermiosDecoder::ClassifyIoctl(TCSETSW), ESetCommand::Termios);
-    EXPECT_EQ(TermiosDecoder::ClassifyIoctl(TCSETSF), ESetCommand::Termios);
-    EXPECT_EQ(TermiosDecoder::ClassifyIoctl(TCSETS2), ESetCommand::Termios2);
-    EXPECT_EQ(TermiosDecoder::ClassifyIoctl(TCSETSW2), ESetCommand::Termios2);
-    EXPECT_EQ(TermiosDecoder::ClassifyIoctl(TCSETSF2), ESetCommand::Termios2);
-    EXPECT_EQ(TermiosDecoder::ClassifyIoctl(TCGETS), ESetCommand::None);
-    EXPECT_EQ(TermiosDecoder::ClassifyIoctl(TCGETS2), ESetCommand::None);
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 // they are published; stderr says "ready" once every port is watched and
 // "unwatched" after the line "unwatch" on stdin. End of stdin stops it.
 #include "CTraceSource.h"
-#include "VantryProtocol.h"
+#include "Records.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,18 +21,12 @@ namespace {
 class CFileSink : public IEventSink {
 public:
     void Publish(dev_t, const CPortEvent& event) override {
-        std::vector<std::uint8_t> record(4 + Vantry::RECORD_DATA_OFFSET + event.payload.size(), 0);
-        std::uint8_t* p = record.data() + 4;
-        Vantry::PutU32(record.data(), std::uint32_t(record.size() - 4));
-        Vantry::PutU64(p + Vantry::RECORD_TIME_OFFSET, event.qwTimeNs);
-        Vantry::PutU32(p + Vantry::RECORD_SEQUENCE_OFFSET, m_dwSequence++);
-        Vantry::PutU32(p + Vantry::RECORD_PID_OFFSET, event.dwProcessId);
-        Vantry::PutU32(p + Vantry::RECORD_DATA_LENGTH_OFFSET, std::uint32_t(event.payload.size()));
-        p[Vantry::RECORD_EVENT_TYPE_OFFSET] = std::uint8_t(event.nType);
-        std::copy(event.payload.begin(), event.payload.end(), p + Vantry::RECORD_DATA_OFFSET);
         std::lock_guard lock(m_mutex);
-        for (std::size_t nDone = 0; nDone < record.size();) {
-            const ssize_t n = write(1, record.data() + nDone, record.size() - nDone);
+        const Records::Bytes file = Records::File({Records::Stamped(
+            Records::Data(std::int8_t(event.nType), {event.payload.begin(), event.payload.end()}),
+            event.qwTimeNs, event.dwProcessId, m_dwSequence++)});
+        for (std::size_t nDone = 0; nDone < file.size();) {
+            const ssize_t n = write(1, file.data() + nDone, file.size() - nDone);
             if (n <= 0)
                 return;
             nDone += std::size_t(n);
