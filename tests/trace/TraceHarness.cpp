@@ -28,6 +28,12 @@ CProbe::WaitRecords(const std::function<bool(const std::vector<CRecord>&)>& done
     return records;
 }
 
+void CProbe::Release(CChild& app, std::size_t nAttachRecords) {
+    app.WaitLine("traced");
+    WaitRecords([&](const auto& records) { return records.size() >= nAttachRecords; });
+    app.Send("go\n");
+}
+
 void CProbe::Unwatch() {
     m_child.Send("unwatch\n");
     m_child.WaitLine("unwatched", true);

@@ -41,6 +41,9 @@ public:
     // Waits until the records satisfy `done`; returns them either way.
     std::vector<CRecord> WaitRecords(const std::function<bool(const std::vector<CRecord>&)>& done,
                                      std::chrono::milliseconds timeout = 5s);
+    // Lets an application that says "traced" and waits go on once the source
+    // has published its attach records, so its next steps are traced for sure.
+    void Release(CChild& app, std::size_t nAttachRecords = 3);
     void Unwatch();
     int Stop();
     CChild& Process() { return m_child; }

@@ -48,9 +48,11 @@ protected:
 
 TEST_F(TraceTest, LateOpenerDataAndEverySettingsChange) {
     CProbe probe({Port()});
-    CChild app(AppOn(
-        Port(), "wait-traced set 9600 8N1 write hello\\x00\\xff say wrote read 5 set 115200 7E1 "
-                "set 19200 8O2 set 250000 8N1 writev ab cd set 57600 8M1 set 9600 5S2 close"));
+    CChild app(AppOn(Port(),
+                     "wait-traced say traced hear set 9600 8N1 write hello\\x00\\xff say wrote "
+                     "read 5 set 115200 7E1 "
+                     "set 19200 8O2 set 250000 8N1 writev ab cd set 57600 8M1 set 9600 5S2 close"));
+    probe.Release(app);
     ASSERT_FALSE(app.WaitLine("wrote").empty()) << app.Err();
     m_pty.Send("world");
     EXPECT_EQ(app.WaitLine("read:"), "read:world");
@@ -76,8 +78,10 @@ TEST_F(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
     // second thread, and a last exec with close-on-exec set releases it.
     CChild app(AppOn(
         Port(),
-        "wait-traced set 115200 8N1 threads 4 50 fork P C spawn dup2 7 write before exec usefd 7 "
+        "wait-traced say traced hear set 115200 8N1 threads 4 50 fork P C spawn dup2 7 write "
+        "before exec usefd 7 "
         "write after thread-exec usefd 7 write again say exec1 hear cloexec exec say exec2 hear"));
+    probe.Release(app);
     const pid_t p = app.Pid();
     const std::string strChild = app.WaitLine("child:");
     const pid_t nChild = strChild.empty() ? -1 : std::stoi(strChild.substr(6));
@@ -111,8 +115,10 @@ TEST_F(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
 
 TEST_F(TraceTest, StopsContinuesAndSignalsBehaveAsUntraced) {
     CProbe probe({Port()});
-    CChild app(AppOn(Port(), "wait-traced set 9600 8N1 trap-usr1 say ready hear write one say "
-                             "wrote hear say reading read 5 write woke hear"));
+    CChild app(AppOn(
+        Port(), "wait-traced say traced hear set 9600 8N1 trap-usr1 say ready hear write one say "
+                "wrote hear say reading read 5 write woke hear"));
+    probe.Release(app);
     const pid_t p = app.Pid();
     ASSERT_FALSE(app.WaitLine("ready").empty());
     kill(p, SIGSTOP);
@@ -149,7 +155,9 @@ TEST_F(TraceTest, StopsContinuesAndSignalsBehaveAsUntraced) {
 
 TEST_F(TraceTest, DetachDuringBlockingReadLeavesTheReadIntact) {
     CProbe probe({Port()});
-    CChild app(AppOn(Port(), "wait-traced set 9600 8N1 say ready read 5 write after say done"));
+    CChild app(AppOn(
+        Port(), "wait-traced say traced hear set 9600 8N1 say ready read 5 write after say done"));
+    probe.Release(app);
     const pid_t p = app.Pid();
     ASSERT_FALSE(app.WaitLine("ready").empty());
     ASSERT_TRUE(Eventually([&] { return BlockedIn(p) == "0"; })) << "not blocked in read";
@@ -166,8 +174,10 @@ TEST_F(TraceTest, DetachDuringBlockingReadLeavesTheReadIntact) {
 
 TEST_F(TraceTest, KilledTracerLeavesTheApplicationRunning) {
     auto pProbe = std::make_unique<CProbe>(std::vector<std::string>{Port()});
-    CChild app(
-        AppOn(Port(), "wait-traced set 9600 8N1 say ready hear write still-here read 3 close"));
+    CChild app(AppOn(
+        Port(),
+        "wait-traced say traced hear set 9600 8N1 say ready hear write still-here read 3 close"));
+    pProbe->Release(app);
     const pid_t p = app.Pid();
     ASSERT_FALSE(app.WaitLine("ready").empty());
     pProbe->Process().Kill(SIGKILL);
@@ -248,6 +258,30 @@ TEST_F(TraceTest, ProcessTracedByADebuggerIsLeftAloneAndReported) {
     Vantry::PutU32(reinterpret_cast<std::uint8_t*>(strNotice.data()) + 4, std::uint32_t(p));
     EXPECT_EQ(records[0], (CRecord{Vantry::CAPTURE_DRIVER_NOTICE, std::uint32_t(p), strNotice}));
     EXPECT_EQ(records[1], Closed(0));
+}
+
+// A stop that arrives while the application sleeps in its read of the port:
+// the read must survive the stop and the continue, as it does untraced.
+TEST_F(TraceTest, CtrlZDuringABlockingPortReadStopsAndResumesIt) {
+    CProbe probe({Port()});
+    CChild app(AppOn(
+        Port(), "wait-traced say traced hear set 9600 8N1 say reading read 5 write woke close"));
+    probe.Release(app);
+    const pid_t p = app.Pid();
+    ASSERT_FALSE(app.WaitLine("reading").empty());
+    ASSERT_TRUE(Eventually([&] { return BlockedIn(p) == "0"; })) << "not blocked in read";
+    int nStatus = 0;
+    kill(p, SIGTSTP);
+    ASSERT_EQ(waitpid(p, &nStatus, WUNTRACED), p);
+    EXPECT_TRUE(WIFSTOPPED(nStatus) && WSTOPSIG(nStatus) == SIGTSTP);
+    kill(p, SIGCONT);
+    ASSERT_EQ(waitpid(p, &nStatus, WCONTINUED), p);
+    m_pty.Send("hello");
+    EXPECT_EQ(app.WaitLine("read:"), "read:hello");
+    EXPECT_EQ(app.Wait(), 0) << app.Err();
+    EXPECT_EQ(probe.WaitRecords(EndsWithClose),
+              Join(Attached(p), {Baud(p, 9600), Line(p, 0, 0, 8), Read(p, "hello"),
+                                 Written(p, "woke"), Closed(p)}));
 }
 
 } // namespace
