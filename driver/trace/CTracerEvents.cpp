@@ -197,6 +197,6 @@ void CTracer::ScanForOpeners(bool bEveryHolder) {
             if (watched.nUnclaimedOpens > 0 && opened.insert(port).second)
                 --watched.nUnclaimedOpens;
         }
-        Attach(nPid, opened);
+        Attach(nPid, fds, opened);
     }
 }
