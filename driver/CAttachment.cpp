@@ -1,8 +1,7 @@
 #include "CAttachment.h"
 
+#include "IEventSource.h"
 #include "VantryProtocol.h"
-
-#include <time.h>
 
 #include <cstring>
 
@@ -23,11 +22,8 @@ std::vector<std::uint8_t> CAttachment::PopFront() {
     std::vector<std::uint8_t> record = std::move(m_records.front());
     m_records.pop_front();
     m_nQueuedBytes -= record.size();
-    if (m_dwDropped != 0) {
-        timespec now{};
-        clock_gettime(CLOCK_REALTIME, &now);
-        TryQueueDropNotice(std::uint64_t(now.tv_sec) * 1000000000u + std::uint64_t(now.tv_nsec));
-    }
+    if (m_dwDropped != 0)
+        TryQueueDropNotice(RealtimeNs());
     return record;
 }
 

@@ -4,10 +4,18 @@
 #pragma once
 
 #include <sys/types.h>
+#include <time.h>
 
 #include <cstdint>
 #include <span>
 #include <string>
+
+// The clock of CPortEvent::qwTimeNs.
+inline std::uint64_t RealtimeNs() {
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return std::uint64_t(now.tv_sec) * 1'000'000'000u + std::uint64_t(now.tv_nsec);
+}
 
 // One thing that happened on a port. The payload is only valid during the
 // call; payloads of any size may be published (the driver splits them).

@@ -1,5 +1,8 @@
 #include "BenchApps.h"
 
+#include "IEventSource.h"
+#include "ProcScanner.h"
+
 #include <fcntl.h>
 #include <termios.h>
 #include <time.h>
@@ -8,7 +11,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <vector>
 
 namespace {
@@ -19,23 +21,7 @@ std::uint64_t MonotonicNs() {
     return std::uint64_t(now.tv_sec) * 1'000'000'000u + std::uint64_t(now.tv_nsec);
 }
 
-bool IsTraced() {
-    std::ifstream status("/proc/self/status");
-    std::string strLine;
-    while (std::getline(status, strLine)) {
-        if (strLine.rfind("TracerPid:", 0) == 0)
-            return std::atoi(strLine.c_str() + 10) != 0;
-    }
-    return false;
-}
-
 } // namespace
-
-std::uint64_t RealtimeNs() {
-    timespec now;
-    clock_gettime(CLOCK_REALTIME, &now);
-    return std::uint64_t(now.tv_sec) * 1'000'000'000u + std::uint64_t(now.tv_nsec);
-}
 
 void SetRaw9600(int hPort) {
     termios tio;
@@ -54,7 +40,7 @@ CWriterResult RunWriter(const std::string& strPort, std::size_t nChunk, std::siz
         std::exit(1);
     }
     SetRaw9600(hPort);
-    while (bWaitTraced && !IsTraced())
+    while (bWaitTraced && ProcScanner::TracerOf(getpid()) == 0)
         usleep(100);
     std::vector<char> chunk(nChunk);
     for (std::size_t i = 0; i < nChunk; ++i)

@@ -29,4 +29,3 @@ std::string LateOpenerChunk(int nIndex);
 
 // Puts the port into raw mode at 9600 8N1 (the C library's tcsetattr).
 void SetRaw9600(int hPort);
-std::uint64_t RealtimeNs();

@@ -32,8 +32,8 @@ CDoorbell::~CDoorbell() {
     }
 }
 
-void CDoorbell::Ring() const {
-    kill(m_nPid, SIGSTOP);
+void CDoorbell::Ring(pid_t nDoorbell) {
+    kill(nDoorbell, SIGSTOP);
 }
 
 void CDoorbell::Rearm() const {

@@ -17,8 +17,8 @@ public:
     CDoorbell& operator=(const CDoorbell&) = delete;
 
     pid_t Pid() const { return m_nPid; }
-    // Any thread.
-    void Ring() const;
+    // Any thread, by the pid alone (the doorbell object lives on the tracer thread).
+    static void Ring(pid_t nDoorbell);
     // Tracer thread, after waitpid reported the stop.
     void Rearm() const;
 

@@ -24,11 +24,3 @@ void CFdTable::CloseRange(unsigned int nFirst, unsigned int nLast) {
 void CFdTable::ForgetPort(dev_t port) {
     std::erase_if(m_ports, [port](const auto& entry) { return entry.second == port; });
 }
-
-bool CFdTable::Holds(dev_t port) const {
-    for (const auto& [nFd, fdPort] : m_ports) {
-        if (fdPort == port)
-            return true;
-    }
-    return false;
-}

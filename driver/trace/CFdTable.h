@@ -25,7 +25,6 @@ public:
     void CloseRange(unsigned int nFirst, unsigned int nLast);
     // The port's last attachment went away: its fds no longer interest us.
     void ForgetPort(dev_t port);
-    bool Holds(dev_t port) const;
 
 private:
     std::map<int, dev_t> m_ports;

@@ -4,7 +4,6 @@
 #include "CTracer.h"
 
 #include <poll.h>
-#include <signal.h>
 #include <sys/eventfd.h>
 
 #include <cerrno>
@@ -66,7 +65,7 @@ int CTraceSource::Submit(ECommand eCommand, dev_t port, const std::string& strPa
         m_commands.push_back({eCommand, port, strPath, {}});
         result = m_commands.back().result.get_future();
     }
-    kill(m_nDoorbell.load(), SIGSTOP);
+    CDoorbell::Ring(m_nDoorbell.load());
     return result.get();
 }
 
@@ -139,7 +138,7 @@ void CTraceSource::WatcherMain() {
         if (n == 0 && !m_bTick)
             continue;
         if (n == 0 || fds[1].revents) {
-            kill(m_nDoorbell.load(), SIGSTOP);
+            CDoorbell::Ring(m_nDoorbell.load());
             // Wait until the tracer has drained inotify, or poll would
             // report the same events again at once.
             pollfd wait[2] = {{m_stop.Get(), POLLIN, 0}, {m_handled.Get(), POLLIN, 0}};

@@ -5,13 +5,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <span>
 
 namespace {
 
 // process_vm_readv stops at the first bad page of a remote vector; collect
 // what did arrive so a half-unmapped buffer still yields its readable start.
 std::size_t ReadRemote(pid_t nTid, std::uint8_t* pLocal, std::size_t nSize,
-                       const std::vector<iovec>& remote) {
+                       std::span<const iovec> remote) {
     std::size_t nDone = 0;
     std::size_t nFirst = 0;
     while (nFirst < remote.size() && nDone < nSize) {
@@ -41,8 +42,8 @@ std::size_t CTraceeMemory::Read(CTraceeAddress address, std::size_t nSize,
         return 0;
     const std::size_t nOld = out.size();
     out.resize(nOld + nSize);
-    const std::vector<iovec> remote{{reinterpret_cast<void*>(address.Value()), nSize}};
-    const std::size_t nDone = ReadRemote(m_nTid, out.data() + nOld, nSize, remote);
+    const iovec remote{reinterpret_cast<void*>(address.Value()), nSize};
+    const std::size_t nDone = ReadRemote(m_nTid, out.data() + nOld, nSize, {&remote, 1});
     out.resize(nOld + nDone);
     return nDone;
 }

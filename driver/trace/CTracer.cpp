@@ -62,7 +62,7 @@ int CTracer::Watch(dev_t port, const std::string& strPath) {
             continue;
         const auto it = traced.find(nPid);
         if (it == traced.end()) {
-            Attach(nPid, {});
+            Attach(nPid, ProcScanner::PortFds(nPid, WatchedPorts()), {});
             continue;
         }
         for (const auto& [nFd, fdPort] : fds)
@@ -107,12 +107,11 @@ bool CTracer::HasUnclaimedOpens() const {
 
 // --- attaching and detaching ---------------------------------------------
 
-bool CTracer::Attach(pid_t nPid, const std::set<dev_t>& opened) {
+bool CTracer::Attach(pid_t nPid, const std::map<int, dev_t>& fds, const std::set<dev_t>& opened) {
+    if (fds.empty())
+        return false;
     const auto identity = CProcessIdentity::Of(nPid);
     if (!identity || std::find(m_refused.begin(), m_refused.end(), *identity) != m_refused.end())
-        return false;
-    const auto fds = ProcScanner::PortFds(nPid, WatchedPorts());
-    if (fds.empty())
         return false;
 
     std::shared_ptr<CFdTable> pFds;

@@ -72,9 +72,10 @@ private:
     void WaitForDetaches();
     void Forget(pid_t nTid);
 
-    // Seizes every thread of nPid; publishes an open record first for each
-    // port in `opened` and then the current settings of its ports.
-    bool Attach(pid_t nPid, const std::set<dev_t>& opened);
+    // Seizes every thread of nPid, whose port fds (from /proc) are `fds`;
+    // publishes an open record first for each port in `opened` and then the
+    // current settings of its ports.
+    bool Attach(pid_t nPid, const std::map<int, dev_t>& fds, const std::set<dev_t>& opened);
     void ReportRefused(pid_t nPid, const std::map<int, dev_t>& fds);
     void PublishNotice(dev_t port, pid_t nPid, std::uint32_t dwCode, std::uint32_t dwValue);
     void PublishCurrentSettings(pid_t nPid, const std::map<int, dev_t>& fds);

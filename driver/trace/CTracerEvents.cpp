@@ -8,7 +8,6 @@
 #include "VantryProtocol.h"
 
 #include <sched.h>
-#include <time.h>
 
 #include <algorithm>
 
@@ -21,12 +20,6 @@ namespace {
 constexpr std::uint64_t DEFER_NS = 20'000'000;
 constexpr std::uint64_t GIVE_UP_NS = 200'000'000;
 
-std::uint64_t NowNs() {
-    timespec now;
-    clock_gettime(CLOCK_REALTIME, &now);
-    return std::uint64_t(now.tv_sec) * 1'000'000'000u + std::uint64_t(now.tv_nsec);
-}
-
 } // namespace
 
 void CTracer::Publish(dev_t port, std::int8_t nType, pid_t nPid,
@@ -34,7 +27,7 @@ void CTracer::Publish(dev_t port, std::int8_t nType, pid_t nPid,
     CPortEvent event;
     event.nType = nType;
     event.dwProcessId = std::uint32_t(nPid > 0 ? nPid : 0);
-    event.qwTimeNs = NowNs();
+    event.qwTimeNs = RealtimeNs();
     if (!m_bDeferPublish) {
         event.payload = payload;
         m_sink.Publish(port, event);
@@ -115,7 +108,7 @@ bool CTracer::DrainInotify(pid_t nCause, std::optional<dev_t> claimPort) {
                 bClaimed = true;
                 Publish(port, Vantry::CAPTURE_PORT_OPENED, nCause);
             } else if (watched.nUnclaimedOpens++ == 0) {
-                watched.qwFirstUnclaimedNs = NowNs();
+                watched.qwFirstUnclaimedNs = RealtimeNs();
             }
             continue;
         }
@@ -154,7 +147,7 @@ void CTracer::OnInotify() {
 void CTracer::ResolveOpens(bool bForce) {
     if (!HasUnclaimedOpens())
         return;
-    const std::uint64_t qwNow = NowNs();
+    const std::uint64_t qwNow = RealtimeNs();
     std::uint64_t qwOldest = qwNow;
     for (const auto& [port, watched] : m_ports) {
         if (watched.nUnclaimedOpens > 0)
@@ -204,6 +197,6 @@ void CTracer::ScanForOpeners(bool bEveryHolder) {
             if (watched.nUnclaimedOpens > 0 && opened.insert(port).second)
                 --watched.nUnclaimedOpens;
         }
-        Attach(nPid, opened);
+        Attach(nPid, fds, opened);
     }
 }

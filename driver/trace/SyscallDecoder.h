@@ -42,7 +42,8 @@ inline int FdArgument(std::uint64_t qwArgument) {
 }
 
 // Flags of clone/fork/vfork known from the arguments alone; clone3 keeps
-// them in memory (CloneArgsAddress).
+// them in memory, at the start of the struct clone_args its first argument
+// points to.
 bool IsClone3(const CSyscallEntry& entry);
 std::uint64_t CloneFlags(const CSyscallEntry& entry);
 
