@@ -1,6 +1,7 @@
 #include "CDaemonLauncher.h"
 
 #include "CScopedFd.h"
+#include "WriteAll.h"
 
 #include <fcntl.h>
 #include <linux/close_range.h>
@@ -37,19 +38,6 @@ std::int64_t NowMs() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return std::int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-void WriteAll(int nFd, const void* pData, std::size_t nSize) {
-    const char* p = static_cast<const char*>(pData);
-    while (nSize > 0) {
-        const ssize_t n = write(nFd, p, nSize);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        p += n;
-        nSize -= std::size_t(n);
-    }
 }
 
 // Runs in the daemon between fork and exec: only async-signal-safe calls.

@@ -3,6 +3,7 @@
 #include "CaptureSession.h"
 #include "TextEncoding.h"
 #include "TrafficText.h"
+#include "WriteAll.h"
 
 #include <fcntl.h>
 #include <time.h>
@@ -94,19 +95,6 @@ bool PrintRecord(const CCaptureRecord& record) {
     }
     std::cout.flush();
     return bool(std::cout);
-}
-
-bool WriteAll(int hFd, const std::uint8_t* pBytes, std::size_t nSize) {
-    while (nSize > 0) {
-        const ssize_t nWritten = write(hFd, pBytes, nSize);
-        if (nWritten < 0 && errno == EINTR)
-            continue;
-        if (nWritten <= 0)
-            return false;
-        pBytes += nWritten;
-        nSize -= std::size_t(nWritten);
-    }
-    return true;
 }
 
 } // namespace
