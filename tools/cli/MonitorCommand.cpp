@@ -72,7 +72,8 @@ bool PrintRecord(const CCaptureRecord& record) {
         }
     } else if (const auto line = TrafficText::EventLine(view)) {
         std::cout << strTime << " * " << ConsoleText(*line) << "\n";
-    } else if (nType == CAPTURE_DRIVER_NOTICE && view.Size() >= RECORD_DATA_OFFSET + 8) {
+    } else if (nType == CAPTURE_DRIVER_NOTICE &&
+               view.Size() >= RECORD_DATA_OFFSET + NOTICE_PAYLOAD_SIZE) {
         const std::uint32_t dwValue = GetU32(view.Bytes().data() + RECORD_DATA_OFFSET + 4);
         switch (GetU32(view.Bytes().data() + RECORD_DATA_OFFSET)) {
         case NOTICE_RECORDS_DROPPED:
