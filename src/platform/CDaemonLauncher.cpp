@@ -179,9 +179,7 @@ CDaemonStart CDaemonLauncher::Start(const std::string& strImage,
             break;
         nGot += std::size_t(n);
     }
-    if (nGot < sizeof(std::int32_t) || report[0] <= 0)
-        return {report[1] ? report[1] : ECHILD, {}};
-    if (nGot == sizeof report)
+    if (nGot < sizeof(std::int32_t) || report[0] <= 0 || nGot == sizeof report)
         return {report[1] ? report[1] : ECHILD, {}};
 
     const auto identity = CProcessIdentity::Of(report[0]);
