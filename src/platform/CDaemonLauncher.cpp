@@ -68,13 +68,6 @@ std::int64_t NowMs() {
     _exit(127);
 }
 
-void Terminate(const CProcessIdentity& identity) {
-    if (identity.Signal(SIGTERM) && identity.WaitForExit(TERMINATE_TIMEOUT_MS))
-        return;
-    identity.Signal(SIGKILL);
-    identity.WaitForExit(TERMINATE_TIMEOUT_MS);
-}
-
 // 0 once the daemon has reported ready; why not otherwise.
 int AwaitReady(int nReadFd, int nTimeoutMs) {
     const std::int64_t qwDeadline = NowMs() + nTimeoutMs;
@@ -187,7 +180,7 @@ CDaemonStart CDaemonLauncher::Start(const std::string& strImage,
         return {ECHILD, {}};
     const int nError = AwaitReady(readyRead.Get(), m_nReadyTimeoutMs);
     if (nError != 0) {
-        Terminate(*identity);
+        identity->Terminate(TERMINATE_TIMEOUT_MS, TERMINATE_TIMEOUT_MS);
         return {nError, {}};
     }
     return {0, *identity};
