@@ -137,8 +137,7 @@ void RemoveDriver(IMessageBox& messages) {
         messages.ShowWarning(MSG_CANNOT_REMOVE);
         return;
     }
-    if (g_hDevice.IsOpen())
-        g_hDevice.Close();
+    g_hDevice.Close();
     CService service = manager.OpenService(SERVICE_NAME, SERVICE_ACCESS);
     manager.Close();
     if (!service.IsValid()) {

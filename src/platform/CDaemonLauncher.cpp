@@ -1,6 +1,7 @@
 #include "CDaemonLauncher.h"
 
 #include "CScopedFd.h"
+#include "WriteAll.h"
 
 #include <fcntl.h>
 #include <linux/close_range.h>
@@ -39,19 +40,6 @@ std::int64_t NowMs() {
     return std::int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-void WriteAll(int nFd, const void* pData, std::size_t nSize) {
-    const char* p = static_cast<const char*>(pData);
-    while (nSize > 0) {
-        const ssize_t n = write(nFd, p, nSize);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        p += n;
-        nSize -= std::size_t(n);
-    }
-}
-
 // Runs in the daemon between fork and exec: only async-signal-safe calls.
 [[noreturn]] void ExecDaemon(const char* pszImage, char* const* argv, char* const* envp, int nNull,
                              int nLog, int nReady, int nStatus) {
@@ -78,13 +66,6 @@ void WriteAll(int nFd, const void* pData, std::size_t nSize) {
     const std::int32_t nError = errno;
     WriteAll(nStatus, &nError, sizeof nError);
     _exit(127);
-}
-
-void Terminate(const CProcessIdentity& identity) {
-    if (identity.Signal(SIGTERM) && identity.WaitForExit(TERMINATE_TIMEOUT_MS))
-        return;
-    identity.Signal(SIGKILL);
-    identity.WaitForExit(TERMINATE_TIMEOUT_MS);
 }
 
 // 0 once the daemon has reported ready; why not otherwise.
@@ -191,9 +172,7 @@ CDaemonStart CDaemonLauncher::Start(const std::string& strImage,
             break;
         nGot += std::size_t(n);
     }
-    if (nGot < sizeof(std::int32_t) || report[0] <= 0)
-        return {report[1] ? report[1] : ECHILD, {}};
-    if (nGot == sizeof report)
+    if (nGot < sizeof(std::int32_t) || report[0] <= 0 || nGot == sizeof report)
         return {report[1] ? report[1] : ECHILD, {}};
 
     const auto identity = CProcessIdentity::Of(report[0]);
@@ -201,7 +180,7 @@ CDaemonStart CDaemonLauncher::Start(const std::string& strImage,
         return {ECHILD, {}};
     const int nError = AwaitReady(readyRead.Get(), m_nReadyTimeoutMs);
     if (nError != 0) {
-        Terminate(*identity);
+        identity->Terminate(TERMINATE_TIMEOUT_MS, TERMINATE_TIMEOUT_MS);
         return {nError, {}};
     }
     return {0, *identity};

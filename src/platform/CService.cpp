@@ -74,10 +74,7 @@ int CService::Control(std::uint32_t dwControl) {
     const auto identity = m_entry.ReadRunning();
     if (!identity)
         return ESRCH;
-    if (identity->Signal(SIGTERM) && !identity->WaitForExit(m_timeouts.nStopMs)) {
-        identity->Signal(SIGKILL);
-        identity->WaitForExit(KILL_WAIT_MS);
-    }
+    identity->Terminate(m_timeouts.nStopMs, KILL_WAIT_MS);
     m_entry.ClearRunning();
     if (m_entry.IsMarkedForDeletion())
         m_entry.Remove();

@@ -3,6 +3,7 @@
 #include "CaptureSession.h"
 #include "TextEncoding.h"
 #include "TrafficText.h"
+#include "WriteAll.h"
 
 #include <fcntl.h>
 #include <time.h>
@@ -71,7 +72,8 @@ bool PrintRecord(const CCaptureRecord& record) {
         }
     } else if (const auto line = TrafficText::EventLine(view)) {
         std::cout << strTime << " * " << ConsoleText(*line) << "\n";
-    } else if (nType == CAPTURE_DRIVER_NOTICE && view.Size() >= RECORD_DATA_OFFSET + 8) {
+    } else if (nType == CAPTURE_DRIVER_NOTICE &&
+               view.Size() >= RECORD_DATA_OFFSET + NOTICE_PAYLOAD_SIZE) {
         const std::uint32_t dwValue = GetU32(view.Bytes().data() + RECORD_DATA_OFFSET + 4);
         switch (GetU32(view.Bytes().data() + RECORD_DATA_OFFSET)) {
         case NOTICE_RECORDS_DROPPED:
@@ -94,19 +96,6 @@ bool PrintRecord(const CCaptureRecord& record) {
     }
     std::cout.flush();
     return bool(std::cout);
-}
-
-bool WriteAll(int hFd, const std::uint8_t* pBytes, std::size_t nSize) {
-    while (nSize > 0) {
-        const ssize_t nWritten = write(hFd, pBytes, nSize);
-        if (nWritten < 0 && errno == EINTR)
-            continue;
-        if (nWritten <= 0)
-            return false;
-        pBytes += nWritten;
-        nSize -= std::size_t(nWritten);
-    }
-    return true;
 }
 
 } // namespace

@@ -45,27 +45,25 @@ bool LoadRecordFile(const std::string& strPath, CRecordFile& file, std::string& 
         return false;
     }
 
-    std::size_t nIndex = 0;
-    std::size_t nOffset = 0;
     const std::size_t nEnd = Vantry::ForEachFileRecord(
         file.m_bytes, [&](auto record) { file.m_records.push_back(record); });
-    for (const auto record : file.m_records) {
-        const CRecordView view(record);
+    for (std::size_t nIndex = 0; nIndex < file.m_records.size(); ++nIndex) {
+        const CRecordView view(file.m_records[nIndex]);
         if (!view.IsComplete()) {
+            // Where the record's size field starts, 4 bytes before the record.
+            const std::size_t nOffset = std::size_t(view.Bytes().data() - file.m_bytes.data()) - 4;
             const auto nType = view.EventType();
             strError = strPath + ": record " + std::to_string(nIndex + 1) + " at byte " +
-                       std::to_string(nOffset) + " is malformed: " + std::to_string(record.size()) +
+                       std::to_string(nOffset) + " is malformed: " + std::to_string(view.Size()) +
                        " bytes cannot hold " +
                        (nType ? std::string("its ") + TypeName(*nType) + " record"
                               : std::string("an event type"));
             return false;
         }
-        ++nIndex;
-        nOffset += 4 + record.size();
     }
     if (nEnd != file.m_bytes.size()) {
-        strError = strPath + ": truncated: record " + std::to_string(nIndex + 1) + " at byte " +
-                   std::to_string(nEnd) + " runs past the end of the file";
+        strError = strPath + ": truncated: record " + std::to_string(file.m_records.size() + 1) +
+                   " at byte " + std::to_string(nEnd) + " runs past the end of the file";
         return false;
     }
     return true;

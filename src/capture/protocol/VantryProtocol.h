@@ -113,7 +113,7 @@ inline constexpr std::string_view ParityText(std::uint8_t byCode) {
 }
 
 // Smallest record that holds what a reader of `nType` looks at; data records
-// additionally need their payload (see RecordHoldsPayload).
+// additionally need their payload (see CRecordView::IsComplete).
 inline constexpr std::size_t MinimumRecordSize(std::int8_t nType) {
     switch (nType) {
     case CAPTURE_DATA_READ:

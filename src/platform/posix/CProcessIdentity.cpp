@@ -83,3 +83,10 @@ bool CProcessIdentity::WaitForExit(int nTimeoutMs) const {
     }
     return true;
 }
+
+void CProcessIdentity::Terminate(int nGraceMs, int nKillWaitMs) const {
+    if (Signal(SIGTERM) && !WaitForExit(nGraceMs)) {
+        Signal(SIGKILL);
+        WaitForExit(nKillWaitMs);
+    }
+}

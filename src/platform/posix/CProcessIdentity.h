@@ -27,6 +27,9 @@ public:
     bool Signal(int nSignal) const;
     // Polls until the process is gone; false when it outlived the timeout.
     bool WaitForExit(int nTimeoutMs) const;
+    // SIGTERM, then SIGKILL when the process outlives nGraceMs, and up to
+    // nKillWaitMs more for that to end it.
+    void Terminate(int nGraceMs, int nKillWaitMs) const;
 
     bool operator==(const CProcessIdentity&) const = default;
 
