@@ -20,6 +20,11 @@ CChild::CChild(const std::vector<std::string>& args, const std::string& strTermi
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     if (strTerminal.empty()) {
+        // A process group of its own under ours keeps job control alive: in a
+        // group the kernel deems orphaned (as when the suite runs in a session
+        // of its own, like CI's) a SIGTSTP would be discarded.
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
         posix_spawn_file_actions_adddup2(&actions, in[0], 0);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_adddup2(&actions, err[1], 2);
