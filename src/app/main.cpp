@@ -1,10 +1,13 @@
+#include "CWireletApp.h"
+
 #include <QApplication>
-#include <QMainWindow>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("wirelet"));
-    window.show();
-    return app.exec();
+    CWireletApp theApp;
+    if (!theApp.InitInstance())
+        return 0;
+    const int nResult = QApplication::exec();
+    theApp.ExitInstance();
+    return nResult;
 }

@@ -49,6 +49,22 @@ void CTrafficFormatter::ShowTotals() const {
     m_pCounters->SetSendCount(TrafficText::UnsignedDecimal(m_dwTotalWrite));
 }
 
+void CTrafficFormatter::ResetRead() {
+    m_nLineRead = 0;
+    m_nCountRead = 0;
+    m_dwTotalRead = 0;
+    if (g_pCurrentMonitor == this && m_pCounters != nullptr)
+        m_pCounters->SetRecvCount(u"0");
+}
+
+void CTrafficFormatter::ResetWrite() {
+    m_nLineWrite = 0;
+    m_nCountWrite = 0;
+    m_dwTotalWrite = 0;
+    if (g_pCurrentMonitor == this && m_pCounters != nullptr)
+        m_pCounters->SetSendCount(u"0");
+}
+
 // A full line is written once, when the byte after it arrives; the partial
 // line at the end is rewritten after every record, so every byte shows as
 // soon as its record has been handled.

@@ -38,6 +38,11 @@ public:
     // Shows both totals in the counters bar.
     void ShowTotals() const;
 
+    // A cleared pane starts afresh: no current line, no held bytes, a zero
+    // total, shown when this monitor is the current one.
+    void ResetRead();
+    void ResetWrite();
+
 protected:
     IPane* m_pViewRead = nullptr;
     IPane* m_pViewWrite = nullptr;

@@ -1,0 +1,50 @@
+// A document: what one monitor window shows. It knows its views; closing it
+// destroys every window on it and then the document itself.
+#pragma once
+
+#include "CCmdTarget.h"
+
+#include <QString>
+
+#include <vector>
+
+class CView;
+class CChildFrame;
+class CMultiDocTemplate;
+
+class CDocument : public CCmdTarget {
+public:
+    CDocument() = default;
+    CDocument(const CDocument&) = delete;
+    CDocument& operator=(const CDocument&) = delete;
+    ~CDocument() override;
+
+    const QString& GetTitle() const { return m_strTitle; }
+    virtual void SetTitle(const QString& strTitle);
+
+    const std::vector<CView*>& GetViews() const { return m_views; }
+    void AddView(CView* pView);
+    void RemoveView(CView* pView);
+    // Each window that shows a view of this document, once, in view order.
+    std::vector<CChildFrame*> GetFrames() const;
+
+    virtual bool OnNewDocument() { return true; }
+    // False keeps the document open.
+    virtual bool SaveModified() { return true; }
+    // Destroys the windows and then the document: nothing of it may be used
+    // after this returns.
+    virtual void OnCloseDocument();
+    // The user closes one window of this document. Closing its last window
+    // closes the document.
+    virtual void OnCloseFrame(CChildFrame* pFrame);
+
+    bool OnCmdMsg(UINT nID, ECmdMsg eMsg, CCmdUI* pCmdUI) override;
+    void OnFileClose();
+
+    void SetDocTemplate(CMultiDocTemplate* pTemplate) { m_pDocTemplate = pTemplate; }
+
+private:
+    QString m_strTitle;
+    std::vector<CView*> m_views;
+    CMultiDocTemplate* m_pDocTemplate = nullptr;
+};

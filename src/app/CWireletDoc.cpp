@@ -1,0 +1,157 @@
+#include "CWireletDoc.h"
+
+#include "CChildFrame.h"
+#include "CCounterBar.h"
+#include "CMainFrame.h"
+#include "CMessageBox.h"
+#include "CViewRead.h"
+#include "CViewWrite.h"
+#include "DriverDevice.h"
+#include "MonitorMessages.h"
+#include "NoticeText.h"
+
+#include <QElapsedTimer>
+
+int g_nOpenMonitors = 0;
+bool g_bClosing = false;
+
+
+CWireletDoc::CWireletDoc() {
+    if (CMainFrame* pMainFrame = AfxGetMainFrame())
+        SetCounters(&pMainFrame->GetCounterBar());
+}
+
+CWireletDoc::~CWireletDoc() {
+    StopReader();
+}
+
+int CWireletDoc::AttachPort(const QString& strPortName) {
+    ++g_nOpenMonitors;
+    m_bCounted = true;
+    if (const int nError = g_hDevice.Attach(strPortName.toStdString(), m_hAttach))
+        return nError;
+    SetTitle(strPortName);
+    m_strPortName = strPortName;
+    return 0;
+}
+
+void CWireletDoc::StartMonitor() {
+    CViewRead* pViewRead = nullptr;
+    CViewWrite* pViewWrite = nullptr;
+    for (CView* pView : GetViews()) {
+        if (auto* pRead = dynamic_cast<CViewRead*>(pView); pRead != nullptr && !pViewRead)
+            pViewRead = pRead;
+        else if (auto* pWrite = dynamic_cast<CViewWrite*>(pView); pWrite != nullptr && !pViewWrite)
+            pViewWrite = pWrite;
+    }
+    if (pViewRead == nullptr)
+        AfxMessages().ShowWarning(MSG_NO_READ_VIEW);
+    if (pViewWrite == nullptr)
+        AfxMessages().ShowWarning(MSG_NO_WRITE_VIEW);
+    SetPanes(pViewRead, pViewWrite);
+    m_pMonitorFrame = pViewRead != nullptr ? pViewRead->GetParentFrame() : nullptr;
+
+    m_hStopEvent = std::make_unique<CStopEvent>();
+    m_pReaderThread = std::make_unique<std::thread>(ReaderThreadProc, this, m_hAttach);
+
+    m_font = CPaneView::MonitorFont();
+    for (CPaneView* pPane : {static_cast<CPaneView*>(pViewRead), static_cast<CPaneView*>(pViewWrite)}) {
+        if (pPane == nullptr)
+            continue;
+        pPane->SetPaneFont(m_font);
+        pPane->SetTabStops(CPaneView::MONITOR_TAB_STOPS);
+    }
+}
+
+unsigned CWireletDoc::ReaderThreadProc(CWireletDoc* pDoc, CAttachHandle hAttach) {
+    return pDoc->ReaderLoop(hAttach);
+}
+
+// The handle is the one attached when the thread started: the user-interface
+// thread never changes what this thread reads.
+unsigned CWireletDoc::ReaderLoop(CAttachHandle hAttach) {
+    for (;;) {
+        CCaptureRecord record;
+        if (g_hDevice.ReadRecord(hAttach, *m_hStopEvent, record) != 0)
+            break;
+        bool bWake = false;
+        if (!m_records.Push(std::move(record), bWake))
+            break;
+        if (bWake)
+            PostDrain();
+    }
+    return 0;
+}
+
+void CWireletDoc::PostDrain() {
+    QMetaObject::invokeMethod(&m_pump, [this] { DrainRecords(); }, Qt::QueuedConnection);
+}
+
+// One batch: what arrived, up to the time budget. The panes repaint once
+// after it, and what is left waits behind the events that came meanwhile.
+void CWireletDoc::DrainRecords() {
+    QElapsedTimer timer;
+    timer.start();
+    CCaptureRecord record;
+    while (m_records.Pop(record)) {
+        if (const auto strNotice = NoticeText::Describe(record.View())) {
+            if (CMainFrame* pMainFrame = AfxGetMainFrame())
+                pMainFrame->ShowNotice(m_strPortName + QStringLiteral(": ") +
+                                       QString::fromStdString(*strNotice));
+        }
+        FormatRecord(std::move(record));
+        if (timer.elapsed() >= DRAIN_BUDGET_MS) {
+            PostDrain();
+            return;
+        }
+    }
+}
+
+void CWireletDoc::StopReader() {
+    if (!m_pReaderThread)
+        return;
+    // The reader never waits for this thread, so the join cannot deadlock:
+    // the stop event ends its driver request, Stop() its wait for room.
+    m_hStopEvent->Set();
+    m_records.Stop();
+    m_pReaderThread->join();
+    m_pReaderThread.reset();
+    m_hStopEvent.reset();
+}
+
+void CWireletDoc::OnCloseDocument() {
+    CMainFrame* pMainFrame = AfxGetMainFrame();
+    if (m_bCounted) {
+        --g_nOpenMonitors;
+        m_bCounted = false;
+    }
+    if (!m_strPortName.isEmpty() && pMainFrame != nullptr)
+        pMainFrame->AddPortToList(m_strPortName);
+    if (!g_bClosing)
+        AfxMessages().ShowWarning(MSG_CLOSE_APPLICATIONS);
+    if (m_hAttach.IsValid()) {
+        if (g_hDevice.Detach(m_hAttach) == 0)
+            m_hAttach = CAttachHandle();
+        else
+            AfxMessages().ShowWarning(MSG_UNKNOWN_ERROR);
+    }
+    StopReader();
+    m_records.Clear();
+    SetPanes(nullptr, nullptr);
+    if (m_pCounters != nullptr) {
+        m_pCounters->SetRecvCount(u"");
+        m_pCounters->SetSendCount(u"");
+    }
+    CDocument::OnCloseDocument();
+}
+
+// The monitor writes only into the panes of the window it started in; a
+// further window on it shows its own, empty panes. Closing the monitor's own
+// window therefore ends the monitor, whatever other windows are open on it.
+void CWireletDoc::OnCloseFrame(CChildFrame* pFrame) {
+    if (pFrame == m_pMonitorFrame) {
+        OnCloseDocument();
+        return;
+    }
+    CDocument::OnCloseFrame(pFrame);
+}

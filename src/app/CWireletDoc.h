@@ -1,0 +1,67 @@
+// The monitor of one port: the document behind a monitor window. It attaches
+// the driver to the port, runs a reader thread that only fetches records,
+// and formats them on the user-interface thread in batches, so that a clear
+// never interleaves with formatting and a fast line cannot freeze the window.
+#pragma once
+
+#include "CAttachHandle.h"
+#include "CDocument.h"
+#include "CRecordQueue.h"
+#include "CStopEvent.h"
+#include "CTrafficFormatter.h"
+
+#include <QFont>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <thread>
+
+// Monitors opened from the port list and not yet closed.
+extern int g_nOpenMonitors;
+// Set when the main window closes with monitors open; never cleared.
+extern bool g_bClosing;
+
+class CWireletDoc : public CDocument, public CTrafficFormatter {
+public:
+    CWireletDoc();
+    ~CWireletDoc() override;
+
+    bool SaveModified() override { return true; }
+    void OnCloseDocument() override;
+    void OnCloseFrame(CChildFrame* pFrame) override;
+
+    // The open sequence's part of the document: counts the monitor and asks
+    // the driver to attach to the port. On success the document takes the
+    // port's name as title. Returns 0 or the driver's errno value.
+    int AttachPort(const QString& strPortName);
+    // Finds the panes, gives them their font and tab stops and starts the
+    // reader thread. Called once, after a successful attach.
+    void StartMonitor();
+
+    const QString& GetPortName() const { return m_strPortName; }
+    bool IsRunning() const { return m_pReaderThread != nullptr; }
+
+    // How long one batch of records may hold the user-interface thread.
+    static constexpr int DRAIN_BUDGET_MS = 8;
+
+private:
+    static unsigned ReaderThreadProc(CWireletDoc* pDoc, CAttachHandle hAttach);
+    unsigned ReaderLoop(CAttachHandle hAttach);
+    void PostDrain();
+    void DrainRecords();
+    void StopReader();
+
+    std::unique_ptr<CStopEvent> m_hStopEvent;
+    std::unique_ptr<std::thread> m_pReaderThread;
+    QString m_strPortName;
+    CAttachHandle m_hAttach;
+    QFont m_font;
+    bool m_bCounted = false;
+    // The window whose panes the monitor writes; closing it ends the monitor.
+    CChildFrame* m_pMonitorFrame = nullptr;
+    CRecordQueue m_records;
+    // Batches are posted to this object, so those still pending die with
+    // the document.
+    QObject m_pump;
+};

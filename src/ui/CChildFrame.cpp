@@ -1,0 +1,151 @@
+#include "CChildFrame.h"
+
+#include "CDocument.h"
+#include "CMySplitter.h"
+#include "CTrafficFormatter.h"
+#include "CViewRead.h"
+#include "CViewWrite.h"
+#include "Resource.h"
+
+#include <QCloseEvent>
+#include <QMdiArea>
+
+CChildFrame::CChildFrame(CDocument* pDocument, QWidget* pParent)
+    : QMdiSubWindow(pParent), m_pDocument(pDocument), m_wndSplitter(new CMySplitter),
+      m_pViewRead(new CViewRead), m_pViewWrite(new CViewWrite), m_pActivePane(m_pViewRead) {
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    m_wndSplitter->addWidget(m_pViewRead);
+    m_wndSplitter->addWidget(m_pViewWrite);
+    setWidget(m_wndSplitter);
+    for (CPaneView* pPane : {static_cast<CPaneView*>(m_pViewRead),
+                             static_cast<CPaneView*>(m_pViewWrite)}) {
+        CView* pView = dynamic_cast<CView*>(pPane);
+        pView->SetParentFrame(this);
+        pView->SetDocument(pDocument);
+        connect(pPane, &CPaneView::focusEntered, this, [this, pPane] { OnPaneFocused(pPane); });
+    }
+    resize(INITIAL_WIDTH, INITIAL_HEIGHT);
+    m_wndSplitter->setSizes({RECV_ROW_HEIGHT, INITIAL_HEIGHT});
+    ApplyPaneLayout();
+}
+
+CChildFrame::~CChildFrame() {
+    for (CView* pView : {static_cast<CView*>(m_pViewRead), static_cast<CView*>(m_pViewWrite)})
+        pView->SetDocument(nullptr);
+}
+
+CView* CChildFrame::GetActiveView() const {
+    return dynamic_cast<CView*>(m_pActivePane);
+}
+
+void CChildFrame::OnUpdateFrameTitle() {
+    setWindowTitle(m_pDocument != nullptr ? m_pDocument->GetTitle() : QString());
+}
+
+void CChildFrame::ActivateFrame() {
+    show();
+    if (QMdiArea* pArea = mdiArea())
+        pArea->setActiveSubWindow(this);
+    m_pActivePane->setFocus(Qt::OtherFocusReason);
+}
+
+void CChildFrame::DestroyFrame() {
+    m_bDestroying = true;
+    for (CView* pView : {static_cast<CView*>(m_pViewRead), static_cast<CView*>(m_pViewWrite)})
+        pView->SetDocument(nullptr);
+    m_pDocument = nullptr;
+    hide();
+    if (QMdiArea* pArea = mdiArea())
+        pArea->removeSubWindow(this);
+    deleteLater();
+}
+
+void CChildFrame::closeEvent(QCloseEvent* pEvent) {
+    // The document decides what goes: this window alone, or the monitor.
+    pEvent->ignore();
+    if (m_bDestroying)
+        return;
+    if (m_pDocument != nullptr)
+        m_pDocument->OnCloseFrame(this);
+    else
+        DestroyFrame();
+}
+
+void CChildFrame::OnPaneFocused(CPaneView* pPane) {
+    m_pActivePane = pPane;
+    OnSetFocus();
+}
+
+void CChildFrame::OnSetFocus() {
+    auto* pMonitor = dynamic_cast<CTrafficFormatter*>(m_pDocument);
+    if (pMonitor == nullptr)
+        return;
+    g_pCurrentMonitor = pMonitor;
+    pMonitor->ShowTotals();
+}
+
+bool CChildFrame::OnCmdMsg(UINT nID, ECmdMsg eMsg, CCmdUI* pCmdUI) {
+    static constexpr CCommandEntry<CChildFrame> MAP[] = {
+        {ID_SHOW_RECV, &CChildFrame::OnShowRecv, &CChildFrame::OnUpdateShowRecv},
+        {ID_SHOW_SEND, &CChildFrame::OnShowSend, &CChildFrame::OnUpdateShowSend},
+        {ID_CLEAR_RECV, &CChildFrame::OnClearRecv, nullptr},
+        {ID_CLEAR_SEND, &CChildFrame::OnClearSend, nullptr},
+        {ID_NEXT_PANE, &CChildFrame::OnNextPane, nullptr},
+        {ID_PREV_PANE, &CChildFrame::OnNextPane, nullptr},
+    };
+    return DispatchCmdMsg<CChildFrame>(this, MAP, nID, eMsg, pCmdUI);
+}
+
+void CChildFrame::OnShowRecv() {
+    m_bRecvHidden = (m_bRecvHidden == 0 && m_bSendHidden == 0) ? 1 : 0;
+    ApplyPaneLayout();
+}
+
+void CChildFrame::OnUpdateShowRecv(CCmdUI* pCmdUI) {
+    pCmdUI->SetCheck(m_bRecvHidden == 0);
+}
+
+void CChildFrame::OnShowSend() {
+    m_bSendHidden = (m_bRecvHidden == 0 && m_bSendHidden == 0) ? 1 : 0;
+    ApplyPaneLayout();
+}
+
+void CChildFrame::OnUpdateShowSend(CCmdUI* pCmdUI) {
+    pCmdUI->SetCheck(m_bSendHidden == 0);
+}
+
+// Only row 0 is ever sized: its height and its minimum, below which a drag
+// collapses it. A hidden send pane gives the receive pane the whole window,
+// however tall the window is, and keeps it so when the window grows.
+void CChildFrame::ApplyPaneLayout() {
+    const int nTotal = m_wndSplitter->height();
+    int nRow0 = RECV_ROW_HEIGHT;
+    int nMinimum = RECV_ROW_HEIGHT;
+    if (m_bRecvHidden != 0)
+        nRow0 = nMinimum = 0;
+    else if (m_bSendHidden != 0)
+        nRow0 = nTotal, nMinimum = 0;
+    m_pViewRead->setMinimumHeight(nMinimum);
+    m_wndSplitter->setStretchFactor(0, m_bSendHidden != 0 ? 1 : 0);
+    m_wndSplitter->setStretchFactor(1, m_bSendHidden != 0 ? 0 : 1);
+    m_wndSplitter->setSizes({nRow0, std::max(nTotal - nRow0, 0)});
+}
+
+void CChildFrame::OnClearRecv() {
+    m_pViewRead->Clear();
+    if (auto* pMonitor = dynamic_cast<CTrafficFormatter*>(m_pDocument))
+        pMonitor->ResetRead();
+}
+
+void CChildFrame::OnClearSend() {
+    m_pViewWrite->Clear();
+    if (auto* pMonitor = dynamic_cast<CTrafficFormatter*>(m_pDocument))
+        pMonitor->ResetWrite();
+}
+
+void CChildFrame::OnNextPane() {
+    CPaneView* pOther = m_pActivePane == m_pViewRead ? static_cast<CPaneView*>(m_pViewWrite)
+                                                     : static_cast<CPaneView*>(m_pViewRead);
+    pOther->setFocus(Qt::OtherFocusReason);
+    OnPaneFocused(pOther);
+}

@@ -1,0 +1,68 @@
+// A monitor window: the receive pane over the send pane in a splitter. It
+// shows, hides and clears the panes, and when it gets the focus its monitor
+// becomes the one whose totals the counters bar shows.
+#pragma once
+
+#include "CCmdTarget.h"
+
+#include <QMdiSubWindow>
+
+class CDocument;
+class CView;
+class CViewRead;
+class CViewWrite;
+class CMySplitter;
+class CPaneView;
+
+class CChildFrame : public QMdiSubWindow, public CCmdTarget {
+    Q_OBJECT
+public:
+    static constexpr int INITIAL_WIDTH = 580;
+    static constexpr int INITIAL_HEIGHT = 400;
+    static constexpr int RECV_ROW_HEIGHT = 180;
+
+    explicit CChildFrame(CDocument* pDocument, QWidget* pParent = nullptr);
+    ~CChildFrame() override;
+
+    CDocument* GetActiveDocument() const { return m_pDocument; }
+    // The pane that last had the focus; the receive pane at first.
+    CView* GetActiveView() const;
+    CViewRead* GetReadPane() const { return m_pViewRead; }
+    CViewWrite* GetWritePane() const { return m_pViewWrite; }
+    CMySplitter* GetSplitter() const { return m_wndSplitter; }
+
+    void OnUpdateFrameTitle();
+    // Shows the window and gives the focus to its active pane.
+    void ActivateFrame();
+    // The panes leave the document at once; the window goes when the event
+    // loop next runs, so that this is safe from the window's own handlers.
+    void DestroyFrame();
+    // Makes this window's monitor the current one and shows its totals.
+    void OnSetFocus();
+
+    bool OnCmdMsg(UINT nID, ECmdMsg eMsg, CCmdUI* pCmdUI) override;
+    void OnShowRecv();
+    void OnUpdateShowRecv(CCmdUI* pCmdUI);
+    void OnShowSend();
+    void OnUpdateShowSend(CCmdUI* pCmdUI);
+    void OnClearRecv();
+    void OnClearSend();
+    void OnNextPane();
+
+    int m_bRecvHidden = 0;
+    int m_bSendHidden = 0;
+
+protected:
+    void closeEvent(QCloseEvent* pEvent) override;
+
+private:
+    void ApplyPaneLayout();
+    void OnPaneFocused(CPaneView* pPane);
+
+    CDocument* m_pDocument;
+    CMySplitter* m_wndSplitter;
+    CViewRead* m_pViewRead;
+    CViewWrite* m_pViewWrite;
+    CPaneView* m_pActivePane;
+    bool m_bDestroying = false;
+};
