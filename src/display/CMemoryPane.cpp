@@ -1,5 +1,7 @@
 #include "CMemoryPane.h"
 
+#include <algorithm>
+
 CMemoryPane::CMemoryPane() {
     m_lineStarts.push_back(0);
 }
@@ -8,6 +10,20 @@ std::ptrdiff_t CMemoryPane::LineIndex(int nLine) const {
     if (nLine < 0 || nLine >= LineCount())
         return -1;
     return static_cast<std::ptrdiff_t>(m_lineStarts[nLine] - m_nDead);
+}
+
+int CMemoryPane::LineFromChar(std::size_t nChar) const {
+    const auto it = std::upper_bound(m_lineStarts.begin(), m_lineStarts.end(), nChar + m_nDead);
+    return static_cast<int>(it - m_lineStarts.begin()) - 1;
+}
+
+std::u16string_view CMemoryPane::LineText(int nLine) const {
+    if (nLine < 0 || nLine >= LineCount())
+        return {};
+    const std::size_t nStart = m_lineStarts[nLine];
+    const std::size_t nEnd =
+        nLine + 1 < LineCount() ? m_lineStarts[nLine + 1] - 2 : m_strText.size();
+    return std::u16string_view(m_strText).substr(nStart, nEnd - nStart);
 }
 
 void CMemoryPane::AppendText(std::u16string_view text) {

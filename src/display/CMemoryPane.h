@@ -17,6 +17,13 @@ public:
     std::ptrdiff_t LineIndex(int nLine) const override;
     std::u16string Text() const override { return m_strText.substr(m_nDead); }
 
+    // The live text without copying; valid until the next edit.
+    std::u16string_view View() const { return std::u16string_view(m_strText).substr(m_nDead); }
+    // The line holding character nChar (EM_LINEFROMCHAR); the last line past the end.
+    int LineFromChar(std::size_t nChar) const;
+    // Line nLine without its line break.
+    std::u16string_view LineText(int nLine) const;
+
     void AppendText(std::u16string_view text) override;
     void ReplaceLine(int nLine, std::u16string_view text, bool bScrollCaret) override;
     int RemoveLeadingLines(std::size_t nChars, int nMaxLines) override;

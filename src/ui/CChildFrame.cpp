@@ -19,9 +19,8 @@ CChildFrame::CChildFrame(CDocument* pDocument, QWidget* pParent)
     setWidget(m_wndSplitter);
     for (CPaneView* pPane : {static_cast<CPaneView*>(m_pViewRead),
                              static_cast<CPaneView*>(m_pViewWrite)}) {
-        CView* pView = dynamic_cast<CView*>(pPane);
-        pView->SetParentFrame(this);
-        pView->SetDocument(pDocument);
+        pPane->SetParentFrame(this);
+        pPane->SetDocument(pDocument);
         connect(pPane, &CPaneView::focusEntered, this, [this, pPane] { OnPaneFocused(pPane); });
     }
     resize(INITIAL_WIDTH, INITIAL_HEIGHT);
@@ -30,12 +29,12 @@ CChildFrame::CChildFrame(CDocument* pDocument, QWidget* pParent)
 }
 
 CChildFrame::~CChildFrame() {
-    for (CView* pView : {static_cast<CView*>(m_pViewRead), static_cast<CView*>(m_pViewWrite)})
-        pView->SetDocument(nullptr);
+    m_pViewRead->SetDocument(nullptr);
+    m_pViewWrite->SetDocument(nullptr);
 }
 
 CView* CChildFrame::GetActiveView() const {
-    return dynamic_cast<CView*>(m_pActivePane);
+    return m_pActivePane;
 }
 
 void CChildFrame::OnUpdateFrameTitle() {
@@ -51,8 +50,8 @@ void CChildFrame::ActivateFrame() {
 
 void CChildFrame::DestroyFrame() {
     m_bDestroying = true;
-    for (CView* pView : {static_cast<CView*>(m_pViewRead), static_cast<CView*>(m_pViewWrite)})
-        pView->SetDocument(nullptr);
+    m_pViewRead->SetDocument(nullptr);
+    m_pViewWrite->SetDocument(nullptr);
     m_pDocument = nullptr;
     hide();
     if (QMdiArea* pArea = mdiArea())

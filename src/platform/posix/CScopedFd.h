@@ -19,6 +19,8 @@ public:
 
     int Get() const { return m_hFd; }
     bool IsValid() const { return m_hFd >= 0; }
+    // Gives up ownership, for a caller that must see close() fail.
+    int Release() { return std::exchange(m_hFd, -1); }
     void Reset(int hFd = -1) {
         if (m_hFd >= 0)
             ::close(m_hFd);

@@ -1,0 +1,26 @@
+#include "CMessageBox.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace {
+IMessageBox* g_pMessages = nullptr;
+}
+
+void CMessageBox::ShowWarning(const std::string& strText) {
+    const QString strCaption = QStringLiteral("wirelet");
+    QMessageBox box(QMessageBox::Warning, strCaption, QString::fromStdString(strText),
+                    QMessageBox::Ok, QApplication::activeWindow());
+    box.setAccessibleName(strCaption);
+    box.setAccessibleDescription(box.text());
+    box.exec();
+}
+
+IMessageBox& AfxMessages() {
+    static CMessageBox s_messageBox;
+    return g_pMessages != nullptr ? *g_pMessages : s_messageBox;
+}
+
+void SetAfxMessages(IMessageBox* pMessages) {
+    g_pMessages = pMessages;
+}

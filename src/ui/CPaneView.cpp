@@ -1,0 +1,416 @@
+#include "CPaneView.h"
+
+#include "CMessageBox.h"
+#include "PaneExport.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFile>
+#include <QFileDialog>
+#include <QFontMetricsF>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScrollBar>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int MARGIN = 2; // pixels left of the text, as the edit control leaves
+constexpr int MONITOR_FONT_PIXELS = 13;
+
+QString ToQString(std::u16string_view text) {
+    return QString(reinterpret_cast<const QChar*>(text.data()),
+                   static_cast<qsizetype>(text.size()));
+}
+
+bool IsWordChar(char16_t ch) {
+    return ch != u' ' && ch != u'\t' && ch != u'\r' && ch != u'\n';
+}
+
+} // namespace
+
+QFont CPaneView::MonitorFont() {
+    QFont font(QStringLiteral("Courier"));
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
+    font.setBold(true);
+    font.setPixelSize(MONITOR_FONT_PIXELS);
+    return font;
+}
+
+CPaneView::CPaneView(const CPaneStyle& style, QWidget* pParent)
+    : QAbstractScrollArea(pParent), m_style(style) {
+    setAccessibleName(style.strName);
+    setAccessibleDescription(style.strExportTitle);
+    setFocusPolicy(Qt::StrongFocus);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    viewport()->setCursor(Qt::IBeamCursor);
+    viewport()->setAutoFillBackground(false);
+    SetPaneFont(QFont(QStringLiteral("Monospace")));
+    SetTabStops({});
+}
+
+void CPaneView::SetPaneFont(const QFont& font) {
+    m_font = font;
+    const QFontMetricsF metrics(m_font, viewport());
+    std::array<double, 256> advances{};
+    for (int i = 0; i < 256; ++i)
+        advances[i] = i < 0x20 ? 0 : metrics.horizontalAdvance(QChar(i));
+    m_layout.SetAdvances(advances, metrics.averageCharWidth());
+    m_nLineHeight = std::max(1, static_cast<int>(std::ceil(metrics.height())));
+    m_nAscent = static_cast<int>(std::ceil(metrics.ascent()));
+    verticalScrollBar()->setSingleStep(1);
+    MeasureFrom(0);
+    ScheduleFlush();
+}
+
+void CPaneView::SetTabStops(std::span<const int> dialogUnits) {
+    m_layout.SetTabStops(dialogUnits, 2.0 * logicalDpiX() / 96.0);
+    MeasureFrom(0);
+    ScheduleFlush();
+}
+
+void CPaneView::AppendText(std::u16string_view text) {
+    const int nFirst = m_store.LineCount() - 1;
+    m_store.AppendText(text);
+    Edited(nFirst, m_store.TextLength(), true);
+}
+
+void CPaneView::ReplaceLine(int nLine, std::u16string_view text, bool bScrollCaret) {
+    const int nFirst = nLine >= 0 && nLine < m_store.LineCount() ? nLine : m_store.LineCount() - 1;
+    const std::size_t nStart =
+        nLine >= 0 && nLine < m_store.LineCount() ? m_store.LineIndex(nLine) : m_store.TextLength();
+    m_store.ReplaceLine(nLine, text, bScrollCaret);
+    Edited(nFirst, nStart + text.size(), bScrollCaret);
+}
+
+int CPaneView::RemoveLeadingLines(std::size_t nChars, int nMaxLines) {
+    const std::size_t nBefore = m_store.TextLength();
+    const int nDropped = m_store.RemoveLeadingLines(nChars, nMaxLines);
+    const std::size_t nGone = nBefore - m_store.TextLength();
+    const auto shift = [nGone](std::size_t& nOffset) {
+        nOffset = nOffset > nGone ? nOffset - nGone : 0;
+    };
+    shift(m_nAnchor);
+    shift(m_nCaret);
+    shift(m_nScrollTo);
+    m_nDroppedLines += nDropped;
+    ScheduleFlush();
+    return nDropped;
+}
+
+void CPaneView::Clear() {
+    m_store.Clear();
+    m_nAnchor = m_nCaret = m_nScrollTo = 0;
+    m_dMaxWidth = 0;
+    m_nDroppedLines = 0;
+    m_bScrollPending = false;
+    verticalScrollBar()->setValue(0);
+    horizontalScrollBar()->setValue(0);
+    ScheduleFlush();
+}
+
+// Only the lines from nFirstLine on changed: measuring them costs what the
+// edit wrote (the formatter only ever rewrites the last lines).
+void CPaneView::Edited(int nFirstLine, std::size_t nScrollTo, bool bScroll) {
+    const std::size_t nLength = m_store.TextLength();
+    m_nAnchor = std::min(m_nAnchor, nLength);
+    m_nCaret = std::min(m_nCaret, nLength);
+    MeasureFrom(nFirstLine);
+    if (bScroll) {
+        m_bScrollPending = true;
+        m_nScrollTo = std::min(nScrollTo, nLength);
+    }
+    ScheduleFlush();
+}
+
+void CPaneView::MeasureFrom(int nFirstLine) {
+    if (nFirstLine == 0)
+        m_dMaxWidth = 0;
+    for (int nLine = std::max(0, nFirstLine); nLine < m_store.LineCount(); ++nLine) {
+        const auto line = m_store.LineText(nLine);
+        m_dMaxWidth = std::max(m_dMaxWidth, m_layout.XOf(line, line.size()));
+    }
+}
+
+void CPaneView::ScheduleFlush() {
+    if (m_bFlushPending)
+        return;
+    m_bFlushPending = true;
+    QMetaObject::invokeMethod(this, &CPaneView::Flush, Qt::QueuedConnection);
+}
+
+void CPaneView::Flush() {
+    m_bFlushPending = false;
+    QScrollBar* pVertical = verticalScrollBar();
+    if (m_nDroppedLines > 0) {
+        pVertical->setValue(pVertical->value() - m_nDroppedLines);
+        m_nDroppedLines = 0;
+    }
+    UpdateScrollBars();
+    if (m_bScrollPending) {
+        m_bScrollPending = false;
+        EnsureVisible(m_nScrollTo);
+    }
+    viewport()->update();
+}
+
+int CPaneView::VisibleLines() const {
+    return std::max(1, viewport()->height() / m_nLineHeight);
+}
+
+void CPaneView::UpdateScrollBars() {
+    const int nPage = VisibleLines();
+    verticalScrollBar()->setPageStep(nPage);
+    verticalScrollBar()->setRange(0, std::max(0, m_store.LineCount() - nPage));
+    const int nWidth = static_cast<int>(std::ceil(m_dMaxWidth)) + 2 * MARGIN;
+    horizontalScrollBar()->setPageStep(viewport()->width());
+    horizontalScrollBar()->setSingleStep(std::max(1, m_nLineHeight));
+    horizontalScrollBar()->setRange(0, std::max(0, nWidth - viewport()->width()));
+}
+
+void CPaneView::EnsureVisible(std::size_t nOffset) {
+    UpdateScrollBars();
+    const int nLine = m_store.LineFromChar(nOffset);
+    QScrollBar* pVertical = verticalScrollBar();
+    if (nLine < pVertical->value())
+        pVertical->setValue(nLine);
+    else if (nLine >= pVertical->value() + VisibleLines())
+        pVertical->setValue(nLine - VisibleLines() + 1);
+    const auto line = m_store.LineText(nLine);
+    const int x = static_cast<int>(m_layout.XOf(line, nOffset - m_store.LineIndex(nLine)));
+    QScrollBar* pHorizontal = horizontalScrollBar();
+    const int nWidth = viewport()->width() - 2 * MARGIN;
+    if (x < pHorizontal->value())
+        pHorizontal->setValue(x);
+    else if (x > pHorizontal->value() + nWidth)
+        pHorizontal->setValue(x - nWidth);
+}
+
+std::pair<std::size_t, std::size_t> CPaneView::Selection() const {
+    return std::minmax(m_nAnchor, m_nCaret);
+}
+
+void CPaneView::SetSelection(std::size_t nAnchor, std::size_t nCaret) {
+    m_nAnchor = std::min(nAnchor, m_store.TextLength());
+    MoveCaret(nCaret, true);
+}
+
+void CPaneView::SelectAll() {
+    SetSelection(0, m_store.TextLength());
+}
+
+void CPaneView::Copy() {
+    if (!HasSelection())
+        return;
+    const auto [nStart, nEnd] = Selection();
+    QApplication::clipboard()->setText(ToQString(m_store.View().substr(nStart, nEnd - nStart)));
+}
+
+void CPaneView::MoveCaret(std::size_t nCaret, bool bExtend) {
+    m_nCaret = std::min(nCaret, m_store.TextLength());
+    if (!bExtend)
+        m_nAnchor = m_nCaret;
+    EnsureVisible(m_nCaret);
+    viewport()->update();
+}
+
+void CPaneView::OnFileSave() {
+    QFileDialog dialog(window(), m_style.strExportTitle);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(QStringLiteral("*.txt"));
+    dialog.setDefaultSuffix(QStringLiteral("txt"));
+    dialog.selectFile(m_style.strExportFile);
+    dialog.setAccessibleName(m_style.strExportTitle);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString strPath = dialog.selectedFiles().constFirst();
+    if (const auto strError =
+            PaneExport::Save(QFile::encodeName(strPath).toStdString(), m_store.View()))
+        AfxMessages().ShowWarning(*strError);
+}
+
+// The keys the pane handles itself win over shortcuts of the same keys.
+bool CPaneView::event(QEvent* pEvent) {
+    if (pEvent->type() == QEvent::ShortcutOverride) {
+        auto* pKey = static_cast<QKeyEvent*>(pEvent);
+        if (pKey == QKeySequence::Copy || pKey == QKeySequence::SelectAll) {
+            pEvent->accept();
+            return true;
+        }
+    }
+    return QAbstractScrollArea::event(pEvent);
+}
+
+void CPaneView::paintEvent(QPaintEvent*) {
+    QPainter painter(viewport());
+    painter.fillRect(viewport()->rect(), m_style.crBack);
+    painter.setFont(m_font);
+    const int nTop = verticalScrollBar()->value();
+    const int nBottom = std::min(m_store.LineCount(), nTop + VisibleLines() + 1);
+    for (int nLine = nTop; nLine < nBottom; ++nLine)
+        DrawLine(painter, nLine, double(nLine - nTop) * m_nLineHeight);
+    if (hasFocus()) {
+        const int nLine = m_store.LineFromChar(m_nCaret);
+        const double x = m_layout.XOf(m_store.LineText(nLine), m_nCaret - m_store.LineIndex(nLine));
+        const double y = double(nLine - nTop) * m_nLineHeight;
+        painter.fillRect(QRectF(x + MARGIN - horizontalScrollBar()->value(), y, 1, m_nLineHeight),
+                         m_style.crText);
+    }
+}
+
+// Draws the line as runs between tabs and selection edges, each at the x the
+// layout gives it, so columns line up whatever the runs hold.
+void CPaneView::DrawLine(QPainter& painter, int nLine, double y) const {
+    const auto line = m_store.LineText(nLine);
+    const std::size_t nLineStart = m_store.LineIndex(nLine);
+    const auto [nSelStart, nSelEnd] = Selection();
+    const auto isSelected = [&, nSelStart = nSelStart, nSelEnd = nSelEnd](std::size_t i) {
+        return nLineStart + i >= nSelStart && nLineStart + i < nSelEnd;
+    };
+    const QPalette& palette = this->palette();
+    const double dLeft = MARGIN - horizontalScrollBar()->value();
+    const double dRight = viewport()->width();
+    double x = 0;
+    std::size_t i = 0;
+    while (i < line.size() && dLeft + x < dRight) {
+        const bool bSelected = isSelected(i);
+        std::size_t nEnd = i;
+        double xEnd = x;
+        if (line[i] == u'\t') {
+            xEnd = m_layout.NextTab(x);
+            nEnd = i + 1;
+        } else {
+            while (nEnd < line.size() && line[nEnd] != u'\t' && isSelected(nEnd) == bSelected)
+                xEnd += m_layout.Advance(line[nEnd++]);
+        }
+        if (bSelected)
+            painter.fillRect(QRectF(dLeft + x, y, xEnd - x, m_nLineHeight),
+                             palette.color(QPalette::Active, QPalette::Highlight));
+        if (line[i] != u'\t' && dLeft + xEnd > 0) {
+            painter.setPen(bSelected ? palette.color(QPalette::Active, QPalette::HighlightedText)
+                                     : m_style.crText);
+            painter.drawText(QPointF(dLeft + x, y + m_nAscent),
+                             ToQString(line.substr(i, nEnd - i)));
+        }
+        x = xEnd;
+        i = nEnd;
+    }
+}
+
+void CPaneView::resizeEvent(QResizeEvent* pEvent) {
+    QAbstractScrollArea::resizeEvent(pEvent);
+    UpdateScrollBars();
+}
+
+std::size_t CPaneView::CaretAfterKey(int nKey, bool bControl) const {
+    const int nLine = m_store.LineFromChar(m_nCaret);
+    const std::size_t nLineStart = m_store.LineIndex(nLine);
+    const auto line = m_store.LineText(nLine);
+    const auto offsetOnLine = [&](int nTarget) {
+        nTarget = std::clamp(nTarget, 0, m_store.LineCount() - 1);
+        const auto text = m_store.LineText(nTarget);
+        const double x = m_dGoalX >= 0 ? m_dGoalX : m_layout.XOf(line, m_nCaret - nLineStart);
+        return m_store.LineIndex(nTarget) + m_layout.IndexAt(text, x);
+    };
+    switch (nKey) {
+    case Qt::Key_Left:
+        if (m_nCaret == nLineStart)
+            return nLine > 0 ? nLineStart - 2 : 0;
+        return m_nCaret - 1;
+    case Qt::Key_Right:
+        if (m_nCaret == nLineStart + line.size())
+            return nLine + 1 < m_store.LineCount() ? m_store.LineIndex(nLine + 1) : m_nCaret;
+        return m_nCaret + 1;
+    case Qt::Key_Up:
+        return offsetOnLine(nLine - 1);
+    case Qt::Key_Down:
+        return offsetOnLine(nLine + 1);
+    case Qt::Key_PageUp:
+        return offsetOnLine(nLine - VisibleLines());
+    case Qt::Key_PageDown:
+        return offsetOnLine(nLine + VisibleLines());
+    case Qt::Key_Home:
+        return bControl ? 0 : nLineStart;
+    case Qt::Key_End:
+        return bControl ? m_store.TextLength() : nLineStart + line.size();
+    default:
+        return m_nCaret;
+    }
+}
+
+void CPaneView::keyPressEvent(QKeyEvent* pEvent) {
+    if (pEvent == QKeySequence::Copy) {
+        Copy();
+        return;
+    }
+    if (pEvent == QKeySequence::SelectAll) {
+        SelectAll();
+        return;
+    }
+    const int nKey = pEvent->key();
+    const bool bVertical = nKey == Qt::Key_Up || nKey == Qt::Key_Down || nKey == Qt::Key_PageUp ||
+                           nKey == Qt::Key_PageDown;
+    const bool bMoves = bVertical || nKey == Qt::Key_Left || nKey == Qt::Key_Right ||
+                        nKey == Qt::Key_Home || nKey == Qt::Key_End;
+    if (!bMoves) {
+        QAbstractScrollArea::keyPressEvent(pEvent);
+        return;
+    }
+    if (bVertical && m_dGoalX < 0) {
+        const int nLine = m_store.LineFromChar(m_nCaret);
+        m_dGoalX = m_layout.XOf(m_store.LineText(nLine), m_nCaret - m_store.LineIndex(nLine));
+    }
+    const std::size_t nCaret = CaretAfterKey(nKey, pEvent->modifiers() & Qt::ControlModifier);
+    if (!bVertical)
+        m_dGoalX = -1;
+    MoveCaret(nCaret, pEvent->modifiers() & Qt::ShiftModifier);
+}
+
+std::size_t CPaneView::OffsetAt(QPoint pos) const {
+    const int nRow = pos.y() >= 0 ? pos.y() / m_nLineHeight : -1 - (-pos.y() / m_nLineHeight);
+    const int nLine = std::clamp(verticalScrollBar()->value() + nRow, 0, m_store.LineCount() - 1);
+    const double x = pos.x() - MARGIN + horizontalScrollBar()->value();
+    return m_store.LineIndex(nLine) + m_layout.IndexAt(m_store.LineText(nLine), x);
+}
+
+void CPaneView::mousePressEvent(QMouseEvent* pEvent) {
+    if (pEvent->button() != Qt::LeftButton)
+        return;
+    m_dGoalX = -1;
+    MoveCaret(OffsetAt(pEvent->position().toPoint()), pEvent->modifiers() & Qt::ShiftModifier);
+}
+
+void CPaneView::mouseMoveEvent(QMouseEvent* pEvent) {
+    if (pEvent->buttons() & Qt::LeftButton)
+        MoveCaret(OffsetAt(pEvent->position().toPoint()), true);
+}
+
+void CPaneView::mouseDoubleClickEvent(QMouseEvent* pEvent) {
+    if (pEvent->button() != Qt::LeftButton)
+        return;
+    const std::u16string_view text = m_store.View();
+    std::size_t nStart = OffsetAt(pEvent->position().toPoint());
+    std::size_t nEnd = nStart;
+    while (nStart > 0 && IsWordChar(text[nStart - 1]))
+        --nStart;
+    while (nEnd < text.size() && IsWordChar(text[nEnd]))
+        ++nEnd;
+    SetSelection(nStart, nEnd);
+}
+
+void CPaneView::focusInEvent(QFocusEvent* pEvent) {
+    QAbstractScrollArea::focusInEvent(pEvent);
+    viewport()->update();
+    emit focusEntered();
+}
+
+void CPaneView::focusOutEvent(QFocusEvent* pEvent) {
+    QAbstractScrollArea::focusOutEvent(pEvent);
+    viewport()->update();
+}
