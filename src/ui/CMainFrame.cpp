@@ -77,7 +77,7 @@ CMainFrame::~CMainFrame() {
 }
 
 void CMainFrame::CreateActions() {
-    auto addAction = [this](UINT nID, const char* pszMenuText) {
+    auto makeAction = [this](UINT nID, const char* pszMenuText) {
         if (nID == ID_SEPARATOR || nID == IDC_PORT_COMBO || m_actions.contains(nID))
             return;
         const QStringList strings = CommandStrings(nID);
@@ -88,17 +88,17 @@ void CMainFrame::CreateActions() {
         pAction->setToolTip(strings[1].isEmpty() ? strText : strings[1]);
         pAction->setIconText(pAction->toolTip());
         connect(pAction, &QAction::triggered, this, [this, nID] { ExecuteCommand(nID); });
-        addAction(pAction); // keys work wherever the focus is in the window
+        QWidget::addAction(pAction); // keys work wherever the focus is in the window
         m_actions.emplace(nID, pAction);
     };
     for (const auto menus : {MENU_WIRELETTYPE, MENU_MAINFRAME})
         for (const CMenuPopup& popup : menus)
             for (const CMenuItem& item : popup.items)
-                addAction(item.nID, item.pszText);
+                makeAction(item.nID, item.pszText);
     for (const UINT nID : TOOLBAR_MAINFRAME)
-        addAction(nID, nullptr);
+        makeAction(nID, nullptr);
     for (const CAccelerator& accelerator : ACCELERATORS)
-        addAction(accelerator.nID, nullptr);
+        makeAction(accelerator.nID, nullptr);
     for (const auto& [nID, pAction] : m_actions) {
         QList<QKeySequence> keys;
         for (const CAccelerator& accelerator : ACCELERATORS)

@@ -5,7 +5,6 @@
 #include <QSplitter>
 
 class CMySplitter : public QSplitter {
-    Q_OBJECT
 public:
     explicit CMySplitter(QWidget* pParent = nullptr) : QSplitter(Qt::Vertical, pParent) {
         setChildrenCollapsible(true);
