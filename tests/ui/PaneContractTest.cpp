@@ -1,0 +1,98 @@
+// What the formatter relies on, held by both the in-memory pane and the widget.
+#include "CMemoryPane.h"
+#include "CTrafficFormatter.h"
+#include "CViewRead.h"
+#include "CViewWrite.h"
+#include "Records.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+template <typename TPane> class PaneContractTest : public testing::Test {
+protected:
+    TPane m_pane;
+};
+
+using PaneTypes = testing::Types<CMemoryPane, CViewRead>;
+TYPED_TEST_SUITE(PaneContractTest, PaneTypes);
+
+TYPED_TEST(PaneContractTest, LinesFollowTheEditControl) {
+    IPane& pane = this->m_pane;
+    EXPECT_EQ(pane.LineCount(), 1);
+    EXPECT_EQ(pane.LineIndex(0), 0);
+    EXPECT_EQ(pane.LineIndex(1), -1);
+
+    pane.ReplaceLine(0, u"one\r\n", true); // the empty last line: appends
+    pane.AppendText(u"two\r\nthree");
+    EXPECT_EQ(pane.LineCount(), 3);
+    EXPECT_EQ(pane.LineIndex(2), 10);
+
+    // Replacing a middle line takes its line break, so later lines stay put.
+    pane.ReplaceLine(1, u"TWO!\r\n", false);
+    EXPECT_EQ(pane.Text(), u"one\r\nTWO!\r\nthree");
+    pane.ReplaceLine(2, u"3\r\n", true);
+    EXPECT_EQ(pane.Text(), u"one\r\nTWO!\r\n3\r\n");
+    EXPECT_EQ(pane.LineCount(), 4);
+
+    // A CR left at the end pairs with an LF that arrives later.
+    pane.AppendText(u"x\r");
+    EXPECT_EQ(pane.LineCount(), 4);
+    pane.AppendText(u"\ny");
+    EXPECT_EQ(pane.LineCount(), 5);
+    EXPECT_EQ(pane.LineIndex(4), static_cast<std::ptrdiff_t>(pane.TextLength()) - 1);
+}
+
+TYPED_TEST(PaneContractTest, DroppingLeadingLinesKeepsIndexesAndText) {
+    IPane& pane = this->m_pane;
+    std::u16string expected;
+    for (int i = 0; i < 100; ++i) {
+        const std::u16string line = u"line " + std::u16string(1, char16_t(u'A' + i % 26)) + u"\r\n";
+        pane.AppendText(line);
+        expected += line;
+    }
+    // Asks for 15 characters: whole lines of 8 go, so two of them.
+    EXPECT_EQ(pane.RemoveLeadingLines(15, 50), 2);
+    expected.erase(0, 16);
+    EXPECT_EQ(pane.Text(), expected);
+    EXPECT_EQ(pane.LineIndex(1), 8);
+    // Never more lines than allowed, even when more characters were asked for.
+    EXPECT_EQ(pane.RemoveLeadingLines(10000, 60), 60);
+    expected.erase(0, 60 * 8);
+    EXPECT_EQ(pane.Text(), expected);
+    pane.ReplaceLine(0, u"first\r\n", false);
+    EXPECT_EQ(pane.Text().substr(0, 7), u"first\r\n");
+    EXPECT_EQ(pane.LineCount(), 39);
+    pane.Clear();
+    EXPECT_EQ(pane.Text(), u"");
+    EXPECT_EQ(pane.LineCount(), 1);
+}
+
+// The same traffic, through a formatter that keeps the panes small enough to
+// drop lines, leaves the widgets holding what the in-memory panes hold.
+TEST(PaneContractTest, WidgetsHoldWhatTheFormatterWrites) {
+    CMemoryPane memoryRead, memoryWrite;
+    CViewRead viewRead;
+    CViewWrite viewWrite;
+    CTrafficFormatter toMemory(2000), toViews(2000);
+    toMemory.SetPanes(&memoryRead, &memoryWrite);
+    toViews.SetPanes(&viewRead, &viewWrite);
+    for (int i = 0; i < 300; ++i) {
+        Records::Bytes payload(1 + (i * 13) % 41, static_cast<std::uint8_t>(i));
+        const auto record = i % 50 == 7  ? Records::Baud(9600 + i)
+                            : i % 3 == 0 ? Records::Written(payload)
+                                         : Records::Read(payload);
+        toMemory.FormatRecord(Records::Owned(record));
+        toViews.FormatRecord(Records::Owned(record));
+    }
+    const std::pair<IPane*, IPane*> pairs[] = {{&memoryRead, &viewRead},
+                                               {&memoryWrite, &viewWrite}};
+    for (const auto& [pMemory, pView] : pairs) {
+        EXPECT_EQ(pView->Text(), pMemory->Text());
+        ASSERT_EQ(pView->LineCount(), pMemory->LineCount());
+        for (int nLine = 0; nLine <= pMemory->LineCount(); ++nLine)
+            EXPECT_EQ(pView->LineIndex(nLine), pMemory->LineIndex(nLine));
+    }
+}
+
+} // namespace

@@ -1,0 +1,111 @@
+// Save of a pane: the dialog it shows, the bytes it writes and the failures
+// it reports.
+#include "PaneExport.h"
+#include "CMessageBox.h"
+#include "CViewRead.h"
+#include "CViewWrite.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+class CRecordedMessages : public IMessageBox {
+public:
+    void ShowWarning(const std::string& strText) override { m_texts.push_back(strText); }
+    std::vector<std::string> m_texts;
+};
+
+struct CDialogSeen {
+    QString strTitle, strName, strSuffix;
+    QStringList filters;
+};
+
+class PaneExportTest : public testing::Test {
+protected:
+    void SetUp() override { SetAfxMessages(&m_messages); }
+    void TearDown() override { SetAfxMessages(nullptr); }
+
+    // Runs the pane's Save, answering its dialog with strPath.
+    CDialogSeen Save(CPaneView& pane, const QString& strPath) {
+        CDialogSeen seen;
+        QTimer::singleShot(0, [&] {
+            auto* pDialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(pDialog, nullptr);
+            seen = {pDialog->windowTitle(),
+                    pDialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text(),
+                    pDialog->defaultSuffix(), pDialog->nameFilters()};
+            pDialog->selectFile(strPath);
+            QMetaObject::invokeMethod(pDialog, "accept");
+        });
+        pane.OnFileSave();
+        return seen;
+    }
+
+    static std::string Contents(const QString& strPath) {
+        std::ifstream file(strPath.toStdString(), std::ios::binary);
+        return {std::istreambuf_iterator<char>(file), {}};
+    }
+
+    QTemporaryDir m_dir;
+    CRecordedMessages m_messages;
+    CViewRead m_read;
+    CViewWrite m_write;
+};
+
+TEST_F(PaneExportTest, WritesTheCodeUnitsUnderTheNameTheDialogGives) {
+    m_write.AppendText(u"AB\r\n");
+    const struct {
+        CPaneView* pPane;
+        const char* pszTitle;
+        const char* pszFile;
+        std::string bytes;
+    } cases[] = {
+        {&m_read, "串口接收数据", "recv.txt", ""},
+        {&m_write, "串口发送数据", "send.txt", std::string("A\0B\0\r\0\n\0", 8)},
+    };
+    for (const auto& c : cases) {
+        const QString strBase = m_dir.filePath(QString::fromUtf8(c.pszFile).chopped(4));
+        const CDialogSeen seen = Save(*c.pPane, strBase);
+        EXPECT_EQ(seen.strTitle, QString::fromUtf8(c.pszTitle));
+        EXPECT_EQ(seen.strName, QString::fromUtf8(c.pszFile));
+        EXPECT_EQ(seen.strSuffix, QStringLiteral("txt"));
+        EXPECT_EQ(seen.filters, QStringList{QStringLiteral("*.txt")});
+        EXPECT_EQ(Contents(strBase + QStringLiteral(".txt")), c.bytes) << c.pszFile;
+    }
+    EXPECT_TRUE(m_messages.m_texts.empty());
+}
+
+TEST_F(PaneExportTest, AnUnwritablePathIsReportedAndChangesNothing) {
+    m_read.AppendText(u"kept\r\n");
+    const QString strPath = m_dir.filePath(QStringLiteral("missing/out.txt"));
+    Save(m_read, strPath);
+    ASSERT_EQ(m_messages.m_texts.size(), 1u);
+    EXPECT_EQ(m_messages.m_texts[0], strPath.toStdString() + " 中包含无效的路径。");
+    EXPECT_EQ(m_read.Text(), u"kept\r\n");
+}
+
+// Failures the dialog would not let through, reported with their causes.
+TEST_F(PaneExportTest, EachCauseHasItsText) {
+    const std::string strDir = m_dir.path().toStdString();
+    const struct {
+        std::string strPath;
+        std::string strMessage;
+    } cases[] = {
+        {"/dev/full", "在存取 /dev/full 时磁盘已满。"},
+        {strDir, "对 " + strDir + " 的存取被拒绝。"},
+        {strDir + "/a", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(PaneExport::Save(c.strPath, u"AB").value_or(""), c.strMessage) << c.strPath;
+}
+
+} // namespace
