@@ -11,8 +11,8 @@
 #pragma once
 
 #include "CMemoryPane.h"
-#include "CView.h"
 #include "CPaneLayout.h"
+#include "CView.h"
 
 #include <QAbstractScrollArea>
 #include <QColor>
