@@ -41,10 +41,6 @@ inline Bytes Read(const std::string& text) {
     return Read(Bytes(text.begin(), text.end()));
 }
 
-inline Bytes Written(const std::string& text) {
-    return Written(Bytes(text.begin(), text.end()));
-}
-
 inline Bytes Baud(std::uint32_t dwRate) {
     Bytes payload(4);
     Vantry::PutU32(payload.data(), dwRate);

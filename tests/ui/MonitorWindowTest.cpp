@@ -47,7 +47,7 @@ const std::vector<Bytes> SESSION = {
     Baud(9600),
     LineControl(0, 0, 8),
     Read("0123456789abcdef0123456789"),
-    Written("AT\r"),
+    Written(Bytes{'A', 'T', '\r'}),
     Make(Vantry::CAPTURE_DRIVER_NOTICE, {1, 0, 0, 0, 5, 0, 0, 0}),
     Read("\x01\x7f\xff 0123456789abcd"),
 };
