@@ -5,7 +5,7 @@
 #include "CTrafficFormatter.h"
 #include "CViewRead.h"
 #include "CViewWrite.h"
-#include "VantryProtocol.h"
+#include "DataRecord.h"
 
 #include <QApplication>
 
@@ -21,15 +21,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t BATCH_BYTES = 1'200'000 * 16 / 1000;
 constexpr std::uint64_t MEASURED_BYTES = 48u << 20;
-
-std::vector<std::uint8_t> DataRecord(std::uint32_t dwLength) {
-    std::vector<std::uint8_t> record(Vantry::RECORD_DATA_OFFSET + dwLength);
-    Vantry::PutU32(record.data() + Vantry::RECORD_DATA_LENGTH_OFFSET, dwLength);
-    record[Vantry::RECORD_EVENT_TYPE_OFFSET] = Vantry::CAPTURE_DATA_READ;
-    for (std::uint32_t i = 0; i < dwLength; ++i)
-        record[Vantry::RECORD_DATA_OFFSET + i] = static_cast<std::uint8_t>(i * 7);
-    return record;
-}
 
 double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();

@@ -62,6 +62,7 @@ void CPaneView::SetPaneFont(const QFont& font) {
         advances[i] = i < 0x20 ? 0 : metrics.horizontalAdvance(QChar(i));
     m_layout.SetAdvances(advances, metrics.averageCharWidth());
     m_rawFont = QRawFont::fromFont(m_font);
+    m_glyphs.fill(0);
     for (int i = 0; i < 256; ++i)
         m_glyphs[i] = Glyph(static_cast<char16_t>(i));
     m_nLineHeight = std::max(1, static_cast<int>(std::ceil(metrics.height())));
