@@ -7,7 +7,7 @@ PACKAGES=(
     cmake ninja-build g++ pkg-config clang-format
     qt6-base-dev libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth
+    xvfb xauth fonts-urw-base35
     python3 python3-serial picocom strace
 )
 
