@@ -25,6 +25,8 @@ constexpr UINT TOOLBAR[] = {
 
 constexpr CAccelerator KEYS[] = {
     {"Ctrl+S", ID_FILE_SAVE},
+    {"F6", ID_NEXT_PANE},
+    {"Shift+F6", ID_PREV_PANE},
 };
 
 } // namespace
