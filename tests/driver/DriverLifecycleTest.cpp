@@ -50,15 +50,29 @@ TEST(DriverLifecycleTest, RefusesAPathInUseAndReplacesAStaleSocket) {
     EXPECT_EQ(CRawClient(second.DevicePath()).Attach(pty.Slave()).nStatus, 0);
 }
 
-TEST(DriverLifecycleTest, ExplainsWhyItCannotCreateItsDevice) {
+TEST(DriverLifecycleTest, ExplainsWhyItCannotStart) {
     CDriverProcess driver;
     EXPECT_FALSE(driver.Start({}, NOBODY)); // the directory is root's
     EXPECT_EQ(driver.ExitStatus(), 1);
     EXPECT_NE(driver.Stderr().find("Permission denied"), std::string::npos) << driver.Stderr();
 
-    EXPECT_FALSE(driver.Start({"--replay", driver.Dir() + "/missing.rec"}));
-    EXPECT_NE(driver.Stderr().find("missing.rec"), std::string::npos) << driver.Stderr();
-    EXPECT_NE(access(driver.DevicePath().c_str(), F_OK), 0);
+    const struct {
+        std::vector<std::string> args;
+        int nExitStatus;
+        std::string strSays;
+    } cases[] = {
+        {{"--replay", driver.Dir() + "/missing.rec"}, 1, "missing.rec"},
+        {{"--replay", driver.Dir()}, 1, "Is a directory"},
+        {{"--replay", driver.WriteFile("text", {'h', 'e', 'l', 'l', 'o'})}, 1, "not a record file"},
+        {{"--queue-limit", "10"}, 2, "--queue-limit 10"},
+        {{"--queue-limit", "10"}, 2, "at least 1024"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_FALSE(driver.Start(c.args));
+        EXPECT_EQ(driver.ExitStatus(), c.nExitStatus);
+        EXPECT_NE(driver.Stderr().find(c.strSays), std::string::npos) << driver.Stderr();
+        EXPECT_NE(access(driver.DevicePath().c_str(), F_OK), 0);
+    }
 }
 
 } // namespace
