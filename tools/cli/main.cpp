@@ -37,8 +37,9 @@ const char* const MONITOR_HELP = R"(  monitor PORT
 )";
 
 const char* const CAPTURE_HELP = R"(  capture PORT -o FILE
-      The same, written to FILE as a record file ("-": standard output).
-      FILE is replaced only once the capture has started.
+      Attach to PORT as monitor does and write every record to FILE as a
+      record file ("-": standard output). FILE is replaced only once the
+      capture has started.
 )";
 
 struct CCommand {
