@@ -96,6 +96,7 @@ TEST_F(DriverProtocolTest, DetachAnswersAPendingWaitAndAVanishedClientLeavesNoth
     EXPECT_EQ(waiting.wait_for(100ms), std::future_status::timeout);
     EXPECT_EQ(owner.Detach(dwHandle), 0);
     EXPECT_EQ(waiting.get(), EBADF);
+    EXPECT_EQ(owner.Wait(dwHandle).nStatus, EBADF);
 
     // A client attaches, parks a wait, gives up on it and goes: its
     // attachment goes with it.
