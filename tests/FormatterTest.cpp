@@ -81,12 +81,16 @@ TEST_F(FormatterTest, EveryByteValueMapsToItsHexPairAndCharacter) {
     for (std::size_t n = 0; n < Recv().size(); n = Recv().find(u"\r\n", n) + 2)
         lines.push_back(Recv().substr(n, Recv().find(u"\r\n", n) + 2 - n));
     ASSERT_EQ(lines.size(), 16u);
+    EXPECT_EQ(lines[0],
+              Line(u"00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F", u"................"));
     EXPECT_EQ(lines[1],
               Line(u"10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F", u"................"));
     EXPECT_EQ(lines[2],
               Line(u"20 21 22 23 24 25 26 27 28 29 2A 2B 2C 2D 2E 2F", u" !\"#$%&'()*+,-./"));
     EXPECT_EQ(lines[7],
               Line(u"70 71 72 73 74 75 76 77 78 79 7A 7B 7C 7D 7E 7F", u"pqrstuvwxyz{|}~\x7F"));
+    EXPECT_EQ(lines[8], Line(u"80 81 82 83 84 85 86 87 88 89 8A 8B 8C 8D 8E 8F",
+                             u"\x80\x81\x82\x83\x84\x85\x86\x87\x88\x89\x8A\x8B\x8C\x8D\x8E\x8F"));
     EXPECT_EQ(lines[15],
               Line(u"F0 F1 F2 F3 F4 F5 F6 F7 F8 F9 FA FB FC FD FE FF", u"ðñòóôõö÷øùúûüýþÿ"));
 }
