@@ -2,6 +2,7 @@
 // test stand in for driver images that behave well or badly in one way.
 #include "CServiceManager.h"
 #include "CServiceSandbox.h"
+#include "Process.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -18,12 +19,6 @@ namespace {
 
 constexpr std::uint32_t ALL_SERVICE = Scm::SERVICE_ALL_ACCESS;
 constexpr const char* READY_BODY = "printf 'READY\\n' >&$VANTRY_READY_FD\nexec sleep 30";
-
-std::string ReadText(const std::string& strPath) {
-    std::stringstream text;
-    text << std::ifstream(strPath).rdbuf();
-    return text.str();
-}
 
 // Field n (from 3) of /proc/<pid>/stat; empty when there is no such process.
 std::string ProcStatField(pid_t nPid, int nField) {

@@ -12,20 +12,12 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 using namespace Vantry;
 using Records::Bytes;
 using Records::Stamped;
 
 namespace {
-
-std::string ReadText(const std::string& strPath) {
-    std::ostringstream text;
-    text << std::ifstream(strPath).rdbuf();
-    return text.str();
-}
 
 constexpr std::uint64_t NOON = 1700049600ull * 1000000000ull; // 2023-11-15 12:00:00 UTC
 
