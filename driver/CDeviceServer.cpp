@@ -4,6 +4,7 @@
 #include "CSourceSet.h"
 #include "VantryProtocol.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -71,6 +72,7 @@ bool CDeviceServer::Listen(const std::string& strPath, std::string& strError) {
         unlink(strPath.c_str());
         return false;
     }
+    m_hReserve.Reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
     m_hListen = std::move(hListen);
     m_strPath = strPath;
     m_socketDevice = status.st_dev;
@@ -133,6 +135,18 @@ void CDeviceServer::Run(int hStopFd) {
 void CDeviceServer::Accept() {
     for (;;) {
         CScopedFd hSocket(accept4(m_hListen.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+        if (!hSocket.IsValid() && (errno == EMFILE || errno == ENFILE) && m_hReserve.IsValid()) {
+            // Out of descriptors (which accept4 says even when no connection
+            // waits): a waiting one would stay in the backlog and wake every
+            // poll. The reserve makes room to take it and close it.
+            m_hReserve.Reset();
+            const bool bTaken =
+                CScopedFd(accept4(m_hListen.Get(), nullptr, nullptr, SOCK_CLOEXEC)).IsValid();
+            m_hReserve.Reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
+            if (bTaken)
+                continue;
+            return;
+        }
         if (!hSocket.IsValid())
             return;
         auto pConnection = std::make_unique<CConnection>();

@@ -61,6 +61,7 @@ private:
     CSourceSet& m_sources;
     CRequestHandler m_handler;
     CScopedFd m_hListen;
+    CScopedFd m_hReserve; // given up to turn a connection away when out of descriptors
     std::string m_strPath;
     dev_t m_socketDevice = 0;
     ino_t m_socketInode = 0;

@@ -1,30 +1,28 @@
 #include "CReplaySource.h"
 
+#include "ReadAll.h"
 #include "VantryProtocol.h"
 
-#include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 using namespace Vantry;
 
 std::unique_ptr<CReplaySource> CReplaySource::Load(const std::string& strPath, bool bFast,
                                                    IEventSink& sink, std::string& strError) {
     std::unique_ptr<CReplaySource> pSource(new CReplaySource(sink, bFast));
-    std::ifstream in(strPath, std::ios::binary);
-    if (!in) {
-        strError = "cannot read the replay file " + strPath + ": " + std::strerror(errno);
+    if (const int nError = ReadFile(strPath, pSource->m_bytes)) {
+        strError = "cannot read the replay file " + strPath + ": " + std::strerror(nError);
         return nullptr;
     }
-    pSource->m_bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        strError = "cannot read the replay file " + strPath;
+    if (!StartsLikeRecordFile(pSource->m_bytes)) {
+        strError = "the replay file " + strPath + " is not a record file";
         return nullptr;
     }
 
     // Pacing follows the recorded times; a record without a time (0) or
-    // older than the one before it follows at once.
+    // older than the one before it follows at once, and a longer pause
+    // than MAX_PAUSE is shortened to it, so that a damaged time neither
+    // stalls the replay nor overflows the clock.
     std::chrono::nanoseconds offset{0};
     std::uint64_t qwLastTime = 0;
     bool bMalformed = false;
@@ -49,7 +47,8 @@ std::unique_ptr<CReplaySource> CReplaySource::Load(const std::string& strPath, b
         }
         const std::uint64_t qwTime = GetU64(record.data() + RECORD_TIME_OFFSET);
         if (qwTime != 0 && qwLastTime != 0 && qwTime > qwLastTime)
-            offset += std::chrono::nanoseconds(qwTime - qwLastTime);
+            offset += std::chrono::nanoseconds(std::min<std::uint64_t>(
+                qwTime - qwLastTime, std::chrono::nanoseconds(MAX_PAUSE).count()));
         if (qwTime != 0)
             qwLastTime = std::max(qwLastTime, qwTime);
         CPortEvent event{nType, GetU32(record.data() + RECORD_PID_OFFSET), qwTime, payload};

@@ -18,6 +18,10 @@
 
 class CReplaySource : public IEventSource {
 public:
+    // The longest pause a paced replay makes between two records: idle time
+    // in a capture says nothing, and a damaged time must not stall it.
+    static constexpr std::chrono::seconds MAX_PAUSE{1};
+
     // Reads and checks the whole file; empty with a message when it cannot be
     // replayed (unreadable, truncated, or a record too short for its type).
     static std::unique_ptr<CReplaySource> Load(const std::string& strPath, bool bFast,

@@ -31,7 +31,8 @@ Without --replay it captures live: it traces the processes that hold an
 attached port open and reports what they do on it.
 
   --replay FILE        serve every attachment the records of FILE (a record
-                       file), with their recorded pacing
+                       file), with their recorded pacing (pauses
+                       longer than a second shortened to one)
   --fast               replay at once, without the pacing
   --queue-limit BYTES  bytes of records one attachment may hold before newer
                        records are dropped (default 16 MiB, at least 1024)
@@ -95,10 +96,13 @@ int main(int argc, char* argv[]) {
             options.m_strReplay = argv[++i];
         } else if (strArg == "--fast") {
             options.m_bFast = true;
-        } else if (strArg == "--queue-limit" && i + 1 < argc &&
-                   ParseNumber(argv[i + 1], options.m_nQueueLimit) &&
-                   options.m_nQueueLimit >= MIN_QUEUE_LIMIT) {
-            ++i;
+        } else if (strArg == "--queue-limit" && i + 1 < argc) {
+            if (!ParseNumber(argv[++i], options.m_nQueueLimit) ||
+                options.m_nQueueLimit < MIN_QUEUE_LIMIT)
+                return Fail(std::string("--queue-limit ") + argv[i] +
+                                ": the limit is a number of bytes, at least " +
+                                std::to_string(MIN_QUEUE_LIMIT),
+                            2);
         } else {
             std::cerr << "vantry.sys: bad argument '" << strArg << "'\n\n" << USAGE;
             return 2;

@@ -46,27 +46,44 @@ TEST(CliRenderTest, PrintsPanesTotalsAndExportBytes) {
     EXPECT_EQ(totals.strOut, "recv 3\nsend 3\n");
 }
 
-TEST(CliRenderTest, DamagedFilesPrintNothingAndExitTwo) {
+// Each says what is wrong, and where: the offset is where the record's size
+// field starts.
+TEST(CliRenderTest, DamagedOrForeignFilesPrintNothingAndExitTwo) {
     Bytes truncated = SAMPLE;
     truncated.pop_back();
     Bytes dangling = SAMPLE;
     dangling.push_back(7);
     Bytes shortBaud = Records::File({Records::Read(Bytes{1}), Bytes(27, 0)});
-    shortBaud.back() = 0;
     shortBaud[shortBaud.size() - 27 + 20] = Vantry::CAPTURE_BAUD_RATE;
-
-    for (const Bytes& file : {truncated, dangling, shortBaud}) {
-        const auto result = Render(file, {"--pane", "recv"});
-        EXPECT_EQ(result.nExitStatus, 2);
+    const std::string strText = "#!/bin/sh\necho this is a script\n";
+    const struct {
+        Bytes file;
+        std::string strPath, strSays;
+    } cases[] = {
+        {truncated, "-", "record 4 at byte 91 runs past"},
+        {dangling, "-", "record 5 at byte 122 runs past"},
+        {shortBaud, "-", "record 2 at byte 29 is malformed"},
+        {Bytes(strText.begin(), strText.end()), "-", "not a record file"},
+        {{1, 0}, "-", "not a record file"},
+        {{}, "/nonexistent/file", "No such file"},
+        {{}, "/tmp", "Is a directory"},
+    };
+    for (const auto& c : cases) {
+        const auto result =
+            RunProcess({WIRELET_CLI_PATH, "render", c.strPath, "--totals"}, AsString(c.file));
+        EXPECT_EQ(result.nExitStatus, 2) << c.strSays;
         EXPECT_EQ(result.strOut, "");
-        EXPECT_NE(result.strErr, "");
+        EXPECT_NE(result.strErr.find(c.strSays), std::string::npos) << result.strErr;
     }
-    const auto missing = RunProcess({WIRELET_CLI_PATH, "render", "/nonexistent/file", "--totals"});
-    EXPECT_EQ(missing.nExitStatus, 2);
-    EXPECT_NE(missing.strErr.find("No such file"), std::string::npos);
+    EXPECT_EQ(Render(SAMPLE, {"--pane", "both"}).nExitStatus, 2);
+}
 
-    const auto badUsage = Render(SAMPLE, {"--pane", "both"});
-    EXPECT_EQ(badUsage.nExitStatus, 2);
+TEST(CliRenderTest, HelpAfterEveryCommandPrintsItsHelp) {
+    for (const std::string strCommand : {"render", "monitor", "capture"}) {
+        const auto result = RunProcess({WIRELET_CLI_PATH, strCommand, "x", "--help"});
+        EXPECT_EQ(result.nExitStatus, 0);
+        EXPECT_TRUE(result.strOut.starts_with("Usage:\n  " + strCommand + " ")) << result.strOut;
+    }
 }
 
 } // namespace

@@ -13,18 +13,13 @@ using Records::Bytes;
 
 namespace {
 
-// The expected text of a data line, built independently of the formatter.
-std::u16string HexLine(const Bytes& bytes) {
-    static constexpr char16_t DIGITS[] = u"0123456789ABCDEF";
+// A data line from its literal hex pairs and characters, laid out on the
+// pane's 16 tab stops.
+std::u16string Line(std::u16string_view hex, std::u16string_view chars) {
     std::u16string line;
-    for (std::size_t i = 0; i < 16; ++i) {
-        if (i < bytes.size())
-            line += {DIGITS[bytes[i] >> 4], DIGITS[bytes[i] & 15]};
-        line += u'\t';
-    }
-    for (const auto by : bytes)
-        line += by < 0x20 ? u'.' : static_cast<char16_t>(by);
-    return line + u"\r\n";
+    for (std::size_t i = 0; i < 16; ++i)
+        line += (3 * i < hex.size() ? std::u16string(hex.substr(3 * i, 2)) : u"") + u"\t";
+    return line + std::u16string(chars) + u"\r\n";
 }
 
 Bytes Sequence(std::size_t n, std::uint8_t byFirst = 0x30) {
@@ -32,10 +27,6 @@ Bytes Sequence(std::size_t n, std::uint8_t byFirst = 0x30) {
     for (std::size_t i = 0; i < n; ++i)
         bytes[i] = static_cast<std::uint8_t>(byFirst + i);
     return bytes;
-}
-
-Bytes Slice(const Bytes& bytes, std::size_t nFrom, std::size_t nCount) {
-    return Bytes(bytes.begin() + nFrom, bytes.begin() + nFrom + nCount);
 }
 
 struct CRecordingCounters : ICounters {
@@ -64,36 +55,44 @@ protected:
 };
 
 TEST_F(FormatterTest, LinesFillAcrossRecordsAndAreRewrittenInPlace) {
-    const Bytes forty = Sequence(40);
-    Feed(Records::Written(forty));
-    EXPECT_EQ(Send(), HexLine(Slice(forty, 0, 16)) + HexLine(Slice(forty, 16, 16)) +
-                          HexLine(Slice(forty, 32, 8)));
+    Feed(Records::Written(Sequence(20)));
+    EXPECT_EQ(Send(),
+              Line(u"30 31 32 33 34 35 36 37 38 39 3A 3B 3C 3D 3E 3F", u"0123456789:;<=>?") +
+                  Line(u"40 41 42 43", u"@ABC"));
     EXPECT_EQ(Recv(), u"");
 
-    // 8 held + 5 + 7: the line fills and 4 bytes start the next; 12 more
-    // fill that one exactly, so the last byte starts a line of its own. An
-    // empty record rewrites the held line unchanged.
+    // 4 held + 5 + 7 fill the line exactly, so the next byte starts a line of
+    // its own; an empty record rewrites the held line unchanged.
     Feed(Records::Written(Sequence(5, 0x61)));
-    Feed(Records::Written(Sequence(7, 0x66)));
     Feed(Records::Written({}));
-    Feed(Records::Written(Sequence(12, 0x6D)));
-    Feed(Records::Written(Bytes{0x41}));
-    Bytes third = Slice(forty, 32, 8);
-    for (const auto by : Sequence(8, 0x61))
-        third.push_back(by);
-    EXPECT_EQ(Send(), HexLine(Slice(forty, 0, 16)) + HexLine(Slice(forty, 16, 16)) +
-                          HexLine(third) + HexLine(Sequence(16, 0x69)) + HexLine({0x41}));
-    EXPECT_EQ(m_write.LineCount(), 6);
-    EXPECT_EQ(m_formatter.TotalWrite(), 65u);
+    Feed(Records::Written(Sequence(7, 0x66)));
+    Feed(Records::Written(Bytes{0x6D}));
+    EXPECT_EQ(Send(),
+              Line(u"30 31 32 33 34 35 36 37 38 39 3A 3B 3C 3D 3E 3F", u"0123456789:;<=>?") +
+                  Line(u"40 41 42 43 61 62 63 64 65 66 67 68 69 6A 6B 6C", u"@ABCabcdefghijkl") +
+                  Line(u"6D", u"m"));
+    EXPECT_EQ(m_write.LineCount(), 4);
+    EXPECT_EQ(m_formatter.TotalWrite(), 33u);
 }
 
 TEST_F(FormatterTest, EveryByteValueMapsToItsHexPairAndCharacter) {
-    const Bytes all = Sequence(256, 0);
-    Feed(Records::Read(all));
-    std::u16string expected;
-    for (std::size_t n = 0; n < all.size(); n += 16)
-        expected += HexLine(Slice(all, n, 16));
-    EXPECT_EQ(Recv(), expected);
+    Feed(Records::Read(Sequence(256, 0)));
+    std::vector<std::u16string> lines;
+    for (std::size_t n = 0; n < Recv().size(); n = Recv().find(u"\r\n", n) + 2)
+        lines.push_back(Recv().substr(n, Recv().find(u"\r\n", n) + 2 - n));
+    ASSERT_EQ(lines.size(), 16u);
+    EXPECT_EQ(lines[0],
+              Line(u"00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F", u"................"));
+    EXPECT_EQ(lines[1],
+              Line(u"10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F", u"................"));
+    EXPECT_EQ(lines[2],
+              Line(u"20 21 22 23 24 25 26 27 28 29 2A 2B 2C 2D 2E 2F", u" !\"#$%&'()*+,-./"));
+    EXPECT_EQ(lines[7],
+              Line(u"70 71 72 73 74 75 76 77 78 79 7A 7B 7C 7D 7E 7F", u"pqrstuvwxyz{|}~\x7F"));
+    EXPECT_EQ(lines[8], Line(u"80 81 82 83 84 85 86 87 88 89 8A 8B 8C 8D 8E 8F",
+                             u"\x80\x81\x82\x83\x84\x85\x86\x87\x88\x89\x8A\x8B\x8C\x8D\x8E\x8F"));
+    EXPECT_EQ(lines[15],
+              Line(u"F0 F1 F2 F3 F4 F5 F6 F7 F8 F9 FA FB FC FD FE FF", u"ðñòóôõö÷øùúûüýþÿ"));
 }
 
 // Held bytes end at an event: the data after it starts a line of its own.
@@ -101,11 +100,11 @@ TEST_F(FormatterTest, EventLinesSitBetweenDataWithoutGapsAndAfterEventsWithOne) 
     Feed(Records::Read(Bytes{1, 2, 3}));
     Feed(Records::Make(Vantry::CAPTURE_PORT_CLOSED));
     Feed(Records::Read(Bytes{4, 5}));
-    EXPECT_EQ(Recv(), HexLine({1, 2, 3}) + u"Port closed\r\n" + HexLine({4, 5}));
+    EXPECT_EQ(Recv(), Line(u"01 02 03", u"...") + u"Port closed\r\n" + Line(u"04 05", u".."));
     // The send pane had no data: each event line follows one empty line.
     Feed(Records::Make(Vantry::CAPTURE_PORT_OPENED));
     Feed(Records::Written(Bytes{0x41}));
-    EXPECT_EQ(Send(), u"\r\nPort closed\r\n\r\nPort opened\r\n" + HexLine({0x41}));
+    EXPECT_EQ(Send(), u"\r\nPort closed\r\n\r\nPort opened\r\n" + Line(u"41", u"A"));
 }
 
 TEST_F(FormatterTest, EventTexts) {
@@ -163,7 +162,7 @@ TEST_F(FormatterTest, UnknownTypesAndShortRecordsChangeNothing) {
     }
     // The line state is untouched too: the next bytes still join the held ones.
     Feed(Records::Read(Bytes{4}));
-    EXPECT_EQ(Recv(), HexLine({1, 2, 3, 4}));
+    EXPECT_EQ(Recv(), Line(u"01 02 03 04", u"...."));
 }
 
 class CountedFormatter : public CTrafficFormatter {

@@ -2,6 +2,7 @@
 // test stand in for driver images that behave well or badly in one way.
 #include "CServiceManager.h"
 #include "CServiceSandbox.h"
+#include "Process.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -19,19 +20,10 @@ namespace {
 constexpr std::uint32_t ALL_SERVICE = Scm::SERVICE_ALL_ACCESS;
 constexpr const char* READY_BODY = "printf 'READY\\n' >&$VANTRY_READY_FD\nexec sleep 30";
 
-std::string ReadText(const std::string& strPath) {
-    std::ifstream file(strPath);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-// Field n (from 1) of /proc/<pid>/stat; empty when there is no such process.
+// Field n (from 3) of /proc/<pid>/stat; empty when there is no such process.
 std::string ProcStatField(pid_t nPid, int nField) {
     const std::string strStat = ReadText("/proc/" + std::to_string(nPid) + "/stat");
-    if (strStat.empty())
-        return {};
-    std::istringstream fields(strStat.substr(strStat.rfind(')') + 2));
+    std::istringstream fields(strStat.empty() ? "" : strStat.substr(strStat.rfind(')') + 2));
     std::string strValue;
     for (int n = 3; n <= nField; ++n)
         fields >> strValue;
@@ -41,16 +33,6 @@ std::string ProcStatField(pid_t nPid, int nField) {
 bool IsProcessAlive(pid_t nPid) {
     const std::string strState = ProcStatField(nPid, 3);
     return !strState.empty() && strState != "Z" && strState != "X";
-}
-
-pid_t ReadPid(const std::string& strPath) {
-    return pid_t(std::atoi(ReadText(strPath).c_str()));
-}
-
-void KillAndWait(pid_t nPid) {
-    kill(nPid, SIGKILL);
-    while (IsProcessAlive(nPid))
-        usleep(1000);
 }
 
 class ServiceManagerTest : public CServiceSandbox {
@@ -69,7 +51,14 @@ protected:
     std::string Image(const std::string& strName, const std::string& strBody) {
         return WriteScript(strName, "echo $$ > \"$0.pid\"\n" + strBody);
     }
-    pid_t RunningPid() const { return ReadPid(m_strDatabase + "/Probe/pid"); }
+    CService Started(CServiceManager& manager, const std::string& strBody = READY_BODY) {
+        CService service = manager.CreateService(Config(Image("image", strBody)), ALL_SERVICE);
+        EXPECT_EQ(service.Start(), 0);
+        return service;
+    }
+    pid_t RunningPid() const {
+        return pid_t(std::atoi(ReadText(m_strDatabase + "/Probe/pid").c_str()));
+    }
 };
 
 TEST_F(ServiceManagerTest, ServiceLivesThroughCreateStartStopAndDelete) {
@@ -99,7 +88,7 @@ TEST_F(ServiceManagerTest, ServiceLivesThroughCreateStartStopAndDelete) {
 }
 
 TEST_F(ServiceManagerTest, FailedStartLeavesNothingRunning) {
-    struct CCase {
+    const struct {
         const char* pszName;
         std::string strBody; // empty: no image at all
         int nError;
@@ -124,7 +113,7 @@ TEST_F(ServiceManagerTest, FailedStartLeavesNothingRunning) {
         EXPECT_EQ(service.Start(), test.nError);
         EXPECT_FALSE(service.IsRunning());
         if (!test.strBody.empty()) {
-            EXPECT_FALSE(IsProcessAlive(ReadPid(strImage + ".pid")));
+            EXPECT_FALSE(IsProcessAlive(pid_t(std::atoi(ReadText(strImage + ".pid").c_str()))));
         }
         if (test.strBody.find("cannot") != std::string::npos) {
             EXPECT_EQ(ReadText(m_strDatabase + "/Probe/log"), "vantry: cannot create device\n");
@@ -136,10 +125,8 @@ TEST_F(ServiceManagerTest, FailedStartLeavesNothingRunning) {
 TEST_F(ServiceManagerTest, DaemonInheritsOnlyItsStandardStreamsAndReadyDescriptor) {
     // Held open without close-on-exec, as a careless library might.
     const int nLeaky = open((m_strDirectory + "/leak").c_str(), O_WRONLY | O_CREAT, 0600);
-    const std::string strImage =
-        Image("fds", "ls -l /proc/$$/fd >&2\nprintf 'READY\\n' >&$VANTRY_READY_FD\nexec sleep 30");
-    CService service = OpenManager().CreateService(Config(strImage), ALL_SERVICE);
-    ASSERT_EQ(service.Start(), 0);
+    CServiceManager manager = OpenManager();
+    Started(manager, std::string("ls -l /proc/$$/fd >&2\n") + READY_BODY);
     close(nLeaky);
     const std::string strListing = ReadText(m_strDatabase + "/Probe/log");
     EXPECT_EQ(strListing.find("leak"), std::string::npos) << strListing;
@@ -149,48 +136,43 @@ TEST_F(ServiceManagerTest, DaemonInheritsOnlyItsStandardStreamsAndReadyDescripto
     EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(RunningPid()) + "/cwd"), "/");
 }
 
-TEST_F(ServiceManagerTest, RecordOfAVanishedOrRecycledPidIsNotARunningService) {
-    CService service = OpenManager().CreateService(Config(Image("ready", READY_BODY)), ALL_SERVICE);
-    ASSERT_EQ(service.Start(), 0);
-    KillAndWait(RunningPid());
+// A daemon that went by itself, whose pid was recycled, that ignores the
+// stop, or whose service was deleted meanwhile.
+TEST_F(ServiceManagerTest, DaemonsThatGoOrStayAreTrackedByPidAndStartTime) {
+    CServiceManager manager = OpenManager(5000, 200);
+    CService service = Started(manager);
+    kill(RunningPid(), SIGKILL);
+    while (IsProcessAlive(RunningPid()))
+        usleep(1000);
     EXPECT_FALSE(service.IsRunning());
     EXPECT_EQ(service.Start(), 0);
-
-    // Our own pid with another start time: a recycled pid. A stop must not
-    // signal whoever has the pid now.
     EXPECT_EQ(service.Control(Scm::SERVICE_CONTROL_STOP), 0);
+    // Our own pid with another start time: a recycled pid, not to be signalled.
     std::ofstream(m_strDatabase + "/Probe/pid") << getpid() << " 1\n";
     EXPECT_FALSE(service.IsRunning());
     EXPECT_EQ(service.Control(Scm::SERVICE_CONTROL_STOP), ESRCH);
-}
-
-TEST_F(ServiceManagerTest, DeletedWhileRunningGoesWhenItStops) {
-    CServiceManager manager = OpenManager();
-    CService service = manager.CreateService(Config(Image("ready", READY_BODY)), ALL_SERVICE);
-    ASSERT_EQ(service.Start(), 0);
     EXPECT_EQ(service.Delete(), 0);
-    EXPECT_EQ(service.Delete(), EIDRM);
+
+    CService stubborn = Started(manager, std::string("trap '' TERM\n") + READY_BODY);
+    const pid_t nStubborn = RunningPid();
+    EXPECT_EQ(stubborn.Control(Scm::SERVICE_CONTROL_STOP), 0);
+    EXPECT_FALSE(IsProcessAlive(nStubborn));
+
+    // Deleted while running: it goes when it stops, by a stop or by itself.
+    EXPECT_EQ(stubborn.Start(), 0);
+    EXPECT_EQ(stubborn.Delete(), 0);
+    EXPECT_EQ(stubborn.Delete(), EIDRM);
     EXPECT_TRUE(manager.OpenService("Probe", ALL_SERVICE).IsValid());
     EXPECT_EQ(manager.CreateService(Config("/bin/true"), ALL_SERVICE).GetError(), EEXIST);
-    EXPECT_EQ(service.Control(Scm::SERVICE_CONTROL_STOP), 0);
+    EXPECT_EQ(stubborn.Control(Scm::SERVICE_CONTROL_STOP), 0);
     EXPECT_EQ(manager.OpenService("Probe", ALL_SERVICE).GetError(), ENOENT);
-
-    // Also when it stopped by itself.
-    CService again = manager.CreateService(Config(Image("ready", READY_BODY)), ALL_SERVICE);
-    ASSERT_EQ(again.Start(), 0);
+    CService again = Started(manager);
     EXPECT_EQ(again.Delete(), 0);
-    KillAndWait(RunningPid());
+    kill(RunningPid(), SIGKILL);
+    while (IsProcessAlive(RunningPid()))
+        usleep(1000);
     EXPECT_EQ(manager.OpenService("Probe", ALL_SERVICE).GetError(), ENOENT);
     EXPECT_FALSE(std::filesystem::exists(m_strDatabase + "/Probe"));
-}
-
-TEST_F(ServiceManagerTest, DaemonThatIgnoresTheStopIsKilled) {
-    CService service = OpenManager(5000, 200).CreateService(
-        Config(Image("stubborn", std::string("trap '' TERM\n") + READY_BODY)), ALL_SERVICE);
-    ASSERT_EQ(service.Start(), 0);
-    const pid_t nPid = RunningPid();
-    EXPECT_EQ(service.Control(Scm::SERVICE_CONTROL_STOP), 0);
-    EXPECT_FALSE(IsProcessAlive(nPid));
 }
 
 TEST_F(ServiceManagerTest, RefusesWhatItMustNotDo) {
@@ -222,8 +204,10 @@ TEST_F(ServiceManagerTest, RefusesWhatItMustNotDo) {
     EXPECT_EQ(starter.Start(), EBADF);
 
     // A database others could write to could make root run anything.
-    chmod(m_strDatabase.c_str(), 0777);
-    EXPECT_EQ(OpenManager().GetError(), EPERM);
+    for (const auto& [mode, nError] : {std::pair{0757, EPERM}, {0775, EPERM}, {0755, 0}}) {
+        chmod(m_strDatabase.c_str(), mode_t(mode));
+        EXPECT_EQ(OpenManager().GetError(), nError) << std::oct << mode;
+    }
 }
 
 } // namespace

@@ -5,8 +5,10 @@
 
 #include <sys/eventfd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <vector>
 
 // One opening of the device. Requests in flight hold it, so it outlives a
@@ -57,9 +59,12 @@ std::string CVantryDevice::DefaultPath() {
 }
 
 std::string CVantryDevice::PortDevicePath(std::string_view strPortName) {
-    if (strPortName.starts_with('/'))
-        return std::string(strPortName);
-    return "/dev/" + std::string(strPortName);
+    if (strPortName.find('/') == std::string_view::npos)
+        return "/dev/" + std::string(strPortName);
+    // The driver resolves paths from its own directory, not the caller's.
+    std::error_code error;
+    const auto path = std::filesystem::absolute(strPortName, error);
+    return error ? std::string(strPortName) : path.string();
 }
 
 int CVantryDevice::Open(const std::string& strPath) {
@@ -164,14 +169,15 @@ int CVantryDevice::Wait(CAttachHandle hAttach, const CStopEvent& stop, std::uint
 
 int CVantryDevice::Fetch(CAttachHandle hAttach, const CStopEvent& stop, std::uint32_t dwSize,
                          CCaptureRecord& record) {
-    CCaptureRecord buffer(dwSize);
+    // No record is larger than the protocol allows, whatever size is reported.
+    CCaptureRecord buffer(std::min<std::size_t>(dwSize, Vantry::MAX_RECORD_SIZE));
     std::size_t nOutput = 0;
     const int nError = Request(hAttach, stop, Vantry::IOCTL_VANTRY_FETCH_RECORD,
                                {buffer.Data(), buffer.Size()}, nOutput);
     if (nError != 0)
         return nError;
-    record =
-        nOutput == dwSize ? std::move(buffer) : CCaptureRecord::CopyOf({buffer.Data(), nOutput});
+    record = nOutput == buffer.Size() ? std::move(buffer)
+                                      : CCaptureRecord::CopyOf({buffer.Data(), nOutput});
     return 0;
 }
 

@@ -32,7 +32,7 @@ public:
 
     // The path that VANTRY_DEVICE names, or /run/Vantry.
     static std::string DefaultPath();
-    // "/dev/NAME" for a port name, the name itself when it is an absolute path.
+    // "/dev/NAME" for a port name; a name with a slash is a path, made absolute.
     static std::string PortDevicePath(std::string_view strPortName);
 
     // ENOENT or ECONNREFUSED: no driver listens there. Closes a device that is open.
@@ -44,7 +44,8 @@ public:
     int Detach(CAttachHandle hAttach);
     // The size of the oldest record waiting; waits for one when there is none.
     int Wait(CAttachHandle hAttach, const CStopEvent& stop, std::uint32_t& dwSize);
-    // The oldest record, into a buffer of dwSize bytes (the size Wait reported).
+    // The oldest record, into a buffer of dwSize bytes (the size Wait reported),
+    // at most MAX_RECORD_SIZE.
     int Fetch(CAttachHandle hAttach, const CStopEvent& stop, std::uint32_t dwSize,
               CCaptureRecord& record);
     // Wait and Fetch together: what a reader does for every record.

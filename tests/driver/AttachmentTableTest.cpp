@@ -75,4 +75,14 @@ TEST_F(AttachmentTableTest, EachUserHoldsABoundedNumberOfAttachments) {
     EXPECT_EQ(table.Add(10, 501, 1, dwHandle, bFirst), 0);
 }
 
+TEST_F(AttachmentTableTest, ARecordThatExactlyFillsTheQueueIsKept) {
+    CAttachmentTable table(2 * (RECORD_DATA_OFFSET + bytes.size()));
+    const std::uint32_t dwHandle = Add(table, 10);
+    for (int i = 0; i < 3; ++i)
+        table.Publish(10, data);
+    EXPECT_EQ(Records::SequenceOf(Pop(table, dwHandle)), 1u);
+    EXPECT_EQ(Records::SequenceOf(Pop(table, dwHandle)), 2u);
+    EXPECT_EQ(Pop(table, dwHandle)[RECORD_EVENT_TYPE_OFFSET], CAPTURE_DRIVER_NOTICE);
+}
+
 } // namespace

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 using namespace Vantry;
 using Records::Bytes;
@@ -49,14 +50,17 @@ TEST_F(CliMonitorTest, MonitorPrintsEachEventAsThePanesShowItAndCtrlCDetaches) {
         "12:00:00.003500 < 78 79 7A                                           xyz\n"
         "12:00:00.004000 * StopBits: 1 stop bit, Parity: Even parity, WordLength: 8\n"
         "12:00:00.999999 * Port closed\n";
-    CChild monitor({WIRELET_CLI_PATH, "monitor", pty.Slave()});
+    // A name with a slash is a path, from the current directory.
+    const std::string strName = pty.Slave().substr(pty.Slave().rfind('/') + 1);
+    CChild monitor(
+        {"/bin/sh", "-c", "cd /dev/pts && exec " WIRELET_CLI_PATH " monitor ./" + strName});
     ASSERT_TRUE(monitor.WaitOut([&](const auto& strOut) {
         return strOut.size() >= strExpected.size();
-    })) << monitor.Out();
+    })) << monitor.Err();
     const auto result = monitor.Finish(SIGINT);
     EXPECT_EQ(result.nExitStatus, 0);
     EXPECT_EQ(result.strOut, strExpected);
-    EXPECT_EQ(result.strErr, "");
+    EXPECT_NE(result.strErr.find("attached to /dev/pts/"), std::string::npos) << result.strErr;
 }
 
 TEST_F(CliMonitorTest, CaptureWritesTheRecordsAsTheDriverNumberedThem) {
@@ -68,12 +72,18 @@ TEST_F(CliMonitorTest, CaptureWritesTheRecordsAsTheDriverNumberedThem) {
                record.size() - RECORD_DATA_OFFSET);
     }
     const Bytes expected = Records::File(numbered);
-    CChild capture({WIRELET_CLI_PATH, "capture", pty.Slave(), "-o", "-"});
-    ASSERT_TRUE(
-        capture.WaitOut([&](const auto& strOut) { return strOut.size() >= expected.size(); }));
+    const std::string strFile = driver.WriteFile("old.rec", {'o', 'l', 'd'});
+    umask(022);
+    CChild capture({WIRELET_CLI_PATH, "capture", pty.Slave(), "-o", strFile});
+    std::string strCaptured;
+    for (int i = 0; i < 500 && strCaptured.size() < expected.size(); ++i, usleep(10000))
+        strCaptured = ReadText(strFile);
     const auto result = capture.Finish(SIGINT);
     EXPECT_EQ(result.nExitStatus, 0) << result.strErr;
-    EXPECT_EQ(result.strOut, std::string(expected.begin(), expected.end()));
+    EXPECT_EQ(strCaptured, std::string(expected.begin(), expected.end()));
+    struct stat status {};
+    EXPECT_EQ(stat(strFile.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0644u);
 }
 
 TEST_F(CliMonitorTest, DriverErrorsAreSaidInPlainWords) {
@@ -84,9 +94,18 @@ TEST_F(CliMonitorTest, DriverErrorsAreSaidInPlainWords) {
         EXPECT_NE(result.strErr.find(strWords), std::string::npos) << result.strErr;
         return result.nExitStatus == 1 && result.strErr.find(strWords) != std::string::npos;
     };
+    // A failed capture leaves the file it was to write as it was, and
+    // nothing beside it.
+    const std::string strKept = driver.WriteFile("kept.rec", {'k', 'e', 'p', 't'});
+    const auto expectKept = [&] {
+        EXPECT_EQ(ReadText(strKept), "kept");
+        for (const auto& entry : std::filesystem::directory_iterator(driver.Dir()))
+            EXPECT_FALSE(entry.path().filename().string().starts_with(".kept")) << entry.path();
+    };
     expectFailure({WIRELET_CLI_PATH, "monitor", "null"}, "/dev/null is not a terminal device");
-    expectFailure({WIRELET_CLI_PATH, "capture", "/dev/no-such-port", "-o", driver.Dir() + "/x.rec"},
+    expectFailure({WIRELET_CLI_PATH, "capture", "/dev/no-such-port", "-o", strKept},
                   "/dev/no-such-port does not exist");
+    expectKept();
     ASSERT_EQ(chmod(pty.Slave().c_str(), 0600), 0);
     EXPECT_EQ(RunAs(NOBODY, {},
                     [&] {
@@ -97,7 +116,9 @@ TEST_F(CliMonitorTest, DriverErrorsAreSaidInPlainWords) {
                     }),
               0);
     driver.Stop();
-    expectFailure({WIRELET_CLI_PATH, "monitor", pty.Slave()}, "no capture driver is running");
+    expectFailure({WIRELET_CLI_PATH, "capture", pty.Slave(), "-o", strKept},
+                  "no capture driver is running");
+    expectKept();
 }
 
 } // namespace

@@ -7,8 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-#include <sys/un.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -36,29 +35,38 @@ TEST(DriverLifecycleTest, RefusesAPathInUseAndReplacesAStaleSocket) {
     CPty pty;
     EXPECT_EQ(CRawClient(first.DevicePath()).Attach(pty.Slave()).nStatus, 0);
 
-    // A socket that nobody listens on any more is taken over.
-    std::remove(second.DevicePath().c_str());
-    {
-        const int hSocket = socket(AF_UNIX, SOCK_SEQPACKET, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        second.DevicePath().copy(address.sun_path, sizeof address.sun_path - 1);
-        ASSERT_EQ(bind(hSocket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        close(hSocket);
-    }
-    EXPECT_TRUE(second.Start()) << second.Stderr();
-    EXPECT_EQ(CRawClient(second.DevicePath()).Attach(pty.Slave()).nStatus, 0);
+    // A driver killed outright leaves its socket behind: the next one takes
+    // it over.
+    ASSERT_EQ(kill(first.Pid(), SIGKILL), 0);
+    first.Stop();
+    ASSERT_EQ(access(first.DevicePath().c_str(), F_OK), 0);
+    EXPECT_TRUE(first.Start()) << first.Stderr();
+    EXPECT_EQ(CRawClient(first.DevicePath()).Attach(pty.Slave()).nStatus, 0);
 }
 
-TEST(DriverLifecycleTest, ExplainsWhyItCannotCreateItsDevice) {
+TEST(DriverLifecycleTest, ExplainsWhyItCannotStart) {
     CDriverProcess driver;
     EXPECT_FALSE(driver.Start({}, NOBODY)); // the directory is root's
     EXPECT_EQ(driver.ExitStatus(), 1);
     EXPECT_NE(driver.Stderr().find("Permission denied"), std::string::npos) << driver.Stderr();
 
-    EXPECT_FALSE(driver.Start({"--replay", driver.Dir() + "/missing.rec"}));
-    EXPECT_NE(driver.Stderr().find("missing.rec"), std::string::npos) << driver.Stderr();
-    EXPECT_NE(access(driver.DevicePath().c_str(), F_OK), 0);
+    const struct {
+        std::vector<std::string> args;
+        int nExitStatus;
+        std::string strSays;
+    } cases[] = {
+        {{"--replay", driver.Dir() + "/missing.rec"}, 1, "missing.rec"},
+        {{"--replay", driver.Dir()}, 1, "Is a directory"},
+        {{"--replay", driver.WriteFile("text", {'h', 'e', 'l', 'l', 'o'})}, 1, "not a record file"},
+        {{"--queue-limit", "10"}, 2, "--queue-limit 10"},
+        {{"--queue-limit", "10"}, 2, "at least 1024"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_FALSE(driver.Start(c.args));
+        EXPECT_EQ(driver.ExitStatus(), c.nExitStatus);
+        EXPECT_NE(driver.Stderr().find(c.strSays), std::string::npos) << driver.Stderr();
+        EXPECT_NE(access(driver.DevicePath().c_str(), F_OK), 0);
+    }
 }
 
 } // namespace

@@ -6,8 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/socket.h>
+
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
+#include <future>
 
 using namespace Vantry;
 using namespace std::string_literals;
@@ -22,6 +27,17 @@ struct DriverProtocolTest : ::testing::Test {
 
     void StartReplay(const std::vector<Bytes>& records, std::vector<std::string> extra = {}) {
         ASSERT_TRUE(driver.StartReplay(records, extra)) << driver.Stderr();
+    }
+    // What the driver answers to bytes that are not even a request header.
+    int RawStatus(const Bytes& message) {
+        CScopedFd hSocket(socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+        const sockaddr_un address = UnixAddress(driver.DevicePath());
+        std::uint8_t answer[16];
+        if (connect(hSocket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) ||
+            send(hSocket.Get(), message.data(), message.size(), 0) < 0 ||
+            recv(hSocket.Get(), answer, sizeof answer, 0) < 4)
+            return -1;
+        return int(GetU32(answer));
     }
 };
 
@@ -52,17 +68,23 @@ TEST_F(DriverProtocolTest, LargePayloadsArriveSplitUnderOneStampAndPid) {
     EXPECT_EQ(client.Next(dwHandle), Stamped(Records::Read("z"), T0 + 12, 43, 5));
 }
 
-TEST_F(DriverProtocolTest, ReplayKeepsTheRecordedPacing) {
+// A damaged time far in the future costs a paused replay one pause, not the
+// jump: the later records still come within the client's timeout.
+TEST_F(DriverProtocolTest, ReplayKeepsTheRecordedPacingUpToAPause) {
     const std::uint64_t T0 = 1700000000000000000ull, GAP = 40000000; // 40 ms
-    const std::vector<Bytes> records = {Stamped(Records::Read("a"), T0),
-                                        Stamped(Records::Read("b"), T0 + GAP),
-                                        Stamped(Records::Read("c"), T0 + 2 * GAP)};
+    const std::vector<Bytes> records = {
+        Stamped(Records::Read("a"), T0), Stamped(Records::Read("b"), T0 + GAP),
+        Stamped(Records::Read("c"), T0 + 2 * GAP), Stamped(Records::Read("d"), 1ull << 63),
+        Stamped(Records::Read("e"), UINT64_MAX)};
     ASSERT_TRUE(driver.Start({"--replay", driver.WriteFile("paced.rec", Records::File(records))}));
     CRawClient client(driver.DevicePath());
     const auto start = std::chrono::steady_clock::now();
     const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
-    for (const char ch : {'a', 'b', 'c'})
-        EXPECT_EQ(client.Next(dwHandle).back(), ch);
+    for (const char ch : {'a', 'b', 'c', 'd', 'e'}) {
+        const Bytes record = client.Next(dwHandle);
+        ASSERT_FALSE(record.empty()) << ch;
+        EXPECT_EQ(record.back(), ch);
+    }
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::nanoseconds(2 * GAP));
 }
 
@@ -70,20 +92,21 @@ TEST_F(DriverProtocolTest, DetachAnswersAPendingWaitAndAVanishedClientLeavesNoth
     ASSERT_TRUE(driver.Start()) << driver.Stderr();
     CRawClient owner(driver.DevicePath()), waiter(driver.DevicePath());
     const std::uint32_t dwHandle = owner.AttachOk(pty.Slave());
-    waiter.Send(CRawClient::Request(IOCTL_VANTRY_WAIT_RECORD, 4, CRawClient::Handle(dwHandle)));
-    EXPECT_FALSE(waiter.HasAnswer());
+    auto waiting = std::async(std::launch::async, [&] { return waiter.Wait(dwHandle).nStatus; });
+    EXPECT_EQ(waiting.wait_for(100ms), std::future_status::timeout);
     EXPECT_EQ(owner.Detach(dwHandle), 0);
-    EXPECT_EQ(waiter.Receive().nStatus, EBADF);
-    EXPECT_EQ(waiter.Wait(dwHandle).nStatus, EBADF);
+    EXPECT_EQ(waiting.get(), EBADF);
+    EXPECT_EQ(owner.Wait(dwHandle).nStatus, EBADF);
 
-    // A client attaches, parks a wait and dies: its attachment goes with it.
+    // A client attaches, parks a wait, gives up on it and goes: its
+    // attachment goes with it.
     const int nThreads = driver.ThreadCount();
     std::uint32_t dwOrphan = 0;
     {
-        CRawClient doomed(driver.DevicePath());
+        CRawClient doomed(driver.DevicePath(), 100ms);
         dwOrphan = doomed.AttachOk(pty.Slave());
-        doomed.Send(CRawClient::Request(IOCTL_VANTRY_WAIT_RECORD, 4, CRawClient::Handle(dwOrphan)));
-        EXPECT_EQ(owner.Call(CRawClient::Request(IOCTL_VANTRY_WAIT_RECORD, 4, {})).nStatus, EINVAL);
+        EXPECT_EQ(doomed.Wait(dwOrphan).nStatus, ECANCELED);
+        EXPECT_EQ(owner.Call(IOCTL_VANTRY_WAIT_RECORD, 4).nStatus, EINVAL);
     }
     EXPECT_EQ(owner.Detach(dwOrphan), EBADF);
     EXPECT_EQ(driver.ThreadCount(), nThreads);
@@ -96,51 +119,43 @@ TEST_F(DriverProtocolTest, BadRequestsGetAnErrnoAndChangeNothing) {
     const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
     const Bytes handle = CRawClient::Handle(dwHandle);
     ASSERT_EQ(client.Wait(dwHandle).nStatus, 0); // a record waits, for the capacity cases
+    EXPECT_EQ(RawStatus({}), EBADMSG);
+    EXPECT_EQ(RawStatus({0x04, 0x20, 0x01, 0x10, 4, 0, 0}), EBADMSG);
     const auto path = [](std::u16string text) {
         Bytes bytes;
         for (const char16_t ch : text)
             bytes.insert(bytes.end(), {std::uint8_t(ch), std::uint8_t(ch >> 8)});
         return bytes;
     };
-    const auto attach = [](const Bytes& input) {
-        return CRawClient::Request(IOCTL_VANTRY_ATTACH, 4, input);
-    };
     struct Case {
         const char* pszWhat;
-        Bytes message;
+        std::uint32_t dwCode, dwCapacity;
+        Bytes input;
         int nStatus;
     } cases[] = {
-        {"empty request", {}, EBADMSG},
-        {"short request", {0x04, 0x20, 0x01, 0x10, 4, 0, 0}, EBADMSG},
-        {"unknown code", CRawClient::Request(0x10012014, 4, handle), ENOTTY},
-        {"detach, 3-byte input", CRawClient::Request(IOCTL_VANTRY_DETACH, 0, {1, 0, 0}), EINVAL},
-        {"wait, 5-byte input", CRawClient::Request(IOCTL_VANTRY_WAIT_RECORD, 4, {1, 0, 0, 0, 0}),
-         EINVAL},
-        {"fetch, no input", CRawClient::Request(IOCTL_VANTRY_FETCH_RECORD, 64, {}), EINVAL},
-        {"attach, capacity 3", CRawClient::Request(IOCTL_VANTRY_ATTACH, 3, path(u"/dev/ptmx\0"s)),
-         ERANGE},
-        {"wait, capacity 3", CRawClient::Request(IOCTL_VANTRY_WAIT_RECORD, 3, handle), ERANGE},
-        {"fetch, capacity too small", CRawClient::Request(IOCTL_VANTRY_FETCH_RECORD, 24, handle),
-         ERANGE},
-        {"detach, unknown handle",
-         CRawClient::Request(IOCTL_VANTRY_DETACH, 0, CRawClient::Handle(dwHandle + 1)), EBADF},
-        {"wait, handle 0", CRawClient::Request(IOCTL_VANTRY_WAIT_RECORD, 4, CRawClient::Handle(0)),
-         EBADF},
-        {"fetch, unknown handle",
-         CRawClient::Request(IOCTL_VANTRY_FETCH_RECORD, 64, CRawClient::Handle(77777)), EBADF},
-        {"path of odd size", attach({'/', 0, 'd'}), EINVAL},
-        {"path without NUL", attach(path(u"/dev/ptmx")), EINVAL},
-        {"path with a NUL inside", attach(path(u"/dev\0/ptmx\0"s)), EINVAL},
-        {"path with a lone surrogate", attach(path(u"/dev/\xD800x\0"s)), EINVAL},
-        {"empty path", attach(path(u"\0"s)), EINVAL},
-        {"relative path", attach(path(u"dev/ptmx\0"s)), EINVAL},
-        {"path of nothing", attach(path(u"/dev/no-such-port\0"s)), ENOENT},
-        {"path too long", attach(Bytes(20000, 'a')), ENAMETOOLONG},
-        {"not a terminal", attach(path(u"/dev/null\0"s)), ENOTTY},
-        {"a directory", attach(path(u"/dev\0"s)), ENOTTY},
+        {"unknown code", 0x10012014, 4, handle, ENOTTY},
+        {"detach, 3-byte input", IOCTL_VANTRY_DETACH, 0, {1, 0, 0}, EINVAL},
+        {"wait, 5-byte input", IOCTL_VANTRY_WAIT_RECORD, 4, {1, 0, 0, 0, 0}, EINVAL},
+        {"fetch, no input", IOCTL_VANTRY_FETCH_RECORD, 64, {}, EINVAL},
+        {"attach, capacity 3", IOCTL_VANTRY_ATTACH, 3, path(u"/dev/ptmx\0"s), ERANGE},
+        {"wait, capacity 3", IOCTL_VANTRY_WAIT_RECORD, 3, handle, ERANGE},
+        {"fetch, capacity too small", IOCTL_VANTRY_FETCH_RECORD, 24, handle, ERANGE},
+        {"detach, unknown handle", IOCTL_VANTRY_DETACH, 0, CRawClient::Handle(dwHandle + 1), EBADF},
+        {"wait, handle 0", IOCTL_VANTRY_WAIT_RECORD, 4, CRawClient::Handle(0), EBADF},
+        {"fetch, unknown handle", IOCTL_VANTRY_FETCH_RECORD, 64, CRawClient::Handle(77777), EBADF},
+        {"path of odd size", IOCTL_VANTRY_ATTACH, 4, {'/', 0, 'd'}, EINVAL},
+        {"path without NUL", IOCTL_VANTRY_ATTACH, 4, path(u"/dev/ptmx"), EINVAL},
+        {"path with a NUL inside", IOCTL_VANTRY_ATTACH, 4, path(u"/dev\0/ptmx\0"s), EINVAL},
+        {"path with a lone surrogate", IOCTL_VANTRY_ATTACH, 4, path(u"/dev/\xD800x\0"s), EINVAL},
+        {"empty path", IOCTL_VANTRY_ATTACH, 4, path(u"\0"s), EINVAL},
+        {"relative path", IOCTL_VANTRY_ATTACH, 4, path(u"dev/ptmx\0"s), EINVAL},
+        {"path of nothing", IOCTL_VANTRY_ATTACH, 4, path(u"/dev/no-such-port\0"s), ENOENT},
+        {"path too long", IOCTL_VANTRY_ATTACH, 4, Bytes(20000, 'a'), ENAMETOOLONG},
+        {"not a terminal", IOCTL_VANTRY_ATTACH, 4, path(u"/dev/null\0"s), ENOTTY},
+        {"a directory", IOCTL_VANTRY_ATTACH, 4, path(u"/dev\0"s), ENOTTY},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(client.Call(c.message).nStatus, c.nStatus) << c.pszWhat;
+        EXPECT_EQ(client.Call(c.dwCode, c.dwCapacity, c.input).nStatus, c.nStatus) << c.pszWhat;
 
     // Both records are still there, in order, on the same connection.
     EXPECT_EQ(client.Next(dwHandle),
@@ -187,6 +202,30 @@ TEST_F(DriverProtocolTest, AFullQueueDropsCountsAndReportsInOrder) {
     EXPECT_EQ(nDelivered + nDropped, RECORDS);
     EXPECT_GT(nNotices, 0);
     EXPECT_LT(nDelivered, RECORDS);
+}
+
+// Out of descriptors, a connection is turned away at once: it neither
+// waits unserved nor keeps the driver's loop awake.
+TEST_F(DriverProtocolTest, ADriverOutOfDescriptorsTurnsConnectionsAway) {
+    StartReplay({});
+    const std::string strFds = "/proc/" + std::to_string(driver.Pid()) + "/fd";
+    const auto nOpen = [&] {
+        return std::distance(std::filesystem::directory_iterator(strFds), {});
+    };
+    long nLimit = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(strFds))
+        nLimit = std::max(nLimit, std::stol(entry.path().filename()) + 2);
+    const rlimit limit{rlim_t(nLimit), rlim_t(nLimit)};
+    ASSERT_EQ(prlimit(driver.Pid(), RLIMIT_NOFILE, &limit, nullptr), 0);
+    // Served: a request without its handle is answered EINVAL.
+    std::vector<std::unique_ptr<CRawClient>> clients;
+    while (nOpen() < nLimit) {
+        clients.push_back(std::make_unique<CRawClient>(driver.DevicePath()));
+        ASSERT_EQ(clients.back()->Call(IOCTL_VANTRY_WAIT_RECORD, 4).nStatus, EINVAL);
+    }
+    EXPECT_EQ(CRawClient(driver.DevicePath()).Call(IOCTL_VANTRY_WAIT_RECORD, 4).nStatus, EPIPE);
+    clients.pop_back();
+    EXPECT_EQ(CRawClient(driver.DevicePath()).Call(IOCTL_VANTRY_WAIT_RECORD, 4).nStatus, EINVAL);
 }
 
 } // namespace

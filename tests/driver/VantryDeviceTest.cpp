@@ -2,15 +2,19 @@
 // readers. Reading records and how errors read are CliMonitorTest's.
 #include "CDriverProcess.h"
 #include "CPty.h"
+#include "CRawClient.h"
 #include "CVantryDevice.h"
 #include "Records.h"
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <future>
+#include <thread>
 
 using namespace Vantry;
 
@@ -57,7 +61,13 @@ TEST_F(VantryDeviceTest, ClosingTheDeviceFailsEveryPendingRequestAndDetaches) {
     ASSERT_EQ(device.Attach(pty.Slave(), hSecond), 0);
     auto first = WaitInThread(hFirst);
     auto second = WaitInThread(hSecond);
+    // A stopped driver answers nothing: the close alone must end the waits.
+    ASSERT_EQ(first.wait_for(100ms), std::future_status::timeout);
+    kill(driver.Pid(), SIGSTOP);
     device.Close();
+    EXPECT_EQ(first.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(second.wait_for(5s), std::future_status::ready);
+    kill(driver.Pid(), SIGCONT);
     EXPECT_EQ(first.get(), EBADF);
     EXPECT_EQ(second.get(), EBADF);
     EXPECT_FALSE(device.IsOpen());
@@ -79,6 +89,32 @@ TEST_F(VantryDeviceTest, ADriverThatGoesAwayEndsTheReaders) {
     EXPECT_NE(access(driver.DevicePath().c_str(), F_OK), 0);
     EXPECT_EQ(waiting.get(), EPIPE);
     EXPECT_EQ(device.Detach(hAttach), EPIPE);
+}
+
+// No real driver reports a record larger than the protocol allows; a
+// stand-in does, and the client asks for no more than the largest record.
+TEST_F(VantryDeviceTest, AReportedSizeBeyondTheLargestRecordIsNotAllocated) {
+    const std::string strPath = driver.Dir() + "/stand-in";
+    CScopedFd hListen(socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+    const sockaddr_un address = UnixAddress(strPath);
+    ASSERT_EQ(bind(hListen.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(hListen.Get(), 4), 0);
+    std::uint32_t dwCapacity = 0;
+    std::thread standIn([&] {
+        CScopedFd hControl(accept(hListen.Get(), nullptr, nullptr));
+        CScopedFd hReader(accept(hListen.Get(), nullptr, nullptr));
+        std::uint8_t request[64], answer[8] = {0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
+        recv(hReader.Get(), request, sizeof request, 0); // the wait
+        send(hReader.Get(), answer, 8, 0);
+        recv(hReader.Get(), request, sizeof request, 0); // the fetch
+        dwCapacity = GetU32(request + 4);
+        send(hReader.Get(), answer, 4, 0);
+    });
+    ASSERT_EQ(device.Open(strPath), 0);
+    CCaptureRecord record;
+    EXPECT_EQ(device.ReadRecord(CAttachHandle(1), stop, record), 0);
+    standIn.join();
+    EXPECT_EQ(dwCapacity, MAX_RECORD_SIZE);
 }
 
 } // namespace

@@ -2,18 +2,12 @@
 
 #include "Records.h"
 
-#include <fcntl.h>
-#include <grp.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 CDriverProcess::CDriverProcess() {
@@ -40,33 +34,16 @@ std::string CDriverProcess::WriteFile(const std::string& strName,
 }
 
 bool CDriverProcess::Start(const std::vector<std::string>& args, uid_t uid) {
-    int ready[2];
-    m_hStderr = memfd_create("vantry-stderr", MFD_CLOEXEC);
-    if (m_hStderr < 0 || pipe2(ready, O_CLOEXEC) != 0)
-        throw std::runtime_error("cannot make the driver's streams");
-    const std::string strFd = std::to_string(ready[1]);
-    std::vector<std::string> argv{VANTRY_SYS_PATH};
+    // Readiness comes on the driver's stdout, which it closes afterwards.
+    std::vector<std::string> argv{"/usr/bin/setpriv", "--pdeathsig", "KILL"};
+    if (uid != 0)
+        argv.insert(argv.end(), {"--reuid", std::to_string(uid), "--regid", std::to_string(uid),
+                                 "--clear-groups"});
+    argv.insert(argv.end(), {"/usr/bin/env", "VANTRY_DEVICE=" + m_strDevice, "VANTRY_READY_FD=1",
+                             VANTRY_SYS_PATH});
     argv.insert(argv.end(), args.begin(), args.end());
-    m_nPid = fork();
-    if (m_nPid == 0) {
-        fcntl(ready[1], F_SETFD, 0);
-        dup2(m_hStderr, 2);
-        setenv("VANTRY_DEVICE", m_strDevice.c_str(), 1);
-        setenv("VANTRY_READY_FD", strFd.c_str(), 1);
-        if (uid != 0 && (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0))
-            _exit(127);
-        std::vector<char*> pointers;
-        for (auto& arg : argv)
-            pointers.push_back(arg.data());
-        pointers.push_back(nullptr);
-        execv(pointers[0], pointers.data());
-        _exit(127);
-    }
-    close(ready[1]);
-    char szLine[8] = {};
-    const ssize_t nRead = read(ready[0], szLine, sizeof szLine);
-    close(ready[0]);
-    if (nRead == 6 && std::string(szLine, 6) == "READY\n")
+    m_pChild = std::make_unique<CChild>(argv);
+    if (m_pChild->WaitLine("READY", false, 10s) == "READY")
         return true;
     Stop();
     return false;
@@ -80,23 +57,17 @@ bool CDriverProcess::StartReplay(const std::vector<std::vector<std::uint8_t>>& r
 }
 
 int CDriverProcess::Stop() {
-    if (m_nPid <= 0)
+    if (!m_pChild)
         return m_nExitStatus;
-    kill(m_nPid, SIGTERM);
-    int nStatus = 0;
-    waitpid(m_nPid, &nStatus, 0);
-    m_nPid = -1;
-    m_nExitStatus = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
-    std::ostringstream text;
-    text << std::ifstream("/proc/self/fd/" + std::to_string(m_hStderr)).rdbuf();
-    m_strStderr = text.str();
-    close(m_hStderr);
-    m_hStderr = -1;
+    m_pChild->Kill(SIGTERM);
+    m_nExitStatus = m_pChild->Wait();
+    m_strStderr = m_pChild->Err();
+    m_pChild.reset();
     return m_nExitStatus;
 }
 
 int CDriverProcess::ThreadCount() const {
-    const std::string strTasks = "/proc/" + std::to_string(m_nPid) + "/task";
+    const std::string strTasks = "/proc/" + std::to_string(Pid()) + "/task";
     return int(std::distance(std::filesystem::directory_iterator(strTasks), {}));
 }
 

@@ -1,11 +1,15 @@
 // A real vantry.sys for one test: its device in a fresh temporary
 // directory, started the way the service manager starts it (readiness on
-// VANTRY_READY_FD), stopped with SIGTERM.
+// VANTRY_READY_FD), stopped with SIGTERM. It dies with the test process, so
+// a test killed by its timeout leaves no driver behind.
 #pragma once
+
+#include "Process.h"
 
 #include <sys/types.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,7 +34,7 @@ public:
     int Stop();
     int ExitStatus() const { return m_nExitStatus; }
     // The daemon's pid: the live capture's tracer is one of its threads.
-    pid_t Pid() const { return m_nPid; }
+    pid_t Pid() const { return m_pChild ? m_pChild->Pid() : -1; }
     const std::string& Stderr() const { return m_strStderr; }
     // The driver's threads, to see that nothing is left behind.
     int ThreadCount() const;
@@ -40,8 +44,7 @@ public:
 private:
     std::string m_strDir;
     std::string m_strDevice;
-    pid_t m_nPid = -1;
+    std::unique_ptr<CChild> m_pChild;
     int m_nExitStatus = -1;
     std::string m_strStderr;
-    int m_hStderr = -1; // an anonymous file, so the driver never blocks on it
 };

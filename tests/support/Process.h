@@ -7,8 +7,10 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <fstream>
 #include <functional>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,4 +69,11 @@ inline CProcessResult RunProcess(const std::vector<std::string>& args,
     CChild child(args);
     child.Send(strInput);
     return child.Finish();
+}
+
+// A whole file as text; empty when it cannot be read.
+inline std::string ReadText(const std::string& strPath) {
+    std::ostringstream text;
+    text << std::ifstream(strPath).rdbuf();
+    return text.str();
 }

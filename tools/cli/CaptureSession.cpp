@@ -54,6 +54,7 @@ std::string AttachError(const std::string& strPort, int nError) {
 } // namespace
 
 int RunCaptureSession(const std::string& strCommand, const std::string& strPort,
+                      const std::function<bool(const std::string&)>& onAttached,
                       const std::function<bool(const CCaptureRecord&)>& onRecord) {
     const auto fail = [&](const std::string& strMessage) {
         std::cerr << "wirelet-cli " << strCommand << ": " << strMessage << "\n";
@@ -75,8 +76,8 @@ int RunCaptureSession(const std::string& strCommand, const std::string& strPort,
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 
-    int nStatus = 0;
-    for (;;) {
+    int nStatus = onAttached(CVantryDevice::PortDevicePath(strPort)) ? 0 : 1;
+    while (nStatus == 0) {
         CCaptureRecord record;
         const int nError = device.ReadRecord(hAttach, stop, record);
         if (nError == ECANCELED)

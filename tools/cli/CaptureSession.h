@@ -9,6 +9,8 @@
 #include <string>
 
 // Returns the exit status: 0 after Ctrl+C, 1 on a driver error or when
-// onRecord returns false. strCommand prefixes the messages.
+// onAttached or onRecord returns false. strCommand prefixes the messages;
+// onAttached gets the port's device path once the attach succeeded.
 int RunCaptureSession(const std::string& strCommand, const std::string& strPort,
+                      const std::function<bool(const std::string&)>& onAttached,
                       const std::function<bool(const CCaptureRecord&)>& onRecord);

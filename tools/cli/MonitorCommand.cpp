@@ -6,12 +6,15 @@
 #include "WriteAll.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <string>
 
@@ -105,7 +108,11 @@ int RunMonitor(int argc, char* argv[]) {
         std::cerr << "wirelet-cli monitor: usage: wirelet-cli monitor PORT\n";
         return 2;
     }
-    return RunCaptureSession("monitor", argv[0], PrintRecord);
+    const auto onAttached = [](const std::string& strPath) {
+        std::cerr << "wirelet-cli monitor: attached to " << strPath << " (Ctrl+C ends)\n";
+        return true;
+    };
+    return RunCaptureSession("monitor", argv[0], onAttached, PrintRecord);
 }
 
 int RunCapture(int argc, char* argv[]) {
@@ -123,24 +130,47 @@ int RunCapture(int argc, char* argv[]) {
         std::cerr << "wirelet-cli capture: usage: wirelet-cli capture PORT -o FILE\n";
         return 2;
     }
-    const int hFile = strFile == "-"
-                          ? STDOUT_FILENO
-                          : open(strFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (hFile < 0) {
-        std::cerr << "wirelet-cli capture: " << strFile << ": " << std::strerror(errno) << "\n";
-        return 1;
-    }
-    // Each record is written whole as it comes, so an interrupted capture
-    // still leaves a file that render reads.
-    const int nStatus = RunCaptureSession("capture", strPort, [&](const CCaptureRecord& record) {
-        std::uint8_t size[4];
-        PutU32(size, std::uint32_t(record.Size()));
-        if (WriteAll(hFile, size, 4) &&
-            WriteAll(hFile, record.View().Bytes().data(), record.Size()))
-            return true;
+    const auto fileError = [&] {
         std::cerr << "wirelet-cli capture: " << strFile << ": " << std::strerror(errno) << "\n";
         return false;
-    });
+    };
+    // Records go to a new file beside FILE that replaces it once the capture
+    // has started, so that a capture that fails leaves FILE as it was.
+    std::string strTemp;
+    int hFile = STDOUT_FILENO;
+    if (strFile != "-") {
+        const std::filesystem::path path(strFile);
+        strTemp = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
+        hFile = mkostemp(strTemp.data(), O_CLOEXEC);
+        if (hFile < 0) {
+            fileError();
+            return 1;
+        }
+        // mkostemp makes it 0600; a capture is made like any other new file.
+        const mode_t nMask = umask(0);
+        umask(nMask);
+        fchmod(hFile, 0666 & ~nMask);
+    }
+    const auto onAttached = [&](const std::string&) {
+        if (strTemp.empty() || rename(strTemp.c_str(), strFile.c_str()) == 0) {
+            strTemp.clear();
+            return true;
+        }
+        return fileError();
+    };
+    // Each record is written whole as it comes, so an interrupted capture
+    // still leaves a file that render reads.
+    const int nStatus =
+        RunCaptureSession("capture", strPort, onAttached, [&](const CCaptureRecord& record) {
+            std::uint8_t size[4];
+            PutU32(size, std::uint32_t(record.Size()));
+            if (WriteAll(hFile, size, 4) &&
+                WriteAll(hFile, record.View().Bytes().data(), record.Size()))
+                return true;
+            return fileError();
+        });
+    if (!strTemp.empty())
+        unlink(strTemp.c_str());
     if (hFile != STDOUT_FILENO)
         close(hFile);
     return nStatus;

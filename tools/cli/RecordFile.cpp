@@ -2,17 +2,9 @@
 
 #include "CRecordView.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <iostream>
-#include <iterator>
+#include "ReadAll.h"
 
-static bool ReadAll(std::istream& in, std::vector<std::uint8_t>& bytes) {
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
+#include <cstring>
 
 static const char* TypeName(std::int8_t nType) {
     switch (nType) {
@@ -29,19 +21,13 @@ static const char* TypeName(std::int8_t nType) {
 }
 
 bool LoadRecordFile(const std::string& strPath, CRecordFile& file, std::string& strError) {
-    bool bRead;
-    if (strPath == "-") {
-        bRead = ReadAll(std::cin, file.m_bytes);
-    } else {
-        std::ifstream in(strPath, std::ios::binary);
-        if (!in) {
-            strError = strPath + ": " + std::strerror(errno);
-            return false;
-        }
-        bRead = ReadAll(in, file.m_bytes);
+    if (const int nError = strPath == "-" ? ReadAll(STDIN_FILENO, file.m_bytes)
+                                          : ReadFile(strPath, file.m_bytes)) {
+        strError = strPath + ": " + std::strerror(nError);
+        return false;
     }
-    if (!bRead) {
-        strError = strPath + ": read error";
+    if (!Vantry::StartsLikeRecordFile(file.m_bytes)) {
+        strError = strPath + ": not a record file";
         return false;
     }
 

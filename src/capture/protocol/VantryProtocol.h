@@ -239,4 +239,10 @@ std::size_t ForEachFileRecord(std::span<const std::uint8_t> file, F&& onRecord) 
     return nOffset;
 }
 
+// False for bytes that a record file cannot start with: no whole first
+// record (as in a text file, whose first four characters make a huge size).
+inline bool StartsLikeRecordFile(std::span<const std::uint8_t> file) {
+    return file.empty() || (file.size() >= 4 && GetU32(file.data()) <= file.size() - 4);
+}
+
 } // namespace Vantry
