@@ -1,6 +1,7 @@
 #include "MonitorCommand.h"
 
 #include "CaptureSession.h"
+#include "NoticeText.h"
 #include "TextEncoding.h"
 #include "TrafficText.h"
 #include "WriteAll.h"
@@ -75,27 +76,8 @@ bool PrintRecord(const CCaptureRecord& record) {
         }
     } else if (const auto line = TrafficText::EventLine(view)) {
         std::cout << strTime << " * " << ConsoleText(*line) << "\n";
-    } else if (nType == CAPTURE_DRIVER_NOTICE &&
-               view.Size() >= RECORD_DATA_OFFSET + NOTICE_PAYLOAD_SIZE) {
-        const std::uint32_t dwValue = GetU32(view.Bytes().data() + RECORD_DATA_OFFSET + 4);
-        switch (GetU32(view.Bytes().data() + RECORD_DATA_OFFSET)) {
-        case NOTICE_RECORDS_DROPPED:
-            std::cerr << "wirelet-cli monitor: the driver dropped " << dwValue
-                      << " records: its queue for this port was full\n";
-            break;
-        case NOTICE_PROCESS_NOT_TRACED:
-            std::cerr << "wirelet-cli monitor: process " << dwValue
-                      << " uses the port but another program traces it: its traffic is not "
-                         "captured\n";
-            break;
-        case NOTICE_BYTES_UNREADABLE:
-            std::cerr << "wirelet-cli monitor: " << dwValue
-                      << " bytes could not be read from the process that moved them\n";
-            break;
-        case NOTICE_EVENTS_LOST:
-            std::cerr << "wirelet-cli monitor: opens and closes of the port may be missing\n";
-            break;
-        }
+    } else if (const auto strNotice = NoticeText::Describe(view)) {
+        std::cerr << "wirelet-cli monitor: " << *strNotice << "\n";
     }
     std::cout.flush();
     return bool(std::cout);
