@@ -96,11 +96,13 @@ class CWholeProgramTest:
             f.write("wp=%s\n" % self.port)
         self.x = CXServer()
         self.env = dict(os.environ, DISPLAY=self.x.name, QT_QPA_PLATFORM="xcb",
+                        XDG_RUNTIME_DIR=self.dir,
                         VANTRY_DEVICE=os.path.join(self.dir, "Vantry"),
                         WIRELET_SERIALCOMM=os.path.join(self.dir, "ports"),
                         WIRELET_SCM_ROOT=os.path.join(self.dir, "scm"))
         self.sent = bytes(range(256)) * 2 + b"wirelet whole-program test\r\n"
-        self.received = bytes((7 * i + 3) % 256 for i in range(300))
+        self.received = (bytes((7 * i + 3) % 256 for i in range(256)) +
+                         b"\r\nOK: 12 Mbaud, live capture, two panes\r\n")
         self.line = b""
 
     def run(self):
@@ -120,9 +122,11 @@ class CWholeProgramTest:
              "close"], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         assert app.stdout.readline() == "held\n"
 
-        # The port list has the focus: open it, and Return picks the port.
-        self.x.xdotool("key", "--clearmodifiers", "alt+Down")
-        time.sleep(0.2)
+        # A click opens the port list (the toolbar's second item), and
+        # Return picks its first port.
+        shown = self.x.windows(".*")
+        self.x.xdotool("mousemove", "--window", str(main), "95", "34", "click", "1")
+        eventually(lambda: set(self.x.windows(".*")) - set(shown), "the open port list")
         self.x.xdotool("key", "Return")
         eventually(lambda: self.traced(app.pid), "the driver to trace the application")
         app.stdin.write("go\n")
@@ -133,10 +137,11 @@ class CWholeProgramTest:
         os.write(self.master, self.received)
         assert app.wait(TIMEOUT) == 0
 
-        # The monitor window has the focus on its receive pane; Tab moves to
-        # the send pane.
+        # The monitor window opens at the top left of the monitor area, its
+        # receive pane over its send pane: a click makes a pane active.
+        self.x.xdotool("mousemove", "--window", str(main), "250", "180", "click", "1")
         self.export_until("串口接收数据", self.received, "recv")
-        self.x.xdotool("key", "Tab")
+        self.x.xdotool("mousemove", "--window", str(main), "250", "370", "click", "1")
         text = self.export_until("串口发送数据", self.sent, "send")
         assert "Baud rate set to 115200" in text and "Port closed" in text, text
         subprocess.run(["import", "-display", self.x.name, "-window", str(main),
@@ -204,7 +209,14 @@ def main():
                                "--kill-child", sys.executable, *sys.argv]).returncode
     # Private /tmp: the X server's lock file and socket, and the test's files.
     subprocess.run(["mount", "-t", "tmpfs", "-o", "mode=1777", "tmpfs", "/tmp"], check=True)
-    CWholeProgramTest(*sys.argv[1:5]).run()
+    test = CWholeProgramTest(*sys.argv[1:5])
+    try:
+        test.run()
+    except BaseException:
+        # What the screen showed when it went wrong, beside the screenshot.
+        subprocess.run(["import", "-display", test.x.name, "-window", "root",
+                        test.screenshot.replace(".png", "-failed.png")])
+        raise
     return 0
 
 
