@@ -9,7 +9,8 @@
 // memory at the end. Each case runs in a process of its own, so that the
 // memory figures are its own.
 //
-// Usage: bench_monitor [SECONDS]   (the paced length of each case, 3 by default)
+// Usage: bench_monitor [SECONDS [CASE]]: the paced length of each case (3 s
+// by default), and the number of the one case to run (all by default).
 #include "CChildFrame.h"
 #include "CDriverProcess.h"
 #include "CMainFrame.h"
@@ -20,6 +21,7 @@
 #include "Records.h"
 
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -49,13 +51,13 @@ struct CCase {
 
 // Enough for the figures, and few enough that the file and the driver's
 // copy of it stay small.
-constexpr std::size_t MAX_RECORDS = 400000;
+constexpr std::size_t MAX_RECORDS = 100000;
 
+// Closing the main window with monitors open warns; nobody is there to
+// answer it.
 class CSilentMessages : public IMessageBox {
 public:
-    void ShowWarning(const std::string& strText) override {
-        std::fprintf(stderr, "warning: %s\n", strText.c_str());
-    }
+    void ShowWarning(const std::string&) override {}
 };
 
 // Read and written records in turn, so that both panes fill.
@@ -68,9 +70,9 @@ Records::Bytes ReplayFile(const CCase& c, std::size_t nRecords) {
     for (std::size_t i = 0; i < nRecords; ++i) {
         for (std::size_t k = 0; k < payload.size(); ++k)
             payload[k] = std::uint8_t(i + k);
-        records.push_back(Records::Stamped(i % 2 ? Records::Written(payload)
-                                                  : Records::Read(payload),
-                                           qwStart + std::uint64_t(double(i) * dGapNs)));
+        records.push_back(
+            Records::Stamped(i % 2 ? Records::Written(payload) : Records::Read(payload),
+                             qwStart + std::uint64_t(double(i) * dGapNs)));
     }
     return Records::File(records);
 }
@@ -83,6 +85,12 @@ std::string StatusLine(const char* pszKey) {
     return "?";
 }
 
+double ThreadCpuMs() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+}
+
 std::vector<CWireletDoc*> Monitors(CMainFrame& mainFrame) {
     std::vector<CWireletDoc*> docs;
     for (QMdiSubWindow* pWindow : mainFrame.GetMdiArea().subWindowList())
@@ -91,14 +99,15 @@ std::vector<CWireletDoc*> Monitors(CMainFrame& mainFrame) {
     return docs;
 }
 
-int RunCase(const CCase& c, double dSeconds, int argc, char* argv[]) {
+int RunCase(std::size_t nCase, const CCase& c, double dSeconds, int argc, char* argv[]) {
     const std::size_t nRecords =
         std::min(MAX_RECORDS, std::size_t(c.dRate * dSeconds / double(c.nRecordBytes)));
     const double dPacedSeconds = double(nRecords * c.nRecordBytes) / c.dRate;
     const std::uint64_t qwExpected = nRecords * c.nRecordBytes;
 
     CDriverProcess driver;
-    std::vector<std::string> args{"--replay", driver.WriteFile("replay.rec", ReplayFile(c, nRecords))};
+    std::vector<std::string> args{"--replay",
+                                  driver.WriteFile("replay.rec", ReplayFile(c, nRecords))};
     if (c.bFast)
         args.push_back("--fast");
     if (!driver.Start(args)) {
@@ -121,7 +130,7 @@ int RunCase(const CCase& c, double dSeconds, int argc, char* argv[]) {
     CSilentMessages messages;
     SetAfxMessages(&messages);
     std::uint64_t qwDropped = 0;
-    double dWorstStallMs = 0;
+    double dWorstStallMs = 0, dWorstBusyMs = 0;
     {
         CWireletApp app;
         if (!app.InitInstance())
@@ -141,16 +150,23 @@ int RunCase(const CCase& c, double dSeconds, int argc, char* argv[]) {
         const std::vector<CWireletDoc*> docs = Monitors(mainFrame);
 
         // The gap between ticks beyond the timer's own millisecond is what
-        // the event loop was held up.
+        // the event loop was held up. On a shared machine much of it can be
+        // other processes holding the core; the thread's own processor time
+        // in the gap is what the program spent.
         qint64 nLastTickNs = clock.nsecsElapsed();
+        double dLastCpuMs = ThreadCpuMs();
         QTimer ticker;
         ticker.setTimerType(Qt::PreciseTimer);
         QObject::connect(&ticker, &QTimer::timeout, [&] {
             const qint64 nNow = clock.nsecsElapsed();
+            const double dCpuMs = ThreadCpuMs();
             dWorstStallMs = std::max(dWorstStallMs, double(nNow - nLastTickNs) / 1e6 - 1.0);
+            dWorstBusyMs = std::max(dWorstBusyMs, dCpuMs - dLastCpuMs);
             nLastTickNs = nNow;
+            dLastCpuMs = dCpuMs;
         });
         ticker.start(1);
+        const double dStartCpuMs = ThreadCpuMs();
 
         std::uint64_t qwFormatted = 0, qwAtPacedEnd = 0;
         double dLastProgress = 0;
@@ -176,18 +192,22 @@ int RunCase(const CCase& c, double dSeconds, int argc, char* argv[]) {
                 break;
         }
         ticker.stop();
+        const double dUiLoad = (ThreadCpuMs() - dStartCpuMs) / 1e3 / dLastProgress;
         const double dPerMonitor = double(qwFormatted) / c.nMonitors;
         const double dLost = (double(qwExpected) - dPerMonitor) / double(c.nRecordBytes);
         const double dBacklog =
             c.bFast ? 0 : double(qwExpected) - double(qwAtPacedEnd) / c.nMonitors;
-        std::printf("%d x %4zu B %-6s %8zu rec %6.2f s | %9.0f B/s each %6.2f s late %10.0f B "
-                    "behind | lost %8.0f (notices %8llu) | stall %6.1f ms | RSS %s HWM %s\n",
-                    c.nMonitors, c.nRecordBytes, c.bFast ? "fast" : "paced", nRecords,
-                    dPacedSeconds, dPerMonitor / dLastProgress,
-                    c.bFast ? dLastProgress : dLastProgress - dPacedSeconds, dBacklog,
-                    dLost * c.nMonitors, static_cast<unsigned long long>(qwDropped),
-                    dWorstStallMs, StatusLine("VmRSS:").c_str(), StatusLine("VmHWM:").c_str());
+        std::printf(
+            "%2zu: %d x %4zu B %-6s %8zu rec %6.2f s | %9.0f B/s each %6.2f s %-5s %10.0f B "
+            "behind, UI thread %3.0f %% busy | lost %8.0f (notices %8llu) | stall %6.1f ms (busy "
+            "%5.1f) | RSS %s HWM %s\n",
+            nCase, c.nMonitors, c.nRecordBytes, c.bFast ? "fast" : "paced", nRecords, dPacedSeconds,
+            dPerMonitor / dLastProgress, c.bFast ? dLastProgress : dLastProgress - dPacedSeconds,
+            c.bFast ? "taken" : "late", dBacklog, dUiLoad * 100, dLost * c.nMonitors,
+            static_cast<unsigned long long>(qwDropped), dWorstStallMs, dWorstBusyMs,
+            StatusLine("VmRSS:").c_str(), StatusLine("VmHWM:").c_str());
         std::fflush(stdout);
+        mainFrame.close();
         app.ExitInstance();
     }
     SetAfxMessages(nullptr);
@@ -198,6 +218,8 @@ int RunCase(const CCase& c, double dSeconds, int argc, char* argv[]) {
 
 int main(int argc, char* argv[]) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    char szRuntime[] = "/tmp/bench-monitor-XXXXXX";
+    setenv("XDG_RUNTIME_DIR", mkdtemp(szRuntime), 0);
     const double dSeconds = argc > 1 ? std::atof(argv[1]) : 3.0;
     std::vector<CCase> cases;
     for (const auto& [nMonitors, dRate] : {std::pair{1, 1.2e6}, {4, 300e3}, {4, 1.2e6}})
@@ -207,16 +229,23 @@ int main(int argc, char* argv[]) {
     for (const int nMonitors : {1, 4})
         for (const std::size_t nBytes : {1u, 64u, 4096u})
             cases.push_back({nMonitors, nBytes, 1.2e6, true});
-    std::printf("monitors x record, pacing, records, paced length | formatted per monitor, "
-                "finished after the file's end, backlog at its end | records lost | worst "
-                "event-loop stall | memory at the end\n");
+    std::printf("case: monitors x record, pacing, records, paced length | formatted per monitor, "
+                "finished after the file's end (paced) or time taken (fast), backlog at the "
+                "file's end, the user-interface thread's processor share | records lost | worst "
+                "event-loop stall (the user-interface thread's own time in it) | memory at the "
+                "end\n");
     std::fflush(stdout);
-    for (const CCase& c : cases) {
+    const std::size_t nOnly = argc > 2 ? std::size_t(std::atoi(argv[2])) : 0;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        if (nOnly != 0 && nOnly != i + 1)
+            continue;
+        const CCase& c = cases[i];
         // A process per case: its resident-memory peak is its own.
         const pid_t nChild = fork();
         if (nChild == 0)
-            _exit(RunCase(c, dSeconds, argc, argv));
+            _exit(RunCase(i + 1, c, dSeconds, argc, argv));
         int nStatus = 0;
         waitpid(nChild, &nStatus, 0);
     }
+    rmdir(szRuntime);
 }
