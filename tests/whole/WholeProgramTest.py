@@ -165,7 +165,6 @@ class CWholeProgramTest:
         self.x.process.terminate()
         self.x.process.wait(TIMEOUT)
         eventually(self.nothing_left, "every process to end")
-        print("1 passed, 0 failed")
 
     def traced(self, pid):
         with open("/proc/%d/status" % pid) as f:
@@ -198,14 +197,12 @@ class CWholeProgramTest:
         return eventually(export, "the %s pane to hold every byte" % name)
 
     def nothing_left(self):
-        while True:
-            try:
-                if os.waitpid(-1, os.WNOHANG)[0] == 0:
-                    break
-            except ChildProcessError:
-                break
-        return [p for p in os.listdir("/proc") if p.isdigit() and int(p) != os.getpid()] == []
-
+        try:
+            while os.waitpid(-1, os.WNOHANG)[0] != 0:
+                pass
+        except ChildProcessError:
+            pass
+        return [p for p in os.listdir("/proc") if p.isdigit() and p != "1"] == []
 
 def main():
     if os.getpid() != 1:
