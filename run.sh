@@ -7,4 +7,7 @@ tools/install-deps.sh
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$(nproc)"
-exec build/src/wirelet "$@"
+# Started beside its driver, so that a first run as root can install the
+# driver service from there.
+cd build/driver
+exec ../src/wirelet "$@"

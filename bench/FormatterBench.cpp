@@ -3,7 +3,7 @@
 // the oldest lines). The two phases should cost the same per byte.
 #include "CMemoryPane.h"
 #include "CTrafficFormatter.h"
-#include "VantryProtocol.h"
+#include "DataRecord.h"
 
 #include <chrono>
 #include <cstdio>
@@ -12,15 +12,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::vector<std::uint8_t> DataRecord(std::uint32_t dwLength) {
-    std::vector<std::uint8_t> record(Vantry::RECORD_DATA_OFFSET + dwLength);
-    Vantry::PutU32(record.data() + Vantry::RECORD_DATA_LENGTH_OFFSET, dwLength);
-    record[Vantry::RECORD_EVENT_TYPE_OFFSET] = Vantry::CAPTURE_DATA_READ;
-    for (std::uint32_t i = 0; i < dwLength; ++i)
-        record[Vantry::RECORD_DATA_OFFSET + i] = static_cast<std::uint8_t>(i * 7);
-    return record;
-}
 
 struct CPhase {
     double dSeconds = 0;

@@ -22,6 +22,8 @@ constexpr CStringEntry STRINGS[] = {
     {AFX_IDS_IDLEMESSAGE, "就绪"},
     {ID_FILE_CLOSE, "关闭活动文档\n关闭"},
     {ID_FILE_SAVE, "保存活动文档\n保存"},
+    {ID_NEXT_PANE, "切换到下一个窗格\n下一窗格"},
+    {ID_PREV_PANE, "切换回前一个窗格\n前一窗格"},
 };
 
 } // namespace

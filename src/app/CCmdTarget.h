@@ -29,7 +29,7 @@ public:
 
 template <class T> struct CCommandEntry {
     UINT nID;
-    void (T::*pfnCommand)();        // nullptr: no command handler here
+    void (T::*pfnCommand)();       // nullptr: no command handler here
     void (T::*pfnUpdate)(CCmdUI*); // nullptr: no update handler here
 };
 

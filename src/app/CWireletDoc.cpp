@@ -15,7 +15,6 @@
 int g_nOpenMonitors = 0;
 bool g_bClosing = false;
 
-
 CWireletDoc::CWireletDoc() {
     if (CMainFrame* pMainFrame = AfxGetMainFrame())
         SetCounters(&pMainFrame->GetCounterBar());
@@ -55,7 +54,8 @@ void CWireletDoc::StartMonitor() {
     m_pReaderThread = std::make_unique<std::thread>(ReaderThreadProc, this, m_hAttach);
 
     m_font = CPaneView::MonitorFont();
-    for (CPaneView* pPane : {static_cast<CPaneView*>(pViewRead), static_cast<CPaneView*>(pViewWrite)}) {
+    for (CPaneView* pPane :
+         {static_cast<CPaneView*>(pViewRead), static_cast<CPaneView*>(pViewWrite)}) {
         if (pPane == nullptr)
             continue;
         pPane->SetPaneFont(m_font);
@@ -84,7 +84,8 @@ unsigned CWireletDoc::ReaderLoop(CAttachHandle hAttach) {
 }
 
 void CWireletDoc::PostDrain() {
-    QMetaObject::invokeMethod(&m_pump, [this] { DrainRecords(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &m_pump, [this] { DrainRecords(); }, Qt::QueuedConnection);
 }
 
 // One batch: what arrived, up to the time budget. The panes repaint once

@@ -3,9 +3,8 @@
 bool CRecordQueue::Push(CCaptureRecord record, bool& bWake) {
     const std::size_t nCost = Cost(record);
     std::unique_lock lock(m_mutex);
-    m_roomFreed.wait(lock, [&] {
-        return m_bStopped || m_records.empty() || m_nBytes + nCost <= m_nMaxBytes;
-    });
+    m_roomFreed.wait(
+        lock, [&] { return m_bStopped || m_records.empty() || m_nBytes + nCost <= m_nMaxBytes; });
     if (m_bStopped)
         return false;
     m_records.push_back(std::move(record));

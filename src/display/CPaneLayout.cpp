@@ -38,11 +38,21 @@ double CPaneLayout::NextTab(double x) const {
     return m_stops.back() + dSteps * m_dInterval;
 }
 
+// Walks the stops alongside the line rather than searching them per TAB: a
+// data line has sixteen.
 double CPaneLayout::XOf(std::u16string_view line, std::size_t nIndex) const {
     double x = 0;
+    std::size_t nStop = 0;
     const std::size_t nEnd = std::min(nIndex, line.size());
-    for (std::size_t i = 0; i < nEnd; ++i)
-        x = Step(line[i], x);
+    for (std::size_t i = 0; i < nEnd; ++i) {
+        if (line[i] != u'\t') {
+            x += Advance(line[i]);
+            continue;
+        }
+        while (nStop < m_stops.size() && m_stops[nStop] <= x)
+            ++nStop;
+        x = nStop < m_stops.size() ? m_stops[nStop] : NextTab(x);
+    }
     return x;
 }
 

@@ -17,8 +17,8 @@ CChildFrame::CChildFrame(CDocument* pDocument, QWidget* pParent)
     m_wndSplitter->addWidget(m_pViewRead);
     m_wndSplitter->addWidget(m_pViewWrite);
     setWidget(m_wndSplitter);
-    for (CPaneView* pPane : {static_cast<CPaneView*>(m_pViewRead),
-                             static_cast<CPaneView*>(m_pViewWrite)}) {
+    for (CPaneView* pPane :
+         {static_cast<CPaneView*>(m_pViewRead), static_cast<CPaneView*>(m_pViewWrite)}) {
         pPane->SetParentFrame(this);
         pPane->SetDocument(pDocument);
         connect(pPane, &CPaneView::focusEntered, this, [this, pPane] { OnPaneFocused(pPane); });

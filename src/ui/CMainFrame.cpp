@@ -231,7 +231,8 @@ void CMainFrame::OnSelendokPortCombo(int nIndex) {
     CChildFrame* pFrame = g_pDocTemplate->CreateNewFrame(pDocument);
     g_pDocTemplate->InitialUpdateFrame(pFrame, pDocument, true);
     if (pDocument->AttachPort(strPortName) != 0) {
-        AfxMessages().ShowWarning(QString::fromUtf8(MSG_CANNOT_MONITOR).arg(strPortName).toStdString());
+        AfxMessages().ShowWarning(
+            QString::fromUtf8(MSG_CANNOT_MONITOR).arg(strPortName).toStdString());
         return;
     }
     pCombo->removeItem(nIndex);

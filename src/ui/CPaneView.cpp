@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -48,7 +49,7 @@ CPaneView::CPaneView(const CPaneStyle& style, QWidget* pParent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     viewport()->setCursor(Qt::IBeamCursor);
-    viewport()->setAutoFillBackground(false);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     SetPaneFont(QFont(QStringLiteral("Monospace")));
     SetTabStops({});
 }
@@ -60,15 +61,23 @@ void CPaneView::SetPaneFont(const QFont& font) {
     for (int i = 0; i < 256; ++i)
         advances[i] = i < 0x20 ? 0 : metrics.horizontalAdvance(QChar(i));
     m_layout.SetAdvances(advances, metrics.averageCharWidth());
+    m_rawFont = QRawFont::fromFont(m_font);
+    m_glyphs.fill(0);
+    for (int i = 0; i < 256; ++i)
+        m_glyphs[i] = Glyph(static_cast<char16_t>(i));
     m_nLineHeight = std::max(1, static_cast<int>(std::ceil(metrics.height())));
     m_nAscent = static_cast<int>(std::ceil(metrics.ascent()));
-    verticalScrollBar()->setSingleStep(1);
-    MeasureFrom(0);
-    ScheduleFlush();
+    Relayout();
 }
 
 void CPaneView::SetTabStops(std::span<const int> dialogUnits) {
     m_layout.SetTabStops(dialogUnits, 2.0 * logicalDpiX() / 96.0);
+    Relayout();
+}
+
+// A new font or new stops move every line: the one time all are measured.
+void CPaneView::Relayout() {
+    m_dMaxWidth = 0;
     MeasureFrom(0);
     ScheduleFlush();
 }
@@ -128,8 +137,6 @@ void CPaneView::Edited(int nFirstLine, std::size_t nScrollTo, bool bScroll) {
 }
 
 void CPaneView::MeasureFrom(int nFirstLine) {
-    if (nFirstLine == 0)
-        m_dMaxWidth = 0;
     for (int nLine = std::max(0, nFirstLine); nLine < m_store.LineCount(); ++nLine) {
         const auto line = m_store.LineText(nLine);
         m_dMaxWidth = std::max(m_dMaxWidth, m_layout.XOf(line, line.size()));
@@ -264,42 +271,58 @@ void CPaneView::paintEvent(QPaintEvent*) {
     }
 }
 
-// Draws the line as runs between tabs and selection edges, each at the x the
-// layout gives it, so columns line up whatever the runs hold.
+// Latin-1, which is all the formatter writes, is looked up once per font.
+quint32 CPaneView::Glyph(char16_t ch) const {
+    if (ch < 256 && m_glyphs[ch] != 0)
+        return m_glyphs[ch];
+    const QChar qch(ch);
+    quint32 nGlyph = 0;
+    int nCount = 1;
+    m_rawFont.glyphIndexesForChars(&qch, 1, &nGlyph, &nCount);
+    return nGlyph;
+}
+
+// Draws the line as at most two glyph runs, plain and selected, with each
+// glyph at the x the layout gives it, so columns line up whatever the line
+// holds.
 void CPaneView::DrawLine(QPainter& painter, int nLine, double y) const {
     const auto line = m_store.LineText(nLine);
     const std::size_t nLineStart = m_store.LineIndex(nLine);
     const auto [nSelStart, nSelEnd] = Selection();
-    const auto isSelected = [&, nSelStart = nSelStart, nSelEnd = nSelEnd](std::size_t i) {
-        return nLineStart + i >= nSelStart && nLineStart + i < nSelEnd;
-    };
-    const QPalette& palette = this->palette();
     const double dLeft = MARGIN - horizontalScrollBar()->value();
     const double dRight = viewport()->width();
+    QList<quint32> glyphs[2];
+    QList<QPointF> positions[2];
+    double xSelStart = -1, xSelEnd = -1;
     double x = 0;
-    std::size_t i = 0;
-    while (i < line.size() && dLeft + x < dRight) {
-        const bool bSelected = isSelected(i);
-        std::size_t nEnd = i;
-        double xEnd = x;
-        if (line[i] == u'\t') {
-            xEnd = m_layout.NextTab(x);
-            nEnd = i + 1;
-        } else {
-            while (nEnd < line.size() && line[nEnd] != u'\t' && isSelected(nEnd) == bSelected)
-                xEnd += m_layout.Advance(line[nEnd++]);
+    for (std::size_t i = 0; i < line.size() && dLeft + x < dRight; ++i) {
+        const bool bSelected = nLineStart + i >= nSelStart && nLineStart + i < nSelEnd;
+        const double xNext = m_layout.Step(line[i], x);
+        if (bSelected) {
+            xSelStart = xSelStart < 0 ? x : xSelStart;
+            xSelEnd = xNext;
         }
-        if (bSelected)
-            painter.fillRect(QRectF(dLeft + x, y, xEnd - x, m_nLineHeight),
-                             palette.color(QPalette::Active, QPalette::Highlight));
-        if (line[i] != u'\t' && dLeft + xEnd > 0) {
-            painter.setPen(bSelected ? palette.color(QPalette::Active, QPalette::HighlightedText)
-                                     : m_style.crText);
-            painter.drawText(QPointF(dLeft + x, y + m_nAscent),
-                             ToQString(line.substr(i, nEnd - i)));
+        if (line[i] != u'\t' && dLeft + xNext > 0) {
+            glyphs[bSelected].push_back(Glyph(line[i]));
+            positions[bSelected].push_back(QPointF(x, 0));
         }
-        x = xEnd;
-        i = nEnd;
+        x = xNext;
+    }
+    const QPalette& palette = this->palette();
+    if (xSelStart >= 0)
+        painter.fillRect(QRectF(dLeft + xSelStart, y, xSelEnd - xSelStart, m_nLineHeight),
+                         palette.color(QPalette::Active, QPalette::Highlight));
+    const QColor colours[2] = {m_style.crText,
+                               palette.color(QPalette::Active, QPalette::HighlightedText)};
+    for (int n = 0; n < 2; ++n) {
+        if (glyphs[n].isEmpty())
+            continue;
+        QGlyphRun run;
+        run.setRawFont(m_rawFont);
+        run.setGlyphIndexes(glyphs[n]);
+        run.setPositions(positions[n]);
+        painter.setPen(colours[n]);
+        painter.drawGlyphRun(QPointF(dLeft, y + m_nAscent), run);
     }
 }
 

@@ -11,12 +11,13 @@
 #pragma once
 
 #include "CMemoryPane.h"
-#include "CView.h"
 #include "CPaneLayout.h"
+#include "CView.h"
 
 #include <QAbstractScrollArea>
 #include <QColor>
 #include <QFont>
+#include <QRawFont>
 
 #include <array>
 #include <span>
@@ -90,6 +91,7 @@ protected:
 
 private:
     void Edited(int nFirstLine, std::size_t nScrollTo, bool bScroll);
+    void Relayout();
     void MeasureFrom(int nFirstLine);
     void ScheduleFlush();
     void Flush();
@@ -100,11 +102,15 @@ private:
     std::size_t OffsetAt(QPoint pos) const;
     int VisibleLines() const;
     void DrawLine(class QPainter& painter, int nLine, double y) const;
+    quint32 Glyph(char16_t ch) const;
 
     CMemoryPane m_store;
     CPaneLayout m_layout;
     const CPaneStyle m_style;
     QFont m_font;
+    // Lines are drawn as glyph runs placed by m_layout: no shaping per paint.
+    QRawFont m_rawFont;
+    std::array<quint32, 256> m_glyphs{};
     int m_nLineHeight = 1;
     int m_nAscent = 0;
     double m_dMaxWidth = 0; // widest line since the last clear; only grows

@@ -4,19 +4,13 @@
 // stopped when it ends, so no daemon outlives its test.
 #pragma once
 
-#include "IMessageBox.h"
+#include "CRecordingMessageBox.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 #include <vector>
-
-class CRecordingMessageBox : public IMessageBox {
-public:
-    void ShowWarning(const std::string& strText) override { m_messages.push_back(strText); }
-    std::vector<std::string> m_messages;
-};
 
 class CServiceSandbox : public ::testing::Test {
 protected:

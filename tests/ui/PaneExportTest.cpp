@@ -40,10 +40,10 @@ protected:
         QTimer::singleShot(0, [&] {
             auto* pDialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
             ASSERT_NE(pDialog, nullptr);
-            seen = {pDialog->windowTitle(),
-                    pDialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text(),
-                    pDialog->defaultSuffix(), pDialog->nameFilters()};
-            pDialog->selectFile(strPath);
+            auto* pName = pDialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            seen = {pDialog->windowTitle(), pName->text(), pDialog->defaultSuffix(),
+                    pDialog->nameFilters()};
+            pName->setText(strPath); // typed, as a user would
             QMetaObject::invokeMethod(pDialog, "accept");
         });
         pane.OnFileSave();
