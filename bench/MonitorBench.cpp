@@ -9,8 +9,10 @@
 // memory at the end. Each case runs in a process of its own, so that the
 // memory figures are its own.
 //
-// Usage: bench_monitor [SECONDS [CASE]]: the paced length of each case (3 s
-// by default), and the number of the one case to run (all by default).
+// Usage: bench_monitor [SECONDS [CASE [QUEUE-LIMIT]]]: the paced length of
+// each case (3 s by default), the number of the one case to run (all by
+// default), and the driver's queue limit in bytes (its own by default; a
+// small one shows losses within a short run).
 #include "CChildFrame.h"
 #include "CDriverProcess.h"
 #include "CMainFrame.h"
@@ -110,6 +112,8 @@ int RunCase(std::size_t nCase, const CCase& c, double dSeconds, int argc, char* 
                                   driver.WriteFile("replay.rec", ReplayFile(c, nRecords))};
     if (c.bFast)
         args.push_back("--fast");
+    if (argc > 3)
+        args.insert(args.end(), {"--queue-limit", argv[3]});
     if (!driver.Start(args)) {
         std::fprintf(stderr, "vantry.sys did not start: %s\n", driver.Stderr().c_str());
         return 1;
@@ -136,12 +140,16 @@ int RunCase(std::size_t nCase, const CCase& c, double dSeconds, int argc, char* 
         if (!app.InitInstance())
             return 1;
         CMainFrame& mainFrame = *app.GetMainFrame();
-        QObject::connect(mainFrame.statusBar(), &QStatusBar::messageChanged,
-                         [&](const QString& strText) {
-                             static const QRegularExpression dropped("dropped (\\d+) records");
-                             if (const auto match = dropped.match(strText); match.hasMatch())
-                                 qwDropped += match.captured(1).toULongLong();
-                         });
+        // The status bar tells only of a change of text, so each notice is
+        // taken off again once counted: the next one may read the same.
+        QStatusBar* pStatusBar = mainFrame.statusBar();
+        QObject::connect(pStatusBar, &QStatusBar::messageChanged, [&](const QString& strText) {
+            static const QRegularExpression dropped("dropped (\\d+) records");
+            if (const auto match = dropped.match(strText); match.hasMatch()) {
+                qwDropped += match.captured(1).toULongLong();
+                pStatusBar->clearMessage();
+            }
+        });
 
         QElapsedTimer clock;
         clock.start();
