@@ -13,6 +13,8 @@
 int g_nOpenMonitors = 0;
 bool g_bClosing = false;
 
+int CWireletDoc::s_nRunning = 0;
+
 CWireletDoc::CWireletDoc() {
     m_drainTimer.setSingleShot(true);
     QObject::connect(&m_drainTimer, &QTimer::timeout, [this] { DrainRecords(); });
@@ -52,6 +54,7 @@ void CWireletDoc::StartMonitor() {
 
     m_hStopEvent = std::make_unique<CStopEvent>();
     m_pReaderThread = std::make_unique<std::thread>(ReaderThreadProc, this, m_hAttach);
+    ++s_nRunning;
 
     m_font = CPaneView::MonitorFont();
     for (CPaneView* pPane :
@@ -99,6 +102,7 @@ void CWireletDoc::ScheduleDrain() {
 // after it, and what is left waits behind the events that came meanwhile.
 void CWireletDoc::DrainRecords() {
     m_sinceDrain.start();
+    const int nBudget = std::max(1, DRAIN_BUDGET_MS / std::max(1, s_nRunning));
     QElapsedTimer timer;
     timer.start();
     CCaptureRecord record;
@@ -109,7 +113,7 @@ void CWireletDoc::DrainRecords() {
                                        QString::fromStdString(*strNotice));
         }
         FormatRecord(std::move(record));
-        if (timer.elapsed() >= DRAIN_BUDGET_MS) {
+        if (timer.elapsed() >= nBudget) {
             m_drainTimer.start(0);
             return;
         }
@@ -125,6 +129,7 @@ void CWireletDoc::StopReader() {
     m_records.Stop();
     m_pReaderThread->join();
     m_pReaderThread.reset();
+    --s_nRunning;
     m_hStopEvent.reset();
 }
 

@@ -43,9 +43,10 @@ public:
     const QString& GetPortName() const { return m_strPortName; }
     bool IsRunning() const { return m_pReaderThread != nullptr; }
 
-    // How long one batch of records may hold the user-interface thread, and
-    // how often batches start at most: a slow trickle of records is gathered
-    // rather than repainted record by record.
+    // How long the batches of all running monitors together may hold the
+    // user-interface thread between two repaints, and how often a monitor's
+    // batches start at most: a slow trickle of records is gathered rather
+    // than repainted record by record.
     static constexpr int DRAIN_BUDGET_MS = 8;
     static constexpr int DRAIN_INTERVAL_MS = 16;
 
@@ -66,6 +67,8 @@ private:
     // The window whose panes the monitor writes; closing it ends the monitor.
     CChildFrame* m_pMonitorFrame = nullptr;
     CRecordQueue m_records;
+    // Running monitors share the budget: their batches run back to back.
+    static int s_nRunning;
     // Batches start from this timer, and the reader's wake-ups are posted to
     // it, so those still pending die with the document.
     QTimer m_drainTimer;
