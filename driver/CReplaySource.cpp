@@ -77,7 +77,7 @@ CReplaySource::~CReplaySource() {
         m_thread.join();
 }
 
-void CReplaySource::AttachmentAdded(dev_t, std::uint32_t dwHandle) {
+void CReplaySource::AttachmentAdded(const CPortId&, std::uint32_t dwHandle) {
     if (m_records.empty())
         return;
     {

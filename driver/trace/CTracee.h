@@ -12,7 +12,8 @@
 
 struct CTracee {
     pid_t nTid = 0;
-    pid_t nTgid = 0; // the process: what records name
+    pid_t nTgid = 0;    // the process: what records name
+    uid_t uidOwner = 0; // whose traffic its records are (ProcScanner::OwnerOf)
     std::shared_ptr<CFdTable> pFds;
 
     // The system call the thread is in, as seen at its entry stop.

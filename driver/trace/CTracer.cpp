@@ -1,5 +1,6 @@
 #include "CTracer.h"
 
+#include "DriverLog.h"
 #include "ProcScanner.h"
 
 #include "VantryProtocol.h"
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <string>
 
 namespace {
@@ -32,8 +34,8 @@ CTracer::~CTracer() {
     UnwatchAll();
 }
 
-std::set<dev_t> CTracer::WatchedPorts() const {
-    std::set<dev_t> ports;
+std::set<CPortId> CTracer::WatchedPorts() const {
+    std::set<CPortId> ports;
     for (const auto& [port, watched] : m_ports)
         ports.insert(port);
     return ports;
@@ -41,15 +43,33 @@ std::set<dev_t> CTracer::WatchedPorts() const {
 
 // --- ports ---------------------------------------------------------------
 
-int CTracer::Watch(dev_t port, const std::string& strPath) {
-    if (m_ports.count(port))
-        return 0;
-    const int nWatch = m_inotify.Add(strPath);
-    if (nWatch < 0)
-        return -nWatch;
-    m_ports[port] = {strPath, nWatch, 0, 0};
-    m_watchToPort[nWatch] = port;
+int CTracer::Watch(const CPortId& port, int hNode, uid_t viewer) {
+    const bool bNew = !m_ports.count(port);
+    CWatchedPort& watched = m_ports[port];
+    const bool bNewNode = watched.nWatch < 0;
+    if (bNewNode) {
+        CScopedFd node(fcntl(hNode, F_DUPFD_CLOEXEC, 0));
+        const int nWatch = node.IsValid() ? m_inotify.Add(node.Get()) : -errno;
+        if (nWatch < 0) {
+            if (bNew)
+                m_ports.erase(port);
+            return -nWatch;
+        }
+        watched.node = std::move(node);
+        watched.nWatch = nWatch;
+        m_watchToPort[nWatch] = port;
+    }
+    const bool bNewViewer = !watched.viewers.count(viewer);
+    watched.viewers.insert(viewer);
+    if (bNewNode || bNewViewer) {
+        // Whoever was left untraced before may be seen now: name them again.
+        m_unseen.clear();
+        TraceHolders(port);
+    }
+    return 0;
+}
 
+void CTracer::TraceHolders(const CPortId& port) {
     // Processes we already trace for another port get this one's fds too.
     std::map<pid_t, std::shared_ptr<CFdTable>> traced;
     for (auto& [nTid, tracee] : m_tracees)
@@ -65,36 +85,82 @@ int CTracer::Watch(dev_t port, const std::string& strPath) {
             Attach(nPid, ProcScanner::PortFds(nPid, WatchedPorts()), {});
             continue;
         }
+        if (std::any_of(it->second->Ports().begin(), it->second->Ports().end(),
+                        [&](const auto& entry) { return entry.second == port; }))
+            continue;
         for (const auto& [nFd, fdPort] : fds)
             it->second->Set(nFd, fdPort);
         PublishCurrentSettings(nPid, fds);
     }
-    return 0;
 }
 
-void CTracer::Unwatch(dev_t port) {
+void CTracer::NodeGone(const CPortId& port) {
+    auto& watched = m_ports[port];
+    if (watched.nWatch < 0)
+        return;
+    m_inotify.Remove(watched.nWatch);
+    m_watchToPort.erase(watched.nWatch);
+    watched.nWatch = -1;
+    watched.node.Reset();
+    Log("a watched port's device node is gone; the next attach watches its successor");
+}
+
+void CTracer::Unwatch(const CPortId& port, uid_t viewer) {
     const auto it = m_ports.find(port);
     if (it == m_ports.end())
         return;
-    m_inotify.Remove(it->second.nWatch);
-    m_watchToPort.erase(it->second.nWatch);
-    m_ports.erase(it);
-    for (auto& [nTid, tracee] : m_tracees)
-        tracee.pFds->ForgetPort(port);
+    if (const auto itViewer = it->second.viewers.find(viewer); itViewer != it->second.viewers.end())
+        it->second.viewers.erase(itViewer);
+    if (it->second.viewers.empty()) {
+        if (it->second.nWatch >= 0) {
+            m_inotify.Remove(it->second.nWatch);
+            m_watchToPort.erase(it->second.nWatch);
+        }
+        m_ports.erase(it);
+        for (auto& [nTid, tracee] : m_tracees)
+            tracee.pFds->ForgetPort(port);
+    }
+    DetachUnseen();
+}
+
+void CTracer::DetachUnseen() {
     for (auto& [nTid, tracee] : m_tracees) {
-        if (tracee.pFds->IsEmpty())
+        if (!MayTrace(tracee.uidOwner, tracee.pFds->Ports()))
             RequestDetach(tracee);
     }
     WaitForDetaches();
 }
 
+bool CTracer::MayTrace(uid_t owner, const std::map<int, CPortId>& fds) const {
+    for (const auto& [nFd, port] : fds) {
+        const auto it = m_ports.find(port);
+        if (it != m_ports.end() && (it->second.viewers.count(0) || it->second.viewers.count(owner)))
+            return true;
+    }
+    return false;
+}
+
 void CTracer::UnwatchAll() {
-    while (!m_ports.empty())
-        Unwatch(m_ports.begin()->first);
+    while (!m_ports.empty()) {
+        m_ports.begin()->second.viewers.clear();
+        Unwatch(m_ports.begin()->first, 0);
+    }
     // Children that stopped before their parent's clone event was seen.
     for (const pid_t nTid : m_earlyChildren)
-        ptrace(PTRACE_DETACH, nTid, 0, 0);
+        Request(PTRACE_DETACH, nTid);
     m_earlyChildren.clear();
+}
+
+uid_t CTracer::OwnerOf(pid_t nPid) const {
+    if (nPid <= 0)
+        return EVERY_VIEWER;
+    for (const auto& [nTid, tracee] : m_tracees) {
+        if (tracee.nTgid == nPid)
+            return tracee.uidOwner;
+    }
+    // Gone from our tracees (its death came first): while it is not reaped,
+    // /proc still knows; after that, only root may see it.
+    return ProcScanner::OwnerOf(nPid).value_or(0);
 }
 
 bool CTracer::HasUnclaimedOpens() const {
@@ -107,12 +173,31 @@ bool CTracer::HasUnclaimedOpens() const {
 
 // --- attaching and detaching ---------------------------------------------
 
-bool CTracer::Attach(pid_t nPid, const std::map<int, dev_t>& fds, const std::set<dev_t>& opened) {
+void CTracer::Request(int nRequest, pid_t nTid, int nSignal) {
+    // A thread killed meanwhile (ESRCH) is reported by waitpid: not a fault.
+    if (ptrace(__ptrace_request(nRequest), nTid, nullptr,
+               reinterpret_cast<void*>(std::intptr_t(nSignal))) != 0 &&
+        errno != ESRCH)
+        Log("ptrace request " + std::to_string(nRequest) + " on " + std::to_string(nTid), errno);
+}
+
+bool CTracer::Attach(pid_t nPid, const std::map<int, CPortId>& fds,
+                     const std::set<CPortId>& opened) {
     if (fds.empty())
         return false;
     const auto identity = CProcessIdentity::Of(nPid);
-    if (!identity || std::find(m_refused.begin(), m_refused.end(), *identity) != m_refused.end())
+    const auto owner = ProcScanner::OwnerOf(nPid);
+    if (!identity || !owner ||
+        std::find(m_refused.begin(), m_refused.end(), *identity) != m_refused.end())
         return false;
+    if (!MayTrace(*owner, fds)) {
+        // Another user's process: named, never traced.
+        if (std::find(m_unseen.begin(), m_unseen.end(), *identity) == m_unseen.end()) {
+            m_unseen.push_back(*identity);
+            ReportOnce(nPid, fds, Vantry::NOTICE_PROCESS_OF_OTHER_USER);
+        }
+        return false;
+    }
 
     std::shared_ptr<CFdTable> pFds;
     for (auto& [nTid, tracee] : m_tracees) {
@@ -135,15 +220,17 @@ bool CTracer::Attach(pid_t nPid, const std::map<int, dev_t>& fds, const std::set
             if (ptrace(PTRACE_SEIZE, nTid, 0, TRACE_OPTIONS) != 0) {
                 if (errno == EPERM && seized.empty()) {
                     m_refused.push_back(*identity);
-                    ReportRefused(nPid, fds);
+                    ReportOnce(nPid, fds, Vantry::NOTICE_PROCESS_NOT_TRACED);
+                    Log("cannot trace pid " + std::to_string(nPid), EPERM);
                     return false;
                 }
                 continue;
             }
-            ptrace(PTRACE_INTERRUPT, nTid, 0, 0);
+            Request(PTRACE_INTERRUPT, nTid);
             CTracee& tracee = m_tracees[nTid];
             tracee.nTid = nTid;
             tracee.nTgid = nPid;
+            tracee.uidOwner = *owner;
             tracee.pFds = pFds;
             seized.push_back(nTid);
             bFound = true;
@@ -151,6 +238,7 @@ bool CTracer::Attach(pid_t nPid, const std::map<int, dev_t>& fds, const std::set
     }
     if (seized.empty())
         return false;
+    Log("tracing pid " + std::to_string(nPid) + " (uid " + std::to_string(*owner) + ")");
 
     for (const auto& [nFd, port] : fds) {
         if (opened.count(port))
@@ -179,7 +267,7 @@ void CTracer::RequestDetach(CTracee& tracee) {
     // made to stop. A thread already stopped keeps that stop and the extra
     // trap is dropped by the detach.
     if (tracee.nTid != m_nCurrent)
-        ptrace(PTRACE_INTERRUPT, tracee.nTid, 0, 0);
+        Request(PTRACE_INTERRUPT, tracee.nTid);
 }
 
 void CTracer::WaitForDetaches() {
@@ -213,14 +301,11 @@ void CTracer::Resume(CTracee& tracee, int nSignal, bool bListen) {
     const pid_t nTid = tracee.nTid;
     // A release still pending is looked for at the next stop first.
     if (tracee.bDetach && !tracee.bReleasePending) {
-        ptrace(PTRACE_DETACH, nTid, 0, nSignal);
+        Request(PTRACE_DETACH, nTid, nSignal);
         Forget(nTid);
         return;
     }
-    if (bListen)
-        ptrace(PTRACE_LISTEN, nTid, 0, 0);
-    else
-        ptrace(PTRACE_SYSCALL, nTid, 0, nSignal);
+    Request(bListen ? PTRACE_LISTEN : PTRACE_SYSCALL, nTid, bListen ? 0 : nSignal);
 }
 
 // --- stops ---------------------------------------------------------------
@@ -259,7 +344,8 @@ void CTracer::OnWaitStatus(pid_t nTid, int nStatus) {
     if (it == m_tracees.end() && (nStatus >> 16) == PTRACE_EVENT_EXEC) {
         // A thread whose leader we no longer knew ran execve and took its pid.
         unsigned long ulFormer = 0;
-        ptrace(PTRACE_GETEVENTMSG, nTid, 0, &ulFormer);
+        if (ptrace(PTRACE_GETEVENTMSG, nTid, 0, &ulFormer) != 0)
+            Log("PTRACE_GETEVENTMSG on " + std::to_string(nTid), errno);
         auto node = m_tracees.extract(pid_t(ulFormer));
         if (!node.empty()) {
             node.key() = nTid;

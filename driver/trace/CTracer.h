@@ -9,6 +9,7 @@
 #include "../IEventSource.h"
 #include "CInotify.h"
 #include "CProcessIdentity.h"
+#include "CScopedFd.h"
 #include "CTracee.h"
 #include "TermiosDecoder.h"
 
@@ -32,11 +33,15 @@ public:
 
     int InotifyFd() const { return m_inotify.Fd(); }
 
-    // 0 or an errno value. Existing openers are traced before it returns.
-    int Watch(dev_t port, const std::string& strPath);
-    // Every thread that no longer holds a watched port is detached before
-    // it returns.
-    void Unwatch(dev_t port);
+    // An attachment of `viewer` came: watches the node (a duplicate of
+    // hNode) when the port has none yet or its node is gone. 0 or an errno
+    // value. Existing openers that a viewer may see are traced before it
+    // returns.
+    int Watch(const CPortId& port, int hNode, uid_t viewer);
+    // An attachment of `viewer` went. Every thread that no longer holds a
+    // watched port that one of its viewers may see is detached before it
+    // returns.
+    void Unwatch(const CPortId& port, uid_t viewer);
     void UnwatchAll();
 
     // Blocks until a tracee or the doorbell changes state and handles it;
@@ -49,8 +54,9 @@ public:
 
 private:
     struct CWatchedPort {
-        std::string strPath;
-        int nWatch = -1;
+        CScopedFd node;
+        int nWatch = -1; // -1: the node is gone; the next Watch brings the new one
+        std::multiset<uid_t> viewers;
         unsigned nUnclaimedOpens = 0;
         std::uint64_t qwFirstUnclaimedNs = 0;
     };
@@ -66,6 +72,8 @@ private:
     CTracee& OnExec(CTracee& tracee);
     void PortFdRemoved(CTracee& tracee);
 
+    // A ptrace request whose failure is logged (a thread that died meanwhile aside).
+    void Request(int nRequest, pid_t nTid, int nSignal = 0);
     // Continues the thread (or lets it go when it is to be detached).
     void Resume(CTracee& tracee, int nSignal, bool bListen = false);
     void RequestDetach(CTracee& tracee);
@@ -75,35 +83,47 @@ private:
     // Seizes every thread of nPid, whose port fds (from /proc) are `fds`;
     // publishes an open record first for each port in `opened` and then the
     // current settings of its ports.
-    bool Attach(pid_t nPid, const std::map<int, dev_t>& fds, const std::set<dev_t>& opened);
-    void ReportRefused(pid_t nPid, const std::map<int, dev_t>& fds);
-    void PublishNotice(dev_t port, pid_t nPid, std::uint32_t dwCode, std::uint32_t dwValue);
-    void PublishCurrentSettings(pid_t nPid, const std::map<int, dev_t>& fds);
-    void PublishSettings(dev_t port, pid_t nPid, const CLineSettings& settings);
+    bool Attach(pid_t nPid, const std::map<int, CPortId>& fds, const std::set<CPortId>& opened);
+    // Whether a viewer of one of these ports may see a process of `owner`.
+    bool MayTrace(uid_t owner, const std::map<int, CPortId>& fds) const;
+    // Lets go of every process that no viewer may see any more.
+    void DetachUnseen();
+    void ReportOnce(pid_t nPid, const std::map<int, CPortId>& fds, std::uint32_t dwCode);
+    void PublishNotice(const CPortId& port, pid_t nPid, std::uint32_t dwCode,
+                       std::uint32_t dwValue);
+    void PublishCurrentSettings(pid_t nPid, const std::map<int, CPortId>& fds);
+    void PublishSettings(const CPortId& port, pid_t nPid, const CLineSettings& settings);
+    // The node of a watched port went away: its watch ends.
+    void NodeGone(const CPortId& port);
+    // Traces the holders of the port that are not traced yet.
+    void TraceHolders(const CPortId& port);
 
     // Reads the queued opens and closes; an open of `claimPort` is the
     // cause's own and published at once.
-    bool DrainInotify(pid_t nCause, std::optional<dev_t> claimPort = std::nullopt);
+    bool DrainInotify(pid_t nCause, std::optional<CPortId> claimPort = std::nullopt);
     void ResolveOpens(bool bForce);
     // Traces untraced holders, newest first, until every unclaimed open
     // has its opener (or, with bEveryHolder, all of them).
     void ScanForOpeners(bool bEveryHolder);
     pid_t GuessReleaser() const;
 
-    void Publish(dev_t port, std::int8_t nType, pid_t nPid,
+    void Publish(const CPortId& port, std::int8_t nType, pid_t nPid,
                  std::span<const std::uint8_t> payload = {});
     void FlushPublishes();
-    std::set<dev_t> WatchedPorts() const;
+    std::set<CPortId> WatchedPorts() const;
+    // The user whose traffic a traced process's records are.
+    uid_t OwnerOf(pid_t nPid) const;
 
     IEventSink& m_sink;
     pid_t m_nDoorbell;
     pid_t m_nSelf;
     CInotify m_inotify;
-    std::map<dev_t, CWatchedPort> m_ports;
-    std::map<int, dev_t> m_watchToPort;
+    std::map<CPortId, CWatchedPort> m_ports;
+    std::map<int, CPortId> m_watchToPort;
     std::unordered_map<pid_t, CTracee> m_tracees;
     std::set<pid_t> m_earlyChildren;         // stopped before their parent's clone event
     std::vector<CProcessIdentity> m_refused; // traced by someone else, reported once
+    std::vector<CProcessIdentity> m_unseen;  // of users no viewer may see, reported once
     unsigned m_nInOpen = 0;                  // tracees inside an open-family call
     unsigned m_nDetaching = 0;
     pid_t m_nCurrent = 0; // the tracee whose stop is being handled
@@ -111,7 +131,7 @@ private:
     std::vector<std::uint8_t> m_buffer; // data of the current record
 
     struct CDeferredEvent {
-        dev_t port = 0;
+        CPortId port;
         CPortEvent event;
         std::vector<std::uint8_t> payload;
     };

@@ -8,6 +8,7 @@
 #include "VantryProtocol.h"
 
 #include <sched.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 
@@ -22,12 +23,20 @@ constexpr std::uint64_t GIVE_UP_NS = 200'000'000;
 
 } // namespace
 
-void CTracer::Publish(dev_t port, std::int8_t nType, pid_t nPid,
+void CTracer::Publish(const CPortId& port, std::int8_t nType, pid_t nPid,
                       std::span<const std::uint8_t> payload) {
     CPortEvent event;
     event.nType = nType;
     event.dwProcessId = std::uint32_t(nPid > 0 ? nPid : 0);
     event.qwTimeNs = RealtimeNs();
+    event.uidProcess = OwnerOf(nPid);
+    // Notices that only name a process left untraced are for every viewer.
+    if (nType == Vantry::CAPTURE_DRIVER_NOTICE && payload.size() >= 4) {
+        const std::uint32_t dwCode = Vantry::GetU32(payload.data());
+        if (dwCode == Vantry::NOTICE_PROCESS_NOT_TRACED ||
+            dwCode == Vantry::NOTICE_PROCESS_OF_OTHER_USER)
+            event.uidProcess = EVERY_VIEWER;
+    }
     if (!m_bDeferPublish) {
         event.payload = payload;
         m_sink.Publish(port, event);
@@ -51,7 +60,7 @@ void CTracer::FlushPublishes() {
     m_nDeferred = 0;
 }
 
-void CTracer::PublishSettings(dev_t port, pid_t nPid, const CLineSettings& settings) {
+void CTracer::PublishSettings(const CPortId& port, pid_t nPid, const CLineSettings& settings) {
     if (settings.dwBaudRate) {
         std::uint8_t baud[4];
         Vantry::PutU32(baud, *settings.dwBaudRate);
@@ -62,8 +71,8 @@ void CTracer::PublishSettings(dev_t port, pid_t nPid, const CLineSettings& setti
     Publish(port, Vantry::CAPTURE_LINE_CONTROL, nPid, lineControl);
 }
 
-void CTracer::PublishCurrentSettings(pid_t nPid, const std::map<int, dev_t>& fds) {
-    std::set<dev_t> done;
+void CTracer::PublishCurrentSettings(pid_t nPid, const std::map<int, CPortId>& fds) {
+    std::set<CPortId> done;
     for (const auto& [nFd, port] : fds) {
         if (!done.insert(port).second)
             continue;
@@ -72,25 +81,26 @@ void CTracer::PublishCurrentSettings(pid_t nPid, const std::map<int, dev_t>& fds
     }
 }
 
-void CTracer::PublishNotice(dev_t port, pid_t nPid, std::uint32_t dwCode, std::uint32_t dwValue) {
+void CTracer::PublishNotice(const CPortId& port, pid_t nPid, std::uint32_t dwCode,
+                            std::uint32_t dwValue) {
     std::uint8_t payload[Vantry::NOTICE_PAYLOAD_SIZE];
     Vantry::PutU32(payload, dwCode);
     Vantry::PutU32(payload + 4, dwValue);
     Publish(port, Vantry::CAPTURE_DRIVER_NOTICE, nPid, payload);
 }
 
-void CTracer::ReportRefused(pid_t nPid, const std::map<int, dev_t>& fds) {
-    std::set<dev_t> done;
+void CTracer::ReportOnce(pid_t nPid, const std::map<int, CPortId>& fds, std::uint32_t dwCode) {
+    std::set<CPortId> done;
     for (const auto& [nFd, port] : fds) {
         if (done.insert(port).second)
-            PublishNotice(port, nPid, Vantry::NOTICE_PROCESS_NOT_TRACED, std::uint32_t(nPid));
+            PublishNotice(port, nPid, dwCode, std::uint32_t(nPid));
     }
 }
 
-bool CTracer::DrainInotify(pid_t nCause, std::optional<dev_t> claimPort) {
+bool CTracer::DrainInotify(pid_t nCause, std::optional<CPortId> claimPort) {
     bool bClaimed = false;
     for (const auto& event : m_inotify.Drain()) {
-        if (event.bLost) {
+        if (event.eKind == CInotify::EKind::Lost) {
             // Opens and closes are gone for good: say so, and trace whoever
             // holds a port now.
             for (const auto& [port, watched] : m_ports)
@@ -101,9 +111,19 @@ bool CTracer::DrainInotify(pid_t nCause, std::optional<dev_t> claimPort) {
         const auto itPort = m_watchToPort.find(event.nWatch);
         if (itPort == m_watchToPort.end())
             continue;
-        const dev_t port = itPort->second;
+        const CPortId port = itPort->second;
         auto& watched = m_ports[port];
-        if (event.bOpened) {
+        if (event.eKind == CInotify::EKind::Gone) {
+            NodeGone(port);
+            continue;
+        }
+        if (event.eKind == CInotify::EKind::Changed) {
+            struct stat status;
+            if (fstat(watched.node.Get(), &status) != 0 || status.st_nlink == 0)
+                NodeGone(port);
+            continue;
+        }
+        if (event.eKind == CInotify::EKind::Opened) {
             if (claimPort == port && !bClaimed) {
                 bClaimed = true;
                 Publish(port, Vantry::CAPTURE_PORT_OPENED, nCause);
@@ -191,7 +211,7 @@ void CTracer::ScanForOpeners(bool bEveryHolder) {
         const auto fds = ProcScanner::PortFds(nPid, ports);
         if (fds.empty())
             continue;
-        std::set<dev_t> opened;
+        std::set<CPortId> opened;
         for (const auto& [nFd, port] : fds) {
             auto& watched = m_ports[port];
             if (watched.nUnclaimedOpens > 0 && opened.insert(port).second)

@@ -3,6 +3,7 @@
 #include "CTracer.h"
 
 #include "CTraceeMemory.h"
+#include "DriverLog.h"
 #include "PortSettings.h"
 #include "ProcScanner.h"
 
@@ -12,6 +13,8 @@
 #include <sys/ptrace.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <string>
 
 void CTracer::OnSyscallStop(CTracee& tracee) {
     // An exit stop of a call that does not interest us needs no look at all:
@@ -21,8 +24,11 @@ void CTracer::OnSyscallStop(CTracee& tracee) {
         return;
     }
     __ptrace_syscall_info info{};
-    if (ptrace(PTRACE_GET_SYSCALL_INFO, tracee.nTid, sizeof info, &info) <= 0)
+    if (ptrace(PTRACE_GET_SYSCALL_INFO, tracee.nTid, sizeof info, &info) <= 0) {
+        if (errno != ESRCH)
+            Log("PTRACE_GET_SYSCALL_INFO on " + std::to_string(tracee.nTid), errno);
         return;
+    }
     if (info.op == PTRACE_SYSCALL_INFO_ENTRY) {
         if (tracee.bReleasePending) {
             tracee.bReleasePending = false;
@@ -50,7 +56,7 @@ void CTracer::OnSyscallStop(CTracee& tracee) {
         // A release is finished on the way back to user space, after this
         // stop; any trap is taken only after it (and ends the interrupt).
         if (tracee.bReleasePending)
-            ptrace(PTRACE_INTERRUPT, tracee.nTid, 0, 0);
+            Request(PTRACE_INTERRUPT, tracee.nTid);
     }
 }
 
@@ -221,6 +227,7 @@ void CTracer::OnClone(CTracee& parent, int nEvent) {
     CTracee& child = m_tracees[nChild];
     child.nTid = nChild;
     child.nTgid = (qwFlags & CLONE_THREAD) ? parent.nTgid : nChild;
+    child.uidOwner = parent.uidOwner;
     child.pFds = (qwFlags & CLONE_FILES) ? parent.pFds : std::make_shared<CFdTable>(*parent.pFds);
     // The child starts in the middle of fork: its first exit stop is not ours.
     child.bInSyscall = false;
@@ -233,7 +240,8 @@ void CTracer::OnClone(CTracee& parent, int nEvent) {
 CTracee& CTracer::OnExec(CTracee& tracee) {
     const pid_t nTgid = tracee.nTgid;
     unsigned long ulFormer = 0;
-    ptrace(PTRACE_GETEVENTMSG, tracee.nTid, 0, &ulFormer);
+    if (ptrace(PTRACE_GETEVENTMSG, tracee.nTid, 0, &ulFormer) != 0)
+        Log("PTRACE_GETEVENTMSG on " + std::to_string(tracee.nTid), errno);
     const pid_t nFormer = pid_t(ulFormer);
     if (nFormer != 0 && nFormer != tracee.nTid) {
         // A non-leader thread ran execve and has taken the leader's pid; the
@@ -264,7 +272,12 @@ CTracee& CTracer::OnExec(CTracee& tracee) {
         leader.pFds->Set(nFd, port);
     // The close-on-exec fds are released after the execve exit stop.
     leader.bReleasePending = true;
-    if (leader.pFds->IsEmpty())
+    // A set-user-ID program may now run as someone no viewer may see.
+    leader.uidOwner = ProcScanner::OwnerOf(nTgid).value_or(0);
+    if (leader.pFds->IsEmpty() || !MayTrace(leader.uidOwner, leader.pFds->Ports())) {
+        if (!leader.pFds->IsEmpty())
+            ReportOnce(nTgid, leader.pFds->Ports(), Vantry::NOTICE_PROCESS_OF_OTHER_USER);
         RequestDetach(leader);
+    }
     return leader;
 }
