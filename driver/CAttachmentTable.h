@@ -43,9 +43,7 @@ public:
     int Pop(std::uint32_t dwHandle, uid_t uid, std::size_t nCapacity,
             std::vector<std::uint8_t>& record);
     bool Exists(std::uint32_t dwHandle) const;
-    // The most that one record of the port could take now in any of its
-    // queues: a source need not copy more out of a process than that.
-    std::size_t Room(const CPortId& port) const;
+    std::size_t Room(const CPortId& port) const override;
 
     void Publish(const CPortId& port, const CPortEvent& event) override;
     void PublishTo(std::uint32_t dwHandle, const CPortEvent& event) override;

@@ -7,6 +7,7 @@
 #include <time.h>
 
 #include <compare>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -51,6 +52,9 @@ public:
     // attachment on its own (a replay gives every attachment the whole
     // capture). A handle that is gone is ignored; handles are not reused.
     virtual void PublishTo(std::uint32_t, const CPortEvent&) {}
+    // The most that one event's records could take now in any queue of the
+    // port: what a source need copy at most.
+    virtual std::size_t Room(const CPortId&) const { return SIZE_MAX; }
 };
 
 class IEventSource {

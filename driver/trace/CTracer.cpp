@@ -7,6 +7,7 @@
 
 #include <signal.h>
 #include <sys/ptrace.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,6 +47,9 @@ std::set<CPortId> CTracer::WatchedPorts() const {
 int CTracer::Watch(const CPortId& port, int hNode, uid_t viewer) {
     const bool bNew = !m_ports.count(port);
     CWatchedPort& watched = m_ports[port];
+    // Its removal may still wait in the inotify queue.
+    if (watched.nWatch >= 0 && !HasLinks(watched.node.Get()))
+        NodeGone(port);
     const bool bNewNode = watched.nWatch < 0;
     if (bNewNode) {
         CScopedFd node(fcntl(hNode, F_DUPFD_CLOEXEC, 0));
@@ -92,6 +96,11 @@ void CTracer::TraceHolders(const CPortId& port) {
             it->second->Set(nFd, fdPort);
         PublishCurrentSettings(nPid, fds);
     }
+}
+
+bool CTracer::HasLinks(int hNode) {
+    struct stat status;
+    return fstat(hNode, &status) == 0 && status.st_nlink > 0;
 }
 
 void CTracer::NodeGone(const CPortId& port) {

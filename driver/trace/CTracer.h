@@ -93,6 +93,8 @@ private:
                        std::uint32_t dwValue);
     void PublishCurrentSettings(pid_t nPid, const std::map<int, CPortId>& fds);
     void PublishSettings(const CPortId& port, pid_t nPid, const CLineSettings& settings);
+    // Whether a node still has a name (a removed one has none).
+    static bool HasLinks(int hNode);
     // The node of a watched port went away: its watch ends.
     void NodeGone(const CPortId& port);
     // Traces the holders of the port that are not traced yet.
@@ -110,6 +112,8 @@ private:
     void Publish(const CPortId& port, std::int8_t nType, pid_t nPid,
                  std::span<const std::uint8_t> payload = {});
     void FlushPublishes();
+    // Frees a scratch buffer that a large call grew; true when it did.
+    static bool Release(std::vector<std::uint8_t>& buffer);
     std::set<CPortId> WatchedPorts() const;
     // The user whose traffic a traced process's records are.
     uid_t OwnerOf(pid_t nPid) const;

@@ -7,8 +7,8 @@
 
 #include "VantryProtocol.h"
 
+#include <malloc.h>
 #include <sched.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 
@@ -52,12 +52,26 @@ void CTracer::Publish(const CPortId& port, std::int8_t nType, pid_t nPid,
 }
 
 void CTracer::FlushPublishes() {
+    bool bReleased = false;
     for (std::size_t i = 0; i < m_nDeferred; ++i) {
         auto& deferred = m_deferred[i];
         deferred.event.payload = deferred.payload;
         m_sink.Publish(deferred.port, deferred.event);
+        bReleased = Release(deferred.payload) || bReleased;
     }
     m_nDeferred = 0;
+    if (Release(m_buffer) || bReleased)
+        malloc_trim(0); // and the heap gives back what the records held
+}
+
+bool CTracer::Release(std::vector<std::uint8_t>& buffer) {
+    // Buffers are reused from call to call, but one large call must not
+    // leave the driver large.
+    constexpr std::size_t KEEP = 1u << 20;
+    if (buffer.capacity() <= KEEP)
+        return false;
+    std::vector<std::uint8_t>().swap(buffer);
+    return true;
 }
 
 void CTracer::PublishSettings(const CPortId& port, pid_t nPid, const CLineSettings& settings) {
@@ -118,8 +132,7 @@ bool CTracer::DrainInotify(pid_t nCause, std::optional<CPortId> claimPort) {
             continue;
         }
         if (event.eKind == CInotify::EKind::Changed) {
-            struct stat status;
-            if (fstat(watched.node.Get(), &status) != 0 || status.st_nlink == 0)
+            if (!HasLinks(watched.node.Get()))
                 NodeGone(port);
             continue;
         }

@@ -153,7 +153,17 @@ void CTracer::OnDataExit(CTracee& tracee, std::int64_t nResult, bool bRead, bool
         return;
     m_buffer.clear();
     const CTraceeMemory memory(tracee.nTid);
-    const std::size_t nWanted = std::size_t(nResult);
+    const std::size_t nMoved = std::size_t(nResult);
+    // Never copy more than the queues can take: a write of a gigabyte must
+    // not make the driver that big. Each record of the split adds its head,
+    // and the notice of what was cut and a close or two should still fit.
+    constexpr std::size_t RESERVE = 256;
+    const std::size_t nRoom = m_sink.Room(*port) - std::min(m_sink.Room(*port), RESERVE);
+    const std::size_t nFits = nRoom / (Vantry::MAX_RECORD_SIZE)*Vantry::MAX_RECORD_PAYLOAD +
+                              (nRoom % Vantry::MAX_RECORD_SIZE > Vantry::RECORD_DATA_OFFSET
+                                   ? nRoom % Vantry::MAX_RECORD_SIZE - Vantry::RECORD_DATA_OFFSET
+                                   : 0);
+    const std::size_t nWanted = std::min(nMoved, nFits);
     const std::size_t nGot =
         bVector ? memory.ReadVectors(CTraceeAddress(args[1]), args[2], nWanted, m_buffer)
                 : memory.Read(CTraceeAddress(args[1]), nWanted, m_buffer);
@@ -166,6 +176,9 @@ void CTracer::OnDataExit(CTracee& tracee, std::int64_t nResult, bool bRead, bool
         PublishNotice(*port, tracee.nTgid, Vantry::NOTICE_BYTES_UNREADABLE,
                       std::uint32_t(nWanted - nGot));
     }
+    if (nWanted < nMoved)
+        PublishNotice(*port, tracee.nTgid, Vantry::NOTICE_BYTES_NOT_CAPTURED,
+                      std::uint32_t(std::min<std::size_t>(nMoved - nWanted, UINT32_MAX)));
 }
 
 void CTracer::OnTermiosExit(CTracee& tracee) {

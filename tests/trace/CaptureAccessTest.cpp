@@ -22,45 +22,6 @@ using namespace Expect;
 
 namespace {
 
-// A notice record as the driver queues it.
-CRecord Notice(pid_t nPid, std::uint32_t dwCode, std::uint32_t dwValue) {
-    Bytes payload(Vantry::NOTICE_PAYLOAD_SIZE);
-    Vantry::PutU32(payload.data(), dwCode);
-    Vantry::PutU32(payload.data() + 4, dwValue);
-    return Records::Of(nPid, Records::Data(Vantry::CAPTURE_DRIVER_NOTICE, payload));
-}
-
-bool Has(const std::vector<CRecord>& records, const CRecord& record) {
-    return std::find(records.begin(), records.end(), record) != records.end();
-}
-
-// The records of an attachment up to `last` and every one of `also` (or
-// until nothing more comes for a while).
-std::vector<CRecord> RecordsUntil(CRawClient& client, std::uint32_t dwHandle, const CRecord& last,
-                                  const std::vector<CRecord>& also = {}) {
-    std::vector<CRecord> records;
-    while (!Has(records, last) ||
-           !std::all_of(also.begin(), also.end(), [&](const auto& r) { return Has(records, r); })) {
-        client.Send(
-            CRawClient::Request(Vantry::IOCTL_VANTRY_WAIT_RECORD, 4, CRawClient::Handle(dwHandle)));
-        if (!Eventually([&] { return client.HasAnswer(); }) || client.Receive().nStatus != 0)
-            break;
-        const auto record = client.Fetch(dwHandle, Vantry::MAX_RECORD_SIZE).output;
-        records.push_back(
-            Records::Of(pid_t(Vantry::GetU32(record.data() + Vantry::RECORD_PID_OFFSET)), record));
-    }
-    return records;
-}
-
-// An application of `nobody` on the port.
-std::vector<std::string> NobodysApp(const std::string& strPort, const std::string& strSteps) {
-    std::vector<std::string> args = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
-                                     "--clear-groups"};
-    const auto app = AppOn(strPort, strSteps);
-    args.insert(args.end(), app.begin(), app.end());
-    return args;
-}
-
 struct CaptureAccessTest : ::testing::Test {
     CDriverProcess driver;
     CPty pty;

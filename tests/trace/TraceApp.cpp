@@ -139,6 +139,24 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
                 Fail("dup2");
             close(g_hPort);
             g_hPort = nFd;
+        } else if (strStep == "big") {
+            WriteAll(std::string(std::stoul(next()), 'x'));
+        } else if (strStep == "readv") {
+            std::string strA(std::size_t(std::stoul(next())), '\0'), strB = strA;
+            // One call must fill both halves: wait until everything is there.
+            for (int nQueued = 0; syscall(SYS_ioctl, g_hPort, FIONREAD, &nQueued) == 0 &&
+                                  nQueued < int(2 * strA.size());)
+                usleep(1000);
+            iovec vectors[2] = {{strA.data(), strA.size()}, {strB.data(), strB.size()}};
+            if (readv(g_hPort, vectors, 2) != ssize_t(strA.size() + strB.size()))
+                Fail("readv");
+            Say("read:" + strA + strB);
+        } else if (strStep == "shadow") {
+            // The port moves to the given fd, another file takes its old one.
+            const int nFd = std::stoi(next()), hNull = open("/dev/null", O_WRONLY);
+            if (dup2(g_hPort, nFd) != nFd || dup2(hNull, g_hPort) != g_hPort)
+                Fail("shadow");
+            close(hNull);
         } else if (strStep == "trap-usr1") {
             // A handler without SA_RESTART: a blocking read returns EINTR.
             struct sigaction action {};

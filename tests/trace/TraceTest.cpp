@@ -284,4 +284,24 @@ TEST_F(TraceTest, CtrlZDuringABlockingPortReadStopsAndResumesIt) {
                                  Written(p, "woke"), Closed(p)}));
 }
 
+// readv fills the application's buffers from the port: a read. A file
+// that dup2 puts over a port fd takes that fd away from the port.
+TEST_F(TraceTest, ReadvIsAReadAndAFdThatDup2ReplacedIsNoLongerThePort) {
+    CProbe probe({Port()});
+    CChild app(AppOn(Port(), "wait-traced say traced hear set 9600 8N1 say ready hear readv 2 "
+                             "shadow 9 write hidden usefd 9 write two close"));
+    probe.Release(app);
+    ASSERT_FALSE(app.WaitLine("ready").empty()) << app.Err();
+    m_pty.Send("abcd");
+    app.Send("go\n");
+    EXPECT_EQ(app.WaitLine("read:"), "read:abcd");
+    ASSERT_EQ(app.Wait(), 0) << app.Err();
+    const pid_t p = app.Pid();
+    EXPECT_EQ(probe.WaitRecords(EndsWithClose),
+              Join(Attached(p), {Baud(p, 9600), Line(p, 0, 0, 8), Read(p, "abcd"),
+                                 Written(p, "two"), Closed(p)}));
+    EXPECT_TRUE(m_pty.WaitReceived(3));
+    EXPECT_EQ(m_pty.Received(), "two");
+}
+
 } // namespace
