@@ -87,7 +87,7 @@ void CTraceSource::TracerMain(std::promise<void> started) {
         if (!pTracer->WaitOnce()) {
             // A stop's handler may have left an open unattributed: the
             // watcher must start ticking even though inotify is quiet.
-            if (!m_bTick && pTracer->HasUnclaimedOpens()) {
+            if (!m_bTick && pTracer->WantsTick()) {
                 m_bTick = true;
                 Signal(m_tick);
             }
@@ -117,7 +117,10 @@ void CTraceSource::TracerMain(std::promise<void> started) {
             }
         }
         pTracer->OnInotify();
-        m_bTick = pTracer->HasUnclaimedOpens();
+        // A command may have left something to look at again (a refused
+        // process): the watcher may be asleep without a timeout.
+        if (const bool bTick = pTracer->WantsTick(); !m_bTick.exchange(bTick) && bTick)
+            Signal(m_tick);
         Signal(m_handled);
     }
 }

@@ -172,6 +172,10 @@ uid_t CTracer::OwnerOf(pid_t nPid) const {
     return ProcScanner::OwnerOf(nPid).value_or(0);
 }
 
+bool CTracer::WantsTick() const {
+    return !m_refused.empty() || HasUnclaimedOpens();
+}
+
 bool CTracer::HasUnclaimedOpens() const {
     for (const auto& [port, watched] : m_ports) {
         if (watched.nUnclaimedOpens > 0)
@@ -196,9 +200,15 @@ bool CTracer::Attach(pid_t nPid, const std::map<int, CPortId>& fds,
         return false;
     const auto identity = CProcessIdentity::Of(nPid);
     const auto owner = ProcScanner::OwnerOf(nPid);
-    if (!identity || !owner ||
-        std::find(m_refused.begin(), m_refused.end(), *identity) != m_refused.end())
+    if (!identity || !owner)
         return false;
+    // A debugger holds it: leave it alone until the debugger lets go.
+    if (const auto it = std::find(m_refused.begin(), m_refused.end(), *identity);
+        it != m_refused.end()) {
+        if (ProcScanner::TracerOf(nPid) != 0)
+            return false;
+        m_refused.erase(it);
+    }
     if (!MayTrace(*owner, fds)) {
         // Another user's process: named, never traced.
         if (std::find(m_unseen.begin(), m_unseen.end(), *identity) == m_unseen.end()) {
@@ -228,9 +238,7 @@ bool CTracer::Attach(pid_t nPid, const std::map<int, CPortId>& fds,
                 continue;
             if (ptrace(PTRACE_SEIZE, nTid, 0, TRACE_OPTIONS) != 0) {
                 if (errno == EPERM && seized.empty()) {
-                    m_refused.push_back(*identity);
-                    ReportOnce(nPid, fds, Vantry::NOTICE_PROCESS_NOT_TRACED);
-                    Log("cannot trace pid " + std::to_string(nPid), EPERM);
+                    OnSeizeRefused(*identity, fds);
                     return false;
                 }
                 continue;
@@ -265,6 +273,35 @@ bool CTracer::Attach(pid_t nPid, const std::map<int, CPortId>& fds,
     }
     PublishCurrentSettings(nPid, fds);
     return true;
+}
+
+void CTracer::OnSeizeRefused(const CProcessIdentity& identity, const std::map<int, CPortId>& fds) {
+    // Say only what was seen: a process on its way out refuses as well.
+    const pid_t nPid = identity.GetPid();
+    const pid_t nTracer = ProcScanner::TracerOf(nPid);
+    if (nTracer > 0) {
+        m_refused.push_back(identity);
+        ReportOnce(nPid, fds, Vantry::NOTICE_PROCESS_NOT_TRACED);
+        Log("pid " + std::to_string(nPid) + " is traced by pid " + std::to_string(nTracer));
+    } else if (ProcScanner::IsExiting(nPid)) {
+        ReportOnce(nPid, fds, Vantry::NOTICE_USED_UNTRACED);
+        Log("pid " + std::to_string(nPid) + " exited before it could be traced");
+    } else {
+        ReportOnce(nPid, fds, Vantry::NOTICE_USED_UNTRACED);
+        Log("cannot trace pid " + std::to_string(nPid), EPERM);
+    }
+}
+
+void CTracer::RetryRefused() {
+    // A refusal lasts as long as its debugger: try again once it let go.
+    const auto refused = m_refused;
+    for (const auto& identity : refused) {
+        const pid_t nPid = identity.GetPid();
+        if (CProcessIdentity::Of(nPid) != identity)
+            std::erase(m_refused, identity);
+        else if (ProcScanner::TracerOf(nPid) == 0)
+            Attach(nPid, ProcScanner::PortFds(nPid, WatchedPorts()), {});
+    }
 }
 
 void CTracer::RequestDetach(CTracee& tracee) {

@@ -49,8 +49,9 @@ public:
     bool WaitOnce();
     // The doorbell rang or the watcher's timer expired: opens and closes.
     void OnInotify();
-    // Opens are waiting for their opener to be found: poll again soon.
-    bool HasUnclaimedOpens() const;
+    // Opens are waiting for their opener to be found, or a debugger may let
+    // go of a process: look again soon.
+    bool WantsTick() const;
 
 private:
     struct CWatchedPort {
@@ -88,6 +89,11 @@ private:
     bool MayTrace(uid_t owner, const std::map<int, CPortId>& fds) const;
     // Lets go of every process that no viewer may see any more.
     void DetachUnseen();
+    // PTRACE_SEIZE said EPERM: a debugger, an exit, or a refusal of the
+    // system's, told apart and reported.
+    void OnSeizeRefused(const CProcessIdentity& identity, const std::map<int, CPortId>& fds);
+    void RetryRefused();
+    bool HasUnclaimedOpens() const;
     void ReportOnce(pid_t nPid, const std::map<int, CPortId>& fds, std::uint32_t dwCode);
     void PublishNotice(const CPortId& port, pid_t nPid, std::uint32_t dwCode,
                        std::uint32_t dwValue);
@@ -126,7 +132,7 @@ private:
     std::map<int, CPortId> m_watchToPort;
     std::unordered_map<pid_t, CTracee> m_tracees;
     std::set<pid_t> m_earlyChildren;         // stopped before their parent's clone event
-    std::vector<CProcessIdentity> m_refused; // traced by someone else, reported once
+    std::vector<CProcessIdentity> m_refused; // traced by a debugger, reported once
     std::vector<CProcessIdentity> m_unseen;  // of users no viewer may see, reported once
     unsigned m_nInOpen = 0;                  // tracees inside an open-family call
     unsigned m_nDetaching = 0;

@@ -175,6 +175,7 @@ pid_t CTracer::GuessReleaser() const {
 void CTracer::OnInotify() {
     DrainInotify(0);
     ResolveOpens(false);
+    RetryRefused();
 }
 
 void CTracer::ResolveOpens(bool bForce) {

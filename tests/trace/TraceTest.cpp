@@ -238,26 +238,29 @@ TEST_F(TraceTest, PicocomDrivenThroughItsTerminal) {
     EXPECT_EQ(m_pty.Received(), "AT\r");
 }
 
-TEST_F(TraceTest, ProcessTracedByADebuggerIsLeftAloneAndReported) {
-    CChild app(AppOn(Port(), "say opened hear write free close"));
+TEST_F(TraceTest, ProcessTracedByADebuggerIsReportedAndTracedOnceTheDebuggerLetsGo) {
+    CChild app(AppOn(Port(), "say opened hear write free say wrote hear write later close"));
     const pid_t p = app.Pid();
     ASSERT_FALSE(app.WaitLine("opened").empty());
     CChild debugger({"/usr/bin/strace", "-qq", "-o", "/dev/null", "-p", std::to_string(p)});
     ASSERT_TRUE(Eventually([&] { return TracerOf(p) == debugger.Pid(); }));
     CProbe probe({Port()});
     app.Send("go\n");
-    ASSERT_TRUE(m_pty.WaitReceived(4));
-    EXPECT_EQ(m_pty.Received(), "free");
-    // Its data is not seen; the close of the port is, by inotify, without
-    // a process to name.
-    const auto records = probe.WaitRecords(EndsWithClose);
-    ASSERT_EQ(records.size(), 2u);
-    std::string strNotice(Vantry::NOTICE_PAYLOAD_SIZE, '\0');
-    Vantry::PutU32(reinterpret_cast<std::uint8_t*>(strNotice.data()),
-                   Vantry::NOTICE_PROCESS_NOT_TRACED);
-    Vantry::PutU32(reinterpret_cast<std::uint8_t*>(strNotice.data()) + 4, std::uint32_t(p));
-    EXPECT_EQ(records[0], (CRecord{Vantry::CAPTURE_DRIVER_NOTICE, std::uint32_t(p), strNotice}));
-    EXPECT_EQ(records[1], Closed(0));
+    ASSERT_FALSE(app.WaitLine("wrote").empty());
+    EXPECT_TRUE(m_pty.WaitReceived(4));
+    // strace detaches on SIGINT; the process is traced again at once.
+    debugger.Kill(SIGINT);
+    ASSERT_TRUE(Eventually([&] {
+        const pid_t nTracer = TracerOf(p);
+        return nTracer > 0 && nTracer != debugger.Pid();
+    }));
+    app.Send("go\n");
+    ASSERT_EQ(app.Wait(), 0);
+    // Its data meanwhile is not seen, and the notice says why.
+    EXPECT_EQ(
+        probe.WaitRecords(EndsWithClose),
+        (std::vector<CRecord>{Notice(p, Vantry::NOTICE_PROCESS_NOT_TRACED, std::uint32_t(p)),
+                              Baud(p, 38400), Line(p, 0, 0, 8), Written(p, "later"), Closed(p)}));
 }
 
 // A stop that arrives while the application sleeps in its read of the port:
