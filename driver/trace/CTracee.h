@@ -3,6 +3,7 @@
 
 #include "CFdTable.h"
 #include "SyscallDecoder.h"
+#include "TermiosDecoder.h"
 
 #include <sys/types.h>
 
@@ -21,11 +22,13 @@ struct CTracee {
     ESyscall eSyscall = ESyscall::None;
     CSyscallEntry entry;
     std::uint64_t qwCloneFlags = 0;
-    std::vector<std::uint8_t> termios; // what TCSETS* handed over, read at entry
+    TermiosDecoder::ESetCommand eSetCommand = TermiosDecoder::ESetCommand::None;
+    std::vector<std::uint8_t> termios; // what the set-command handed over, read at entry
 
     // A port description may have been released by this thread (close,
     // exec): the kernel finishes the release on the way back to user space,
     // so its inotify close is looked for at the thread's next stop.
     bool bReleasePending = false;
-    bool bDetach = false; // let go at the next stop
+    bool bDetach = false;              // let go at the next stop
+    std::uint32_t dwReportedCalls = 0; // bit per Vantry::CALL_* already named in a notice
 };

@@ -68,6 +68,9 @@ private:
     void OnExit(CTracee& tracee, std::int64_t nResult, bool bError);
     void OnDataExit(CTracee& tracee, std::int64_t nResult, bool bRead, bool bVector);
     void OnTermiosExit(CTracee& tracee);
+    // The thread moved port data with a call we cannot decode: a notice
+    // names the process and the call, once per thread and call.
+    void ReportUndecoded(CTracee& tracee, std::uint32_t dwCall, const std::map<int, CPortId>& fds);
     void OnOpenExit(CTracee& tracee, std::int64_t nResult);
     void OnClone(CTracee& tracee, int nEvent);
     CTracee& OnExec(CTracee& tracee);

@@ -38,8 +38,11 @@ void CTracer::OnSyscallStop(CTracee& tracee) {
             --m_nInOpen;
         tracee.bInSyscall = true;
         tracee.eSyscall = ESyscall::None;
-        if (info.arch != SyscallDecoder::NativeArch())
-            return; // 32-bit calls are not decoded
+        if (info.arch != SyscallDecoder::NativeArch()) {
+            // 32-bit calls are not decoded: say so once.
+            ReportUndecoded(tracee, Vantry::CALL_32_BIT, tracee.pFds->Ports());
+            return;
+        }
         tracee.entry.qwNumber = info.entry.nr;
         std::copy(std::begin(info.entry.args), std::end(info.entry.args),
                   tracee.entry.args.begin());
@@ -65,10 +68,8 @@ void CTracer::OnEntry(CTracee& tracee) {
     switch (tracee.eSyscall) {
     case ESyscall::SetTermios: {
         // Set-commands are read at entry: what the kernel was handed.
-        const bool bTermios2 = TermiosDecoder::ClassifyIoctl(std::uint32_t(tracee.entry.args[1])) ==
-                               TermiosDecoder::ESetCommand::Termios2;
-        const std::size_t nSize =
-            bTermios2 ? TermiosDecoder::Termios2Size() : TermiosDecoder::TermiosSize();
+        tracee.eSetCommand = TermiosDecoder::ClassifyIoctl(std::uint32_t(tracee.entry.args[1]));
+        const std::size_t nSize = TermiosDecoder::SizeOf(tracee.eSetCommand);
         tracee.termios.clear();
         if (CTraceeMemory(tracee.nTid)
                 .Read(CTraceeAddress(tracee.entry.args[2]), nSize, tracee.termios) != nSize)
@@ -141,8 +142,36 @@ void CTracer::OnExit(CTracee& tracee, std::int64_t nResult, bool bError) {
         if (!bError)
             tracee.pFds = std::make_shared<CFdTable>(*tracee.pFds);
         break;
+    case ESyscall::Undecoded:
+        if (!bError) {
+            const auto undecoded = SyscallDecoder::Undecoded(tracee.entry);
+            std::map<int, CPortId> ports = tracee.pFds->Ports();
+            if (!undecoded->fdArguments.empty()) {
+                ports.clear();
+                for (const std::size_t i : undecoded->fdArguments) {
+                    const int nArgFd = SyscallDecoder::FdArgument(args[i]);
+                    if (const auto port = tracee.pFds->PortOf(nArgFd))
+                        ports[nArgFd] = *port;
+                }
+            }
+            ReportUndecoded(tracee, undecoded->dwCall, ports);
+        }
+        break;
     default:
         break;
+    }
+}
+
+void CTracer::ReportUndecoded(CTracee& tracee, std::uint32_t dwCall,
+                              const std::map<int, CPortId>& fds) {
+    const std::uint32_t dwBit = 1u << dwCall;
+    if (fds.empty() || (tracee.dwReportedCalls & dwBit))
+        return;
+    tracee.dwReportedCalls |= dwBit;
+    std::set<CPortId> done;
+    for (const auto& [nFd, port] : fds) {
+        if (done.insert(port).second)
+            PublishNotice(port, tracee.nTgid, Vantry::NOTICE_CALL_NOT_DECODED, dwCall);
     }
 }
 
@@ -186,8 +215,7 @@ void CTracer::OnTermiosExit(CTracee& tracee) {
     const auto port = tracee.pFds->PortOf(nFd);
     if (!port)
         return;
-    const bool bTermios2 = tracee.termios.size() == TermiosDecoder::Termios2Size();
-    CLineSettings settings = TermiosDecoder::Decode(tracee.termios, bTermios2);
+    CLineSettings settings = TermiosDecoder::Decode(tracee.termios, tracee.eSetCommand);
     if (!settings.dwBaudRate) {
         // BOTHER through the old request keeps the speed the port had: ask it.
         if (const auto current = PortSettings::ReadFromProcess(tracee.nTgid, nFd))

@@ -12,6 +12,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
+#include <sys/sendfile.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
 #include <sys/wait.h>
@@ -139,6 +141,25 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
                 Fail("dup2");
             close(g_hPort);
             g_hPort = nFd;
+        } else if (strStep == "sendfile" || strStep == "splice") {
+            // The text goes through a memfd or a pipe, and from there to the port.
+            const std::string strText = Unescape(next());
+            int hPipe[2];
+            const int hFile = memfd_create("text", 0);
+            if (pipe(hPipe) != 0 || hFile < 0)
+                Fail(strStep);
+            const int hFrom = strStep == "sendfile" ? hFile : hPipe[0];
+            [[maybe_unused]] const auto n =
+                write(strStep == "sendfile" ? hFile : hPipe[1], strText.data(), strText.size());
+            off_t nOffset = 0;
+            const ssize_t nMoved =
+                strStep == "sendfile" ? sendfile(g_hPort, hFrom, &nOffset, strText.size())
+                                      : splice(hFrom, nullptr, g_hPort, nullptr, strText.size(), 0);
+            if (nMoved != ssize_t(strText.size()))
+                Fail(strStep);
+            close(hFile);
+            close(hPipe[0]);
+            close(hPipe[1]);
         } else if (strStep == "big") {
             WriteAll(std::string(std::stoul(next()), 'x'));
         } else if (strStep == "readv") {

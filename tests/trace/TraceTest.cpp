@@ -307,4 +307,19 @@ TEST_F(TraceTest, ReadvIsAReadAndAFdThatDup2ReplacedIsNoLongerThePort) {
     EXPECT_EQ(m_pty.Received(), "two");
 }
 
+// Data that moves without a call we decode is named, not lost silently.
+TEST_F(TraceTest, SendfileAndSpliceAreNamedInNotices) {
+    CProbe probe({Port()});
+    CChild app(AppOn(Port(), "wait-traced say traced hear sendfile file-data splice pipe-data "
+                             "sendfile again write plain close"));
+    probe.Release(app);
+    ASSERT_EQ(app.Wait(), 0) << app.Err();
+    const pid_t p = app.Pid();
+    EXPECT_EQ(probe.WaitRecords(EndsWithClose),
+              Join(Attached(p), {Notice(p, Vantry::NOTICE_CALL_NOT_DECODED, Vantry::CALL_SENDFILE),
+                                 Notice(p, Vantry::NOTICE_CALL_NOT_DECODED, Vantry::CALL_SPLICE),
+                                 Written(p, "plain"), Closed(p)}));
+    EXPECT_TRUE(m_pty.WaitReceived(9 + 9 + 5 + 5));
+}
+
 } // namespace
