@@ -257,9 +257,15 @@ bool CTracer::Attach(pid_t nPid, const std::map<int, CPortId>& fds,
         return false;
     Log("tracing pid " + std::to_string(nPid) + " (uid " + std::to_string(*owner) + ")");
 
-    for (const auto& [nFd, port] : fds) {
-        if (opened.count(port))
-            Publish(port, Vantry::CAPTURE_PORT_OPENED, nPid);
+    // One open, however many fds the opener holds it on by now. It was
+    // traced only after its open: say how long after.
+    const std::uint64_t qwNow = RealtimeNs();
+    for (const CPortId& port : opened) {
+        Publish(port, Vantry::CAPTURE_PORT_OPENED, nPid);
+        const std::uint64_t qwOpened = m_ports[port].qwFirstUnclaimedNs;
+        PublishNamedNotice(port, nPid, Vantry::NOTICE_TRACED_LATE,
+                           std::uint32_t(std::min<std::uint64_t>(
+                               qwNow > qwOpened ? (qwNow - qwOpened) / 1000 : 0, UINT32_MAX)));
     }
     // Once every thread has stopped once and runs on under syscall tracing,
     // a settings change is either in what we read now or traced later.

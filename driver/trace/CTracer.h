@@ -100,6 +100,9 @@ private:
     void ReportOnce(pid_t nPid, const std::map<int, CPortId>& fds, std::uint32_t dwCode);
     void PublishNotice(const CPortId& port, pid_t nPid, std::uint32_t dwCode,
                        std::uint32_t dwValue);
+    // The same, followed by the process's command name.
+    void PublishNamedNotice(const CPortId& port, pid_t nPid, std::uint32_t dwCode,
+                            std::uint32_t dwValue);
     void PublishCurrentSettings(pid_t nPid, const std::map<int, CPortId>& fds);
     void PublishSettings(const CPortId& port, pid_t nPid, const CLineSettings& settings);
     // Whether a node still has a name (a removed one has none).

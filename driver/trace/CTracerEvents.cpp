@@ -11,6 +11,8 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <fstream>
+#include <string>
 
 namespace {
 
@@ -20,6 +22,9 @@ namespace {
 // blocked opening something else).
 constexpr std::uint64_t DEFER_NS = 20'000'000;
 constexpr std::uint64_t GIVE_UP_NS = 200'000'000;
+
+// The longest command name the kernel keeps (TASK_COMM_LEN less its NUL).
+constexpr std::size_t NAME_SIZE = 15;
 
 } // namespace
 
@@ -103,10 +108,27 @@ void CTracer::PublishNotice(const CPortId& port, pid_t nPid, std::uint32_t dwCod
     Publish(port, Vantry::CAPTURE_DRIVER_NOTICE, nPid, payload);
 }
 
+void CTracer::PublishNamedNotice(const CPortId& port, pid_t nPid, std::uint32_t dwCode,
+                                 std::uint32_t dwValue) {
+    std::uint8_t payload[Vantry::NOTICE_PAYLOAD_SIZE + NAME_SIZE];
+    Vantry::PutU32(payload, dwCode);
+    Vantry::PutU32(payload + 4, dwValue);
+    std::string strName;
+    std::getline(std::ifstream("/proc/" + std::to_string(nPid) + "/comm"), strName);
+    strName.resize(std::min(strName.size(), NAME_SIZE));
+    std::copy(strName.begin(), strName.end(), payload + Vantry::NOTICE_PAYLOAD_SIZE);
+    Publish(port, Vantry::CAPTURE_DRIVER_NOTICE, nPid,
+            {payload, Vantry::NOTICE_PAYLOAD_SIZE + strName.size()});
+}
+
 void CTracer::ReportOnce(pid_t nPid, const std::map<int, CPortId>& fds, std::uint32_t dwCode) {
     std::set<CPortId> done;
     for (const auto& [nFd, port] : fds) {
-        if (done.insert(port).second)
+        if (!done.insert(port).second)
+            continue;
+        if (dwCode == Vantry::NOTICE_USED_UNTRACED)
+            PublishNamedNotice(port, nPid, dwCode, 0);
+        else
             PublishNotice(port, nPid, dwCode, std::uint32_t(nPid));
     }
 }
@@ -202,8 +224,10 @@ void CTracer::ResolveOpens(bool bForce) {
         if (!bForce && qwNow - watched.qwFirstUnclaimedNs < GIVE_UP_NS)
             continue;
         // Opened and gone before we could see by whom.
-        for (; watched.nUnclaimedOpens > 0; --watched.nUnclaimedOpens)
+        for (; watched.nUnclaimedOpens > 0; --watched.nUnclaimedOpens) {
             Publish(port, Vantry::CAPTURE_PORT_OPENED, 0);
+            PublishNotice(port, 0, Vantry::NOTICE_USED_UNTRACED, 0);
+        }
     }
 }
 

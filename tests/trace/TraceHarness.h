@@ -39,19 +39,26 @@ inline CRecord Notice(pid_t nPid, std::uint32_t dwCode, std::uint32_t dwValue) {
     Vantry::PutU32(payload.data() + 4, dwValue);
     return Records::Of(nPid, Records::Data(Vantry::CAPTURE_DRIVER_NOTICE, payload));
 }
+// A late opener's notice, its delay read as 0.
+inline CRecord TracedLate(pid_t nPid, const std::string& strName = "trace_app") {
+    CRecord record = Notice(nPid, Vantry::NOTICE_TRACED_LATE, 0);
+    record.strData += strName;
+    return record;
+}
 } // namespace Expect
 
 // The live source in a process of its own, watching the given ports.
 class CProbe {
 public:
     explicit CProbe(const std::vector<std::string>& ports);
-    std::vector<CRecord> Records() { return Records::Parse(m_child.Out()); }
+    // The records so far; a late opener's delay reads 0.
+    std::vector<CRecord> Records();
     // Waits until the records satisfy `done`; returns them either way.
     std::vector<CRecord> WaitRecords(const std::function<bool(const std::vector<CRecord>&)>& done,
                                      std::chrono::milliseconds timeout = 5s);
     // Lets an application that says "traced" and waits go on once the source
     // has published its attach records, so its next steps are traced for sure.
-    void Release(CChild& app, std::size_t nAttachRecords = 3);
+    void Release(CChild& app, std::size_t nAttachRecords = 4);
     void Unwatch();
     int Stop();
     CChild& Process() { return m_child; }

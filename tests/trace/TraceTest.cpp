@@ -24,7 +24,7 @@ namespace {
 // The settings every pty starts with (the kernel's standard termios: B38400
 // CS8), recovered when a late opener is first traced.
 std::vector<CRecord> Attached(pid_t nPid) {
-    return {Opened(nPid), Baud(nPid, 38400), Line(nPid, 0, 0, 8)};
+    return {Opened(nPid), TracedLate(nPid), Baud(nPid, 38400), Line(nPid, 0, 0, 8)};
 }
 
 std::vector<CRecord> Join(std::vector<CRecord> first, const std::vector<CRecord>& second) {
@@ -93,12 +93,12 @@ TEST_F(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
     app.Send("\n");
     ASSERT_EQ(app.Wait(), 0) << app.Err();
 
-    ASSERT_GE(records.size(), 5u + 200 + 5) << testing::PrintToString(records);
-    EXPECT_EQ(std::vector<CRecord>(records.begin(), records.begin() + 5),
+    ASSERT_GE(records.size(), 6u + 200 + 5) << testing::PrintToString(records);
+    EXPECT_EQ(std::vector<CRecord>(records.begin(), records.begin() + 6),
               Join(Attached(p), {Baud(p, 115200), Line(p, 0, 0, 8)}));
     std::map<std::string, int> next;
-    std::size_t i = 5;
-    for (; i < 205; ++i) {
+    std::size_t i = 6;
+    for (; i < 206; ++i) {
         const auto& record = records[i];
         ASSERT_EQ(record.nType, Vantry::CAPTURE_DATA_WRITTEN) << record;
         EXPECT_EQ(record.dwPid, std::uint32_t(p));
@@ -108,7 +108,7 @@ TEST_F(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
         EXPECT_EQ(record.strData, strThread + "." + std::to_string(next[strThread]++) + ";");
     }
     EXPECT_EQ(next.size(), 4u);
-    EXPECT_EQ(std::vector<CRecord>(records.begin() + 205, records.end()),
+    EXPECT_EQ(std::vector<CRecord>(records.begin() + 206, records.end()),
               (std::vector<CRecord>{Written(nChild, "C"), Written(p, "P"), Written(p, "before"),
                                     Written(p, "after"), Written(p, "again"), Closed(p)}));
 }

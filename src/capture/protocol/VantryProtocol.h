@@ -82,10 +82,12 @@ inline constexpr std::uint32_t NOTICE_BYTES_NOT_CAPTURED = 6;
 // changed its settings) with a call that the driver cannot decode
 inline constexpr std::uint32_t NOTICE_CALL_NOT_DECODED = 7;
 // value: microseconds from the process's open of the port until it was
-// traced; what it did on the port before is missing
+// traced; what it did on the port before is missing. The process's command
+// name (up to 15 bytes) follows the value.
 inline constexpr std::uint32_t NOTICE_TRACED_LATE = 8;
 // value: 0; a process (the record's pid, 0 when it could not be named)
-// opened the port and closed it again before it could be traced
+// used the port and was gone before it could be traced. Its command name,
+// when known, follows the value.
 inline constexpr std::uint32_t NOTICE_USED_UNTRACED = 9;
 inline constexpr std::size_t NOTICE_PAYLOAD_SIZE = 8;
 
