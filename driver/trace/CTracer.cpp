@@ -21,6 +21,14 @@ namespace {
 constexpr long TRACE_OPTIONS = PTRACE_O_TRACESYSGOOD | PTRACE_O_TRACEFORK | PTRACE_O_TRACEVFORK |
                                PTRACE_O_TRACECLONE | PTRACE_O_TRACEEXEC;
 constexpr int SYSCALL_STOP = SIGTRAP | 0x80;
+// How long an attach or a detach waits for a thread to stop.
+constexpr std::uint64_t STOP_WAIT_NS = 100'000'000;
+
+std::uint64_t MonotonicNs() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::uint64_t(now.tv_sec) * 1'000'000'000u + std::uint64_t(now.tv_nsec);
+}
 
 bool IsStopSignal(int nSignal) {
     return nSignal == SIGSTOP || nSignal == SIGTSTP || nSignal == SIGTTIN || nSignal == SIGTTOU;
@@ -269,12 +277,13 @@ bool CTracer::Attach(pid_t nPid, const std::map<int, CPortId>& fds,
     }
     // Once every thread has stopped once and runs on under syscall tracing,
     // a settings change is either in what we read now or traced later.
+    // A thread that does not stop soon (asleep in the kernel where no
+    // signal reaches it) is left to the main loop: nothing may hold the
+    // tracer, and the server waiting for it, for long.
+    const std::uint64_t qwDeadline = MonotonicNs() + STOP_WAIT_NS;
     for (const pid_t nTid : seized) {
         int nStatus;
-        pid_t nDone;
-        while ((nDone = waitpid(nTid, &nStatus, __WALL)) < 0 && errno == EINTR) {
-        }
-        if (nDone == nTid)
+        if (WaitUntil(nTid, qwDeadline, nStatus) == nTid)
             OnWaitStatus(nTid, nStatus);
     }
     PublishCurrentSettings(nPid, fds);
@@ -322,10 +331,23 @@ void CTracer::RequestDetach(CTracee& tracee) {
         Request(PTRACE_INTERRUPT, tracee.nTid);
 }
 
+pid_t CTracer::WaitUntil(pid_t nWho, std::uint64_t qwDeadlineNs, int& nStatus) {
+    for (;;) {
+        const pid_t nPid = waitpid(nWho, &nStatus, __WALL | __WNOTHREAD | WUNTRACED | WNOHANG);
+        if (nPid != 0 || MonotonicNs() >= qwDeadlineNs)
+            return nPid;
+        usleep(100);
+    }
+}
+
 void CTracer::WaitForDetaches() {
+    // Those that do not stop in time are let go at their next stop.
+    const std::uint64_t qwDeadline = MonotonicNs() + STOP_WAIT_NS;
     while (m_nDetaching > 0) {
         int nStatus;
-        const pid_t nPid = waitpid(-1, &nStatus, __WALL | __WNOTHREAD | WUNTRACED);
+        const pid_t nPid = WaitUntil(-1, qwDeadline, nStatus);
+        if (nPid == 0)
+            break;
         if (nPid < 0) {
             if (errno == ECHILD)
                 break;

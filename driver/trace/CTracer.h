@@ -40,7 +40,7 @@ public:
     int Watch(const CPortId& port, int hNode, uid_t viewer);
     // An attachment of `viewer` went. Every thread that no longer holds a
     // watched port that one of its viewers may see is detached before it
-    // returns.
+    // returns, or, when it cannot stop in time, at its next stop.
     void Unwatch(const CPortId& port, uid_t viewer);
     void UnwatchAll();
 
@@ -81,7 +81,11 @@ private:
     // Continues the thread (or lets it go when it is to be detached).
     void Resume(CTracee& tracee, int nSignal, bool bListen = false);
     void RequestDetach(CTracee& tracee);
+    // Waits for detaching threads to stop and lets them go, for a while.
     void WaitForDetaches();
+    // waitpid for nWho (-1: any) until the deadline (CLOCK_MONOTONIC); 0
+    // when nothing came by then.
+    pid_t WaitUntil(pid_t nWho, std::uint64_t qwDeadlineNs, int& nStatus);
     void Forget(pid_t nTid);
 
     // Seizes every thread of nPid, whose port fds (from /proc) are `fds`;

@@ -1,7 +1,9 @@
 #include "ProcScanner.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -56,11 +58,15 @@ std::vector<pid_t> ListThreads(pid_t nPid) {
 }
 
 std::optional<CPortId> CharDeviceOf(pid_t nTid, int nFd) {
-    struct stat info;
+    // Cached attributes only: a file on a network filesystem must not make
+    // the tracer wait for its server.
+    struct statx info;
     const std::string strPath = "/proc/" + std::to_string(nTid) + "/fd/" + std::to_string(nFd);
-    if (stat(strPath.c_str(), &info) != 0 || !S_ISCHR(info.st_mode))
+    if (statx(AT_FDCWD, strPath.c_str(), AT_STATX_DONT_SYNC, STATX_TYPE, &info) != 0 ||
+        !S_ISCHR(info.stx_mode))
         return std::nullopt;
-    return CPortId{info.st_dev, info.st_rdev};
+    return CPortId{makedev(info.stx_dev_major, info.stx_dev_minor),
+                   makedev(info.stx_rdev_major, info.stx_rdev_minor)};
 }
 
 std::map<int, CPortId> PortFds(pid_t nPid, const std::set<CPortId>& ports) {

@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <fstream>
+
 using namespace Expect;
 
 namespace {
@@ -69,6 +73,41 @@ TEST_F(LiveCaptureTest, ACallLargerThanTheQueueIsCutAndTheRestCounted) {
     EXPECT_GT(nCaptured, QUEUE / 2);
     EXPECT_LE(nCaptured, QUEUE);
     EXPECT_EQ(nCaptured + nNotCaptured, WRITTEN);
+}
+
+// A process that cannot stop (waiting in vfork for its child) holds up
+// neither the driver nor another client's capture of another port.
+TEST_F(LiveCaptureTest, AProcessThatCannotStopHoldsUpNoOtherCapture) {
+    ASSERT_TRUE(driver.Start()) << driver.Stderr();
+    CPty stuckPort, otherPort;
+    CChild stuck(AppOn(stuckPort.Slave(), "say opened vfork-sleep 60 close"));
+    ASSERT_FALSE(stuck.WaitLine("opened").empty()) << stuck.Err();
+    auto state = [&] {
+        std::ifstream stat("/proc/" + std::to_string(stuck.Pid()) + "/stat");
+        std::string strStat;
+        std::getline(stat, strStat);
+        return strStat.substr(strStat.rfind(')') + 2, 1);
+    };
+    ASSERT_TRUE(Eventually([&] { return state() == "D"; }));
+    CChild other(AppOn(otherPort.Slave(), "say opened hear write hello close"));
+    ASSERT_FALSE(other.WaitLine("opened").empty()) << other.Err();
+
+    CRawClient stuckClient(driver.DevicePath()), otherClient(driver.DevicePath());
+    stuckClient.Send(CRawClient::Request(Vantry::IOCTL_VANTRY_ATTACH, 4,
+                                         *Vantry::EncodeDevicePath(stuckPort.Slave())));
+    otherClient.Send(CRawClient::Request(Vantry::IOCTL_VANTRY_ATTACH, 4,
+                                         *Vantry::EncodeDevicePath(otherPort.Slave())));
+    ASSERT_TRUE(Eventually([&] { return otherClient.HasAnswer(); }));
+    const auto answer = otherClient.Receive();
+    ASSERT_EQ(answer.nStatus, 0);
+    other.Send("go\n");
+    const pid_t p = other.Pid();
+    EXPECT_EQ(
+        RecordsUntil(otherClient, Vantry::GetU32(answer.output.data()), Closed(p)),
+        (std::vector<CRecord>{Baud(p, 38400), Line(p, 0, 0, 8), Written(p, "hello"), Closed(p)}));
+    EXPECT_TRUE(Eventually([&] { return stuckClient.HasAnswer(); }));
+    EXPECT_EQ(state(), "D"); // all that while it was stuck
+    stuck.Kill(SIGKILL);     // and its child with it
 }
 
 } // namespace

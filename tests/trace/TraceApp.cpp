@@ -13,6 +13,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/sendfile.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
@@ -160,6 +161,17 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
             close(hFile);
             close(hPipe[0]);
             close(hPipe[1]);
+        } else if (strStep == "vfork-sleep") {
+            // The parent waits for the child in the kernel, out of reach of
+            // anything but a fatal signal, for that many seconds.
+            const unsigned int nSeconds = unsigned(std::stoul(next()));
+            if (vfork() == 0) {
+                for (int hFd : {0, 1, 2})
+                    close(hFd); // the test waits for the parent's output alone
+                prctl(PR_SET_PDEATHSIG, SIGKILL);
+                sleep(nSeconds);
+                _exit(0);
+            }
         } else if (strStep == "big") {
             WriteAll(std::string(std::stoul(next()), 'x'));
         } else if (strStep == "readv") {
