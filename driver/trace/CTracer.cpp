@@ -70,6 +70,7 @@ int CTracer::Watch(const CPortId& port, int hNode, uid_t viewer) {
         watched.node = std::move(node);
         watched.nWatch = nWatch;
         m_watchToPort[nWatch] = port;
+        m_fanotify.Add(watched.node.Get());
     }
     const bool bNewViewer = !watched.viewers.count(viewer);
     watched.viewers.insert(viewer);
@@ -117,6 +118,7 @@ void CTracer::NodeGone(const CPortId& port) {
         return;
     m_inotify.Remove(watched.nWatch);
     m_watchToPort.erase(watched.nWatch);
+    m_fanotify.Remove(watched.node.Get());
     watched.nWatch = -1;
     watched.node.Reset();
     Log("a watched port's device node is gone; the next attach watches its successor");
@@ -132,6 +134,7 @@ void CTracer::Unwatch(const CPortId& port, uid_t viewer) {
         if (it->second.nWatch >= 0) {
             m_inotify.Remove(it->second.nWatch);
             m_watchToPort.erase(it->second.nWatch);
+            m_fanotify.Remove(it->second.node.Get());
         }
         m_ports.erase(it);
         for (auto& [nTid, tracee] : m_tracees)
@@ -181,7 +184,7 @@ uid_t CTracer::OwnerOf(pid_t nPid) const {
 }
 
 bool CTracer::WantsTick() const {
-    return !m_refused.empty() || HasUnclaimedOpens();
+    return !m_refused.empty() || !m_candidates.empty() || HasUnclaimedOpens();
 }
 
 bool CTracer::HasUnclaimedOpens() const {
@@ -202,8 +205,8 @@ void CTracer::Request(int nRequest, pid_t nTid, int nSignal) {
         Log("ptrace request " + std::to_string(nRequest) + " on " + std::to_string(nTid), errno);
 }
 
-bool CTracer::Attach(pid_t nPid, const std::map<int, CPortId>& fds,
-                     const std::set<CPortId>& opened) {
+bool CTracer::Attach(pid_t nPid, const std::map<int, CPortId>& fds, const std::set<CPortId>& opened,
+                     std::uint64_t qwOpenedNs) {
     if (fds.empty())
         return false;
     const auto identity = CProcessIdentity::Of(nPid);
@@ -270,7 +273,8 @@ bool CTracer::Attach(pid_t nPid, const std::map<int, CPortId>& fds,
     const std::uint64_t qwNow = RealtimeNs();
     for (const CPortId& port : opened) {
         Publish(port, Vantry::CAPTURE_PORT_OPENED, nPid);
-        const std::uint64_t qwOpened = m_ports[port].qwFirstUnclaimedNs;
+        const std::uint64_t qwOpened =
+            qwOpenedNs != 0 ? qwOpenedNs : m_ports[port].qwFirstUnclaimedNs;
         PublishNamedNotice(port, nPid, Vantry::NOTICE_TRACED_LATE,
                            std::uint32_t(std::min<std::uint64_t>(
                                qwNow > qwOpened ? (qwNow - qwOpened) / 1000 : 0, UINT32_MAX)));

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "../IEventSource.h"
+#include "CFanotify.h"
 #include "CInotify.h"
 #include "CProcessIdentity.h"
 #include "CScopedFd.h"
@@ -91,7 +92,10 @@ private:
     // Seizes every thread of nPid, whose port fds (from /proc) are `fds`;
     // publishes an open record first for each port in `opened` and then the
     // current settings of its ports.
-    bool Attach(pid_t nPid, const std::map<int, CPortId>& fds, const std::set<CPortId>& opened);
+    // qwOpenedNs: when it opened them (0: at the first open not yet
+    // attributed), for the notice of how late it was traced.
+    bool Attach(pid_t nPid, const std::map<int, CPortId>& fds, const std::set<CPortId>& opened,
+                std::uint64_t qwOpenedNs = 0);
     // Whether a viewer of one of these ports may see a process of `owner`.
     bool MayTrace(uid_t owner, const std::map<int, CPortId>& fds) const;
     // Lets go of every process that no viewer may see any more.
@@ -124,6 +128,9 @@ private:
     // has its opener (or, with bEveryHolder, all of them).
     void ScanForOpeners(bool bEveryHolder);
     pid_t GuessReleaser() const;
+    // An opener that came and went untraced: its open is one of the
+    // unclaimed ones.
+    void ClaimUntraced(pid_t nPid);
 
     void Publish(const CPortId& port, std::int8_t nType, pid_t nPid,
                  std::span<const std::uint8_t> payload = {});
@@ -138,6 +145,8 @@ private:
     pid_t m_nDoorbell;
     pid_t m_nSelf;
     CInotify m_inotify;
+    CFanotify m_fanotify;
+    std::map<pid_t, std::uint64_t> m_candidates; // openers fanotify named, and when
     std::map<CPortId, CWatchedPort> m_ports;
     std::map<int, CPortId> m_watchToPort;
     std::unordered_map<pid_t, CTracee> m_tracees;

@@ -23,6 +23,9 @@ namespace {
 constexpr std::uint64_t DEFER_NS = 20'000'000;
 constexpr std::uint64_t GIVE_UP_NS = 200'000'000;
 
+// How long after its open an opener's fd may take to show in /proc.
+constexpr std::uint64_t FD_APPEARS_NS = 5'000'000;
+
 // The longest command name the kernel keeps (TASK_COMM_LEN less its NUL).
 constexpr std::size_t NAME_SIZE = 15;
 
@@ -162,7 +165,9 @@ bool CTracer::DrainInotify(pid_t nCause, std::optional<CPortId> claimPort) {
             if (claimPort == port && !bClaimed) {
                 bClaimed = true;
                 Publish(port, Vantry::CAPTURE_PORT_OPENED, nCause);
-            } else if (watched.nUnclaimedOpens++ == 0) {
+            } else if (!m_fanotify.IsActive() && watched.nUnclaimedOpens++ == 0) {
+                // Without fanotify's openers, the open waits for a walk
+                // through /proc (inotify folds opens that follow each other).
                 watched.qwFirstUnclaimedNs = RealtimeNs();
             }
             continue;
@@ -201,7 +206,10 @@ void CTracer::OnInotify() {
 }
 
 void CTracer::ResolveOpens(bool bForce) {
-    if (!HasUnclaimedOpens())
+    const std::uint64_t qwNamed = RealtimeNs();
+    for (const pid_t nPid : m_fanotify.Drain())
+        m_candidates.emplace(nPid, qwNamed);
+    if (!HasUnclaimedOpens() && m_candidates.empty())
         return;
     const std::uint64_t qwNow = RealtimeNs();
     std::uint64_t qwOldest = qwNow;
@@ -213,7 +221,7 @@ void CTracer::ResolveOpens(bool bForce) {
         return;
     // The opener's fd appears in /proc only just after its inotify event:
     // look again a few times before leaving it to the next tick.
-    for (int nTry = 0; nTry < 3 && HasUnclaimedOpens(); ++nTry) {
+    for (int nTry = 0; nTry < 3 && (HasUnclaimedOpens() || !m_candidates.empty()); ++nTry) {
         if (nTry > 0)
             sched_yield();
         ScanForOpeners(false);
@@ -231,11 +239,59 @@ void CTracer::ResolveOpens(bool bForce) {
     }
 }
 
+void CTracer::ClaimUntraced(pid_t nPid) {
+    // Which of several ports it opened is not known: each hears of it, and
+    // none gets an open record.
+    for (auto& [port, watched] : m_ports) {
+        if (m_ports.size() == 1)
+            Publish(port, Vantry::CAPTURE_PORT_OPENED, nPid);
+        PublishNamedNotice(port, nPid, Vantry::NOTICE_USED_UNTRACED, 0);
+    }
+}
+
 void CTracer::ScanForOpeners(bool bEveryHolder) {
     std::set<pid_t> traced;
     for (const auto& [nTid, tracee] : m_tracees)
         traced.insert(tracee.nTgid);
     const auto ports = WatchedPorts();
+    // False when it holds no port (yet: its fd appears just after the open).
+    // qwNamedNs: fanotify saw it open then; every port it holds is one it
+    // just opened (it would be traced already otherwise).
+    auto tryProcess = [&](pid_t nPid, std::uint64_t qwNamedNs) {
+        if (nPid == m_nSelf || nPid == m_nDoorbell || traced.count(nPid))
+            return true;
+        const auto fds = ProcScanner::PortFds(nPid, ports);
+        if (fds.empty())
+            return false;
+        std::set<CPortId> opened;
+        for (const auto& [nFd, port] : fds) {
+            auto& watched = m_ports[port];
+            if (qwNamedNs != 0)
+                opened.insert(port);
+            else if (watched.nUnclaimedOpens > 0 && opened.insert(port).second)
+                --watched.nUnclaimedOpens;
+        }
+        Attach(nPid, fds, opened, qwNamedNs);
+        traced.insert(nPid);
+        return true;
+    };
+    // fanotify names the openers: look at them alone. Without it (a kernel
+    // that refuses it, or opens lost to an overflow) all of /proc is looked
+    // through.
+    const std::uint64_t qwNow = RealtimeNs();
+    // Attaching handles stops, which may land here again: work on a copy.
+    for (const auto& [nPid, qwNamed] : std::exchange(m_candidates, {})) {
+        if (tryProcess(nPid, qwNamed))
+            continue;
+        // Its fd appears just after its open; one that holds none a while
+        // later, or is gone, used the port untraced.
+        if (qwNow - qwNamed < FD_APPEARS_NS && !ProcScanner::IsExiting(nPid))
+            m_candidates.emplace(nPid, qwNamed);
+        else
+            ClaimUntraced(nPid);
+    }
+    if (m_fanotify.IsActive() && !bEveryHolder)
+        return;
     auto processes = ProcScanner::ListProcesses();
     // The newest processes first: an opener is usually young.
     std::sort(processes.rbegin(), processes.rend());
@@ -244,17 +300,6 @@ void CTracer::ScanForOpeners(bool bEveryHolder) {
         // thousand stat calls are most of the open-to-traced time).
         if (!bEveryHolder && !HasUnclaimedOpens())
             break;
-        if (nPid == m_nSelf || nPid == m_nDoorbell || traced.count(nPid))
-            continue;
-        const auto fds = ProcScanner::PortFds(nPid, ports);
-        if (fds.empty())
-            continue;
-        std::set<CPortId> opened;
-        for (const auto& [nFd, port] : fds) {
-            auto& watched = m_ports[port];
-            if (watched.nUnclaimedOpens > 0 && opened.insert(port).second)
-                --watched.nUnclaimedOpens;
-        }
-        Attach(nPid, fds, opened);
+        tryProcess(nPid, 0);
     }
 }
