@@ -143,24 +143,17 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
             close(g_hPort);
             g_hPort = nFd;
         } else if (strStep == "sendfile" || strStep == "splice") {
-            // The text goes through a memfd or a pipe, and from there to the port.
+            // The text goes to the port from a memfd, or from a pipe.
             const std::string strText = Unescape(next());
-            int hPipe[2];
-            const int hFile = memfd_create("text", 0);
-            if (pipe(hPipe) != 0 || hFile < 0)
-                Fail(strStep);
-            const int hFrom = strStep == "sendfile" ? hFile : hPipe[0];
-            [[maybe_unused]] const auto n =
-                write(strStep == "sendfile" ? hFile : hPipe[1], strText.data(), strText.size());
+            int hPipe[2] = {-1, -1};
+            const bool bFile = strStep == "sendfile";
+            const int hFrom = bFile ? memfd_create("text", 0) : (pipe(hPipe), hPipe[0]);
             off_t nOffset = 0;
-            const ssize_t nMoved =
-                strStep == "sendfile" ? sendfile(g_hPort, hFrom, &nOffset, strText.size())
-                                      : splice(hFrom, nullptr, g_hPort, nullptr, strText.size(), 0);
-            if (nMoved != ssize_t(strText.size()))
+            if (write(bFile ? hFrom : hPipe[1], strText.data(), strText.size()) < 0 ||
+                (bFile ? sendfile(g_hPort, hFrom, &nOffset, strText.size())
+                       : splice(hFrom, nullptr, g_hPort, nullptr, strText.size(), 0)) !=
+                    ssize_t(strText.size()))
                 Fail(strStep);
-            close(hFile);
-            close(hPipe[0]);
-            close(hPipe[1]);
         } else if (strStep == "vfork-sleep") {
             // The parent waits for the child in the kernel, out of reach of
             // anything but a fatal signal, for that many seconds.
