@@ -27,8 +27,9 @@ void CFanotify::Remove(int hNode) {
     Mark(FAN_MARK_REMOVE, hNode);
 }
 
-std::vector<pid_t> CFanotify::Drain() {
+std::vector<pid_t> CFanotify::Drain(bool& bLost) {
     std::vector<pid_t> openers;
+    bLost = false;
     if (!m_fd.IsValid())
         return openers;
     alignas(fanotify_event_metadata) char buffer[4096];
@@ -41,6 +42,7 @@ std::vector<pid_t> CFanotify::Drain() {
              FAN_EVENT_OK(pEvent, nLeft); pEvent = FAN_EVENT_NEXT(pEvent, nLeft)) {
             if (pEvent->mask & FAN_OPEN)
                 openers.push_back(pEvent->pid);
+            bLost = bLost || (pEvent->mask & FAN_Q_OVERFLOW);
         }
     }
     return openers;

@@ -18,8 +18,9 @@ public:
     // Opens of the node that hNode (an O_PATH fd will do) refers to.
     void Add(int hNode);
     void Remove(int hNode);
-    // The processes that opened a watched node since the last call.
-    std::vector<pid_t> Drain();
+    // The processes that opened a watched node since the last call;
+    // bLost when the queue overflowed and some were not named.
+    std::vector<pid_t> Drain(bool& bLost);
 
 private:
     void Mark(unsigned int nFlags, int hNode);

@@ -128,6 +128,8 @@ private:
     // has its opener (or, with bEveryHolder, all of them).
     void ScanForOpeners(bool bEveryHolder);
     pid_t GuessReleaser() const;
+    // The inotify or fanotify queue overflowed.
+    void OnEventsLost();
     // An opener that came and went untraced: its open is one of the
     // unclaimed ones.
     void ClaimUntraced(pid_t nPid);

@@ -140,11 +140,7 @@ bool CTracer::DrainInotify(pid_t nCause, std::optional<CPortId> claimPort) {
     bool bClaimed = false;
     for (const auto& event : m_inotify.Drain()) {
         if (event.eKind == CInotify::EKind::Lost) {
-            // Opens and closes are gone for good: say so, and trace whoever
-            // holds a port now.
-            for (const auto& [port, watched] : m_ports)
-                PublishNotice(port, 0, Vantry::NOTICE_EVENTS_LOST, 0);
-            ScanForOpeners(true);
+            OnEventsLost();
             continue;
         }
         const auto itPort = m_watchToPort.find(event.nWatch);
@@ -180,6 +176,14 @@ bool CTracer::DrainInotify(pid_t nCause, std::optional<CPortId> claimPort) {
     return bClaimed;
 }
 
+void CTracer::OnEventsLost() {
+    // Opens and closes (or their openers) are gone for good: say so, and
+    // trace whoever holds a port now.
+    for (const auto& [port, watched] : m_ports)
+        PublishNotice(port, 0, Vantry::NOTICE_EVENTS_LOST, 0);
+    ScanForOpeners(true);
+}
+
 pid_t CTracer::GuessReleaser() const {
     for (const auto& [nTid, tracee] : m_tracees) {
         if (tracee.bReleasePending)
@@ -207,8 +211,11 @@ void CTracer::OnInotify() {
 
 void CTracer::ResolveOpens(bool bForce) {
     const std::uint64_t qwNamed = RealtimeNs();
-    for (const pid_t nPid : m_fanotify.Drain())
+    bool bLost = false;
+    for (const pid_t nPid : m_fanotify.Drain(bLost))
         m_candidates.emplace(nPid, qwNamed);
+    if (bLost)
+        OnEventsLost();
     if (!HasUnclaimedOpens() && m_candidates.empty())
         return;
     const std::uint64_t qwNow = RealtimeNs();

@@ -69,8 +69,8 @@ inline constexpr std::uint32_t NOTICE_PROCESS_NOT_TRACED = 2;
 // value: bytes of a read or write that could not be copied out of the
 // process (it unmapped or changed its buffer during the call)
 inline constexpr std::uint32_t NOTICE_BYTES_UNREADABLE = 3;
-// value: 0; opens and closes of the port may have been missed (the kernel's
-// inotify queue overflowed)
+// value: 0; opens and closes of the port, or who opened it, may have been
+// missed (the kernel's inotify or fanotify queue overflowed)
 inline constexpr std::uint32_t NOTICE_EVENTS_LOST = 4;
 // value: the pid of a process of another user that holds the port; an
 // attachment of a user other than root never sees such a process's traffic
