@@ -10,6 +10,7 @@
 #include <climits>
 #include <fstream>
 #include <string>
+#include <system_error>
 #include <thread>
 
 namespace PortAccess {
@@ -76,7 +77,11 @@ int Check(const std::string& strPath, const CPeer& peer, CPortId& port, CScopedF
         return EINVAL;
     struct stat status {};
     int nError = 0;
-    std::thread([&] { nError = CheckAsPeer(strPath, peer, node, status); }).join();
+    try {
+        std::thread([&] { nError = CheckAsPeer(strPath, peer, node, status); }).join();
+    } catch (const std::system_error& error) {
+        nError = error.code().value(); // no thread to be had: EAGAIN
+    }
     if (nError != 0) {
         node.Reset();
         return nError;
