@@ -1,36 +1,62 @@
 #include "CAttachment.h"
 
-#include "IEventSource.h"
 #include "VantryProtocol.h"
 
 #include <cstring>
+#include <utility>
 
 using namespace Vantry;
 
+namespace {
+
+// Bounds what the processes of other users can make an attachment remember.
+constexpr std::size_t MAX_HIDDEN = 4096;
+
+} // namespace
+
 void CAttachment::Offer(std::int8_t nType, std::uint32_t dwProcessId, std::uint64_t qwTimeNs,
                         std::span<const std::uint8_t> payload) {
-    if (m_dwDropped != 0)
-        TryQueueDropNotice(qwTimeNs);
-    if (m_dwDropped != 0 || !Push(nType, dwProcessId, qwTimeNs, payload)) {
+    const std::size_t nSize = RECORD_DATA_OFFSET + payload.size();
+    // The gap ends with the first record that fits after its notice.
+    const std::size_t nNotice = m_dwDropped != 0 ? RECORD_DATA_OFFSET + NOTICE_PAYLOAD_SIZE : 0;
+    if (nSize + nNotice > Room()) {
         ++m_dwSequence;
         if (m_dwDropped != UINT32_MAX)
             ++m_dwDropped;
+        // Too large even for an empty queue: no fetch will make room.
+        if (m_records.empty())
+            QueueNotice(NOTICE_RECORDS_DROPPED, 0, std::exchange(m_dwDropped, 0), qwTimeNs);
+        return;
     }
+    if (m_dwDropped != 0)
+        QueueNotice(NOTICE_RECORDS_DROPPED, 0, std::exchange(m_dwDropped, 0), qwTimeNs);
+    Push(nType, dwProcessId, qwTimeNs, payload);
+}
+
+bool CAttachment::MaySee(const CPortEvent& event) {
+    if (m_uid == 0 || event.uidProcess == EVERY_VIEWER || event.uidProcess == m_uid)
+        return true;
+    if (m_hidden.size() < MAX_HIDDEN && m_hidden.insert(event.dwProcessId).second)
+        QueueNotice(NOTICE_PROCESS_OF_OTHER_USER, event.dwProcessId, event.dwProcessId,
+                    event.qwTimeNs);
+    return false;
 }
 
 std::vector<std::uint8_t> CAttachment::PopFront() {
     std::vector<std::uint8_t> record = std::move(m_records.front());
     m_records.pop_front();
     m_nQueuedBytes -= record.size();
-    if (m_dwDropped != 0)
-        TryQueueDropNotice(RealtimeNs());
+    // A client that drained the queue hears of the gap now, not with the
+    // next record, which may be long in coming.
+    if (m_dwDropped != 0 && m_records.empty())
+        QueueNotice(NOTICE_RECORDS_DROPPED, 0, std::exchange(m_dwDropped, 0), RealtimeNs());
     return record;
 }
 
 bool CAttachment::Push(std::int8_t nType, std::uint32_t dwProcessId, std::uint64_t qwTimeNs,
                        std::span<const std::uint8_t> payload) {
     const std::size_t nSize = RECORD_DATA_OFFSET + payload.size();
-    if (nSize > m_nQueueLimit - m_nQueuedBytes)
+    if (nSize > Room())
         return false;
     std::vector<std::uint8_t> record(nSize);
     PutU64(record.data() + RECORD_TIME_OFFSET, qwTimeNs);
@@ -45,10 +71,14 @@ bool CAttachment::Push(std::int8_t nType, std::uint32_t dwProcessId, std::uint64
     return true;
 }
 
-void CAttachment::TryQueueDropNotice(std::uint64_t qwTimeNs) {
+void CAttachment::QueueNotice(std::uint32_t dwCode, std::uint32_t dwProcessId,
+                              std::uint32_t dwValue, std::uint64_t qwTimeNs) {
     std::uint8_t payload[NOTICE_PAYLOAD_SIZE];
-    PutU32(payload, NOTICE_RECORDS_DROPPED);
-    PutU32(payload + 4, m_dwDropped);
-    if (Push(CAPTURE_DRIVER_NOTICE, 0, qwTimeNs, payload))
-        m_dwDropped = 0;
+    PutU32(payload, dwCode);
+    PutU32(payload + 4, dwValue);
+    if (!Push(CAPTURE_DRIVER_NOTICE, dwProcessId, qwTimeNs, payload)) {
+        ++m_dwSequence;
+        if (m_dwDropped != UINT32_MAX)
+            ++m_dwDropped;
+    }
 }

@@ -25,8 +25,8 @@ void CAttachmentTable::Wake() {
     eventfd_write(m_hWake.Get(), 1);
 }
 
-int CAttachmentTable::Add(dev_t port, uid_t uid, std::uint64_t qwConnection,
-                          std::uint32_t& dwHandle, bool& bFirstOnPort) {
+int CAttachmentTable::Add(const CPortId& port, uid_t uid, std::uint64_t qwConnection,
+                          std::uint32_t& dwHandle) {
     std::lock_guard lock(m_mutex);
     const auto nHeld =
         std::count_if(m_attachments.begin(), m_attachments.end(),
@@ -41,24 +41,22 @@ int CAttachmentTable::Add(dev_t port, uid_t uid, std::uint64_t qwConnection,
     while (dwHandle == 0 || m_attachments.contains(dwHandle));
     auto pAttachment =
         std::make_unique<CAttachment>(dwHandle, port, uid, qwConnection, m_nQueueLimit);
-    auto& onPort = m_ports[port];
-    bFirstOnPort = onPort.empty();
-    onPort.push_back(pAttachment.get());
+    m_ports[port].push_back(pAttachment.get());
     m_attachments.emplace(dwHandle, std::move(pAttachment));
     return 0;
 }
 
-int CAttachmentTable::Remove(std::uint32_t dwHandle, uid_t uid, bool bAnyOwner, dev_t& port,
-                             bool& bLastOnPort) {
+int CAttachmentTable::Remove(std::uint32_t dwHandle, uid_t uid, bool bAnyOwner, CPortId& port,
+                             uid_t& owner) {
     std::lock_guard lock(m_mutex);
     const auto it = m_attachments.find(dwHandle);
     if (it == m_attachments.end() || (!bAnyOwner && it->second->Owner() != uid))
         return EBADF;
     port = it->second->Port();
+    owner = it->second->Owner();
     auto& onPort = m_ports[port];
     std::erase(onPort, it->second.get());
-    bLastOnPort = onPort.empty();
-    if (bLastOnPort)
+    if (onPort.empty())
         m_ports.erase(port);
     m_attachments.erase(it);
     return 0;
@@ -120,7 +118,19 @@ int CAttachmentTable::Pop(std::uint32_t dwHandle, uid_t uid, std::size_t nCapaci
     return 0;
 }
 
+std::size_t CAttachmentTable::Room(const CPortId& port) const {
+    std::lock_guard lock(m_mutex);
+    std::size_t nRoom = 0;
+    if (const auto it = m_ports.find(port); it != m_ports.end()) {
+        for (const CAttachment* pAttachment : it->second)
+            nRoom = std::max(nRoom, pAttachment->Room());
+    }
+    return nRoom;
+}
+
 bool CAttachmentTable::Deliver(CAttachment& attachment, const CPortEvent& event) {
+    if (!attachment.MaySee(event))
+        return WakesWaiter(attachment);
     auto payload = event.payload;
     if (event.nType == CAPTURE_DATA_READ || event.nType == CAPTURE_DATA_WRITTEN) {
         do {
@@ -132,13 +142,17 @@ bool CAttachmentTable::Deliver(CAttachment& attachment, const CPortEvent& event)
         attachment.Offer(event.nType, event.dwProcessId, event.qwTimeNs,
                          payload.first(std::min(payload.size(), MAX_RECORD_PAYLOAD)));
     }
+    return WakesWaiter(attachment);
+}
+
+bool CAttachmentTable::WakesWaiter(CAttachment& attachment) {
     if (!attachment.m_bWaitedFor || attachment.IsEmpty())
         return false;
     attachment.m_bWaitedFor = false;
     return true;
 }
 
-void CAttachmentTable::Publish(dev_t port, const CPortEvent& event) {
+void CAttachmentTable::Publish(const CPortId& port, const CPortEvent& event) {
     bool bWake = false;
     {
         std::lock_guard lock(m_mutex);

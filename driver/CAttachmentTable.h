@@ -29,11 +29,10 @@ public:
     void ClearWake();
 
     // 0 or an errno value (EMFILE when the user holds too many attachments).
-    int Add(dev_t port, uid_t uid, std::uint64_t qwConnection, std::uint32_t& dwHandle,
-            bool& bFirstOnPort);
+    int Add(const CPortId& port, uid_t uid, std::uint64_t qwConnection, std::uint32_t& dwHandle);
     // EBADF unless uid attached the handle (any uid for root's own cleanup
-    // when bAnyOwner). On success names the port and whether it was the last.
-    int Remove(std::uint32_t dwHandle, uid_t uid, bool bAnyOwner, dev_t& port, bool& bLastOnPort);
+    // when bAnyOwner). On success names the port and the attachment's owner.
+    int Remove(std::uint32_t dwHandle, uid_t uid, bool bAnyOwner, CPortId& port, uid_t& owner);
     std::vector<std::uint32_t> HandlesOfConnection(std::uint64_t qwConnection) const;
     std::vector<std::uint32_t> AllHandles() const;
 
@@ -44,20 +43,22 @@ public:
     int Pop(std::uint32_t dwHandle, uid_t uid, std::size_t nCapacity,
             std::vector<std::uint8_t>& record);
     bool Exists(std::uint32_t dwHandle) const;
+    std::size_t Room(const CPortId& port) const override;
 
-    void Publish(dev_t port, const CPortEvent& event) override;
+    void Publish(const CPortId& port, const CPortEvent& event) override;
     void PublishTo(std::uint32_t dwHandle, const CPortEvent& event) override;
 
 private:
     CAttachment* Find(std::uint32_t dwHandle, uid_t uid) const;
     // Splits the payload as records allow; true when a parked wait should wake.
     static bool Deliver(CAttachment& attachment, const CPortEvent& event);
+    static bool WakesWaiter(CAttachment& attachment);
     void Wake();
 
     const std::size_t m_nQueueLimit;
     CScopedFd m_hWake;
     mutable std::mutex m_mutex;
     std::unordered_map<std::uint32_t, std::unique_ptr<CAttachment>> m_attachments;
-    std::map<dev_t, std::vector<CAttachment*>> m_ports;
+    std::map<CPortId, std::vector<CAttachment*>> m_ports;
     std::uint32_t m_dwNextHandle = 1;
 };

@@ -76,7 +76,7 @@ CReplaySource::~CReplaySource() {
         m_thread.join();
 }
 
-void CReplaySource::AttachmentAdded(dev_t, std::uint32_t dwHandle) {
+void CReplaySource::AttachmentAdded(const CPortId&, std::uint32_t dwHandle) {
     if (m_records.empty())
         return;
     {

@@ -28,9 +28,9 @@ public:
                                                IEventSink& sink, std::string& strError);
     ~CReplaySource() override;
 
-    int WatchPort(dev_t, const std::string&) override { return 0; }
-    void UnwatchPort(dev_t) override {}
-    void AttachmentAdded(dev_t port, std::uint32_t dwHandle) override;
+    int WatchPort(const CPortId&, int, uid_t) override { return 0; }
+    void UnwatchPort(const CPortId&, uid_t) override {}
+    void AttachmentAdded(const CPortId& port, std::uint32_t dwHandle) override;
     void AttachmentRemoved(std::uint32_t dwHandle) override;
 
 private:

@@ -2,6 +2,7 @@
 
 #include "CAttachmentTable.h"
 #include "CSourceSet.h"
+#include "DriverLog.h"
 #include "PortAccess.h"
 #include "VantryProtocol.h"
 
@@ -63,33 +64,36 @@ CAnswer CRequestHandler::Attach(const CPeer& peer, std::uint64_t qwConnection,
         return Status(EINVAL);
     if (strPath->size() >= PATH_MAX)
         return Status(ENAMETOOLONG);
-    dev_t port = 0;
-    if (const int nError = PortAccess::Check(*strPath, peer, port))
+    CPortId port;
+    CScopedFd node;
+    if (const int nError = PortAccess::Check(*strPath, peer, port, node)) {
+        Log("refused " + *strPath + " to uid " + std::to_string(peer.m_uid), nError);
         return Status(nError);
-
+    }
     std::uint32_t dwHandle = 0;
-    bool bFirst = false;
-    if (const int nError = m_table.Add(port, peer.m_uid, qwConnection, dwHandle, bFirst))
+    if (const int nError = m_table.Add(port, peer.m_uid, qwConnection, dwHandle))
         return Status(nError);
-    if (bFirst) {
-        if (const int nError = m_sources.WatchPort(port, *strPath)) {
-            bool bLast;
-            m_table.Remove(dwHandle, peer.m_uid, true, port, bLast);
-            return Status(nError);
-        }
+    if (const int nError = m_sources.WatchPort(port, node.Get(), peer.m_uid)) {
+        CPortId removed;
+        uid_t owner;
+        m_table.Remove(dwHandle, peer.m_uid, true, removed, owner);
+        Log("cannot watch " + *strPath, nError);
+        return Status(nError);
     }
     m_sources.AttachmentAdded(port, dwHandle);
+    Log("attached " + *strPath + " for uid " + std::to_string(peer.m_uid) + ", handle " +
+        std::to_string(dwHandle));
     return Value(dwHandle);
 }
 
 int CRequestHandler::Detach(std::uint32_t dwHandle, uid_t uid, bool bAnyOwner) {
-    dev_t port = 0;
-    bool bLast = false;
-    if (const int nError = m_table.Remove(dwHandle, uid, bAnyOwner, port, bLast))
+    CPortId port;
+    uid_t owner = 0;
+    if (const int nError = m_table.Remove(dwHandle, uid, bAnyOwner, port, owner))
         return nError;
     m_sources.AttachmentRemoved(dwHandle);
-    if (bLast)
-        m_sources.UnwatchPort(port);
+    m_sources.UnwatchPort(port, owner);
+    Log("detached handle " + std::to_string(dwHandle));
     return 0;
 }
 

@@ -16,21 +16,21 @@ public:
     void Clear() { m_sources.clear(); }
 
     // Every source watches the port, or none does: 0 or the first errno value.
-    int WatchPort(dev_t port, const std::string& strDevicePath) {
+    int WatchPort(const CPortId& port, int hNode, uid_t viewer) {
         for (std::size_t i = 0; i < m_sources.size(); ++i) {
-            if (const int nError = m_sources[i]->WatchPort(port, strDevicePath)) {
+            if (const int nError = m_sources[i]->WatchPort(port, hNode, viewer)) {
                 while (i-- > 0)
-                    m_sources[i]->UnwatchPort(port);
+                    m_sources[i]->UnwatchPort(port, viewer);
                 return nError;
             }
         }
         return 0;
     }
-    void UnwatchPort(dev_t port) {
+    void UnwatchPort(const CPortId& port, uid_t viewer) {
         for (const auto& pSource : m_sources)
-            pSource->UnwatchPort(port);
+            pSource->UnwatchPort(port, viewer);
     }
-    void AttachmentAdded(dev_t port, std::uint32_t dwHandle) {
+    void AttachmentAdded(const CPortId& port, std::uint32_t dwHandle) {
         for (const auto& pSource : m_sources)
             pSource->AttachmentAdded(port, dwHandle);
     }

@@ -6,9 +6,10 @@
 #include <sys/types.h>
 #include <time.h>
 
+#include <compare>
+#include <cstddef>
 #include <cstdint>
 #include <span>
-#include <string>
 
 // The clock of CPortEvent::qwTimeNs.
 inline std::uint64_t RealtimeNs() {
@@ -17,6 +18,19 @@ inline std::uint64_t RealtimeNs() {
     return std::uint64_t(now.tv_sec) * 1'000'000'000u + std::uint64_t(now.tv_nsec);
 }
 
+// A port: its device node's filesystem and its device number together. The
+// same number on another devpts instance (a container's, or one a user
+// mounted) is another terminal.
+struct CPortId {
+    dev_t fileSystem = 0;
+    dev_t device = 0;
+    auto operator<=>(const CPortId&) const = default;
+};
+
+// CPortEvent::uidProcess of an event that names no process's traffic: every
+// attachment of the port gets it.
+inline constexpr uid_t EVERY_VIEWER = uid_t(-1);
+
 // One thing that happened on a port. The payload is only valid during the
 // call; payloads of any size may be published (the driver splits them).
 struct CPortEvent {
@@ -24,28 +38,39 @@ struct CPortEvent {
     std::uint32_t dwProcessId = 0; // the process that caused it, 0 when unknown
     std::uint64_t qwTimeNs = 0;    // CLOCK_REALTIME, nanoseconds since the epoch
     std::span<const std::uint8_t> payload;
+    // Whose traffic it is: an attachment of another user (root aside) gets a
+    // notice naming the process instead.
+    uid_t uidProcess = EVERY_VIEWER;
 };
 
 class IEventSink {
 public:
     virtual ~IEventSink() = default;
     // May be called from any thread of the source; never blocks.
-    virtual void Publish(dev_t port, const CPortEvent& event) = 0;
+    virtual void Publish(const CPortId& port, const CPortEvent& event) = 0;
     // The same for one attachment only, for a source that serves each
     // attachment on its own (a replay gives every attachment the whole
     // capture). A handle that is gone is ignored; handles are not reused.
     virtual void PublishTo(std::uint32_t, const CPortEvent&) {}
+    // The most that one event's records could take now in any queue of the
+    // port: what a source need copy at most.
+    virtual std::size_t Room(const CPortId&) const { return SIZE_MAX; }
 };
 
 class IEventSource {
 public:
     virtual ~IEventSource() = default;
-    // The port got its first attachment: start watching it. 0 or an errno value.
-    virtual int WatchPort(dev_t port, const std::string& strDevicePath) = 0;
-    // The port's last attachment is gone: stop watching and let go of it.
-    virtual void UnwatchPort(dev_t port) = 0;
+    // An attachment of user `viewer` came to the port: watch it (from the
+    // first attachment on) and trace what `viewer` may see. `hNode` is the
+    // device node the caller was checked against, opened O_PATH: a source
+    // keeps a duplicate of it and never resolves the path again. Called for
+    // every attachment, so a port whose node was removed and created again
+    // is watched afresh. 0 or an errno value; a failure changes nothing.
+    virtual int WatchPort(const CPortId& port, int hNode, uid_t viewer) = 0;
+    // That attachment is gone; after the port's last one, stop watching it.
+    virtual void UnwatchPort(const CPortId& port, uid_t viewer) = 0;
     // An attachment of a watched port came or went. Called after WatchPort
     // and before UnwatchPort, on the driver's thread; most sources need not care.
-    virtual void AttachmentAdded(dev_t, std::uint32_t) {}
+    virtual void AttachmentAdded(const CPortId&, std::uint32_t) {}
     virtual void AttachmentRemoved(std::uint32_t) {}
 };

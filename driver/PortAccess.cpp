@@ -1,58 +1,92 @@
 #include "PortAccess.h"
 
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <sys/fsuid.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <fstream>
 #include <string>
+#include <system_error>
+#include <thread>
 
 namespace PortAccess {
 
-// Unix98 pty slaves (majors 136 to 143) live on devpts and have no sysfs
-// entry; every other terminal is a device of the tty class.
-bool IsTerminalDevice(dev_t device) {
-    if (major(device) >= 136 && major(device) <= 143)
+namespace {
+
+bool IsPtySlave(dev_t device) {
+    return major(device) >= 136 && major(device) <= 143;
+}
+
+std::string SysfsEntry(dev_t device) {
+    return "/sys/dev/char/" + std::to_string(major(device)) + ":" + std::to_string(minor(device));
+}
+
+// Resolves the path as the peer would (its fsuid, fsgid and groups, which
+// also drop root's right to override file permissions) and checks the node.
+// On a thread of its own: these credentials belong to the calling thread
+// alone and are gone with it. The raw system calls keep them so; the C
+// library's setgroups would change every thread of the driver.
+int CheckAsPeer(const std::string& strPath, const CPeer& peer, CScopedFd& node,
+                struct stat& status) {
+    if (syscall(SYS_setgroups, peer.m_groups.size(), peer.m_groups.data()) != 0)
+        return errno;
+    setfsgid(peer.m_gid);
+    setfsuid(peer.m_uid);
+    if (gid_t(setfsgid(gid_t(-1))) != peer.m_gid || uid_t(setfsuid(uid_t(-1))) != peer.m_uid)
+        return EPERM;
+    node.Reset(open(strPath.c_str(), O_PATH | O_CLOEXEC));
+    if (!node.IsValid())
+        return errno;
+    if (fstat(node.Get(), &status) != 0)
+        return errno;
+    if (!S_ISCHR(status.st_mode) || !IsSerialPort(status))
+        return ENOTTY;
+    // The kernel's own open check, access control lists included.
+    if (peer.m_uid != 0 &&
+        syscall(SYS_faccessat2, node.Get(), "", R_OK | W_OK, AT_EMPTY_PATH | AT_EACCESS) != 0)
+        return errno;
+    return 0;
+}
+
+} // namespace
+
+bool IsSerialPort(const struct stat& status) {
+    if (IsPtySlave(status.st_rdev))
         return true;
-    const std::string strLink = "/sys/dev/char/" + std::to_string(major(device)) + ":" +
-                                std::to_string(minor(device)) + "/subsystem";
+    const std::string strEntry = SysfsEntry(status.st_rdev);
     char szTarget[PATH_MAX];
-    const ssize_t nLength = readlink(strLink.c_str(), szTarget, sizeof szTarget - 1);
-    if (nLength <= 0)
+    const ssize_t nLength =
+        readlink((strEntry + "/subsystem").c_str(), szTarget, sizeof szTarget - 1);
+    if (nLength <= 0 || !std::string_view(szTarget, std::size_t(nLength)).ends_with("/class/tty"))
         return false;
-    const std::string strTarget(szTarget, std::size_t(nLength));
-    return strTarget.ends_with("/class/tty");
+    // Virtual terminals have no device behind them.
+    if (access((strEntry + "/device").c_str(), F_OK) != 0)
+        return false;
+    // A serial-core port whose UART was never found is of type 0 (unknown).
+    std::ifstream type(strEntry + "/type");
+    int nType = 1;
+    return !(type >> nType) || nType != 0;
 }
 
-// The permission bits that apply to the peer, as the kernel would pick them
-// for an open (access control lists aside).
-static bool MayReadAndWrite(const struct stat& status, const CPeer& peer) {
-    if (peer.m_uid == 0)
-        return true;
-    mode_t bits;
-    if (status.st_uid == peer.m_uid)
-        bits = (status.st_mode >> 6) & 7;
-    else if (status.st_gid == peer.m_gid || std::find(peer.m_groups.begin(), peer.m_groups.end(),
-                                                      status.st_gid) != peer.m_groups.end())
-        bits = (status.st_mode >> 3) & 7;
-    else
-        bits = status.st_mode & 7;
-    return (bits & 6) == 6;
-}
-
-int Check(const std::string& strPath, const CPeer& peer, dev_t& port) {
+int Check(const std::string& strPath, const CPeer& peer, CPortId& port, CScopedFd& node) {
     if (strPath.empty() || strPath[0] != '/')
         return EINVAL;
     struct stat status {};
-    if (stat(strPath.c_str(), &status) != 0)
-        return errno;
-    if (!S_ISCHR(status.st_mode) || !IsTerminalDevice(status.st_rdev))
-        return ENOTTY;
-    if (!MayReadAndWrite(status, peer))
-        return EACCES;
-    port = status.st_rdev;
+    int nError = 0;
+    try {
+        std::thread([&] { nError = CheckAsPeer(strPath, peer, node, status); }).join();
+    } catch (const std::system_error& error) {
+        nError = error.code().value(); // no thread to be had: EAGAIN
+    }
+    if (nError != 0) {
+        node.Reset();
+        return nError;
+    }
+    port = CPortId{status.st_dev, status.st_rdev};
     return 0;
 }
 

@@ -1,22 +1,29 @@
-// Whether a client may attach to a port: the path must name a terminal
-// character device that the client could open for reading and writing.
+// Whether a client may attach to a port: the path, resolved with the
+// client's own credentials, must name a serial port that the client could
+// open for reading and writing.
 #pragma once
 
 #include "CPeer.h"
+#include "CScopedFd.h"
+#include "IEventSource.h"
 
-#include <sys/types.h>
+#include <sys/stat.h>
 
 #include <string>
 
 namespace PortAccess {
 
-// 0 and the device's number, or ENOENT (and the like) when the path names
-// nothing, ENOTTY when it is not a terminal character device, EACCES when
-// the peer may not read and write it, EINVAL for a relative path.
-int Check(const std::string& strPath, const CPeer& peer, dev_t& port);
+// 0, the port and its device node (opened O_PATH, which never opens the
+// device itself); or the error the client would have met: ENOENT, EACCES,
+// ENOTDIR and the like while resolving the path, ENOTTY when it is not a
+// serial port, EACCES when the client may not read and write it, EINVAL for
+// a relative path.
+int Check(const std::string& strPath, const CPeer& peer, CPortId& port, CScopedFd& node);
 
-// Decided by the device number alone: the device is never opened, since
-// opening a serial port raises its modem lines and disturbs what is attached.
-bool IsTerminalDevice(dev_t device);
+// Serial ports only: a Unix98 pty slave, or a tty-class device with a real
+// device behind it. Terminals that reach other people's sessions (ptmx, tty,
+// console, virtual consoles) are not ports. Decided from sysfs: the device
+// is never opened, since opening a serial port raises its modem lines.
+bool IsSerialPort(const struct stat& status);
 
 } // namespace PortAccess

@@ -32,7 +32,7 @@ CQueueSink::~CQueueSink() {
     m_client.join();
 }
 
-void CQueueSink::Publish(dev_t, const CPortEvent& event) {
+void CQueueSink::Publish(const CPortId&, const CPortEvent& event) {
     const std::size_t nSize = Vantry::RECORD_DATA_OFFSET + event.payload.size();
     std::lock_guard lock(m_mutex);
     if (m_nBytes + nSize > CAPACITY) {

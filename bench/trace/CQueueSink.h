@@ -27,7 +27,7 @@ public:
 
     explicit CQueueSink(std::function<void(const CQueuedRecord&)> onRecord);
     ~CQueueSink() override;
-    void Publish(dev_t port, const CPortEvent& event) override;
+    void Publish(const CPortId& port, const CPortEvent& event) override;
     // Waits until the client has taken everything queued so far.
     void Drain();
     std::uint64_t Dropped();

@@ -11,6 +11,7 @@
 #include "CDriverProcess.h"
 #include "CQueueSink.h"
 #include "CTraceSource.h"
+#include "PortAccess.h"
 #include "VantryProtocol.h"
 
 #include <fcntl.h>
@@ -168,7 +169,7 @@ std::optional<CWriterResult> UnderStrace(const std::string& strPort, std::size_t
     return result;
 }
 
-void Throughput(const CDevice& device, dev_t port) {
+void Throughput(const CDevice& device, const CPortId& port, int hNode) {
     std::printf("Tracing cost: 1 MiB written to a pty, side by side\n");
     std::printf("%-8s %-11s %9s %14s %14s %10s\n", "write", "run", "MB/s", "median write",
                 "records", "lost");
@@ -186,7 +187,7 @@ void Throughput(const CDevice& device, dev_t port) {
         CWriterResult traced;
         {
             CTraceSource source(sink);
-            source.WatchPort(port, device.Slave());
+            source.WatchPort(port, hNode, 0);
             traced = InChild<CWriterResult>(
                 [&] { return RunWriter(device.Slave(), nChunk, MIB, true); });
         }
@@ -277,7 +278,7 @@ void ThroughDriver(const CDevice& device) {
                 (unsigned long long)tally.qwWritten, MIB);
 }
 
-void LateOpeners(const CDevice& device, dev_t port) {
+void LateOpeners(const CDevice& device, const CPortId& port, int hNode) {
     constexpr int RUNS = 100, WRITES = 5;
     std::mutex mutex;
     std::condition_variable changed;
@@ -288,7 +289,7 @@ void LateOpeners(const CDevice& device, dev_t port) {
         changed.notify_all();
     });
     CTraceSource source(sink);
-    source.WatchPort(port, device.Slave());
+    source.WatchPort(port, hNode, 0);
 
     int nFirstCaptured = 0, nTraced = 0;
     std::vector<double> latencies;
@@ -339,11 +340,12 @@ int main(int argc, char** argv) {
         return 0;
     }
     CDevice device;
-    struct stat info;
-    if (stat(device.Slave().c_str(), &info) != 0)
+    CPortId port;
+    CScopedFd node;
+    if (PortAccess::Check(device.Slave(), CPeer{}, port, node) != 0)
         return 1;
-    Throughput(device, info.st_rdev);
+    Throughput(device, port, node.Get());
     ThroughDriver(device);
-    LateOpeners(device, info.st_rdev);
+    LateOpeners(device, port, node.Get());
     return 0;
 }

@@ -26,16 +26,22 @@ CDoorbell::CDoorbell() {
 }
 
 CDoorbell::~CDoorbell() {
-    kill(m_nPid, SIGKILL);
+    Signal(m_nPid, SIGKILL);
     int nStatus;
     while (waitpid(m_nPid, &nStatus, __WALL) < 0 && errno == EINTR) {
     }
 }
 
+void CDoorbell::Signal(pid_t nPid, int nSignal) {
+    // 0 and -1 would reach our process group or every process there is.
+    if (nPid > 0)
+        kill(nPid, nSignal);
+}
+
 void CDoorbell::Ring(pid_t nDoorbell) {
-    kill(nDoorbell, SIGSTOP);
+    Signal(nDoorbell, SIGSTOP);
 }
 
 void CDoorbell::Rearm() const {
-    kill(m_nPid, SIGCONT);
+    Signal(m_nPid, SIGCONT);
 }

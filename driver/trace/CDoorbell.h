@@ -17,11 +17,14 @@ public:
     CDoorbell& operator=(const CDoorbell&) = delete;
 
     pid_t Pid() const { return m_nPid; }
-    // Any thread, by the pid alone (the doorbell object lives on the tracer thread).
+    // Any thread, by the pid alone (the doorbell object lives on the tracer
+    // thread); a pid not set yet (0 or less) rings nothing.
     static void Ring(pid_t nDoorbell);
     // Tracer thread, after waitpid reported the stop.
     void Rearm() const;
 
 private:
+    static void Signal(pid_t nPid, int nSignal);
+
     pid_t m_nPid = -1;
 };

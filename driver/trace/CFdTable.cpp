@@ -21,6 +21,6 @@ void CFdTable::CloseRange(unsigned int nFirst, unsigned int nLast) {
     }
 }
 
-void CFdTable::ForgetPort(dev_t port) {
+void CFdTable::ForgetPort(const CPortId& port) {
     std::erase_if(m_ports, [port](const auto& entry) { return entry.second == port; });
 }

@@ -46,23 +46,23 @@ CTraceSource::~CTraceSource() {
     // (its pid could belong to someone else by then).
     Signal(m_stop);
     m_watcher.join();
-    Submit(ECommand::Stop, 0);
+    Submit(ECommand::Stop);
     m_tracer.join();
 }
 
-int CTraceSource::WatchPort(dev_t port, const std::string& strDevicePath) {
-    return Submit(ECommand::Watch, port, strDevicePath);
+int CTraceSource::WatchPort(const CPortId& port, int hNode, uid_t viewer) {
+    return Submit(ECommand::Watch, port, hNode, viewer);
 }
 
-void CTraceSource::UnwatchPort(dev_t port) {
-    Submit(ECommand::Unwatch, port);
+void CTraceSource::UnwatchPort(const CPortId& port, uid_t viewer) {
+    Submit(ECommand::Unwatch, port, -1, viewer);
 }
 
-int CTraceSource::Submit(ECommand eCommand, dev_t port, const std::string& strPath) {
+int CTraceSource::Submit(ECommand eCommand, const CPortId& port, int hNode, uid_t viewer) {
     std::future<int> result;
     {
         std::lock_guard lock(m_mutex);
-        m_commands.push_back({eCommand, port, strPath, {}});
+        m_commands.push_back({eCommand, port, hNode, viewer, {}});
         result = m_commands.back().result.get_future();
     }
     CDoorbell::Ring(m_nDoorbell.load());
@@ -87,7 +87,7 @@ void CTraceSource::TracerMain(std::promise<void> started) {
         if (!pTracer->WaitOnce()) {
             // A stop's handler may have left an open unattributed: the
             // watcher must start ticking even though inotify is quiet.
-            if (!m_bTick && pTracer->HasUnclaimedOpens()) {
+            if (!m_bTick && pTracer->WantsTick()) {
                 m_bTick = true;
                 Signal(m_tick);
             }
@@ -102,10 +102,11 @@ void CTraceSource::TracerMain(std::promise<void> started) {
         for (auto& command : commands) {
             switch (command.eCommand) {
             case ECommand::Watch:
-                command.result.set_value(pTracer->Watch(command.port, command.strPath));
+                command.result.set_value(
+                    pTracer->Watch(command.port, command.hNode, command.viewer));
                 break;
             case ECommand::Unwatch:
-                pTracer->Unwatch(command.port);
+                pTracer->Unwatch(command.port, command.viewer);
                 command.result.set_value(0);
                 break;
             case ECommand::Stop:
@@ -116,7 +117,10 @@ void CTraceSource::TracerMain(std::promise<void> started) {
             }
         }
         pTracer->OnInotify();
-        m_bTick = pTracer->HasUnclaimedOpens();
+        // A command may have left something to look at again (a refused
+        // process): the watcher may be asleep without a timeout.
+        if (const bool bTick = pTracer->WantsTick(); !m_bTick.exchange(bTick) && bTick)
+            Signal(m_tick);
         Signal(m_handled);
     }
 }

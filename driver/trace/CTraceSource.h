@@ -11,7 +11,6 @@
 #include <deque>
 #include <future>
 #include <mutex>
-#include <string>
 #include <thread>
 
 class CTraceSource : public IEventSource {
@@ -22,19 +21,20 @@ public:
     CTraceSource(const CTraceSource&) = delete;
     CTraceSource& operator=(const CTraceSource&) = delete;
 
-    int WatchPort(dev_t port, const std::string& strDevicePath) override;
-    void UnwatchPort(dev_t port) override;
+    int WatchPort(const CPortId& port, int hNode, uid_t viewer) override;
+    void UnwatchPort(const CPortId& port, uid_t viewer) override;
 
 private:
     enum class ECommand { Watch, Unwatch, Stop };
     struct CCommand {
         ECommand eCommand;
-        dev_t port = 0;
-        std::string strPath;
+        CPortId port;
+        int hNode = -1; // valid while the caller waits for the result
+        uid_t viewer = 0;
         std::promise<int> result;
     };
 
-    int Submit(ECommand eCommand, dev_t port, const std::string& strPath = {});
+    int Submit(ECommand eCommand, const CPortId& port = {}, int hNode = -1, uid_t viewer = 0);
     void TracerMain(std::promise<void> started);
     void WatcherMain();
 

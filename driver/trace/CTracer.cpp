@@ -1,16 +1,19 @@
 #include "CTracer.h"
 
+#include "DriverLog.h"
 #include "ProcScanner.h"
 
 #include "VantryProtocol.h"
 
 #include <signal.h>
 #include <sys/ptrace.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <string>
 
 namespace {
@@ -18,6 +21,14 @@ namespace {
 constexpr long TRACE_OPTIONS = PTRACE_O_TRACESYSGOOD | PTRACE_O_TRACEFORK | PTRACE_O_TRACEVFORK |
                                PTRACE_O_TRACECLONE | PTRACE_O_TRACEEXEC;
 constexpr int SYSCALL_STOP = SIGTRAP | 0x80;
+// How long an attach or a detach waits for a thread to stop.
+constexpr std::uint64_t STOP_WAIT_NS = 100'000'000;
+
+std::uint64_t MonotonicNs() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::uint64_t(now.tv_sec) * 1'000'000'000u + std::uint64_t(now.tv_nsec);
+}
 
 bool IsStopSignal(int nSignal) {
     return nSignal == SIGSTOP || nSignal == SIGTSTP || nSignal == SIGTTIN || nSignal == SIGTTOU;
@@ -32,8 +43,8 @@ CTracer::~CTracer() {
     UnwatchAll();
 }
 
-std::set<dev_t> CTracer::WatchedPorts() const {
-    std::set<dev_t> ports;
+std::set<CPortId> CTracer::WatchedPorts() const {
+    std::set<CPortId> ports;
     for (const auto& [port, watched] : m_ports)
         ports.insert(port);
     return ports;
@@ -41,15 +52,37 @@ std::set<dev_t> CTracer::WatchedPorts() const {
 
 // --- ports ---------------------------------------------------------------
 
-int CTracer::Watch(dev_t port, const std::string& strPath) {
-    if (m_ports.count(port))
-        return 0;
-    const int nWatch = m_inotify.Add(strPath);
-    if (nWatch < 0)
-        return -nWatch;
-    m_ports[port] = {strPath, nWatch, 0, 0};
-    m_watchToPort[nWatch] = port;
+int CTracer::Watch(const CPortId& port, int hNode, uid_t viewer) {
+    const bool bNew = !m_ports.count(port);
+    CWatchedPort& watched = m_ports[port];
+    // Its removal may still wait in the inotify queue.
+    if (watched.nWatch >= 0 && !HasLinks(watched.node.Get()))
+        NodeGone(port);
+    const bool bNewNode = watched.nWatch < 0;
+    if (bNewNode) {
+        CScopedFd node(fcntl(hNode, F_DUPFD_CLOEXEC, 0));
+        const int nWatch = node.IsValid() ? m_inotify.Add(node.Get()) : -errno;
+        if (nWatch < 0) {
+            if (bNew)
+                m_ports.erase(port);
+            return -nWatch;
+        }
+        watched.node = std::move(node);
+        watched.nWatch = nWatch;
+        m_watchToPort[nWatch] = port;
+        m_fanotify.Add(watched.node.Get());
+    }
+    const bool bNewViewer = !watched.viewers.count(viewer);
+    watched.viewers.insert(viewer);
+    if (bNewNode || bNewViewer) {
+        // Whoever was left untraced before may be seen now: name them again.
+        m_unseen.clear();
+        TraceHolders(port);
+    }
+    return 0;
+}
 
+void CTracer::TraceHolders(const CPortId& port) {
     // Processes we already trace for another port get this one's fds too.
     std::map<pid_t, std::shared_ptr<CFdTable>> traced;
     for (auto& [nTid, tracee] : m_tracees)
@@ -65,36 +98,93 @@ int CTracer::Watch(dev_t port, const std::string& strPath) {
             Attach(nPid, ProcScanner::PortFds(nPid, WatchedPorts()), {});
             continue;
         }
+        if (std::any_of(it->second->Ports().begin(), it->second->Ports().end(),
+                        [&](const auto& entry) { return entry.second == port; }))
+            continue;
         for (const auto& [nFd, fdPort] : fds)
             it->second->Set(nFd, fdPort);
         PublishCurrentSettings(nPid, fds);
     }
-    return 0;
 }
 
-void CTracer::Unwatch(dev_t port) {
+bool CTracer::HasLinks(int hNode) {
+    struct stat status;
+    return fstat(hNode, &status) == 0 && status.st_nlink > 0;
+}
+
+void CTracer::NodeGone(const CPortId& port) {
+    auto& watched = m_ports[port];
+    if (watched.nWatch < 0)
+        return;
+    m_inotify.Remove(watched.nWatch);
+    m_watchToPort.erase(watched.nWatch);
+    m_fanotify.Remove(watched.node.Get());
+    watched.nWatch = -1;
+    watched.node.Reset();
+    Log("a watched port's device node is gone; the next attach watches its successor");
+}
+
+void CTracer::Unwatch(const CPortId& port, uid_t viewer) {
     const auto it = m_ports.find(port);
     if (it == m_ports.end())
         return;
-    m_inotify.Remove(it->second.nWatch);
-    m_watchToPort.erase(it->second.nWatch);
-    m_ports.erase(it);
-    for (auto& [nTid, tracee] : m_tracees)
-        tracee.pFds->ForgetPort(port);
+    if (const auto itViewer = it->second.viewers.find(viewer); itViewer != it->second.viewers.end())
+        it->second.viewers.erase(itViewer);
+    if (it->second.viewers.empty()) {
+        if (it->second.nWatch >= 0) {
+            m_inotify.Remove(it->second.nWatch);
+            m_watchToPort.erase(it->second.nWatch);
+            m_fanotify.Remove(it->second.node.Get());
+        }
+        m_ports.erase(it);
+        for (auto& [nTid, tracee] : m_tracees)
+            tracee.pFds->ForgetPort(port);
+    }
+    DetachUnseen();
+}
+
+void CTracer::DetachUnseen() {
     for (auto& [nTid, tracee] : m_tracees) {
-        if (tracee.pFds->IsEmpty())
+        if (!MayTrace(tracee.uidOwner, tracee.pFds->Ports()))
             RequestDetach(tracee);
     }
     WaitForDetaches();
 }
 
+bool CTracer::MayTrace(uid_t owner, const std::map<int, CPortId>& fds) const {
+    for (const auto& [nFd, port] : fds) {
+        const auto it = m_ports.find(port);
+        if (it != m_ports.end() && (it->second.viewers.count(0) || it->second.viewers.count(owner)))
+            return true;
+    }
+    return false;
+}
+
 void CTracer::UnwatchAll() {
-    while (!m_ports.empty())
-        Unwatch(m_ports.begin()->first);
+    while (!m_ports.empty()) {
+        m_ports.begin()->second.viewers.clear();
+        Unwatch(m_ports.begin()->first, 0);
+    }
     // Children that stopped before their parent's clone event was seen.
     for (const pid_t nTid : m_earlyChildren)
-        ptrace(PTRACE_DETACH, nTid, 0, 0);
+        Request(PTRACE_DETACH, nTid);
     m_earlyChildren.clear();
+}
+
+uid_t CTracer::OwnerOf(pid_t nPid) const {
+    if (nPid <= 0)
+        return EVERY_VIEWER;
+    for (const auto& [nTid, tracee] : m_tracees) {
+        if (tracee.nTgid == nPid)
+            return tracee.uidOwner;
+    }
+    // Gone from our tracees (its death came first): while it is not reaped,
+    // /proc still knows; after that, only root may see it.
+    return ProcScanner::OwnerOf(nPid).value_or(0);
+}
+
+bool CTracer::WantsTick() const {
+    return !m_refused.empty() || !m_candidates.empty() || HasUnclaimedOpens();
 }
 
 bool CTracer::HasUnclaimedOpens() const {
@@ -107,12 +197,37 @@ bool CTracer::HasUnclaimedOpens() const {
 
 // --- attaching and detaching ---------------------------------------------
 
-bool CTracer::Attach(pid_t nPid, const std::map<int, dev_t>& fds, const std::set<dev_t>& opened) {
+void CTracer::Request(int nRequest, pid_t nTid, int nSignal) {
+    // A thread killed meanwhile (ESRCH) is reported by waitpid: not a fault.
+    if (ptrace(__ptrace_request(nRequest), nTid, nullptr,
+               reinterpret_cast<void*>(std::intptr_t(nSignal))) != 0 &&
+        errno != ESRCH)
+        Log("ptrace request " + std::to_string(nRequest) + " on " + std::to_string(nTid), errno);
+}
+
+bool CTracer::Attach(pid_t nPid, const std::map<int, CPortId>& fds, const std::set<CPortId>& opened,
+                     std::uint64_t qwOpenedNs) {
     if (fds.empty())
         return false;
     const auto identity = CProcessIdentity::Of(nPid);
-    if (!identity || std::find(m_refused.begin(), m_refused.end(), *identity) != m_refused.end())
+    const auto owner = ProcScanner::OwnerOf(nPid);
+    if (!identity || !owner)
         return false;
+    // A debugger holds it: leave it alone until the debugger lets go.
+    if (const auto it = std::find(m_refused.begin(), m_refused.end(), *identity);
+        it != m_refused.end()) {
+        if (ProcScanner::TracerOf(nPid) != 0)
+            return false;
+        m_refused.erase(it);
+    }
+    if (!MayTrace(*owner, fds)) {
+        // Another user's process: named, never traced.
+        if (std::find(m_unseen.begin(), m_unseen.end(), *identity) == m_unseen.end()) {
+            m_unseen.push_back(*identity);
+            ReportOnce(nPid, fds, Vantry::NOTICE_PROCESS_OF_OTHER_USER);
+        }
+        return false;
+    }
 
     std::shared_ptr<CFdTable> pFds;
     for (auto& [nTid, tracee] : m_tracees) {
@@ -134,16 +249,16 @@ bool CTracer::Attach(pid_t nPid, const std::map<int, dev_t>& fds, const std::set
                 continue;
             if (ptrace(PTRACE_SEIZE, nTid, 0, TRACE_OPTIONS) != 0) {
                 if (errno == EPERM && seized.empty()) {
-                    m_refused.push_back(*identity);
-                    ReportRefused(nPid, fds);
+                    OnSeizeRefused(*identity, fds);
                     return false;
                 }
                 continue;
             }
-            ptrace(PTRACE_INTERRUPT, nTid, 0, 0);
+            Request(PTRACE_INTERRUPT, nTid);
             CTracee& tracee = m_tracees[nTid];
             tracee.nTid = nTid;
             tracee.nTgid = nPid;
+            tracee.uidOwner = *owner;
             tracee.pFds = pFds;
             seized.push_back(nTid);
             bFound = true;
@@ -151,23 +266,61 @@ bool CTracer::Attach(pid_t nPid, const std::map<int, dev_t>& fds, const std::set
     }
     if (seized.empty())
         return false;
+    Log("tracing pid " + std::to_string(nPid) + " (uid " + std::to_string(*owner) + ")");
 
-    for (const auto& [nFd, port] : fds) {
-        if (opened.count(port))
-            Publish(port, Vantry::CAPTURE_PORT_OPENED, nPid);
+    // One open, however many fds the opener holds it on by now. It was
+    // traced only after its open: say how long after.
+    const std::uint64_t qwNow = RealtimeNs();
+    for (const CPortId& port : opened) {
+        Publish(port, Vantry::CAPTURE_PORT_OPENED, nPid);
+        const std::uint64_t qwOpened =
+            qwOpenedNs != 0 ? qwOpenedNs : m_ports[port].qwFirstUnclaimedNs;
+        PublishNamedNotice(port, nPid, Vantry::NOTICE_TRACED_LATE,
+                           std::uint32_t(std::min<std::uint64_t>(
+                               qwNow > qwOpened ? (qwNow - qwOpened) / 1000 : 0, UINT32_MAX)));
     }
     // Once every thread has stopped once and runs on under syscall tracing,
     // a settings change is either in what we read now or traced later.
+    // A thread that does not stop soon (asleep in the kernel where no
+    // signal reaches it) is left to the main loop: nothing may hold the
+    // tracer, and the server waiting for it, for long.
+    const std::uint64_t qwDeadline = MonotonicNs() + STOP_WAIT_NS;
     for (const pid_t nTid : seized) {
         int nStatus;
-        pid_t nDone;
-        while ((nDone = waitpid(nTid, &nStatus, __WALL)) < 0 && errno == EINTR) {
-        }
-        if (nDone == nTid)
+        if (WaitUntil(nTid, qwDeadline, nStatus) == nTid)
             OnWaitStatus(nTid, nStatus);
     }
     PublishCurrentSettings(nPid, fds);
     return true;
+}
+
+void CTracer::OnSeizeRefused(const CProcessIdentity& identity, const std::map<int, CPortId>& fds) {
+    // Say only what was seen: a process on its way out refuses as well.
+    const pid_t nPid = identity.GetPid();
+    const pid_t nTracer = ProcScanner::TracerOf(nPid);
+    if (nTracer > 0) {
+        m_refused.push_back(identity);
+        ReportOnce(nPid, fds, Vantry::NOTICE_PROCESS_NOT_TRACED);
+        Log("pid " + std::to_string(nPid) + " is traced by pid " + std::to_string(nTracer));
+    } else if (ProcScanner::IsExiting(nPid)) {
+        ReportOnce(nPid, fds, Vantry::NOTICE_USED_UNTRACED);
+        Log("pid " + std::to_string(nPid) + " exited before it could be traced");
+    } else {
+        ReportOnce(nPid, fds, Vantry::NOTICE_USED_UNTRACED);
+        Log("cannot trace pid " + std::to_string(nPid), EPERM);
+    }
+}
+
+void CTracer::RetryRefused() {
+    // A refusal lasts as long as its debugger: try again once it let go.
+    const auto refused = m_refused;
+    for (const auto& identity : refused) {
+        const pid_t nPid = identity.GetPid();
+        if (CProcessIdentity::Of(nPid) != identity)
+            std::erase(m_refused, identity);
+        else if (ProcScanner::TracerOf(nPid) == 0)
+            Attach(nPid, ProcScanner::PortFds(nPid, WatchedPorts()), {});
+    }
 }
 
 void CTracer::RequestDetach(CTracee& tracee) {
@@ -179,13 +332,26 @@ void CTracer::RequestDetach(CTracee& tracee) {
     // made to stop. A thread already stopped keeps that stop and the extra
     // trap is dropped by the detach.
     if (tracee.nTid != m_nCurrent)
-        ptrace(PTRACE_INTERRUPT, tracee.nTid, 0, 0);
+        Request(PTRACE_INTERRUPT, tracee.nTid);
+}
+
+pid_t CTracer::WaitUntil(pid_t nWho, std::uint64_t qwDeadlineNs, int& nStatus) {
+    for (;;) {
+        const pid_t nPid = waitpid(nWho, &nStatus, __WALL | __WNOTHREAD | WUNTRACED | WNOHANG);
+        if (nPid != 0 || MonotonicNs() >= qwDeadlineNs)
+            return nPid;
+        usleep(100);
+    }
 }
 
 void CTracer::WaitForDetaches() {
+    // Those that do not stop in time are let go at their next stop.
+    const std::uint64_t qwDeadline = MonotonicNs() + STOP_WAIT_NS;
     while (m_nDetaching > 0) {
         int nStatus;
-        const pid_t nPid = waitpid(-1, &nStatus, __WALL | __WNOTHREAD | WUNTRACED);
+        const pid_t nPid = WaitUntil(-1, qwDeadline, nStatus);
+        if (nPid == 0)
+            break;
         if (nPid < 0) {
             if (errno == ECHILD)
                 break;
@@ -213,14 +379,11 @@ void CTracer::Resume(CTracee& tracee, int nSignal, bool bListen) {
     const pid_t nTid = tracee.nTid;
     // A release still pending is looked for at the next stop first.
     if (tracee.bDetach && !tracee.bReleasePending) {
-        ptrace(PTRACE_DETACH, nTid, 0, nSignal);
+        Request(PTRACE_DETACH, nTid, nSignal);
         Forget(nTid);
         return;
     }
-    if (bListen)
-        ptrace(PTRACE_LISTEN, nTid, 0, 0);
-    else
-        ptrace(PTRACE_SYSCALL, nTid, 0, nSignal);
+    Request(bListen ? PTRACE_LISTEN : PTRACE_SYSCALL, nTid, bListen ? 0 : nSignal);
 }
 
 // --- stops ---------------------------------------------------------------
@@ -259,7 +422,8 @@ void CTracer::OnWaitStatus(pid_t nTid, int nStatus) {
     if (it == m_tracees.end() && (nStatus >> 16) == PTRACE_EVENT_EXEC) {
         // A thread whose leader we no longer knew ran execve and took its pid.
         unsigned long ulFormer = 0;
-        ptrace(PTRACE_GETEVENTMSG, nTid, 0, &ulFormer);
+        if (ptrace(PTRACE_GETEVENTMSG, nTid, 0, &ulFormer) != 0)
+            Log("PTRACE_GETEVENTMSG on " + std::to_string(nTid), errno);
         auto node = m_tracees.extract(pid_t(ulFormer));
         if (!node.empty()) {
             node.key() = nTid;

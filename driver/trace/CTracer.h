@@ -7,8 +7,10 @@
 #pragma once
 
 #include "../IEventSource.h"
+#include "CFanotify.h"
 #include "CInotify.h"
 #include "CProcessIdentity.h"
+#include "CScopedFd.h"
 #include "CTracee.h"
 #include "TermiosDecoder.h"
 
@@ -32,11 +34,15 @@ public:
 
     int InotifyFd() const { return m_inotify.Fd(); }
 
-    // 0 or an errno value. Existing openers are traced before it returns.
-    int Watch(dev_t port, const std::string& strPath);
-    // Every thread that no longer holds a watched port is detached before
-    // it returns.
-    void Unwatch(dev_t port);
+    // An attachment of `viewer` came: watches the node (a duplicate of
+    // hNode) when the port has none yet or its node is gone. 0 or an errno
+    // value. Existing openers that a viewer may see are traced before it
+    // returns.
+    int Watch(const CPortId& port, int hNode, uid_t viewer);
+    // An attachment of `viewer` went. Every thread that no longer holds a
+    // watched port that one of its viewers may see is detached before it
+    // returns, or, when it cannot stop in time, at its next stop.
+    void Unwatch(const CPortId& port, uid_t viewer);
     void UnwatchAll();
 
     // Blocks until a tracee or the doorbell changes state and handles it;
@@ -44,13 +50,15 @@ public:
     bool WaitOnce();
     // The doorbell rang or the watcher's timer expired: opens and closes.
     void OnInotify();
-    // Opens are waiting for their opener to be found: poll again soon.
-    bool HasUnclaimedOpens() const;
+    // Opens are waiting for their opener to be found, or a debugger may let
+    // go of a process: look again soon.
+    bool WantsTick() const;
 
 private:
     struct CWatchedPort {
-        std::string strPath;
-        int nWatch = -1;
+        CScopedFd node;
+        int nWatch = -1; // -1: the node is gone; the next Watch brings the new one
+        std::multiset<uid_t> viewers;
         unsigned nUnclaimedOpens = 0;
         std::uint64_t qwFirstUnclaimedNs = 0;
     };
@@ -61,49 +69,92 @@ private:
     void OnExit(CTracee& tracee, std::int64_t nResult, bool bError);
     void OnDataExit(CTracee& tracee, std::int64_t nResult, bool bRead, bool bVector);
     void OnTermiosExit(CTracee& tracee);
+    // The thread moved port data with a call we cannot decode: a notice
+    // names the process and the call, once per thread and call.
+    void ReportUndecoded(CTracee& tracee, std::uint32_t dwCall, const std::map<int, CPortId>& fds);
     void OnOpenExit(CTracee& tracee, std::int64_t nResult);
     void OnClone(CTracee& tracee, int nEvent);
     CTracee& OnExec(CTracee& tracee);
     void PortFdRemoved(CTracee& tracee);
 
+    // A ptrace request whose failure is logged (a thread that died meanwhile aside).
+    void Request(int nRequest, pid_t nTid, int nSignal = 0);
     // Continues the thread (or lets it go when it is to be detached).
     void Resume(CTracee& tracee, int nSignal, bool bListen = false);
     void RequestDetach(CTracee& tracee);
+    // Waits for detaching threads to stop and lets them go, for a while.
     void WaitForDetaches();
+    // waitpid for nWho (-1: any) until the deadline (CLOCK_MONOTONIC); 0
+    // when nothing came by then.
+    pid_t WaitUntil(pid_t nWho, std::uint64_t qwDeadlineNs, int& nStatus);
     void Forget(pid_t nTid);
 
     // Seizes every thread of nPid, whose port fds (from /proc) are `fds`;
     // publishes an open record first for each port in `opened` and then the
     // current settings of its ports.
-    bool Attach(pid_t nPid, const std::map<int, dev_t>& fds, const std::set<dev_t>& opened);
-    void ReportRefused(pid_t nPid, const std::map<int, dev_t>& fds);
-    void PublishNotice(dev_t port, pid_t nPid, std::uint32_t dwCode, std::uint32_t dwValue);
-    void PublishCurrentSettings(pid_t nPid, const std::map<int, dev_t>& fds);
-    void PublishSettings(dev_t port, pid_t nPid, const CLineSettings& settings);
+    // qwOpenedNs: when it opened them (0: at the first open not yet
+    // attributed), for the notice of how late it was traced.
+    bool Attach(pid_t nPid, const std::map<int, CPortId>& fds, const std::set<CPortId>& opened,
+                std::uint64_t qwOpenedNs = 0);
+    // Whether a viewer of one of these ports may see a process of `owner`.
+    bool MayTrace(uid_t owner, const std::map<int, CPortId>& fds) const;
+    // Lets go of every process that no viewer may see any more.
+    void DetachUnseen();
+    // PTRACE_SEIZE said EPERM: a debugger, an exit, or a refusal of the
+    // system's, told apart and reported.
+    void OnSeizeRefused(const CProcessIdentity& identity, const std::map<int, CPortId>& fds);
+    void RetryRefused();
+    bool HasUnclaimedOpens() const;
+    void ReportOnce(pid_t nPid, const std::map<int, CPortId>& fds, std::uint32_t dwCode);
+    void PublishNotice(const CPortId& port, pid_t nPid, std::uint32_t dwCode,
+                       std::uint32_t dwValue);
+    // The same, followed by the process's command name.
+    void PublishNamedNotice(const CPortId& port, pid_t nPid, std::uint32_t dwCode,
+                            std::uint32_t dwValue);
+    void PublishCurrentSettings(pid_t nPid, const std::map<int, CPortId>& fds);
+    void PublishSettings(const CPortId& port, pid_t nPid, const CLineSettings& settings);
+    // Whether a node still has a name (a removed one has none).
+    static bool HasLinks(int hNode);
+    // The node of a watched port went away: its watch ends.
+    void NodeGone(const CPortId& port);
+    // Traces the holders of the port that are not traced yet.
+    void TraceHolders(const CPortId& port);
 
     // Reads the queued opens and closes; an open of `claimPort` is the
     // cause's own and published at once.
-    bool DrainInotify(pid_t nCause, std::optional<dev_t> claimPort = std::nullopt);
+    bool DrainInotify(pid_t nCause, std::optional<CPortId> claimPort = std::nullopt);
     void ResolveOpens(bool bForce);
     // Traces untraced holders, newest first, until every unclaimed open
     // has its opener (or, with bEveryHolder, all of them).
     void ScanForOpeners(bool bEveryHolder);
     pid_t GuessReleaser() const;
+    // The inotify or fanotify queue overflowed.
+    void OnEventsLost();
+    // An opener that came and went untraced: its open is one of the
+    // unclaimed ones.
+    void ClaimUntraced(pid_t nPid);
 
-    void Publish(dev_t port, std::int8_t nType, pid_t nPid,
+    void Publish(const CPortId& port, std::int8_t nType, pid_t nPid,
                  std::span<const std::uint8_t> payload = {});
     void FlushPublishes();
-    std::set<dev_t> WatchedPorts() const;
+    // Frees a scratch buffer that a large call grew; true when it did.
+    static bool Release(std::vector<std::uint8_t>& buffer);
+    std::set<CPortId> WatchedPorts() const;
+    // The user whose traffic a traced process's records are.
+    uid_t OwnerOf(pid_t nPid) const;
 
     IEventSink& m_sink;
     pid_t m_nDoorbell;
     pid_t m_nSelf;
     CInotify m_inotify;
-    std::map<dev_t, CWatchedPort> m_ports;
-    std::map<int, dev_t> m_watchToPort;
+    CFanotify m_fanotify;
+    std::map<pid_t, std::uint64_t> m_candidates; // openers fanotify named, and when
+    std::map<CPortId, CWatchedPort> m_ports;
+    std::map<int, CPortId> m_watchToPort;
     std::unordered_map<pid_t, CTracee> m_tracees;
     std::set<pid_t> m_earlyChildren;         // stopped before their parent's clone event
-    std::vector<CProcessIdentity> m_refused; // traced by someone else, reported once
+    std::vector<CProcessIdentity> m_refused; // traced by a debugger, reported once
+    std::vector<CProcessIdentity> m_unseen;  // of users no viewer may see, reported once
     unsigned m_nInOpen = 0;                  // tracees inside an open-family call
     unsigned m_nDetaching = 0;
     pid_t m_nCurrent = 0; // the tracee whose stop is being handled
@@ -111,7 +162,7 @@ private:
     std::vector<std::uint8_t> m_buffer; // data of the current record
 
     struct CDeferredEvent {
-        dev_t port = 0;
+        CPortId port;
         CPortEvent event;
         std::vector<std::uint8_t> payload;
     };

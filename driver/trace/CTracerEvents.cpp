@@ -7,9 +7,12 @@
 
 #include "VantryProtocol.h"
 
+#include <malloc.h>
 #include <sched.h>
 
 #include <algorithm>
+#include <fstream>
+#include <string>
 
 namespace {
 
@@ -20,14 +23,28 @@ namespace {
 constexpr std::uint64_t DEFER_NS = 20'000'000;
 constexpr std::uint64_t GIVE_UP_NS = 200'000'000;
 
+// How long after its open an opener's fd may take to show in /proc.
+constexpr std::uint64_t FD_APPEARS_NS = 5'000'000;
+
+// The longest command name the kernel keeps (TASK_COMM_LEN less its NUL).
+constexpr std::size_t NAME_SIZE = 15;
+
 } // namespace
 
-void CTracer::Publish(dev_t port, std::int8_t nType, pid_t nPid,
+void CTracer::Publish(const CPortId& port, std::int8_t nType, pid_t nPid,
                       std::span<const std::uint8_t> payload) {
     CPortEvent event;
     event.nType = nType;
     event.dwProcessId = std::uint32_t(nPid > 0 ? nPid : 0);
     event.qwTimeNs = RealtimeNs();
+    event.uidProcess = OwnerOf(nPid);
+    // Notices that only name a process left untraced are for every viewer.
+    if (nType == Vantry::CAPTURE_DRIVER_NOTICE && payload.size() >= 4) {
+        const std::uint32_t dwCode = Vantry::GetU32(payload.data());
+        if (dwCode == Vantry::NOTICE_PROCESS_NOT_TRACED ||
+            dwCode == Vantry::NOTICE_PROCESS_OF_OTHER_USER)
+            event.uidProcess = EVERY_VIEWER;
+    }
     if (!m_bDeferPublish) {
         event.payload = payload;
         m_sink.Publish(port, event);
@@ -43,15 +60,29 @@ void CTracer::Publish(dev_t port, std::int8_t nType, pid_t nPid,
 }
 
 void CTracer::FlushPublishes() {
+    bool bReleased = false;
     for (std::size_t i = 0; i < m_nDeferred; ++i) {
         auto& deferred = m_deferred[i];
         deferred.event.payload = deferred.payload;
         m_sink.Publish(deferred.port, deferred.event);
+        bReleased = Release(deferred.payload) || bReleased;
     }
     m_nDeferred = 0;
+    if (Release(m_buffer) || bReleased)
+        malloc_trim(0); // and the heap gives back what the records held
 }
 
-void CTracer::PublishSettings(dev_t port, pid_t nPid, const CLineSettings& settings) {
+bool CTracer::Release(std::vector<std::uint8_t>& buffer) {
+    // Buffers are reused from call to call, but one large call must not
+    // leave the driver large.
+    constexpr std::size_t KEEP = 1u << 20;
+    if (buffer.capacity() <= KEEP)
+        return false;
+    std::vector<std::uint8_t>().swap(buffer);
+    return true;
+}
+
+void CTracer::PublishSettings(const CPortId& port, pid_t nPid, const CLineSettings& settings) {
     if (settings.dwBaudRate) {
         std::uint8_t baud[4];
         Vantry::PutU32(baud, *settings.dwBaudRate);
@@ -62,8 +93,8 @@ void CTracer::PublishSettings(dev_t port, pid_t nPid, const CLineSettings& setti
     Publish(port, Vantry::CAPTURE_LINE_CONTROL, nPid, lineControl);
 }
 
-void CTracer::PublishCurrentSettings(pid_t nPid, const std::map<int, dev_t>& fds) {
-    std::set<dev_t> done;
+void CTracer::PublishCurrentSettings(pid_t nPid, const std::map<int, CPortId>& fds) {
+    std::set<CPortId> done;
     for (const auto& [nFd, port] : fds) {
         if (!done.insert(port).second)
             continue;
@@ -72,42 +103,67 @@ void CTracer::PublishCurrentSettings(pid_t nPid, const std::map<int, dev_t>& fds
     }
 }
 
-void CTracer::PublishNotice(dev_t port, pid_t nPid, std::uint32_t dwCode, std::uint32_t dwValue) {
+void CTracer::PublishNotice(const CPortId& port, pid_t nPid, std::uint32_t dwCode,
+                            std::uint32_t dwValue) {
     std::uint8_t payload[Vantry::NOTICE_PAYLOAD_SIZE];
     Vantry::PutU32(payload, dwCode);
     Vantry::PutU32(payload + 4, dwValue);
     Publish(port, Vantry::CAPTURE_DRIVER_NOTICE, nPid, payload);
 }
 
-void CTracer::ReportRefused(pid_t nPid, const std::map<int, dev_t>& fds) {
-    std::set<dev_t> done;
+void CTracer::PublishNamedNotice(const CPortId& port, pid_t nPid, std::uint32_t dwCode,
+                                 std::uint32_t dwValue) {
+    std::uint8_t payload[Vantry::NOTICE_PAYLOAD_SIZE + NAME_SIZE];
+    Vantry::PutU32(payload, dwCode);
+    Vantry::PutU32(payload + 4, dwValue);
+    std::string strName;
+    std::getline(std::ifstream("/proc/" + std::to_string(nPid) + "/comm"), strName);
+    strName.resize(std::min(strName.size(), NAME_SIZE));
+    std::copy(strName.begin(), strName.end(), payload + Vantry::NOTICE_PAYLOAD_SIZE);
+    Publish(port, Vantry::CAPTURE_DRIVER_NOTICE, nPid,
+            {payload, Vantry::NOTICE_PAYLOAD_SIZE + strName.size()});
+}
+
+void CTracer::ReportOnce(pid_t nPid, const std::map<int, CPortId>& fds, std::uint32_t dwCode) {
+    std::set<CPortId> done;
     for (const auto& [nFd, port] : fds) {
-        if (done.insert(port).second)
-            PublishNotice(port, nPid, Vantry::NOTICE_PROCESS_NOT_TRACED, std::uint32_t(nPid));
+        if (!done.insert(port).second)
+            continue;
+        if (dwCode == Vantry::NOTICE_USED_UNTRACED)
+            PublishNamedNotice(port, nPid, dwCode, 0);
+        else
+            PublishNotice(port, nPid, dwCode, std::uint32_t(nPid));
     }
 }
 
-bool CTracer::DrainInotify(pid_t nCause, std::optional<dev_t> claimPort) {
+bool CTracer::DrainInotify(pid_t nCause, std::optional<CPortId> claimPort) {
     bool bClaimed = false;
     for (const auto& event : m_inotify.Drain()) {
-        if (event.bLost) {
-            // Opens and closes are gone for good: say so, and trace whoever
-            // holds a port now.
-            for (const auto& [port, watched] : m_ports)
-                PublishNotice(port, 0, Vantry::NOTICE_EVENTS_LOST, 0);
-            ScanForOpeners(true);
+        if (event.eKind == CInotify::EKind::Lost) {
+            OnEventsLost();
             continue;
         }
         const auto itPort = m_watchToPort.find(event.nWatch);
         if (itPort == m_watchToPort.end())
             continue;
-        const dev_t port = itPort->second;
+        const CPortId port = itPort->second;
         auto& watched = m_ports[port];
-        if (event.bOpened) {
+        if (event.eKind == CInotify::EKind::Gone) {
+            NodeGone(port);
+            continue;
+        }
+        if (event.eKind == CInotify::EKind::Changed) {
+            if (!HasLinks(watched.node.Get()))
+                NodeGone(port);
+            continue;
+        }
+        if (event.eKind == CInotify::EKind::Opened) {
             if (claimPort == port && !bClaimed) {
                 bClaimed = true;
                 Publish(port, Vantry::CAPTURE_PORT_OPENED, nCause);
-            } else if (watched.nUnclaimedOpens++ == 0) {
+            } else if (!m_fanotify.IsActive() && watched.nUnclaimedOpens++ == 0) {
+                // Without fanotify's openers, the open waits for a walk
+                // through /proc (inotify folds opens that follow each other).
                 watched.qwFirstUnclaimedNs = RealtimeNs();
             }
             continue;
@@ -118,6 +174,14 @@ bool CTracer::DrainInotify(pid_t nCause, std::optional<dev_t> claimPort) {
         Publish(port, Vantry::CAPTURE_PORT_CLOSED, nCause != 0 ? nCause : GuessReleaser());
     }
     return bClaimed;
+}
+
+void CTracer::OnEventsLost() {
+    // Opens and closes (or their openers) are gone for good: say so, and
+    // trace whoever holds a port now.
+    for (const auto& [port, watched] : m_ports)
+        PublishNotice(port, 0, Vantry::NOTICE_EVENTS_LOST, 0);
+    ScanForOpeners(true);
 }
 
 pid_t CTracer::GuessReleaser() const {
@@ -142,10 +206,17 @@ pid_t CTracer::GuessReleaser() const {
 void CTracer::OnInotify() {
     DrainInotify(0);
     ResolveOpens(false);
+    RetryRefused();
 }
 
 void CTracer::ResolveOpens(bool bForce) {
-    if (!HasUnclaimedOpens())
+    const std::uint64_t qwNamed = RealtimeNs();
+    bool bLost = false;
+    for (const pid_t nPid : m_fanotify.Drain(bLost))
+        m_candidates.emplace(nPid, qwNamed);
+    if (bLost)
+        OnEventsLost();
+    if (!HasUnclaimedOpens() && m_candidates.empty())
         return;
     const std::uint64_t qwNow = RealtimeNs();
     std::uint64_t qwOldest = qwNow;
@@ -157,7 +228,7 @@ void CTracer::ResolveOpens(bool bForce) {
         return;
     // The opener's fd appears in /proc only just after its inotify event:
     // look again a few times before leaving it to the next tick.
-    for (int nTry = 0; nTry < 3 && HasUnclaimedOpens(); ++nTry) {
+    for (int nTry = 0; nTry < 3 && (HasUnclaimedOpens() || !m_candidates.empty()); ++nTry) {
         if (nTry > 0)
             sched_yield();
         ScanForOpeners(false);
@@ -168,8 +239,20 @@ void CTracer::ResolveOpens(bool bForce) {
         if (!bForce && qwNow - watched.qwFirstUnclaimedNs < GIVE_UP_NS)
             continue;
         // Opened and gone before we could see by whom.
-        for (; watched.nUnclaimedOpens > 0; --watched.nUnclaimedOpens)
+        for (; watched.nUnclaimedOpens > 0; --watched.nUnclaimedOpens) {
             Publish(port, Vantry::CAPTURE_PORT_OPENED, 0);
+            PublishNotice(port, 0, Vantry::NOTICE_USED_UNTRACED, 0);
+        }
+    }
+}
+
+void CTracer::ClaimUntraced(pid_t nPid) {
+    // Which of several ports it opened is not known: each hears of it, and
+    // none gets an open record.
+    for (auto& [port, watched] : m_ports) {
+        if (m_ports.size() == 1)
+            Publish(port, Vantry::CAPTURE_PORT_OPENED, nPid);
+        PublishNamedNotice(port, nPid, Vantry::NOTICE_USED_UNTRACED, 0);
     }
 }
 
@@ -178,6 +261,44 @@ void CTracer::ScanForOpeners(bool bEveryHolder) {
     for (const auto& [nTid, tracee] : m_tracees)
         traced.insert(tracee.nTgid);
     const auto ports = WatchedPorts();
+    // False when it holds no port (yet: its fd appears just after the open).
+    // qwNamedNs: fanotify saw it open then; every port it holds is one it
+    // just opened (it would be traced already otherwise).
+    auto tryProcess = [&](pid_t nPid, std::uint64_t qwNamedNs) {
+        if (nPid == m_nSelf || nPid == m_nDoorbell || traced.count(nPid))
+            return true;
+        const auto fds = ProcScanner::PortFds(nPid, ports);
+        if (fds.empty())
+            return false;
+        std::set<CPortId> opened;
+        for (const auto& [nFd, port] : fds) {
+            auto& watched = m_ports[port];
+            if (qwNamedNs != 0)
+                opened.insert(port);
+            else if (watched.nUnclaimedOpens > 0 && opened.insert(port).second)
+                --watched.nUnclaimedOpens;
+        }
+        Attach(nPid, fds, opened, qwNamedNs);
+        traced.insert(nPid);
+        return true;
+    };
+    // fanotify names the openers: look at them alone. Without it (a kernel
+    // that refuses it, or opens lost to an overflow) all of /proc is looked
+    // through.
+    const std::uint64_t qwNow = RealtimeNs();
+    // Attaching handles stops, which may land here again: work on a copy.
+    for (const auto& [nPid, qwNamed] : std::exchange(m_candidates, {})) {
+        if (tryProcess(nPid, qwNamed))
+            continue;
+        // Its fd appears just after its open; one that holds none a while
+        // later, or is gone, used the port untraced.
+        if (qwNow - qwNamed < FD_APPEARS_NS && !ProcScanner::IsExiting(nPid))
+            m_candidates.emplace(nPid, qwNamed);
+        else
+            ClaimUntraced(nPid);
+    }
+    if (m_fanotify.IsActive() && !bEveryHolder)
+        return;
     auto processes = ProcScanner::ListProcesses();
     // The newest processes first: an opener is usually young.
     std::sort(processes.rbegin(), processes.rend());
@@ -186,17 +307,6 @@ void CTracer::ScanForOpeners(bool bEveryHolder) {
         // thousand stat calls are most of the open-to-traced time).
         if (!bEveryHolder && !HasUnclaimedOpens())
             break;
-        if (nPid == m_nSelf || nPid == m_nDoorbell || traced.count(nPid))
-            continue;
-        const auto fds = ProcScanner::PortFds(nPid, ports);
-        if (fds.empty())
-            continue;
-        std::set<dev_t> opened;
-        for (const auto& [nFd, port] : fds) {
-            auto& watched = m_ports[port];
-            if (watched.nUnclaimedOpens > 0 && opened.insert(port).second)
-                --watched.nUnclaimedOpens;
-        }
-        Attach(nPid, fds, opened);
+        tryProcess(nPid, 0);
     }
 }

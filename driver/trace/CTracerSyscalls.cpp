@@ -3,6 +3,7 @@
 #include "CTracer.h"
 
 #include "CTraceeMemory.h"
+#include "DriverLog.h"
 #include "PortSettings.h"
 #include "ProcScanner.h"
 
@@ -12,6 +13,8 @@
 #include <sys/ptrace.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <string>
 
 void CTracer::OnSyscallStop(CTracee& tracee) {
     // An exit stop of a call that does not interest us needs no look at all:
@@ -21,8 +24,11 @@ void CTracer::OnSyscallStop(CTracee& tracee) {
         return;
     }
     __ptrace_syscall_info info{};
-    if (ptrace(PTRACE_GET_SYSCALL_INFO, tracee.nTid, sizeof info, &info) <= 0)
+    if (ptrace(PTRACE_GET_SYSCALL_INFO, tracee.nTid, sizeof info, &info) <= 0) {
+        if (errno != ESRCH)
+            Log("PTRACE_GET_SYSCALL_INFO on " + std::to_string(tracee.nTid), errno);
         return;
+    }
     if (info.op == PTRACE_SYSCALL_INFO_ENTRY) {
         if (tracee.bReleasePending) {
             tracee.bReleasePending = false;
@@ -32,8 +38,11 @@ void CTracer::OnSyscallStop(CTracee& tracee) {
             --m_nInOpen;
         tracee.bInSyscall = true;
         tracee.eSyscall = ESyscall::None;
-        if (info.arch != SyscallDecoder::NativeArch())
-            return; // 32-bit calls are not decoded
+        if (info.arch != SyscallDecoder::NativeArch()) {
+            // 32-bit calls are not decoded: say so once.
+            ReportUndecoded(tracee, Vantry::CALL_32_BIT, tracee.pFds->Ports());
+            return;
+        }
         tracee.entry.qwNumber = info.entry.nr;
         std::copy(std::begin(info.entry.args), std::end(info.entry.args),
                   tracee.entry.args.begin());
@@ -50,7 +59,7 @@ void CTracer::OnSyscallStop(CTracee& tracee) {
         // A release is finished on the way back to user space, after this
         // stop; any trap is taken only after it (and ends the interrupt).
         if (tracee.bReleasePending)
-            ptrace(PTRACE_INTERRUPT, tracee.nTid, 0, 0);
+            Request(PTRACE_INTERRUPT, tracee.nTid);
     }
 }
 
@@ -59,10 +68,8 @@ void CTracer::OnEntry(CTracee& tracee) {
     switch (tracee.eSyscall) {
     case ESyscall::SetTermios: {
         // Set-commands are read at entry: what the kernel was handed.
-        const bool bTermios2 = TermiosDecoder::ClassifyIoctl(std::uint32_t(tracee.entry.args[1])) ==
-                               TermiosDecoder::ESetCommand::Termios2;
-        const std::size_t nSize =
-            bTermios2 ? TermiosDecoder::Termios2Size() : TermiosDecoder::TermiosSize();
+        tracee.eSetCommand = TermiosDecoder::ClassifyIoctl(std::uint32_t(tracee.entry.args[1]));
+        const std::size_t nSize = TermiosDecoder::SizeOf(tracee.eSetCommand);
         tracee.termios.clear();
         if (CTraceeMemory(tracee.nTid)
                 .Read(CTraceeAddress(tracee.entry.args[2]), nSize, tracee.termios) != nSize)
@@ -135,8 +142,36 @@ void CTracer::OnExit(CTracee& tracee, std::int64_t nResult, bool bError) {
         if (!bError)
             tracee.pFds = std::make_shared<CFdTable>(*tracee.pFds);
         break;
+    case ESyscall::Undecoded:
+        if (!bError) {
+            const auto undecoded = SyscallDecoder::Undecoded(tracee.entry);
+            std::map<int, CPortId> ports = tracee.pFds->Ports();
+            if (!undecoded->fdArguments.empty()) {
+                ports.clear();
+                for (const std::size_t i : undecoded->fdArguments) {
+                    const int nArgFd = SyscallDecoder::FdArgument(args[i]);
+                    if (const auto port = tracee.pFds->PortOf(nArgFd))
+                        ports[nArgFd] = *port;
+                }
+            }
+            ReportUndecoded(tracee, undecoded->dwCall, ports);
+        }
+        break;
     default:
         break;
+    }
+}
+
+void CTracer::ReportUndecoded(CTracee& tracee, std::uint32_t dwCall,
+                              const std::map<int, CPortId>& fds) {
+    const std::uint32_t dwBit = 1u << dwCall;
+    if (fds.empty() || (tracee.dwReportedCalls & dwBit))
+        return;
+    tracee.dwReportedCalls |= dwBit;
+    std::set<CPortId> done;
+    for (const auto& [nFd, port] : fds) {
+        if (done.insert(port).second)
+            PublishNotice(port, tracee.nTgid, Vantry::NOTICE_CALL_NOT_DECODED, dwCall);
     }
 }
 
@@ -147,7 +182,17 @@ void CTracer::OnDataExit(CTracee& tracee, std::int64_t nResult, bool bRead, bool
         return;
     m_buffer.clear();
     const CTraceeMemory memory(tracee.nTid);
-    const std::size_t nWanted = std::size_t(nResult);
+    const std::size_t nMoved = std::size_t(nResult);
+    // Never copy more than the queues can take: a write of a gigabyte must
+    // not make the driver that big. Each record of the split adds its head,
+    // and the notice of what was cut and a close or two should still fit.
+    constexpr std::size_t RESERVE = 256;
+    const std::size_t nRoom = m_sink.Room(*port) - std::min(m_sink.Room(*port), RESERVE);
+    const std::size_t nFits = nRoom / (Vantry::MAX_RECORD_SIZE)*Vantry::MAX_RECORD_PAYLOAD +
+                              (nRoom % Vantry::MAX_RECORD_SIZE > Vantry::RECORD_DATA_OFFSET
+                                   ? nRoom % Vantry::MAX_RECORD_SIZE - Vantry::RECORD_DATA_OFFSET
+                                   : 0);
+    const std::size_t nWanted = std::min(nMoved, nFits);
     const std::size_t nGot =
         bVector ? memory.ReadVectors(CTraceeAddress(args[1]), args[2], nWanted, m_buffer)
                 : memory.Read(CTraceeAddress(args[1]), nWanted, m_buffer);
@@ -160,6 +205,9 @@ void CTracer::OnDataExit(CTracee& tracee, std::int64_t nResult, bool bRead, bool
         PublishNotice(*port, tracee.nTgid, Vantry::NOTICE_BYTES_UNREADABLE,
                       std::uint32_t(nWanted - nGot));
     }
+    if (nWanted < nMoved)
+        PublishNotice(*port, tracee.nTgid, Vantry::NOTICE_BYTES_NOT_CAPTURED,
+                      std::uint32_t(std::min<std::size_t>(nMoved - nWanted, UINT32_MAX)));
 }
 
 void CTracer::OnTermiosExit(CTracee& tracee) {
@@ -167,8 +215,7 @@ void CTracer::OnTermiosExit(CTracee& tracee) {
     const auto port = tracee.pFds->PortOf(nFd);
     if (!port)
         return;
-    const bool bTermios2 = tracee.termios.size() == TermiosDecoder::Termios2Size();
-    CLineSettings settings = TermiosDecoder::Decode(tracee.termios, bTermios2);
+    CLineSettings settings = TermiosDecoder::Decode(tracee.termios, tracee.eSetCommand);
     if (!settings.dwBaudRate) {
         // BOTHER through the old request keeps the speed the port had: ask it.
         if (const auto current = PortSettings::ReadFromProcess(tracee.nTgid, nFd))
@@ -221,6 +268,7 @@ void CTracer::OnClone(CTracee& parent, int nEvent) {
     CTracee& child = m_tracees[nChild];
     child.nTid = nChild;
     child.nTgid = (qwFlags & CLONE_THREAD) ? parent.nTgid : nChild;
+    child.uidOwner = parent.uidOwner;
     child.pFds = (qwFlags & CLONE_FILES) ? parent.pFds : std::make_shared<CFdTable>(*parent.pFds);
     // The child starts in the middle of fork: its first exit stop is not ours.
     child.bInSyscall = false;
@@ -233,7 +281,8 @@ void CTracer::OnClone(CTracee& parent, int nEvent) {
 CTracee& CTracer::OnExec(CTracee& tracee) {
     const pid_t nTgid = tracee.nTgid;
     unsigned long ulFormer = 0;
-    ptrace(PTRACE_GETEVENTMSG, tracee.nTid, 0, &ulFormer);
+    if (ptrace(PTRACE_GETEVENTMSG, tracee.nTid, 0, &ulFormer) != 0)
+        Log("PTRACE_GETEVENTMSG on " + std::to_string(tracee.nTid), errno);
     const pid_t nFormer = pid_t(ulFormer);
     if (nFormer != 0 && nFormer != tracee.nTid) {
         // A non-leader thread ran execve and has taken the leader's pid; the
@@ -264,7 +313,12 @@ CTracee& CTracer::OnExec(CTracee& tracee) {
         leader.pFds->Set(nFd, port);
     // The close-on-exec fds are released after the execve exit stop.
     leader.bReleasePending = true;
-    if (leader.pFds->IsEmpty())
+    // A set-user-ID program may now run as someone no viewer may see.
+    leader.uidOwner = ProcScanner::OwnerOf(nTgid).value_or(0);
+    if (leader.pFds->IsEmpty() || !MayTrace(leader.uidOwner, leader.pFds->Ports())) {
+        if (!leader.pFds->IsEmpty())
+            ReportOnce(nTgid, leader.pFds->Ports(), Vantry::NOTICE_PROCESS_OF_OTHER_USER);
         RequestDetach(leader);
+    }
     return leader;
 }

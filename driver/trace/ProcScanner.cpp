@@ -1,8 +1,11 @@
 #include "ProcScanner.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -27,15 +30,21 @@ std::vector<int> NumericEntries(const std::string& strDirectory) {
     return entries;
 }
 
-long StatusField(pid_t nTid, const std::string& strName) {
+// What follows "Name:" in /proc/TID/status; empty when the thread is gone.
+std::optional<std::string> StatusLine(pid_t nTid, const std::string& strName) {
     std::ifstream file("/proc/" + std::to_string(nTid) + "/status");
     std::string strLine;
     while (std::getline(file, strLine)) {
         if (strLine.compare(0, strName.size(), strName) == 0 && strLine.size() > strName.size() &&
             strLine[strName.size()] == ':')
-            return std::strtol(strLine.c_str() + strName.size() + 1, nullptr, 10);
+            return strLine.substr(strName.size() + 1);
     }
-    return -1;
+    return std::nullopt;
+}
+
+long StatusField(pid_t nTid, const std::string& strName) {
+    const auto strValue = StatusLine(nTid, strName);
+    return strValue ? std::strtol(strValue->c_str(), nullptr, 10) : -1;
 }
 
 } // namespace
@@ -48,16 +57,20 @@ std::vector<pid_t> ListThreads(pid_t nPid) {
     return NumericEntries("/proc/" + std::to_string(nPid) + "/task");
 }
 
-std::optional<dev_t> CharDeviceOf(pid_t nTid, int nFd) {
-    struct stat info;
+std::optional<CPortId> CharDeviceOf(pid_t nTid, int nFd) {
+    // Cached attributes only: a file on a network filesystem must not make
+    // the tracer wait for its server.
+    struct statx info;
     const std::string strPath = "/proc/" + std::to_string(nTid) + "/fd/" + std::to_string(nFd);
-    if (stat(strPath.c_str(), &info) != 0 || !S_ISCHR(info.st_mode))
+    if (statx(AT_FDCWD, strPath.c_str(), AT_STATX_DONT_SYNC, STATX_TYPE, &info) != 0 ||
+        !S_ISCHR(info.stx_mode))
         return std::nullopt;
-    return info.st_rdev;
+    return CPortId{makedev(info.stx_dev_major, info.stx_dev_minor),
+                   makedev(info.stx_rdev_major, info.stx_rdev_minor)};
 }
 
-std::map<int, dev_t> PortFds(pid_t nPid, const std::set<dev_t>& ports) {
-    std::map<int, dev_t> fds;
+std::map<int, CPortId> PortFds(pid_t nPid, const std::set<CPortId>& ports) {
+    std::map<int, CPortId> fds;
     for (const int nFd : NumericEntries("/proc/" + std::to_string(nPid) + "/fd")) {
         const auto device = CharDeviceOf(nPid, nFd);
         if (device && ports.count(*device))
@@ -86,6 +99,19 @@ bool IsExiting(pid_t nPid) {
     fields >> ulFlags;
     constexpr unsigned long PF_EXITING = 0x4;
     return strState == "Z" || strState == "X" || (ulFlags & PF_EXITING);
+}
+
+std::optional<uid_t> OwnerOf(pid_t nPid) {
+    const auto strUids = StatusLine(nPid, "Uid");
+    if (!strUids)
+        return std::nullopt;
+    std::istringstream fields(*strUids);
+    uid_t uids[4] = {};
+    for (uid_t& uid : uids)
+        fields >> uid;
+    if (!fields)
+        return std::nullopt;
+    return std::all_of(uids, uids + 4, [&](uid_t uid) { return uid == uids[0]; }) ? uids[0] : 0;
 }
 
 pid_t ThreadGroupOf(pid_t nTid) {

@@ -1,12 +1,15 @@
 #include "SyscallDecoder.h"
 
 #include "TermiosDecoder.h"
+#include "VantryProtocol.h"
 
 #include <fcntl.h>
 #include <linux/audit.h>
 #include <linux/close_range.h>
 #include <sched.h>
 #include <sys/syscall.h>
+
+#include <algorithm>
 
 namespace SyscallDecoder {
 
@@ -20,8 +23,35 @@ std::uint32_t NativeArch() {
 #endif
 }
 
+std::optional<CUndecodedCall> Undecoded(const CSyscallEntry& entry) {
+    switch (entry.qwNumber) {
+    case SYS_sendfile:
+        return CUndecodedCall{Vantry::CALL_SENDFILE, {0, 1}};
+    case SYS_splice:
+        return CUndecodedCall{Vantry::CALL_SPLICE, {0, 2}};
+    case SYS_tee:
+        return CUndecodedCall{Vantry::CALL_SPLICE, {0, 1}};
+    case SYS_vmsplice:
+        return CUndecodedCall{Vantry::CALL_SPLICE, {0}};
+    case SYS_copy_file_range:
+        return CUndecodedCall{Vantry::CALL_COPY_FILE_RANGE, {0, 2}};
+    case SYS_io_uring_enter:
+        return CUndecodedCall{Vantry::CALL_IO_URING, {}};
+    default:
+        return std::nullopt;
+    }
+}
+
 ESyscall Classify(const CSyscallEntry& entry, const CFdTable& fds) {
     const auto& args = entry.args;
+    if (const auto undecoded = Undecoded(entry)) {
+        const auto& fdArgs = undecoded->fdArguments;
+        const bool bPort = fdArgs.empty() ? !fds.IsEmpty()
+                                          : std::any_of(fdArgs.begin(), fdArgs.end(), [&](auto i) {
+                                                return fds.IsPort(FdArgument(args[i]));
+                                            });
+        return bPort ? ESyscall::Undecoded : ESyscall::None;
+    }
     const bool bPortFd = fds.IsPort(FdArgument(args[0]));
     switch (entry.qwNumber) {
     case SYS_read:

@@ -6,6 +6,8 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 enum class ESyscall {
     None,        // nothing to do at exit
@@ -22,6 +24,7 @@ enum class ESyscall {
     Unshare,     // unshare(CLONE_FILES)
     Exec,        // execve, execveat
     Exit,        // exit, exit_group
+    Undecoded,   // moves port data in a way not decoded (sendfile, splice, io_uring...)
 };
 
 struct CSyscallEntry {
@@ -46,6 +49,14 @@ inline int FdArgument(std::uint64_t qwArgument) {
 // points to.
 bool IsClone3(const CSyscallEntry& entry);
 std::uint64_t CloneFlags(const CSyscallEntry& entry);
+
+// A call that moves data without our seeing the bytes: its Vantry::CALL_*
+// code and which arguments are fds (none: any fd of the table, io_uring).
+struct CUndecodedCall {
+    std::uint32_t dwCall = 0;
+    std::vector<std::size_t> fdArguments;
+};
+std::optional<CUndecodedCall> Undecoded(const CSyscallEntry& entry);
 
 // close_range: its flags and whether it closes (rather than marks) fds.
 bool CloseRangeCloses(const CSyscallEntry& entry);

@@ -63,12 +63,22 @@ std::uint32_t Field(std::span<const std::uint8_t> bytes, std::size_t nOffset) {
 
 } // namespace
 
-std::size_t TermiosSize() {
-    return sizeof(struct termios);
-}
+// struct termio of <asm/termios.h> (whose header clashes with termbits):
+// four 16-bit flag words, c_line and 8 control characters.
+constexpr std::size_t TERMIO_SIZE = 18;
+constexpr std::size_t TERMIO_CFLAG_OFFSET = 4;
 
-std::size_t Termios2Size() {
-    return sizeof(struct termios2);
+std::size_t SizeOf(ESetCommand eKind) {
+    switch (eKind) {
+    case ESetCommand::Termio:
+        return TERMIO_SIZE;
+    case ESetCommand::Termios:
+        return sizeof(struct termios);
+    case ESetCommand::Termios2:
+        return sizeof(struct termios2);
+    default:
+        return 0;
+    }
 }
 
 std::optional<CLineSettings> Query(int hFd) {
@@ -76,11 +86,16 @@ std::optional<CLineSettings> Query(int hFd) {
     // The raw system call: <sys/ioctl.h> would clash with the kernel's termbits.
     if (syscall(SYS_ioctl, hFd, TCGETS2, &current) != 0)
         return std::nullopt;
-    return Decode({reinterpret_cast<const std::uint8_t*>(&current), sizeof current}, true);
+    return Decode({reinterpret_cast<const std::uint8_t*>(&current), sizeof current},
+                  ESetCommand::Termios2);
 }
 
 ESetCommand ClassifyIoctl(std::uint64_t qwCommand) {
     switch (qwCommand) {
+    case TCSETA:
+    case TCSETAW:
+    case TCSETAF:
+        return ESetCommand::Termio;
     case TCSETS:
     case TCSETSW:
     case TCSETSF:
@@ -94,8 +109,12 @@ ESetCommand ClassifyIoctl(std::uint64_t qwCommand) {
     }
 }
 
-CLineSettings Decode(std::span<const std::uint8_t> bytes, bool bTermios2) {
-    const tcflag_t dwCflag = Field(bytes, offsetof(struct termios, c_cflag));
+CLineSettings Decode(std::span<const std::uint8_t> bytes, ESetCommand eKind) {
+    const bool bTermios2 = eKind == ESetCommand::Termios2;
+    const tcflag_t dwCflag =
+        eKind == ESetCommand::Termio
+            ? tcflag_t(bytes[TERMIO_CFLAG_OFFSET] | bytes[TERMIO_CFLAG_OFFSET + 1] << 8)
+            : Field(bytes, offsetof(struct termios, c_cflag));
     CLineSettings settings;
 
     // The enumerated fields are masked out before any flag is looked at.

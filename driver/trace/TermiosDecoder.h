@@ -17,17 +17,18 @@ struct CLineSettings {
 
 namespace TermiosDecoder {
 
-// Sizes of the kernel's struct termios and struct termios2 on this
-// architecture (not the C library's struct termios).
-std::size_t TermiosSize();
-std::size_t Termios2Size();
-
-enum class ESetCommand { None, Termios, Termios2 };
+// TCSETA* (the old struct termio, 16-bit flags), TCSETS* (struct termios)
+// and TCSETS2* (struct termios2), in the kernel's layouts (not the C
+// library's struct termios).
+enum class ESetCommand { None, Termio, Termios, Termios2 };
 // Which kind of set-attributes request an ioctl command is.
 ESetCommand ClassifyIoctl(std::uint64_t qwCommand);
+// The size of the structure that kind of request hands over.
+std::size_t SizeOf(ESetCommand eKind);
 
-// Decodes the kernel layout; `bytes` must hold the size of its kind.
-CLineSettings Decode(std::span<const std::uint8_t> bytes, bool bTermios2);
+// Decodes the kernel layout; `bytes` must hold SizeOf(eKind). A termio has
+// no room for CMSPAR: mark and space parity read as odd and even.
+CLineSettings Decode(std::span<const std::uint8_t> bytes, ESetCommand eKind);
 
 // The current settings of an open terminal (TCGETS2 on our own fd).
 std::optional<CLineSettings> Query(int hFd);

@@ -24,10 +24,11 @@ struct AttachmentTableTest : ::testing::Test {
     std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(100, 7);
     CPortEvent data{CAPTURE_DATA_READ, 99, 1234, bytes};
 
-    std::uint32_t Add(CAttachmentTable& table, dev_t port, uid_t uid = 0) {
+    const CPortId port10{1, 10}, port11{1, 11};
+
+    std::uint32_t Add(CAttachmentTable& table, const CPortId& port, uid_t uid = 0) {
         std::uint32_t dwHandle = 0;
-        bool bFirst = false;
-        EXPECT_EQ(table.Add(port, uid, 1, dwHandle, bFirst), 0);
+        EXPECT_EQ(table.Add(port, uid, 1, dwHandle), 0);
         return dwHandle;
     }
     std::vector<std::uint8_t> Pop(CAttachmentTable& table, std::uint32_t dwHandle) {
@@ -39,15 +40,15 @@ struct AttachmentTableTest : ::testing::Test {
 
 TEST_F(AttachmentTableTest, APortsEventsReachEachOfItsAttachmentsAndWakeParkedWaits) {
     CAttachmentTable table;
-    const std::uint32_t dwFirst = Add(table, 10), dwSecond = Add(table, 10),
-                        dwOther = Add(table, 11);
+    const std::uint32_t dwFirst = Add(table, port10), dwSecond = Add(table, port10),
+                        dwOther = Add(table, port11);
     std::uint32_t dwSize = 0;
     EXPECT_EQ(table.FrontSize(dwFirst, 0, dwSize), EAGAIN); // parks
     EXPECT_FALSE(IsReadable(table.WakeFd()));
-    table.Publish(10, data);
+    table.Publish(port10, data);
     EXPECT_TRUE(IsReadable(table.WakeFd()));
     table.ClearWake();
-    table.Publish(10, data); // nobody parked: no wake-up
+    table.Publish(port10, data); // nobody parked: no wake-up
     EXPECT_FALSE(IsReadable(table.WakeFd()));
 
     for (const std::uint32_t dwHandle : {dwFirst, dwSecond})
@@ -55,24 +56,22 @@ TEST_F(AttachmentTableTest, APortsEventsReachEachOfItsAttachmentsAndWakeParkedWa
             EXPECT_EQ(Records::SequenceOf(Pop(table, dwHandle)), dwSequence);
     EXPECT_EQ(table.FrontSize(dwOther, 0, dwSize), EAGAIN);
 
-    dev_t port = 0;
-    bool bLast = true;
-    EXPECT_EQ(table.Remove(dwFirst, 0, false, port, bLast), 0);
-    EXPECT_FALSE(bLast);
-    table.Publish(10, data);
+    CPortId port;
+    uid_t owner = 1;
+    EXPECT_EQ(table.Remove(dwFirst, 0, false, port, owner), 0);
+    EXPECT_EQ(port, port10);
+    EXPECT_EQ(owner, 0u);
+    table.Publish(port10, data);
     EXPECT_EQ(Pop(table, dwSecond).size(), RECORD_DATA_OFFSET + bytes.size());
-    EXPECT_EQ(table.Remove(dwSecond, 0, false, port, bLast), 0);
-    EXPECT_TRUE(bLast);
 }
 
 TEST_F(AttachmentTableTest, EachUserHoldsABoundedNumberOfAttachments) {
     CAttachmentTable table;
     std::uint32_t dwHandle = 0;
-    bool bFirst = false;
     for (std::size_t i = 0; i < CAttachmentTable::MAX_ATTACHMENTS_PER_USER; ++i)
-        ASSERT_EQ(table.Add(10, 500, 1, dwHandle, bFirst), 0);
-    EXPECT_EQ(table.Add(10, 500, 1, dwHandle, bFirst), EMFILE);
-    EXPECT_EQ(table.Add(10, 501, 1, dwHandle, bFirst), 0);
+        ASSERT_EQ(table.Add(port10, 500, 1, dwHandle), 0);
+    EXPECT_EQ(table.Add(port10, 500, 1, dwHandle), EMFILE);
+    EXPECT_EQ(table.Add(port10, 501, 1, dwHandle), 0);
 }
 
 TEST_F(AttachmentTableTest, ARecordThatExactlyFillsTheQueueIsKept) {

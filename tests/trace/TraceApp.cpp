@@ -12,6 +12,9 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/sendfile.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
 #include <sys/wait.h>
@@ -139,6 +142,47 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
                 Fail("dup2");
             close(g_hPort);
             g_hPort = nFd;
+        } else if (strStep == "sendfile" || strStep == "splice") {
+            // The text goes to the port from a memfd, or from a pipe.
+            const std::string strText = Unescape(next());
+            int hPipe[2] = {-1, -1};
+            const bool bFile = strStep == "sendfile";
+            const int hFrom = bFile ? memfd_create("text", 0) : (pipe(hPipe), hPipe[0]);
+            off_t nOffset = 0;
+            if (write(bFile ? hFrom : hPipe[1], strText.data(), strText.size()) < 0 ||
+                (bFile ? sendfile(g_hPort, hFrom, &nOffset, strText.size())
+                       : splice(hFrom, nullptr, g_hPort, nullptr, strText.size(), 0)) !=
+                    ssize_t(strText.size()))
+                Fail(strStep);
+        } else if (strStep == "vfork-sleep") {
+            // The parent waits for the child in the kernel, out of reach of
+            // anything but a fatal signal, for that many seconds.
+            const unsigned int nSeconds = unsigned(std::stoul(next()));
+            if (vfork() == 0) {
+                for (int hFd : {0, 1, 2})
+                    close(hFd); // the test waits for the parent's output alone
+                prctl(PR_SET_PDEATHSIG, SIGKILL);
+                sleep(nSeconds);
+                _exit(0);
+            }
+        } else if (strStep == "big") {
+            WriteAll(std::string(std::stoul(next()), 'x'));
+        } else if (strStep == "readv") {
+            std::string strA(std::size_t(std::stoul(next())), '\0'), strB = strA;
+            // One call must fill both halves: wait until everything is there.
+            for (int nQueued = 0; syscall(SYS_ioctl, g_hPort, FIONREAD, &nQueued) == 0 &&
+                                  nQueued < int(2 * strA.size());)
+                usleep(1000);
+            iovec vectors[2] = {{strA.data(), strA.size()}, {strB.data(), strB.size()}};
+            if (readv(g_hPort, vectors, 2) != ssize_t(strA.size() + strB.size()))
+                Fail("readv");
+            Say("read:" + strA + strB);
+        } else if (strStep == "shadow") {
+            // The port moves to the given fd, another file takes its old one.
+            const int nFd = std::stoi(next()), hNull = open("/dev/null", O_WRONLY);
+            if (dup2(g_hPort, nFd) != nFd || dup2(hNull, g_hPort) != g_hPort)
+                Fail("shadow");
+            close(hNull);
         } else if (strStep == "trap-usr1") {
             // A handler without SA_RESTART: a blocking read returns EINTR.
             struct sigaction action {};

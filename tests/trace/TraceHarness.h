@@ -5,6 +5,7 @@
 #pragma once
 
 #include "CPty.h"
+#include "CRawClient.h"
 #include "Process.h"
 #include "Records.h"
 
@@ -31,19 +32,33 @@ inline CRecord Baud(pid_t nPid, std::uint32_t dwRate) {
 inline CRecord Line(pid_t nPid, std::uint8_t byStop, std::uint8_t byParity, std::uint8_t byBits) {
     return Records::Of(nPid, Records::LineControl(byStop, byParity, byBits));
 }
+// A notice record as the driver queues it.
+inline CRecord Notice(pid_t nPid, std::uint32_t dwCode, std::uint32_t dwValue) {
+    Bytes payload(Vantry::NOTICE_PAYLOAD_SIZE);
+    Vantry::PutU32(payload.data(), dwCode);
+    Vantry::PutU32(payload.data() + 4, dwValue);
+    return Records::Of(nPid, Records::Data(Vantry::CAPTURE_DRIVER_NOTICE, payload));
+}
+// A late opener's notice, its delay read as 0.
+inline CRecord TracedLate(pid_t nPid, const std::string& strName = "trace_app") {
+    CRecord record = Notice(nPid, Vantry::NOTICE_TRACED_LATE, 0);
+    record.strData += strName;
+    return record;
+}
 } // namespace Expect
 
 // The live source in a process of its own, watching the given ports.
 class CProbe {
 public:
     explicit CProbe(const std::vector<std::string>& ports);
-    std::vector<CRecord> Records() { return Records::Parse(m_child.Out()); }
+    // The records so far; a late opener's delay reads 0.
+    std::vector<CRecord> Records();
     // Waits until the records satisfy `done`; returns them either way.
     std::vector<CRecord> WaitRecords(const std::function<bool(const std::vector<CRecord>&)>& done,
                                      std::chrono::milliseconds timeout = 5s);
     // Lets an application that says "traced" and waits go on once the source
     // has published its attach records, so its next steps are traced for sure.
-    void Release(CChild& app, std::size_t nAttachRecords = 3);
+    void Release(CChild& app, std::size_t nAttachRecords = 4);
     void Unwatch();
     int Stop();
     CChild& Process() { return m_child; }
@@ -55,6 +70,13 @@ private:
 // The test application's command line: open the port, then the steps
 // (separated by spaces).
 std::vector<std::string> AppOn(const std::string& strPort, const std::string& strSteps);
+// The same as an application of `nobody`.
+std::vector<std::string> NobodysApp(const std::string& strPort, const std::string& strSteps);
 bool EndsWithClose(const std::vector<CRecord>& records);
+bool Has(const std::vector<CRecord>& records, const CRecord& record);
+// The records of an attachment of a real driver up to `last` and every one
+// of `also` (or until nothing more comes for a while).
+std::vector<CRecord> RecordsUntil(CRawClient& client, std::uint32_t dwHandle, const CRecord& last,
+                                  const std::vector<CRecord>& also = {});
 bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5s);
 pid_t TracerOf(pid_t nPid);

@@ -4,13 +4,11 @@
 // they are published; stderr says "ready" once every port is watched and
 // "unwatched" after the line "unwatch" on stdin. End of stdin stops it.
 #include "CTraceSource.h"
+#include "PortAccess.h"
 #include "Records.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cstdio>
 #include <iostream>
 #include <mutex>
 #include <string>
@@ -20,7 +18,7 @@ namespace {
 
 class CFileSink : public IEventSink {
 public:
-    void Publish(dev_t, const CPortEvent& event) override {
+    void Publish(const CPortId&, const CPortEvent& event) override {
         std::lock_guard lock(m_mutex);
         const Records::Bytes file = Records::File({Records::Stamped(
             Records::Data(std::int8_t(event.nType), {event.payload.begin(), event.payload.end()}),
@@ -42,27 +40,27 @@ private:
 
 int main(int argc, char** argv) {
     CFileSink sink;
-    std::vector<dev_t> ports;
+    std::vector<CPortId> ports;
     {
         CTraceSource source(sink);
         for (int i = 1; i < argc; ++i) {
-            struct stat info;
-            if (stat(argv[i], &info) != 0) {
-                std::perror(argv[i]);
-                return 2;
-            }
-            if (const int nError = source.WatchPort(info.st_rdev, argv[i])) {
+            CPortId port;
+            CScopedFd node;
+            int nError = PortAccess::Check(argv[i], CPeer{}, port, node);
+            if (nError == 0)
+                nError = source.WatchPort(port, node.Get(), 0);
+            if (nError != 0) {
                 std::cerr << argv[i] << ": watch failed: " << nError << std::endl;
                 return 2;
             }
-            ports.push_back(info.st_rdev);
+            ports.push_back(port);
         }
         std::cerr << "ready" << std::endl;
         std::string strLine;
         while (std::getline(std::cin, strLine)) {
             if (strLine == "unwatch") {
-                for (const dev_t port : ports)
-                    source.UnwatchPort(port);
+                for (const CPortId& port : ports)
+                    source.UnwatchPort(port, 0);
                 std::cerr << "unwatched" << std::endl;
             }
         }

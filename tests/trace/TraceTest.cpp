@@ -24,7 +24,7 @@ namespace {
 // The settings every pty starts with (the kernel's standard termios: B38400
 // CS8), recovered when a late opener is first traced.
 std::vector<CRecord> Attached(pid_t nPid) {
-    return {Opened(nPid), Baud(nPid, 38400), Line(nPid, 0, 0, 8)};
+    return {Opened(nPid), TracedLate(nPid), Baud(nPid, 38400), Line(nPid, 0, 0, 8)};
 }
 
 std::vector<CRecord> Join(std::vector<CRecord> first, const std::vector<CRecord>& second) {
@@ -93,12 +93,12 @@ TEST_F(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
     app.Send("\n");
     ASSERT_EQ(app.Wait(), 0) << app.Err();
 
-    ASSERT_GE(records.size(), 5u + 200 + 5) << testing::PrintToString(records);
-    EXPECT_EQ(std::vector<CRecord>(records.begin(), records.begin() + 5),
+    ASSERT_GE(records.size(), 6u + 200 + 5) << testing::PrintToString(records);
+    EXPECT_EQ(std::vector<CRecord>(records.begin(), records.begin() + 6),
               Join(Attached(p), {Baud(p, 115200), Line(p, 0, 0, 8)}));
     std::map<std::string, int> next;
-    std::size_t i = 5;
-    for (; i < 205; ++i) {
+    std::size_t i = 6;
+    for (; i < 206; ++i) {
         const auto& record = records[i];
         ASSERT_EQ(record.nType, Vantry::CAPTURE_DATA_WRITTEN) << record;
         EXPECT_EQ(record.dwPid, std::uint32_t(p));
@@ -108,7 +108,7 @@ TEST_F(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
         EXPECT_EQ(record.strData, strThread + "." + std::to_string(next[strThread]++) + ";");
     }
     EXPECT_EQ(next.size(), 4u);
-    EXPECT_EQ(std::vector<CRecord>(records.begin() + 205, records.end()),
+    EXPECT_EQ(std::vector<CRecord>(records.begin() + 206, records.end()),
               (std::vector<CRecord>{Written(nChild, "C"), Written(p, "P"), Written(p, "before"),
                                     Written(p, "after"), Written(p, "again"), Closed(p)}));
 }
@@ -238,26 +238,29 @@ TEST_F(TraceTest, PicocomDrivenThroughItsTerminal) {
     EXPECT_EQ(m_pty.Received(), "AT\r");
 }
 
-TEST_F(TraceTest, ProcessTracedByADebuggerIsLeftAloneAndReported) {
-    CChild app(AppOn(Port(), "say opened hear write free close"));
+TEST_F(TraceTest, ProcessTracedByADebuggerIsReportedAndTracedOnceTheDebuggerLetsGo) {
+    CChild app(AppOn(Port(), "say opened hear write free say wrote hear write later close"));
     const pid_t p = app.Pid();
     ASSERT_FALSE(app.WaitLine("opened").empty());
     CChild debugger({"/usr/bin/strace", "-qq", "-o", "/dev/null", "-p", std::to_string(p)});
     ASSERT_TRUE(Eventually([&] { return TracerOf(p) == debugger.Pid(); }));
     CProbe probe({Port()});
     app.Send("go\n");
-    ASSERT_TRUE(m_pty.WaitReceived(4));
-    EXPECT_EQ(m_pty.Received(), "free");
-    // Its data is not seen; the close of the port is, by inotify, without
-    // a process to name.
-    const auto records = probe.WaitRecords(EndsWithClose);
-    ASSERT_EQ(records.size(), 2u);
-    std::string strNotice(Vantry::NOTICE_PAYLOAD_SIZE, '\0');
-    Vantry::PutU32(reinterpret_cast<std::uint8_t*>(strNotice.data()),
-                   Vantry::NOTICE_PROCESS_NOT_TRACED);
-    Vantry::PutU32(reinterpret_cast<std::uint8_t*>(strNotice.data()) + 4, std::uint32_t(p));
-    EXPECT_EQ(records[0], (CRecord{Vantry::CAPTURE_DRIVER_NOTICE, std::uint32_t(p), strNotice}));
-    EXPECT_EQ(records[1], Closed(0));
+    ASSERT_FALSE(app.WaitLine("wrote").empty());
+    EXPECT_TRUE(m_pty.WaitReceived(4));
+    // strace detaches on SIGINT; the process is traced again at once.
+    debugger.Kill(SIGINT);
+    ASSERT_TRUE(Eventually([&] {
+        const pid_t nTracer = TracerOf(p);
+        return nTracer > 0 && nTracer != debugger.Pid();
+    }));
+    app.Send("go\n");
+    ASSERT_EQ(app.Wait(), 0);
+    // Its data meanwhile is not seen, and the notice says why.
+    EXPECT_EQ(
+        probe.WaitRecords(EndsWithClose),
+        (std::vector<CRecord>{Notice(p, Vantry::NOTICE_PROCESS_NOT_TRACED, std::uint32_t(p)),
+                              Baud(p, 38400), Line(p, 0, 0, 8), Written(p, "later"), Closed(p)}));
 }
 
 // A stop that arrives while the application sleeps in its read of the port:
@@ -282,6 +285,41 @@ TEST_F(TraceTest, CtrlZDuringABlockingPortReadStopsAndResumesIt) {
     EXPECT_EQ(probe.WaitRecords(EndsWithClose),
               Join(Attached(p), {Baud(p, 9600), Line(p, 0, 0, 8), Read(p, "hello"),
                                  Written(p, "woke"), Closed(p)}));
+}
+
+// readv fills the application's buffers from the port: a read. A file
+// that dup2 puts over a port fd takes that fd away from the port.
+TEST_F(TraceTest, ReadvIsAReadAndAFdThatDup2ReplacedIsNoLongerThePort) {
+    CProbe probe({Port()});
+    CChild app(AppOn(Port(), "wait-traced say traced hear set 9600 8N1 say ready hear readv 2 "
+                             "shadow 9 write hidden usefd 9 write two close"));
+    probe.Release(app);
+    ASSERT_FALSE(app.WaitLine("ready").empty()) << app.Err();
+    m_pty.Send("abcd");
+    app.Send("go\n");
+    EXPECT_EQ(app.WaitLine("read:"), "read:abcd");
+    ASSERT_EQ(app.Wait(), 0) << app.Err();
+    const pid_t p = app.Pid();
+    EXPECT_EQ(probe.WaitRecords(EndsWithClose),
+              Join(Attached(p), {Baud(p, 9600), Line(p, 0, 0, 8), Read(p, "abcd"),
+                                 Written(p, "two"), Closed(p)}));
+    EXPECT_TRUE(m_pty.WaitReceived(3));
+    EXPECT_EQ(m_pty.Received(), "two");
+}
+
+// Data that moves without a call we decode is named, not lost silently.
+TEST_F(TraceTest, SendfileAndSpliceAreNamedInNotices) {
+    CProbe probe({Port()});
+    CChild app(AppOn(Port(), "wait-traced say traced hear sendfile file-data splice pipe-data "
+                             "sendfile again write plain close"));
+    probe.Release(app);
+    ASSERT_EQ(app.Wait(), 0) << app.Err();
+    const pid_t p = app.Pid();
+    EXPECT_EQ(probe.WaitRecords(EndsWithClose),
+              Join(Attached(p), {Notice(p, Vantry::NOTICE_CALL_NOT_DECODED, Vantry::CALL_SENDFILE),
+                                 Notice(p, Vantry::NOTICE_CALL_NOT_DECODED, Vantry::CALL_SPLICE),
+                                 Written(p, "plain"), Closed(p)}));
+    EXPECT_TRUE(m_pty.WaitReceived(9 + 9 + 5 + 5));
 }
 
 } // namespace

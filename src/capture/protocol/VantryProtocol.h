@@ -69,10 +69,34 @@ inline constexpr std::uint32_t NOTICE_PROCESS_NOT_TRACED = 2;
 // value: bytes of a read or write that could not be copied out of the
 // process (it unmapped or changed its buffer during the call)
 inline constexpr std::uint32_t NOTICE_BYTES_UNREADABLE = 3;
-// value: 0; opens and closes of the port may have been missed (the kernel's
-// inotify queue overflowed)
+// value: 0; opens and closes of the port, or who opened it, may have been
+// missed (the kernel's inotify or fanotify queue overflowed)
 inline constexpr std::uint32_t NOTICE_EVENTS_LOST = 4;
+// value: the pid of a process of another user that holds the port; an
+// attachment of a user other than root never sees such a process's traffic
+inline constexpr std::uint32_t NOTICE_PROCESS_OF_OTHER_USER = 5;
+// value: bytes of one read or write that did not fit in the queue and were
+// not captured (the record before it holds the part that did)
+inline constexpr std::uint32_t NOTICE_BYTES_NOT_CAPTURED = 6;
+// value: a CALL_* code below; the process moved data through the port (or
+// changed its settings) with a call that the driver cannot decode
+inline constexpr std::uint32_t NOTICE_CALL_NOT_DECODED = 7;
+// value: microseconds from the process's open of the port until it was
+// traced; what it did on the port before is missing. The process's command
+// name (up to 15 bytes) follows the value.
+inline constexpr std::uint32_t NOTICE_TRACED_LATE = 8;
+// value: 0; a process (the record's pid, 0 when it could not be named)
+// used the port and was gone before it could be traced. Its command name,
+// when known, follows the value.
+inline constexpr std::uint32_t NOTICE_USED_UNTRACED = 9;
 inline constexpr std::size_t NOTICE_PAYLOAD_SIZE = 8;
+
+// The calls of NOTICE_CALL_NOT_DECODED.
+inline constexpr std::uint32_t CALL_SENDFILE = 1;
+inline constexpr std::uint32_t CALL_SPLICE = 2; // splice, tee, vmsplice
+inline constexpr std::uint32_t CALL_COPY_FILE_RANGE = 3;
+inline constexpr std::uint32_t CALL_32_BIT = 4; // any 32-bit system call
+inline constexpr std::uint32_t CALL_IO_URING = 5;
 
 // Line-control payload: stop-bits code, parity code, word length in bits.
 inline constexpr std::uint8_t STOP_BITS_1 = 0;

@@ -1,0 +1,287 @@
+// The live capture through a real vantry.sys, for two builds side by side:
+// `bench_capture [OTHER_VANTRY_SYS]` runs each measurement with the other
+// driver (an older build) and with this build's, and prints both columns.
+//  - late openers: 100 applications that open the port, set it and write at
+//    once: how long from the open until a record names them, and whether
+//    their first write was captured;
+//  - the driver's peak resident memory while it traces one write of 256 MiB
+//    that a client drains;
+//  - a burst of 300 `stty -F` runs: how many opens were reported, and when
+//    the last one came.
+#include "BenchApps.h"
+#include "CPty.h"
+#include "CRawClient.h"
+#include "IEventSource.h"
+#include "VantryProtocol.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct CRecordSeen {
+    std::int8_t nType;
+    std::uint32_t dwPid;
+    std::uint64_t qwTimeNs; // the record's own time
+    Clock::time_point received;
+    std::string strData;
+};
+
+// A driver of the given build on a device of its own, one attachment to the
+// port, and a thread that drains it as fast as it can.
+class CCapture {
+public:
+    CCapture(const std::string& strDriver, const std::string& strPort) {
+        char szDir[] = "/tmp/capture-bench-XXXXXX";
+        m_strDir = mkdtemp(szDir);
+        const std::string strDevice = m_strDir + "/Vantry";
+        m_nDriver = fork();
+        if (m_nDriver == 0) {
+            setenv(Vantry::DEVICE_PATH_VARIABLE, strDevice.c_str(), 1);
+            freopen("/dev/null", "w", stderr);
+            execl(strDriver.c_str(), strDriver.c_str(), nullptr);
+            _exit(127);
+        }
+        for (int i = 0; i < 500 && !m_pClient; ++i) {
+            try {
+                m_pClient = std::make_unique<CRawClient>(strDevice);
+            } catch (const std::exception&) {
+                usleep(10'000);
+            }
+        }
+        m_dwHandle = m_pClient->AttachOk(strPort);
+        m_reader = std::thread([this] { Drain(); });
+    }
+    ~CCapture() {
+        kill(m_nDriver, SIGTERM);
+        waitpid(m_nDriver, nullptr, 0);
+        m_reader.join();
+        std::filesystem::remove_all(m_strDir);
+    }
+    pid_t Driver() const { return m_nDriver; }
+    std::vector<CRecordSeen> Records() {
+        std::lock_guard lock(m_mutex);
+        return m_records;
+    }
+    void KeepData(bool bKeep) { m_bKeepData = bKeep; }
+
+private:
+    void Drain() {
+        for (;;) {
+            const auto record = m_pClient->Next(m_dwHandle);
+            if (record.size() < Vantry::RECORD_DATA_OFFSET)
+                return;
+            CRecordSeen seen{std::int8_t(record[Vantry::RECORD_EVENT_TYPE_OFFSET]),
+                             Vantry::GetU32(record.data() + Vantry::RECORD_PID_OFFSET),
+                             Vantry::GetU64(record.data()),
+                             Clock::now(),
+                             {}};
+            if (m_bKeepData || seen.nType != Vantry::CAPTURE_DATA_WRITTEN)
+                seen.strData.assign(record.begin() + Vantry::RECORD_DATA_OFFSET, record.end());
+            std::lock_guard lock(m_mutex);
+            m_records.push_back(std::move(seen));
+        }
+    }
+
+    std::string m_strDir;
+    pid_t m_nDriver = -1;
+    std::unique_ptr<CRawClient> m_pClient;
+    std::uint32_t m_dwHandle = 0;
+    std::atomic<bool> m_bKeepData{true};
+    std::mutex m_mutex;
+    std::vector<CRecordSeen> m_records;
+    std::thread m_reader;
+};
+
+// Runs `body` in a child and returns what it wrote to the pipe, with its pid.
+template <typename T, typename F> std::pair<pid_t, T> InChild(F body) {
+    int hPipe[2];
+    if (pipe(hPipe) != 0)
+        std::exit(1);
+    const pid_t nPid = fork();
+    if (nPid == 0) {
+        const T result = body();
+        [[maybe_unused]] const auto n = write(hPipe[1], &result, sizeof result);
+        _exit(0);
+    }
+    close(hPipe[1]);
+    T result{};
+    [[maybe_unused]] const auto n = read(hPipe[0], &result, sizeof result);
+    close(hPipe[0]);
+    waitpid(nPid, nullptr, 0);
+    return {nPid, result};
+}
+
+struct CFigures {
+    int nTraced = 0, nFirstCaptured = 0;
+    double dMedianUs = 0, dP90Us = 0, dMaxUs = 0;
+    double dPeakMb = 0;
+    int nBurstOpens = 0;
+    double dBurstSeconds = 0;
+};
+
+void LateOpeners(const std::string& strDriver, CFigures& figures) {
+    constexpr int RUNS = 100;
+    CPty pty;
+    CCapture capture(strDriver, pty.Slave());
+    std::vector<std::pair<pid_t, std::uint64_t>> runs;
+    for (int i = 0; i < RUNS; ++i) {
+        runs.push_back(InChild<std::uint64_t>([&] { return RunLateOpener(pty.Slave(), 5); }));
+        usleep(20'000);
+    }
+    usleep(200'000);
+    const auto records = capture.Records();
+    std::vector<double> latencies;
+    for (const auto& [nPid, qwOpen] : runs) {
+        const auto first = std::find_if(records.begin(), records.end(), [&](const auto& r) {
+            return r.dwPid == std::uint32_t(nPid);
+        });
+        if (first == records.end())
+            continue;
+        ++figures.nTraced;
+        latencies.push_back(double(first->qwTimeNs - qwOpen) / 1e3);
+        const std::string strChunk = LateOpenerChunk(0);
+        figures.nFirstCaptured += std::any_of(records.begin(), records.end(), [&](const auto& r) {
+            return r.dwPid == std::uint32_t(nPid) && r.nType == Vantry::CAPTURE_DATA_WRITTEN &&
+                   r.strData == strChunk;
+        });
+    }
+    std::sort(latencies.begin(), latencies.end());
+    if (!latencies.empty()) {
+        figures.dMedianUs = latencies[latencies.size() / 2];
+        figures.dP90Us = latencies[latencies.size() * 9 / 10];
+        figures.dMaxUs = latencies.back();
+    }
+}
+
+double PeakResidentMb(pid_t nPid) {
+    std::ifstream status("/proc/" + std::to_string(nPid) + "/status");
+    std::string strLine;
+    while (std::getline(status, strLine)) {
+        if (strLine.rfind("VmHWM:", 0) == 0)
+            return double(std::stoul(strLine.substr(6))) / 1024;
+    }
+    return 0;
+}
+
+void LargeWrite(const std::string& strDriver, CFigures& figures) {
+    constexpr std::size_t SIZE = 256u << 20;
+    CPty pty;
+    CCapture capture(strDriver, pty.Slave());
+    capture.KeepData(false);
+    InChild<int>([&] {
+        const int hPort = open(pty.Slave().c_str(), O_RDWR | O_NOCTTY);
+        SetRaw9600(hPort);
+        usleep(100'000); // traced by now
+        const std::string strData(SIZE, 'x');
+        const bool bDone = write(hPort, strData.data(), SIZE) == ssize_t(SIZE);
+        close(hPort);
+        return int(bDone);
+    });
+    usleep(500'000);
+    figures.dPeakMb = PeakResidentMb(capture.Driver());
+}
+
+void Burst(const std::string& strDriver, CFigures& figures) {
+    constexpr int OPENERS = 300;
+    CPty pty;
+    CCapture capture(strDriver, pty.Slave());
+    std::string strPort = pty.Slave();
+    char szStty[] = "/bin/stty", szF[] = "-F", szRate[] = "9600";
+    char* argv[] = {szStty, szF, strPort.data(), szRate, nullptr};
+    const auto start = Clock::now();
+    std::vector<pid_t> children;
+    for (int i = 0; i < OPENERS; ++i) {
+        pid_t nPid;
+        if (posix_spawn(&nPid, argv[0], nullptr, nullptr, argv, environ) == 0)
+            children.push_back(nPid);
+    }
+    for (const pid_t nPid : children)
+        waitpid(nPid, nullptr, 0);
+    // Until every open is in, or nothing more came for two seconds.
+    std::size_t nSeen = 0;
+    for (auto quiet = Clock::now(); Clock::now() - quiet < std::chrono::seconds(2);) {
+        const auto records = capture.Records();
+        figures.nBurstOpens = int(std::count_if(records.begin(), records.end(), [](const auto& r) {
+            return r.nType == Vantry::CAPTURE_PORT_OPENED;
+        }));
+        if (records.size() != nSeen) {
+            nSeen = records.size();
+            quiet = Clock::now();
+        }
+        if (figures.nBurstOpens >= OPENERS)
+            break;
+        usleep(10'000);
+    }
+    const auto records = capture.Records();
+    for (auto it = records.rbegin(); it != records.rend(); ++it) {
+        if (it->nType == Vantry::CAPTURE_PORT_OPENED) {
+            figures.dBurstSeconds = std::chrono::duration<double>(it->received - start).count();
+            break;
+        }
+    }
+}
+
+CFigures Measure(const std::string& strDriver) {
+    CFigures figures;
+    LateOpeners(strDriver, figures);
+    LargeWrite(strDriver, figures);
+    Burst(strDriver, figures);
+    return figures;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    signal(SIGPIPE, SIG_IGN);
+    std::vector<std::pair<std::string, CFigures>> columns;
+    if (argc > 1)
+        columns.emplace_back("other", Measure(argv[1]));
+    columns.emplace_back("this build", Measure(VANTRY_SYS_PATH));
+    auto row = [&](const char* pszWhat, auto value) {
+        std::printf("%-44s", pszWhat);
+        for (const auto& column : columns)
+            std::printf(" %14s", value(column.second).c_str());
+        std::printf("\n");
+    };
+    auto number = [](double d, const char* pszUnit) {
+        char sz[64];
+        std::snprintf(sz, sizeof sz, "%.0f %s", d, pszUnit);
+        return std::string(sz);
+    };
+    std::printf("%-44s", "");
+    for (const auto& column : columns)
+        std::printf(" %14s", column.first.c_str());
+    std::printf("\n");
+    row("late openers traced (of 100)",
+        [](const CFigures& f) { return std::to_string(f.nTraced); });
+    row("  first write captured (of 100)",
+        [](const CFigures& f) { return std::to_string(f.nFirstCaptured); });
+    row("  open to traced, median", [&](const CFigures& f) { return number(f.dMedianUs, "us"); });
+    row("  open to traced, 90th percentile",
+        [&](const CFigures& f) { return number(f.dP90Us, "us"); });
+    row("  open to traced, maximum", [&](const CFigures& f) { return number(f.dMaxUs, "us"); });
+    row("256 MiB write: driver's peak resident",
+        [&](const CFigures& f) { return number(f.dPeakMb, "MB"); });
+    row("burst of 300 stty: opens reported",
+        [](const CFigures& f) { return std::to_string(f.nBurstOpens); });
+    row("  last open reported after",
+        [&](const CFigures& f) { return number(f.dBurstSeconds * 1000, "ms"); });
+    return 0;
+}

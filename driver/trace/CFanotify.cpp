@@ -1,0 +1,49 @@
+#include "CFanotify.h"
+
+#include <fcntl.h>
+#include <sys/fanotify.h>
+#include <unistd.h>
+
+#include <string>
+
+CFanotify::CFanotify()
+    : m_fd(fanotify_init(FAN_CLASS_NOTIF | FAN_REPORT_FID | FAN_NONBLOCK | FAN_CLOEXEC, O_RDONLY)) {
+}
+
+void CFanotify::Mark(unsigned int nFlags, int hNode) {
+    if (!m_fd.IsValid())
+        return;
+    // The /proc link leads to the node the fd holds (fanotify takes no
+    // O_PATH fd by itself).
+    const std::string strNode = "/proc/self/fd/" + std::to_string(hNode);
+    fanotify_mark(m_fd.Get(), nFlags, FAN_OPEN, AT_FDCWD, strNode.c_str());
+}
+
+void CFanotify::Add(int hNode) {
+    Mark(FAN_MARK_ADD, hNode);
+}
+
+void CFanotify::Remove(int hNode) {
+    Mark(FAN_MARK_REMOVE, hNode);
+}
+
+std::vector<pid_t> CFanotify::Drain(bool& bLost) {
+    std::vector<pid_t> openers;
+    bLost = false;
+    if (!m_fd.IsValid())
+        return openers;
+    alignas(fanotify_event_metadata) char buffer[4096];
+    for (;;) {
+        const ssize_t nRead = read(m_fd.Get(), buffer, sizeof buffer);
+        if (nRead <= 0)
+            break;
+        ssize_t nLeft = nRead;
+        for (auto* pEvent = reinterpret_cast<const fanotify_event_metadata*>(buffer);
+             FAN_EVENT_OK(pEvent, nLeft); pEvent = FAN_EVENT_NEXT(pEvent, nLeft)) {
+            if (pEvent->mask & FAN_OPEN)
+                openers.push_back(pEvent->pid);
+            bLost = bLost || (pEvent->mask & FAN_Q_OVERFLOW);
+        }
+    }
+    return openers;
+}

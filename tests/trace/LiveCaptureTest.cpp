@@ -1,0 +1,242 @@
+// A real vantry.sys and what a capture may reach: serial ports only, the
+// node the caller could reach with its own rights, only the caller's own
+// processes; and where its limits show: a node made again, a call larger
+// than the queue, a process that cannot stop. Cases that reach beyond the
+// test's own pty run in a private namespace.
+#include "CDriverProcess.h"
+#include "CRawClient.h"
+#include "PrivateNamespace.h"
+#include "RunAs.h"
+#include "TraceHarness.h"
+
+#include "VantryProtocol.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+
+using namespace Expect;
+
+namespace {
+
+struct LiveCaptureTest : ::testing::Test {
+    CDriverProcess driver;
+    CPty pty;
+
+    int AttachAs(uid_t uid, const std::string& strPath) {
+        return RunAs(uid, {},
+                     [&] { return CRawClient(driver.DevicePath()).Attach(strPath).nStatus; });
+    }
+};
+
+TEST_F(LiveCaptureTest, OnlySerialPortsCanBeAttached) {
+    ASSERT_TRUE(driver.StartReplay({Records::Read("x")})) << driver.Stderr();
+    ASSERT_EQ(chmod(pty.Slave().c_str(), 0666), 0);
+    // Terminals into other people's sessions are no serial ports, whoever asks.
+    for (const char* pszPath :
+         {"/dev/ptmx", "/dev/pts/ptmx", "/dev/tty", "/dev/console", "/dev/tty0", "/dev/tty1"}) {
+        struct stat status;
+        if (stat(pszPath, &status) != 0)
+            continue;
+        EXPECT_EQ(AttachAs(0, pszPath), ENOTTY) << pszPath;
+        EXPECT_EQ(AttachAs(NOBODY, pszPath), ENOTTY) << pszPath;
+    }
+    EXPECT_EQ(AttachAs(NOBODY, pty.Slave()), 0);
+}
+
+TEST_F(LiveCaptureTest, ThePathIsResolvedWithTheCallersRights) {
+    ASSERT_TRUE(driver.StartReplay({Records::Read("x")})) << driver.Stderr();
+    ASSERT_EQ(chmod(pty.Slave().c_str(), 0666), 0);
+    const std::string strClosed = driver.Dir() + "/closed";
+    ASSERT_EQ(mkdir(strClosed.c_str(), 0700), 0);
+    std::ofstream(strClosed + "/file") << "x";
+    ASSERT_EQ(symlink(pty.Slave().c_str(), (strClosed + "/port").c_str()), 0);
+    ASSERT_EQ(symlink(pty.Slave().c_str(), (driver.Dir() + "/open-link").c_str()), 0);
+    struct Case {
+        std::string strPath;
+        int nRoot, nNobody;
+    } cases[] = {
+        // Behind a directory nobody cannot search, nothing is told apart.
+        {strClosed + "/port", 0, EACCES},
+        {strClosed + "/file", ENOTTY, EACCES},
+        {strClosed + "/missing", ENOENT, EACCES},
+        {driver.Dir() + "/open-link", 0, 0},
+        {driver.Dir() + "/missing", ENOENT, ENOENT},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(AttachAs(0, c.strPath), c.nRoot) << c.strPath;
+        EXPECT_EQ(AttachAs(NOBODY, c.strPath), c.nNobody) << c.strPath;
+    }
+}
+
+TEST_F(LiveCaptureTest, APtyOfAnotherDevptsInstanceIsAnotherPort) {
+    if (!InPrivateNamespace())
+        return;
+    ASSERT_TRUE(driver.Start()) << driver.Stderr();
+    const int nIndex = std::stoi(pty.Slave().substr(pty.Slave().rfind('/') + 1));
+    const CPrivateDevpts devpts(driver.Dir() + "/pts");
+    // Same index, same device number as the host's pty.
+    std::vector<CScopedFd> masters;
+    std::string strPrivate;
+    for (int i = 0; i <= nIndex; ++i)
+        masters.push_back(devpts.Open(strPrivate));
+    CChild host(AppOn(pty.Slave(), "say opened hear write host close"));
+    CChild mine(AppOn(strPrivate, "say opened hear write mine close"));
+    ASSERT_FALSE(host.WaitLine("opened").empty()) << host.Err();
+    ASSERT_FALSE(mine.WaitLine("opened").empty()) << mine.Err();
+
+    CRawClient client(driver.DevicePath());
+    const std::uint32_t dwHandle = client.AttachOk(strPrivate);
+    EXPECT_EQ(TracerOf(host.Pid()), 0);
+    host.Send("go\n");
+    mine.Send("go\n");
+    EXPECT_EQ(host.Wait(), 0);
+    EXPECT_EQ(mine.Wait(), 0);
+    const pid_t p = mine.Pid();
+    EXPECT_EQ(
+        RecordsUntil(client, dwHandle, Closed(p)),
+        (std::vector<CRecord>{Baud(p, 38400), Line(p, 0, 0, 8), Written(p, "mine"), Closed(p)}));
+}
+
+TEST_F(LiveCaptureTest, AUserSeesOnlyItsOwnProcessesAndRootSeesAll) {
+    if (!InPrivateNamespace())
+        return;
+    ASSERT_TRUE(driver.Start()) << driver.Stderr();
+    ASSERT_EQ(chmod(pty.Slave().c_str(), 0666), 0);
+    CChild root(AppOn(pty.Slave(), "say opened hear write secret hear write secret2 close"));
+    CChild mine(NobodysApp(pty.Slave(), "say opened hear write mine hear write mine2 close"));
+    ASSERT_FALSE(root.WaitLine("opened").empty()) << root.Err();
+    ASSERT_FALSE(mine.WaitLine("opened").empty()) << mine.Err();
+    const pid_t r = root.Pid(), m = mine.Pid();
+
+    // Alone, the user's capture leaves root's process untraced and names it.
+    const int nAlone = RunAs(NOBODY, {}, [&] {
+        CRawClient client(driver.DevicePath());
+        const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
+        root.Send("go\n");
+        mine.Send("go\n");
+        const auto records = RecordsUntil(client, dwHandle, Written(m, "mine"));
+        return records == std::vector<CRecord>{Notice(r, Vantry::NOTICE_PROCESS_OF_OTHER_USER, r),
+                                               Baud(m, 38400), Line(m, 0, 0, 8), Written(m, "mine")}
+                   ? 0
+                   : 1;
+    });
+    EXPECT_EQ(nAlone, 0);
+    EXPECT_EQ(TracerOf(r), 0);
+
+    // Beside root's capture, root's process is traced, and still not shown.
+    CRawClient rootClient(driver.DevicePath());
+    const std::uint32_t dwRoot = rootClient.AttachOk(pty.Slave());
+    const int nBeside = RunAs(NOBODY, {}, [&] {
+        CRawClient client(driver.DevicePath());
+        const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
+        root.Send("go\n");
+        mine.Send("go\n");
+        // The two write at once: the notice's place among mine's records varies.
+        auto records = RecordsUntil(client, dwHandle, Closed(m));
+        std::erase(records, Notice(r, Vantry::NOTICE_PROCESS_OF_OTHER_USER, r));
+        return records == std::vector<CRecord>{Written(m, "mine2"), Closed(m)} ? 0 : 1;
+    });
+    EXPECT_EQ(nBeside, 0);
+    EXPECT_EQ(root.Wait(), 0);
+    const auto all = RecordsUntil(rootClient, dwRoot, Closed(r), {Closed(m)});
+    EXPECT_TRUE(Has(all, Written(r, "secret2")) && Has(all, Written(m, "mine2")))
+        << testing::PrintToString(all);
+}
+
+// Unplugging and plugging an adapter back, as a pty shows it: the node is
+// removed and made again under the same name and number.
+TEST_F(LiveCaptureTest, ANodeMadeAgainIsWatchedAfresh) {
+    if (!InPrivateNamespace())
+        return;
+    ASSERT_TRUE(driver.Start()) << driver.Stderr();
+    const CPrivateDevpts devpts(driver.Dir() + "/pts");
+    std::string strPort, strAgain;
+    CScopedFd master = devpts.Open(strPort);
+    CRawClient client(driver.DevicePath());
+    const std::uint32_t dwFirst = client.AttachOk(strPort);
+    master.Reset();
+    master = devpts.Open(strAgain);
+    ASSERT_EQ(strAgain, strPort);
+    CChild app(AppOn(strPort, "say opened hear write again close"));
+    ASSERT_FALSE(app.WaitLine("opened").empty()) << app.Err();
+    const std::uint32_t dwSecond = client.AttachOk(strPort);
+    app.Send("go\n");
+    ASSERT_EQ(app.Wait(), 0);
+    const pid_t p = app.Pid();
+    const std::vector<CRecord> expected = {Baud(p, 38400), Line(p, 0, 0, 8), Written(p, "again"),
+                                           Closed(p)};
+    EXPECT_EQ(RecordsUntil(client, dwSecond, Closed(p)), expected);
+    EXPECT_EQ(RecordsUntil(client, dwFirst, Closed(p)), expected);
+}
+
+// What the queue cannot hold is never copied out of the application: the
+// records carry what fits, a notice counts the rest.
+TEST_F(LiveCaptureTest, ACallLargerThanTheQueueIsCutAndTheRestCounted) {
+    constexpr std::size_t QUEUE = 256 * 1024, WRITTEN = 1024 * 1024;
+    ASSERT_TRUE(driver.Start({"--queue-limit", std::to_string(QUEUE)})) << driver.Stderr();
+    CChild app(AppOn(pty.Slave(), "say opened hear big " + std::to_string(WRITTEN) + " close"));
+    ASSERT_FALSE(app.WaitLine("opened").empty()) << app.Err();
+    CRawClient client(driver.DevicePath());
+    const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
+    app.Send("go\n");
+    ASSERT_TRUE(pty.WaitReceived(WRITTEN));
+    ASSERT_EQ(app.Wait(), 0);
+    const pid_t p = app.Pid();
+    std::size_t nCaptured = 0, nNotCaptured = 0;
+    for (const auto& record : RecordsUntil(client, dwHandle, Closed(p))) {
+        if (record.nType == Vantry::CAPTURE_DATA_WRITTEN) {
+            nCaptured += record.strData.size();
+        } else if (record.nType == Vantry::CAPTURE_DRIVER_NOTICE) {
+            const auto* pData = reinterpret_cast<const std::uint8_t*>(record.strData.data());
+            EXPECT_EQ(Vantry::GetU32(pData), Vantry::NOTICE_BYTES_NOT_CAPTURED);
+            nNotCaptured += Vantry::GetU32(pData + 4);
+        }
+    }
+    EXPECT_GT(nCaptured, QUEUE / 2);
+    EXPECT_LE(nCaptured, QUEUE);
+    EXPECT_EQ(nCaptured + nNotCaptured, WRITTEN);
+}
+
+// A process that cannot stop (waiting in vfork for its child) holds up
+// neither the driver nor another client's capture of another port.
+TEST_F(LiveCaptureTest, AProcessThatCannotStopHoldsUpNoOtherCapture) {
+    ASSERT_TRUE(driver.Start()) << driver.Stderr();
+    CPty& stuckPort = pty;
+    CPty otherPort;
+    CChild stuck(AppOn(stuckPort.Slave(), "say opened vfork-sleep 60 close"));
+    ASSERT_FALSE(stuck.WaitLine("opened").empty()) << stuck.Err();
+    auto state = [&] {
+        std::ifstream stat("/proc/" + std::to_string(stuck.Pid()) + "/stat");
+        std::string strStat;
+        std::getline(stat, strStat);
+        return strStat.substr(strStat.rfind(')') + 2, 1);
+    };
+    ASSERT_TRUE(Eventually([&] { return state() == "D"; }));
+    CChild other(AppOn(otherPort.Slave(), "say opened hear write hello close"));
+    ASSERT_FALSE(other.WaitLine("opened").empty()) << other.Err();
+
+    CRawClient stuckClient(driver.DevicePath()), otherClient(driver.DevicePath());
+    stuckClient.Send(CRawClient::Request(Vantry::IOCTL_VANTRY_ATTACH, 4,
+                                         *Vantry::EncodeDevicePath(stuckPort.Slave())));
+    otherClient.Send(CRawClient::Request(Vantry::IOCTL_VANTRY_ATTACH, 4,
+                                         *Vantry::EncodeDevicePath(otherPort.Slave())));
+    ASSERT_TRUE(Eventually([&] { return otherClient.HasAnswer(); }));
+    const auto answer = otherClient.Receive();
+    ASSERT_EQ(answer.nStatus, 0);
+    other.Send("go\n");
+    const pid_t p = other.Pid();
+    EXPECT_EQ(
+        RecordsUntil(otherClient, Vantry::GetU32(answer.output.data()), Closed(p)),
+        (std::vector<CRecord>{Baud(p, 38400), Line(p, 0, 0, 8), Written(p, "hello"), Closed(p)}));
+    EXPECT_TRUE(Eventually([&] { return stuckClient.HasAnswer(); }));
+    EXPECT_EQ(state(), "D"); // all that while it was stuck
+    stuck.Kill(SIGKILL);     // and its child with it
+}
+
+} // namespace

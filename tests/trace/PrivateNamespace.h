@@ -1,0 +1,64 @@
+// Tests that run a live driver on ports other than their own pty run again,
+// whole, in a private PID and mount namespace (with its own /proc), so that
+// the driver can never see, let alone trace, a process outside the test, and
+// what they mount is gone with them.
+#pragma once
+
+#include "CScopedFd.h"
+#include "Process.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <string>
+
+// Inside the namespace: true, and the test goes on. Outside: runs the test
+// inside, expects it to pass, and returns false (the test ends there).
+inline bool InPrivateNamespace() {
+    static const char* const INSIDE = "WIRELET_PRIVATE_NAMESPACE";
+    if (std::getenv(INSIDE) != nullptr)
+        return true;
+    const auto* pTest = testing::UnitTest::GetInstance()->current_test_info();
+    char szSelf[PATH_MAX] = {};
+    EXPECT_GT(readlink("/proc/self/exe", szSelf, sizeof szSelf - 1), 0);
+    CChild inner({"/usr/bin/unshare", "--pid", "--fork", "--mount-proc", "--kill-child",
+                  "/usr/bin/env", std::string(INSIDE) + "=1", szSelf,
+                  std::string("--gtest_filter=") + pTest->test_suite_name() + "." + pTest->name()});
+    const int nStatus = inner.Wait(50s);
+    EXPECT_EQ(nStatus, 0) << inner.Out() << inner.Err();
+    return false;
+}
+
+// A devpts instance of its own, mounted at a directory: its ptys count from
+// 0, and their device numbers are those of the host's ptys of the same index.
+class CPrivateDevpts {
+public:
+    explicit CPrivateDevpts(const std::string& strDir) : m_strDir(strDir) {
+        mkdir(strDir.c_str(), 0755);
+        if (mount("devpts", strDir.c_str(), "devpts", 0, "newinstance,ptmxmode=0666,mode=0666") !=
+            0)
+            throw std::runtime_error("cannot mount devpts at " + strDir);
+    }
+    ~CPrivateDevpts() { umount2(m_strDir.c_str(), MNT_DETACH); }
+
+    // A new pty: its master, and the slave's path in `strSlave`.
+    CScopedFd Open(std::string& strSlave) const {
+        CScopedFd master(open((m_strDir + "/ptmx").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+        unsigned int nIndex = 0, nUnlock = 0;
+        if (!master.IsValid() || ioctl(master.Get(), TIOCSPTLCK, &nUnlock) != 0 ||
+            ioctl(master.Get(), TIOCGPTN, &nIndex) != 0)
+            throw std::runtime_error("cannot open a pty in " + m_strDir);
+        strSlave = m_strDir + "/" + std::to_string(nIndex);
+        return master;
+    }
+
+private:
+    std::string m_strDir;
+};
