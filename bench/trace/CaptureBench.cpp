@@ -60,7 +60,7 @@ public:
         }
         for (int i = 0; i < 500 && !m_pClient; ++i) {
             try {
-                m_pClient = std::make_unique<CRawClient>(strDevice);
+                m_pClient = std::make_unique<CRawClient>(strDevice, std::chrono::hours(1));
             } catch (const std::exception&) {
                 usleep(10'000);
             }

@@ -76,9 +76,9 @@ TEST_F(AttachmentTableTest, EachUserHoldsABoundedNumberOfAttachments) {
 
 TEST_F(AttachmentTableTest, ARecordThatExactlyFillsTheQueueIsKept) {
     CAttachmentTable table(2 * (RECORD_DATA_OFFSET + bytes.size()));
-    const std::uint32_t dwHandle = Add(table, 10);
+    const std::uint32_t dwHandle = Add(table, port10);
     for (int i = 0; i < 3; ++i)
-        table.Publish(10, data);
+        table.Publish(port10, data);
     EXPECT_EQ(Records::SequenceOf(Pop(table, dwHandle)), 1u);
     EXPECT_EQ(Records::SequenceOf(Pop(table, dwHandle)), 2u);
     EXPECT_EQ(Pop(table, dwHandle)[RECORD_EVENT_TYPE_OFFSET], CAPTURE_DRIVER_NOTICE);

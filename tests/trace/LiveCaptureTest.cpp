@@ -19,6 +19,7 @@
 
 #include <cerrno>
 #include <fstream>
+#include <future>
 
 using namespace Expect;
 
@@ -222,19 +223,16 @@ TEST_F(LiveCaptureTest, AProcessThatCannotStopHoldsUpNoOtherCapture) {
     ASSERT_FALSE(other.WaitLine("opened").empty()) << other.Err();
 
     CRawClient stuckClient(driver.DevicePath()), otherClient(driver.DevicePath());
-    stuckClient.Send(CRawClient::Request(Vantry::IOCTL_VANTRY_ATTACH, 4,
-                                         *Vantry::EncodeDevicePath(stuckPort.Slave())));
-    otherClient.Send(CRawClient::Request(Vantry::IOCTL_VANTRY_ATTACH, 4,
-                                         *Vantry::EncodeDevicePath(otherPort.Slave())));
-    ASSERT_TRUE(Eventually([&] { return otherClient.HasAnswer(); }));
-    const auto answer = otherClient.Receive();
+    auto stuckAnswer =
+        std::async(std::launch::async, [&] { return stuckClient.Attach(stuckPort.Slave()); });
+    const auto answer = otherClient.Attach(otherPort.Slave());
     ASSERT_EQ(answer.nStatus, 0);
     other.Send("go\n");
     const pid_t p = other.Pid();
     EXPECT_EQ(
         RecordsUntil(otherClient, Vantry::GetU32(answer.output.data()), Closed(p)),
         (std::vector<CRecord>{Baud(p, 38400), Line(p, 0, 0, 8), Written(p, "hello"), Closed(p)}));
-    EXPECT_TRUE(Eventually([&] { return stuckClient.HasAnswer(); }));
+    EXPECT_EQ(stuckAnswer.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     EXPECT_EQ(state(), "D"); // all that while it was stuck
     stuck.Kill(SIGKILL);     // and its child with it
 }

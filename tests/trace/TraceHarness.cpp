@@ -90,9 +90,7 @@ std::vector<CRecord> RecordsUntil(CRawClient& client, std::uint32_t dwHandle, co
     std::vector<CRecord> records;
     while (!Has(records, last) ||
            !std::all_of(also.begin(), also.end(), [&](const auto& r) { return Has(records, r); })) {
-        client.Send(
-            CRawClient::Request(Vantry::IOCTL_VANTRY_WAIT_RECORD, 4, CRawClient::Handle(dwHandle)));
-        if (!Eventually([&] { return client.HasAnswer(); }) || client.Receive().nStatus != 0)
+        if (client.Wait(dwHandle).nStatus != 0)
             break;
         const auto record = client.Fetch(dwHandle, Vantry::MAX_RECORD_SIZE).output;
         records.push_back(
