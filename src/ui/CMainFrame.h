@@ -47,22 +47,46 @@ public:
     void OnSelendokPortCombo(int nIndex);
     void OnRemoveDriver();
     void OnUpdateRemoveDriver(CCmdUI* pCmdUI);
+    void OnViewToolbar();
+    void OnUpdateViewToolbar(CCmdUI* pCmdUI);
+    void OnViewStatusBar();
+    void OnUpdateViewStatusBar(CCmdUI* pCmdUI);
+    void OnWindowNew();
+    void OnWindowCascade();
+    void OnWindowTileHorz();
+    void OnWindowTileVert();
+    void OnWindowArrange();
+    void OnUpdateMDIWindowCmd(CCmdUI* pCmdUI);
+    // The framework's destroy processing: the background stops switching.
+    void OnDestroy();
+
+    // The key-state panes of the status bar, Caps, Num and Scroll Lock.
+    QLabel* GetIndicator(int nIndex) const { return m_wndIndicators[nIndex]; }
 
 protected:
     void closeEvent(QCloseEvent* pEvent) override;
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
 
 private:
     void CreateActions();
     QMenu* CreateMenu(const struct CMenuPopup& popup);
     void CreateToolBar();
+    void CreateStatusBar();
     void FillPortList();
     void ShowMenusFor(bool bMonitorActive);
     void ScheduleIdleUpdate();
+    void UpdateRecentFileItems();
+    void UpdateIndicators();
+    void UpdateFrameTitle();
+    void FillWindowList(QMenu* pMenu);
+    // Sub-windows stacked (bStacked) or side by side, each as long as the area.
+    void TileWindows(bool bStacked);
 
     QMdiArea* m_wndMdiClient;
     CPortToolBar* m_wndToolBar;
     CCounterBar* m_wndCounterBar;
     QLabel* m_wndIdleText;
+    QLabel* m_wndIndicators[3];
     std::map<UINT, QAction*> m_actions;
     std::vector<QMenu*> m_mainFrameMenus;
     std::vector<QMenu*> m_monitorMenus;
