@@ -1,0 +1,236 @@
+# The whole program on a real X server: wirelet starts its own driver through
+# the service manager, an application moves known bytes through a pty port
+# while a monitor window watches it live, and both panes, exported with
+# Ctrl+S through the save dialog, hold exactly those bytes. It also saves a
+# screenshot of the monitor window, and checks that closing the program
+# leaves no process behind.
+#
+# It runs as the init of private PID, mount and network namespaces: the
+# driver can trace nothing outside the test, and the X server's display,
+# lock file and sockets meet no other test's.
+#
+# Usage: WholeProgramTest.py WIRELET VANTRY_SYS TRACE_APP SCREENSHOT
+import os
+import re
+import select
+import subprocess
+import sys
+import tempfile
+import time
+
+from Xlib import X, display, protocol
+
+SKIPPED = 77
+TIMEOUT = 60.0
+
+
+def eventually(condition, what, timeout=TIMEOUT):
+    deadline = time.monotonic() + timeout
+    while True:
+        result = condition()
+        if result:
+            return result
+        if time.monotonic() > deadline:
+            raise AssertionError("timed out waiting for " + what)
+        time.sleep(0.05)
+
+
+def escaped(data):
+    return "".join("\\x%02X" % b for b in data)
+
+
+def pane_bytes(path):
+    """The bytes of the hex-dump lines of an exported pane, in order; event
+    lines carry no tabs and are left out."""
+    with open(path, "rb") as f:
+        text = f.read().decode("utf-16-le")
+    data = bytearray()
+    for line in text.split("\r\n"):
+        fields = line.split("\t")
+        if len(fields) == 17:
+            data += bytes(int(pair, 16) for pair in fields[:16] if pair)
+    return bytes(data), text
+
+
+class CXServer:
+    def __init__(self):
+        read_end, write_end = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+             "-nolisten", "tcp"], pass_fds=(write_end,), stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as f:
+            self.name = ":" + f.readline().strip()
+        self.display = display.Display(self.name)
+
+    def xdotool(self, *args):
+        return subprocess.run(["xdotool", *args], env=dict(os.environ, DISPLAY=self.name),
+                              capture_output=True, text=True).stdout.split()
+
+    def windows(self, title):
+        return [int(w) for w in self.xdotool("search", "--onlyvisible", "--name", title)]
+
+    def focus(self, window):
+        self.xdotool("windowfocus", "--sync", str(window))
+
+    def close(self, window):
+        """What a window manager sends for the close button."""
+        w = self.display.create_resource_object("window", window)
+        protocols = self.display.intern_atom("WM_PROTOCOLS")
+        delete = self.display.intern_atom("WM_DELETE_WINDOW")
+        w.send_event(protocol.event.ClientMessage(window=w, client_type=protocols,
+                                                  data=(32, [delete, X.CurrentTime, 0, 0, 0])))
+        self.display.flush()
+
+
+class CWholeProgramTest:
+    def __init__(self, wirelet, vantry, trace_app, screenshot):
+        self.wirelet, self.vantry, self.trace_app = wirelet, vantry, trace_app
+        self.screenshot = screenshot
+        self.dir = tempfile.mkdtemp()
+        # The application owns the slave; the test is the far end of the line.
+        self.master, slave = os.openpty()
+        self.port = os.ttyname(slave)
+        os.close(slave)
+        with open(os.path.join(self.dir, "ports"), "w") as f:
+            f.write("wp=%s\n" % self.port)
+        self.x = CXServer()
+        # Qt on X asks D-Bus for a session bus, and libdbus keeps what its
+        # failed attempt allocated: not the program's leak.
+        suppressions = os.path.join(self.dir, "lsan.supp")
+        with open(suppressions, "w") as f:
+            f.write("leak:libdbus-1.so\n")
+        self.env = dict(os.environ, DISPLAY=self.x.name, QT_QPA_PLATFORM="xcb",
+                        XDG_RUNTIME_DIR=self.dir,
+                        LSAN_OPTIONS=os.environ.get("LSAN_OPTIONS", "") +
+                        ":suppressions=" + suppressions,
+                        VANTRY_DEVICE=os.path.join(self.dir, "Vantry"),
+                        WIRELET_SERIALCOMM=os.path.join(self.dir, "ports"),
+                        WIRELET_SCM_ROOT=os.path.join(self.dir, "scm"))
+        self.sent = bytes(range(256)) * 2 + b"wirelet whole-program test\r\n"
+        self.received = (bytes((7 * i + 3) % 256 for i in range(256)) +
+                         b"\r\nOK: 12 Mbaud, live capture, two panes\r\n")
+        self.line = b""
+
+    def run(self):
+        # No driver runs: the program installs and starts it from its own
+        # directory, as the service manager's first service.
+        program = subprocess.Popen([self.wirelet], cwd=os.path.dirname(self.vantry),
+                                   env=self.env)
+        self.main = main = eventually(lambda: self.x.windows("^wirelet$"), "the main window")[0]
+        self.x.xdotool("windowsize", "--sync", str(main), "760", "560")
+        self.x.focus(main)
+
+        # It holds the port before the monitor starts, so that being traced
+        # tells the test that the driver has attached.
+        app = subprocess.Popen(
+            [self.trace_app, "open", self.port, "say", "held", "hear", "set", "115200", "8N1",
+             "write", escaped(self.sent), "say", "written", "read", str(len(self.received)),
+             "close"], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        assert app.stdout.readline() == "held\n"
+
+        # A click opens the port list (the toolbar's second item), and
+        # Return picks its first port.
+        shown = self.x.windows(".*")
+        self.x.xdotool("mousemove", "--window", str(main), "95", "34", "click", "1")
+        eventually(lambda: set(self.x.windows(".*")) - set(shown), "the open port list")
+        self.x.xdotool("key", "Return")
+        eventually(lambda: self.traced(app.pid), "the driver to trace the application")
+        app.stdin.write("go\n")
+        app.stdin.flush()
+        assert app.stdout.readline() == "written\n"
+        line_end = eventually(lambda: self.drain(len(self.sent)), "the application's write")
+        assert line_end == self.sent
+        os.write(self.master, self.received)
+        assert app.wait(TIMEOUT) == 0
+
+        # The monitor window opens at the top left of the monitor area: a
+        # click makes its receive pane active, F6 the send pane below it.
+        self.x.xdotool("mousemove", "--window", str(main), "250", "180", "click", "1")
+        self.export_until("串口接收数据", self.received, "recv")
+        self.x.xdotool("key", "F6")
+        text = self.export_until("串口发送数据", self.sent, "send")
+        assert "Baud rate set to 115200" in text and "Port closed" in text, text
+        subprocess.run(["import", "-display", self.x.name, "-window", str(main),
+                        self.screenshot], check=True)
+
+        # Closing with a monitor open warns once; the program then stops its
+        # driver and ends.
+        self.x.close(main)
+        box = eventually(lambda: [w for w in self.x.windows("^wirelet$") if w != main],
+                         "the closing warning")[0]
+        self.x.focus(box)
+        self.x.xdotool("key", "Return")
+        assert program.wait(TIMEOUT) == 0
+        self.x.process.terminate()
+        self.x.process.wait(TIMEOUT)
+        eventually(self.nothing_left, "every process to end")
+
+    def traced(self, pid):
+        with open("/proc/%d/status" % pid) as f:
+            return re.search(r"^TracerPid:\s*[1-9]", f.read(), re.M)
+
+    def drain(self, count):
+        if select.select([self.master], [], [], 0.1)[0]:
+            self.line += os.read(self.master, 65536)
+        return self.line if len(self.line) >= count else None
+
+    def export_until(self, title, expected, name):
+        """Exports the active pane until it holds everything the monitor was
+        sent: formatting runs behind the traffic by a batch or two."""
+        attempt = [0]
+
+        def export():
+            attempt[0] += 1
+            path = os.path.join(self.dir, "%s-%d.txt" % (name, attempt[0]))
+            self.x.xdotool("key", "ctrl+s")
+            dialog = eventually(lambda: self.x.windows("^" + title + "$"), "the save dialog")[0]
+            self.x.focus(dialog)
+            self.x.xdotool("key", "ctrl+a")
+            self.x.xdotool("type", path)
+            self.x.xdotool("key", "Return")
+            eventually(lambda: not self.x.windows("^" + title + "$"), "the dialog to close")
+            # A closed dialog leaves the X focus nowhere (there is no window
+            # manager); the main window gives it back to the pane that had it.
+            self.x.focus(self.main)
+            data, text = pane_bytes(path)
+            assert expected.startswith(data), "%s pane holds bytes never moved" % name
+            return text if data == expected else None
+
+        return eventually(export, "the %s pane to hold every byte" % name)
+
+    def nothing_left(self):
+        try:
+            while os.waitpid(-1, os.WNOHANG)[0] != 0:
+                pass
+        except ChildProcessError:
+            pass
+        return [p for p in os.listdir("/proc") if p.isdigit() and p != "1"] == []
+
+def main():
+    if os.getpid() != 1:
+        if os.geteuid() != 0:
+            print("the whole-program test needs root for live capture")
+            return SKIPPED
+        return subprocess.run(["unshare", "--pid", "--fork", "--mount-proc", "--net",
+                               "--kill-child", sys.executable, *sys.argv]).returncode
+    # Private /tmp: the X server's lock file and socket, and the test's files.
+    # The screenshot's folder stays reachable through a descriptor, wherever
+    # it is.
+    screenshot = os.path.abspath(sys.argv[4])
+    folder = os.open(os.path.dirname(screenshot), os.O_PATH)
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "mode=1777", "tmpfs", "/tmp"], check=True)
+    test = CWholeProgramTest(*sys.argv[1:4],
+                             "/proc/1/fd/%d/%s" % (folder, os.path.basename(screenshot)))
+    try:
+        test.run()
+    except BaseException:
+        # What the screen showed when it went wrong, beside the screenshot.
+        subprocess.run(["import", "-display", test.x.name, "-window", "root",
+                        test.screenshot.replace(".png", "-failed.png")])
+        raise
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
