@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
     cmake ninja-build g++ pkg-config clang-format
-    qt6-base-dev libgl-dev
+    qt6-base-dev libgl-dev libcanberra-dev sound-theme-freedesktop xdg-utils fonts-wqy-microhei
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth
     python3 python3-serial picocom strace
