@@ -30,7 +30,8 @@ public:
     // was painted.
     bool ShowFor(int nMilliseconds);
 
-    // The whole of start-up's part: create, centre, show for nMilliseconds, destroy.
+    // All that start-up does with the splash: create, centre, show for
+    // nMilliseconds, destroy.
     static void ShowSplashScreen(int nMilliseconds);
 
 signals:
