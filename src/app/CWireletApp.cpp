@@ -1,9 +1,11 @@
 #include "CWireletApp.h"
 
+#include "CAboutDlg.h"
 #include "CChildFrame.h"
 #include "CMainFrame.h"
 #include "CMessageBox.h"
 #include "CMultiDocTemplate.h"
+#include "CSplashWnd.h"
 #include "CWireletDoc.h"
 #include "DriverService.h"
 #include "FileErrorText.h"
@@ -12,12 +14,9 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QLabel>
 #include <QMdiArea>
-#include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
-#include <QThread>
 
 #include <sys/utsname.h>
 
@@ -103,16 +102,8 @@ std::string CWireletApp::GetPlatformName() const {
     return uname(&name) == 0 ? name.sysname : "";
 }
 
-// Until the picture is ready the program's name stands in for it, for the
-// same time and with the thread blocked the same way.
 void CWireletApp::ShowSplash(int nMilliseconds) {
-    QLabel splash(QString::fromUtf8(IDS_APP_NAME_TEXT));
-    splash.setWindowFlags(Qt::SplashScreen | Qt::FramelessWindowHint);
-    splash.setAlignment(Qt::AlignCenter);
-    splash.resize(320, 200);
-    splash.show();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    QThread::msleep(static_cast<unsigned long>(nMilliseconds));
+    CSplashWnd::ShowSplashScreen(nMilliseconds);
 }
 
 QPrinter& CWireletApp::GetPrinter() {
@@ -141,12 +132,8 @@ bool CWireletApp::OnCmdMsg(UINT nID, ECmdMsg eMsg, CCmdUI* pCmdUI) {
 }
 
 void CWireletApp::OnAppAbout() {
-    QMessageBox box(QMessageBox::Information, QString::fromUtf8("关于 wirelet"),
-                    QString::fromUtf8(VERSION_PRODUCT_NAME) + QStringLiteral(" ") +
-                        QApplication::applicationVersion(),
-                    QMessageBox::Ok, m_pMainWnd.get());
-    box.setAccessibleName(box.windowTitle());
-    box.exec();
+    CAboutDlg dlg(m_pMainWnd.get());
+    dlg.exec();
 }
 
 // A monitor window without a port: no attachment, no reader, nothing to stop.

@@ -3,6 +3,7 @@
 #include "CChildFrame.h"
 #include "CCommandRouter.h"
 #include "CCounterBar.h"
+#include "CMdiBackground.h"
 #include "CMessageBox.h"
 #include "CMultiDocTemplate.h"
 #include "CPortToolBar.h"
@@ -47,7 +48,7 @@ CMainFrame* AfxGetMainFrame() {
 }
 
 CMainFrame::CMainFrame()
-    : m_wndMdiClient(new QMdiArea), m_wndToolBar(new CPortToolBar(this)),
+    : m_wndMdiClient(new CMdiBackground), m_wndToolBar(new CPortToolBar(this)),
       m_wndCounterBar(new CCounterBar(this)),
       m_wndIdleText(new QLabel(QString::fromUtf8(LoadResourceString(AFX_IDS_IDLEMESSAGE)))) {
     s_pMainFrame = this;
@@ -84,6 +85,7 @@ CMainFrame::~CMainFrame() {
 
 void CMainFrame::OnDestroy() {
     qApp->removeEventFilter(this);
+    m_wndMdiClient->OnDestroy();
 }
 
 void CMainFrame::CreateActions() {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "CCmdTarget.h"
+#include "CMdiBackground.h"
 
 #include <QMainWindow>
 
@@ -30,7 +31,7 @@ public:
     void AddPortToList(const QString& strPortName);
     CCounterBar& GetCounterBar() const { return *m_wndCounterBar; }
     CPortToolBar& GetPortToolBar() const { return *m_wndToolBar; }
-    QMdiArea& GetMdiArea() const { return *m_wndMdiClient; }
+    CMdiBackground& GetMdiArea() const { return *m_wndMdiClient; }
     // The monitor window that is active, even while the main window is not.
     CChildFrame* MDIGetActive() const;
     // A line in the status bar that stays until something else is shown there.
@@ -82,7 +83,7 @@ private:
     // Sub-windows stacked (bStacked) or side by side, each as long as the area.
     void TileWindows(bool bStacked);
 
-    QMdiArea* m_wndMdiClient;
+    CMdiBackground* m_wndMdiClient;
     CPortToolBar* m_wndToolBar;
     CCounterBar* m_wndCounterBar;
     QLabel* m_wndIdleText;

@@ -2,7 +2,8 @@
 
 #include <QAbstractItemView>
 
-CPortToolBar::CPortToolBar(QWidget* pParent) : QToolBar(pParent), m_wndPortCombo(new QComboBox) {
+CPortToolBar::CPortToolBar(QWidget* pParent)
+    : QToolBar(pParent), m_wndPortCombo(new CFlatComboBox) {
     setObjectName(QStringLiteral("PortToolBar"));
     setWindowTitle(QString::fromUtf8("工具栏"));
     setAccessibleName(windowTitle());
