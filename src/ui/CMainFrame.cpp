@@ -74,6 +74,8 @@ CMainFrame::CMainFrame()
     });
     connect(qApp, &QApplication::focusChanged, this, &CMainFrame::ScheduleIdleUpdate);
     qApp->installEventFilter(this); // lock keys change the indicators
+    // The first thing a user does is pick a port, with or without a mouse.
+    m_wndToolBar->m_wndPortCombo->setFocus();
     UpdateCommandStates();
 }
 
@@ -147,6 +149,7 @@ QMenu* CMainFrame::CreateMenu(const CMenuPopup& popup) {
 // Each button but the separators has its image in the strip, the port
 // list's place included.
 void CMainFrame::CreateToolBar() {
+    m_wndToolBar->setIconSize(ToolBarImage(0).availableSizes().value(0));
     int nImage = 0;
     for (const UINT nID : TOOLBAR_MAINFRAME) {
         if (nID == ID_SEPARATOR) {
