@@ -10,12 +10,12 @@
 #include "MonitorMessages.h"
 #include "NoticeText.h"
 
-#include <QElapsedTimer>
-
 int g_nOpenMonitors = 0;
 bool g_bClosing = false;
 
 CWireletDoc::CWireletDoc() {
+    m_drainTimer.setSingleShot(true);
+    QObject::connect(&m_drainTimer, &QTimer::timeout, [this] { DrainRecords(); });
     if (CMainFrame* pMainFrame = AfxGetMainFrame())
         SetCounters(&pMainFrame->GetCounterBar());
 }
@@ -85,12 +85,20 @@ unsigned CWireletDoc::ReaderLoop(CAttachHandle hAttach) {
 
 void CWireletDoc::PostDrain() {
     QMetaObject::invokeMethod(
-        &m_pump, [this] { DrainRecords(); }, Qt::QueuedConnection);
+        &m_drainTimer, [this] { ScheduleDrain(); }, Qt::QueuedConnection);
+}
+
+void CWireletDoc::ScheduleDrain() {
+    if (m_drainTimer.isActive())
+        return;
+    const qint64 nSince = m_sinceDrain.isValid() ? m_sinceDrain.elapsed() : DRAIN_INTERVAL_MS;
+    m_drainTimer.start(int(std::max<qint64>(0, DRAIN_INTERVAL_MS - nSince)));
 }
 
 // One batch: what arrived, up to the time budget. The panes repaint once
 // after it, and what is left waits behind the events that came meanwhile.
 void CWireletDoc::DrainRecords() {
+    m_sinceDrain.start();
     QElapsedTimer timer;
     timer.start();
     CCaptureRecord record;
@@ -102,7 +110,7 @@ void CWireletDoc::DrainRecords() {
         }
         FormatRecord(std::move(record));
         if (timer.elapsed() >= DRAIN_BUDGET_MS) {
-            PostDrain();
+            m_drainTimer.start(0);
             return;
         }
     }

@@ -10,9 +10,10 @@
 #include "CStopEvent.h"
 #include "CTrafficFormatter.h"
 
+#include <QElapsedTimer>
 #include <QFont>
-#include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 #include <thread>
@@ -42,13 +43,17 @@ public:
     const QString& GetPortName() const { return m_strPortName; }
     bool IsRunning() const { return m_pReaderThread != nullptr; }
 
-    // How long one batch of records may hold the user-interface thread.
+    // How long one batch of records may hold the user-interface thread, and
+    // how often batches start at most: a slow trickle of records is gathered
+    // rather than repainted record by record.
     static constexpr int DRAIN_BUDGET_MS = 8;
+    static constexpr int DRAIN_INTERVAL_MS = 16;
 
 private:
     static unsigned ReaderThreadProc(CWireletDoc* pDoc, CAttachHandle hAttach);
     unsigned ReaderLoop(CAttachHandle hAttach);
     void PostDrain();
+    void ScheduleDrain();
     void DrainRecords();
     void StopReader();
 
@@ -61,7 +66,8 @@ private:
     // The window whose panes the monitor writes; closing it ends the monitor.
     CChildFrame* m_pMonitorFrame = nullptr;
     CRecordQueue m_records;
-    // Batches are posted to this object, so those still pending die with
-    // the document.
-    QObject m_pump;
+    // Batches start from this timer, and the reader's wake-ups are posted to
+    // it, so those still pending die with the document.
+    QTimer m_drainTimer;
+    QElapsedTimer m_sinceDrain;
 };

@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -106,6 +108,26 @@ TEST_F(PaneExportTest, EachCauseHasItsText) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(PaneExport::Save(c.strPath, u"AB").value_or(""), c.strMessage) << c.strPath;
+}
+
+TEST(MessageBoxTest, WarnsModallyUnderTheProgramsCaption) {
+    QString strCaption, strText;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons;
+    QTimer::singleShot(0, [&] {
+        auto* pBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(pBox, nullptr);
+        strCaption = pBox->windowTitle();
+        strText = pBox->text();
+        icon = pBox->icon();
+        buttons = pBox->standardButtons();
+        pBox->button(QMessageBox::Ok)->click();
+    });
+    AfxMessages().ShowWarning("对 /x 的存取被拒绝。");
+    EXPECT_EQ(strCaption, QStringLiteral("wirelet"));
+    EXPECT_EQ(strText, QStringLiteral("对 /x 的存取被拒绝。"));
+    EXPECT_EQ(icon, QMessageBox::Warning);
+    EXPECT_EQ(buttons, QMessageBox::Ok);
 }
 
 } // namespace
