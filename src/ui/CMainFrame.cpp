@@ -85,8 +85,12 @@ CMainFrame::~CMainFrame() {
         s_pMainFrame = nullptr;
 }
 
+// What the children do while QWidget destroys them no longer reaches the
+// frame, whose own part is gone by then.
 void CMainFrame::OnDestroy() {
     qApp->removeEventFilter(this);
+    disconnect(qApp, nullptr, this, nullptr);
+    disconnect(m_wndMdiClient, nullptr, this, nullptr);
     m_wndMdiClient->OnDestroy();
 }
 
