@@ -58,6 +58,7 @@ inline constexpr UINT IDR_MAINFRAME = 128;
 inline constexpr UINT IDR_WIRELETTYPE = 129;
 inline constexpr UINT IDS_APP_NAME = 57344;
 inline constexpr UINT AFX_IDS_IDLEMESSAGE = 57345;
+inline constexpr UINT AFX_IDS_OPENFILE = 61440;
 inline constexpr UINT AFX_IDS_SAVEFILE = 61441;
 inline constexpr UINT AFX_IDS_ALLFILTER = 61442;
 

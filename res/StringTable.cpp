@@ -48,6 +48,7 @@ constexpr CStringEntry STRINGS[] = {
     {ID_INDICATOR_SCRL, "滚动"},
     {ID_VIEW_TOOLBAR, "显示或隐藏工具栏\n显隐工具栏"},
     {ID_VIEW_STATUS_BAR, "显示或隐藏状态栏\n显隐状态栏"},
+    {AFX_IDS_OPENFILE, "打开"},
     {AFX_IDS_SAVEFILE, "保存为"},
     {AFX_IDS_ALLFILTER, "所有文件 (*.*)"},
 };

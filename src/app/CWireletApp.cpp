@@ -147,8 +147,8 @@ void CWireletApp::OnFileNew() {
 
 void CWireletApp::OnFileOpen() {
     const QString strPath = QFileDialog::getOpenFileName(
-        m_pMainWnd.get(), QString::fromUtf8("打开"), QString(), ResourceText(AFX_IDS_ALLFILTER),
-        nullptr, QFileDialog::DontUseNativeDialog);
+        m_pMainWnd.get(), ResourceText(AFX_IDS_OPENFILE), QString(),
+        ResourceText(AFX_IDS_ALLFILTER), nullptr, QFileDialog::DontUseNativeDialog);
     if (!strPath.isEmpty())
         OpenDocumentFile(strPath);
 }
@@ -181,7 +181,7 @@ void CWireletApp::OnOpenRecentFile(int nIndex) {
 
 void CWireletApp::OnFilePrintSetup() {
     QPrintDialog dialog(&GetPrinter(), m_pMainWnd.get());
-    dialog.setWindowTitle(QString::fromUtf8("打印设置"));
+    dialog.setWindowTitle(ResourceText(ID_FILE_PRINT_SETUP).section(u'\n', 1, 1));
     dialog.setAccessibleName(dialog.windowTitle());
     dialog.setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintShowPageSize);
     dialog.exec();

@@ -34,7 +34,9 @@ void CPaneView::OnFilePrint() {
     if (pApp == nullptr)
         return;
     QPrintDialog dialog(&pApp->GetPrinter(), window());
-    dialog.setWindowTitle(QString::fromUtf8("打印"));
+    // The dialog is named after the command: its tooltip.
+    dialog.setWindowTitle(
+        QString::fromUtf8(LoadResourceString(ID_FILE_PRINT)).section(u'\n', 1, 1));
     dialog.setAccessibleName(dialog.windowTitle());
     if (dialog.exec() == QDialog::Accepted)
         PrintTo(pApp->GetPrinter());
