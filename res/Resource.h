@@ -21,17 +21,53 @@ inline constexpr UINT ID_REMOVE_DRIVER = 32780;
 
 // The framework's standard ids, with their standard values.
 inline constexpr UINT ID_SEPARATOR = 0;
+inline constexpr UINT ID_FILE_NEW = 57600;
+inline constexpr UINT ID_FILE_OPEN = 57601;
 inline constexpr UINT ID_FILE_CLOSE = 57602;
 inline constexpr UINT ID_FILE_SAVE = 57603;
+inline constexpr UINT ID_FILE_SAVE_AS = 57604;
+inline constexpr UINT ID_FILE_PRINT_SETUP = 57606;
+inline constexpr UINT ID_FILE_PRINT = 57607;
+inline constexpr UINT ID_FILE_PRINT_PREVIEW = 57609;
+inline constexpr UINT ID_FILE_MRU_FILE1 = 57616;
 inline constexpr UINT ID_EDIT_COPY = 57634;
+inline constexpr UINT ID_EDIT_CUT = 57635;
+inline constexpr UINT ID_EDIT_PASTE = 57637;
 inline constexpr UINT ID_EDIT_SELECT_ALL = 57642;
+inline constexpr UINT ID_EDIT_UNDO = 57643;
+inline constexpr UINT ID_WINDOW_NEW = 57648;
+inline constexpr UINT ID_WINDOW_ARRANGE = 57649;
+inline constexpr UINT ID_WINDOW_CASCADE = 57650;
+inline constexpr UINT ID_WINDOW_TILE_HORZ = 57651;
+inline constexpr UINT ID_WINDOW_TILE_VERT = 57652;
+inline constexpr UINT ID_APP_ABOUT = 57664;
+inline constexpr UINT ID_APP_EXIT = 57665;
 inline constexpr UINT ID_NEXT_PANE = 57680;
 inline constexpr UINT ID_PREV_PANE = 57681;
+inline constexpr UINT ID_VIEW_TOOLBAR = 59392;
+inline constexpr UINT ID_VIEW_STATUS_BAR = 59393;
+inline constexpr UINT ID_INDICATOR_CAPS = 59137;
+inline constexpr UINT ID_INDICATOR_NUM = 59138;
+inline constexpr UINT ID_INDICATOR_SCRL = 59139;
+
+// The recent-file list's entries; the first stands for the whole list in the
+// menus, greyed while the list is empty.
+inline constexpr int RECENT_FILE_COUNT = 4;
 
 inline constexpr UINT IDR_MAINFRAME = 128;
 inline constexpr UINT IDR_WIRELETTYPE = 129;
 inline constexpr UINT IDS_APP_NAME = 57344;
 inline constexpr UINT AFX_IDS_IDLEMESSAGE = 57345;
+inline constexpr UINT AFX_IDS_OPENFILE = 61440;
+inline constexpr UINT AFX_IDS_SAVEFILE = 61441;
+inline constexpr UINT AFX_IDS_ALLFILTER = 61442;
+
+// The version block: the application's version, name and description.
+inline constexpr const char* VERSION_STRING = "1.0.0.1";
+inline constexpr const char* VERSION_FILE_DESCRIPTION = "wirelet Microsoft 基础类应用程序";
+inline constexpr const char* VERSION_PRODUCT_NAME = "wirelet 应用程序";
+inline constexpr const char* IDS_APP_NAME_TEXT = "wirelet";
+inline constexpr const char* PROFILE_ORGANIZATION = "Local AppWizard-Generated Applications";
 
 struct CMenuItem {
     UINT nID; // ID_SEPARATOR for a separator
@@ -41,6 +77,7 @@ struct CMenuItem {
 struct CMenuPopup {
     const char* pszText;
     std::span<const CMenuItem> items;
+    bool bWindowList = false; // the open monitor windows follow the items
 };
 
 struct CAccelerator {

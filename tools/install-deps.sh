@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
     cmake ninja-build g++ pkg-config clang-format
-    qt6-base-dev libgl-dev
+    qt6-base-dev libgl-dev libx11-dev libcanberra-dev sound-theme-freedesktop xdg-utils
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth fonts-urw-base35 xdotool imagemagick python3-xlib fonts-wqy-microhei
     python3 python3-serial picocom strace

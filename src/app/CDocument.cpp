@@ -1,11 +1,22 @@
 #include "CDocument.h"
 
 #include "CChildFrame.h"
+#include "CMessageBox.h"
 #include "CMultiDocTemplate.h"
 #include "CView.h"
+#include "CWireletApp.h"
+#include "FileErrorText.h"
 #include "Resource.h"
 
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+
 #include <algorithm>
+#include <cerrno>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 CDocument::~CDocument() {
     // Views outlive a document only while their window waits to be deleted.
@@ -56,6 +67,7 @@ void CDocument::OnCloseFrame(CChildFrame* pFrame) {
 bool CDocument::OnCmdMsg(UINT nID, ECmdMsg eMsg, CCmdUI* pCmdUI) {
     static constexpr CCommandEntry<CDocument> MAP[] = {
         {ID_FILE_CLOSE, &CDocument::OnFileClose, nullptr},
+        {ID_FILE_SAVE_AS, &CDocument::OnFileSaveAs, nullptr},
     };
     return DispatchCmdMsg<CDocument>(this, MAP, nID, eMsg, pCmdUI);
 }
@@ -63,4 +75,37 @@ bool CDocument::OnCmdMsg(UINT nID, ECmdMsg eMsg, CCmdUI* pCmdUI) {
 void CDocument::OnFileClose() {
     if (SaveModified())
         OnCloseDocument();
+}
+
+// The document type has no filter of its own: all files, and the title as
+// the name offered.
+void CDocument::OnFileSaveAs() {
+    const QString strCaption = QString::fromUtf8(LoadResourceString(AFX_IDS_SAVEFILE));
+    QFileDialog dialog(QApplication::activeWindow(), strCaption);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(QString::fromUtf8(LoadResourceString(AFX_IDS_ALLFILTER)));
+    dialog.selectFile(m_strTitle);
+    dialog.setAccessibleName(strCaption);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString strPath = dialog.selectedFiles().constFirst();
+    if (!OnSaveDocument(strPath))
+        return;
+    SetTitle(QFileInfo(strPath).fileName());
+    if (CWireletApp* pApp = AfxGetApp())
+        pApp->GetRecentFileList().Add(strPath);
+}
+
+// A monitor keeps nothing in its file: the file is created empty.
+bool CDocument::OnSaveDocument(const QString& strPath) {
+    const int fd = ::open(QFile::encodeName(strPath).constData(),
+                          O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        AfxMessages().ShowWarning(FileErrorText::Message(errno, strPath.toStdString()));
+        return false;
+    }
+    ::close(fd);
+    return true;
 }

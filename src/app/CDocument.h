@@ -40,6 +40,12 @@ public:
 
     bool OnCmdMsg(UINT nID, ECmdMsg eMsg, CCmdUI* pCmdUI) override;
     void OnFileClose();
+    // Asks for a file, writes the document to it and takes its name as title;
+    // the file enters the recent-file list.
+    void OnFileSaveAs();
+    // Writes the document to strPath; false when the file cannot be written,
+    // which has then been reported.
+    bool OnSaveDocument(const QString& strPath);
 
     void SetDocTemplate(CMultiDocTemplate* pTemplate) { m_pDocTemplate = pTemplate; }
 

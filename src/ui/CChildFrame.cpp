@@ -6,6 +6,7 @@
 #include "CViewRead.h"
 #include "CViewWrite.h"
 #include "Resource.h"
+#include "ShellResources.h"
 
 #include <QCloseEvent>
 #include <QMdiArea>
@@ -14,6 +15,7 @@ CChildFrame::CChildFrame(CDocument* pDocument, QWidget* pParent)
     : QMdiSubWindow(pParent), m_pDocument(pDocument), m_wndSplitter(new CMySplitter),
       m_pViewRead(new CViewRead), m_pViewWrite(new CViewWrite), m_pActivePane(m_pViewRead) {
     setAttribute(Qt::WA_DeleteOnClose, false);
+    setWindowIcon(ShellIcon(IDR_WIRELETTYPE));
     m_wndSplitter->addWidget(m_pViewRead);
     m_wndSplitter->addWidget(m_pViewWrite);
     setWidget(m_wndSplitter);

@@ -3,6 +3,7 @@
 #include "CChildFrame.h"
 #include "CCommandRouter.h"
 #include "CCounterBar.h"
+#include "CMdiBackground.h"
 #include "CMessageBox.h"
 #include "CMultiDocTemplate.h"
 #include "CPortToolBar.h"
@@ -11,14 +12,17 @@
 #include "CWireletApp.h"
 #include "CWireletDoc.h"
 #include "DriverService.h"
+#include "KeyboardLocks.h"
 #include "MonitorMessages.h"
 #include "Resource.h"
+#include "ShellResources.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -44,11 +48,12 @@ CMainFrame* AfxGetMainFrame() {
 }
 
 CMainFrame::CMainFrame()
-    : m_wndMdiClient(new QMdiArea), m_wndToolBar(new CPortToolBar(this)),
+    : m_wndMdiClient(new CMdiBackground), m_wndToolBar(new CPortToolBar(this)),
       m_wndCounterBar(new CCounterBar(this)),
       m_wndIdleText(new QLabel(QString::fromUtf8(LoadResourceString(AFX_IDS_IDLEMESSAGE)))) {
     s_pMainFrame = this;
     setWindowTitle(QString::fromUtf8(LoadResourceString(IDR_MAINFRAME)));
+    setWindowIcon(ShellIcon(IDR_MAINFRAME));
     setCentralWidget(m_wndMdiClient);
     m_wndMdiClient->setAccessibleName(QString::fromUtf8("监视窗口"));
     CreateActions();
@@ -56,7 +61,7 @@ CMainFrame::CMainFrame()
     addToolBar(Qt::TopToolBarArea, m_wndToolBar);
     addToolBarBreak(Qt::TopToolBarArea);
     addToolBar(Qt::TopToolBarArea, m_wndCounterBar);
-    statusBar()->addWidget(m_wndIdleText, 1);
+    CreateStatusBar();
     FillPortList();
     ShowMenusFor(false);
 
@@ -68,12 +73,25 @@ CMainFrame::CMainFrame()
         ScheduleIdleUpdate();
     });
     connect(qApp, &QApplication::focusChanged, this, &CMainFrame::ScheduleIdleUpdate);
+    qApp->installEventFilter(this); // lock keys change the indicators
+    // The first thing a user does is pick a port, with or without a mouse.
+    m_wndToolBar->m_wndPortCombo->setFocus();
     UpdateCommandStates();
 }
 
 CMainFrame::~CMainFrame() {
+    OnDestroy();
     if (s_pMainFrame == this)
         s_pMainFrame = nullptr;
+}
+
+// What the children do while QWidget destroys them no longer reaches the
+// frame, whose own part is gone by then.
+void CMainFrame::OnDestroy() {
+    qApp->removeEventFilter(this);
+    disconnect(qApp, nullptr, this, nullptr);
+    disconnect(m_wndMdiClient, nullptr, this, nullptr);
+    m_wndMdiClient->OnDestroy();
 }
 
 void CMainFrame::CreateActions() {
@@ -95,6 +113,8 @@ void CMainFrame::CreateActions() {
         for (const CMenuPopup& popup : menus)
             for (const CMenuItem& item : popup.items)
                 makeAction(item.nID, item.pszText);
+    for (int i = 1; i < RECENT_FILE_COUNT; ++i)
+        makeAction(ID_FILE_MRU_FILE1 + i, nullptr);
     for (const UINT nID : TOOLBAR_MAINFRAME)
         makeAction(nID, nullptr);
     for (const CAccelerator& accelerator : ACCELERATORS)
@@ -114,24 +134,57 @@ void CMainFrame::CreateActions() {
 
 QMenu* CMainFrame::CreateMenu(const CMenuPopup& popup) {
     auto* pMenu = new QMenu(QString::fromUtf8(popup.pszText), this);
+    pMenu->setAccessibleName(pMenu->title().remove(u'&'));
     for (const CMenuItem& item : popup.items) {
         if (item.nID == ID_SEPARATOR)
             pMenu->addSeparator();
+        else if (item.nID == ID_FILE_MRU_FILE1)
+            for (int i = 0; i < RECENT_FILE_COUNT; ++i)
+                pMenu->addAction(m_actions.at(ID_FILE_MRU_FILE1 + i));
         else
             pMenu->addAction(m_actions.at(item.nID));
     }
     connect(pMenu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
+    if (popup.bWindowList)
+        connect(pMenu, &QMenu::aboutToShow, this, [this, pMenu] { FillWindowList(pMenu); });
     return pMenu;
 }
 
+// Each button but the separators has its image in the strip, the port
+// list's place included.
 void CMainFrame::CreateToolBar() {
+    m_wndToolBar->setIconSize(ToolBarImage(0).availableSizes().value(0));
+    int nImage = 0;
     for (const UINT nID : TOOLBAR_MAINFRAME) {
-        if (nID == ID_SEPARATOR)
+        if (nID == ID_SEPARATOR) {
             m_wndToolBar->addSeparator();
-        else if (nID == IDC_PORT_COMBO)
+            continue;
+        }
+        if (nID == IDC_PORT_COMBO) {
             m_wndToolBar->addWidget(m_wndToolBar->m_wndPortCombo);
-        else
+        } else {
+            m_actions.at(nID)->setIcon(ToolBarImage(nImage));
             m_wndToolBar->addAction(m_actions.at(nID));
+        }
+        ++nImage;
+    }
+}
+
+// The message pane, then Caps, Num and Scroll Lock, each showing its name
+// while its lock is on.
+void CMainFrame::CreateStatusBar() {
+    statusBar()->setAccessibleName(QString::fromUtf8("状态栏"));
+    statusBar()->addWidget(m_wndIdleText, 1);
+    constexpr UINT INDICATORS[] = {ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_INDICATOR_SCRL};
+    for (int i = 0; i < 3; ++i) {
+        const QString strName = QString::fromUtf8(LoadResourceString(INDICATORS[i]));
+        auto* pLabel = new QLabel;
+        pLabel->setAccessibleName(strName);
+        pLabel->setProperty("indicatorText", strName);
+        pLabel->setMinimumWidth(pLabel->fontMetrics().horizontalAdvance(strName) + 8);
+        pLabel->setAlignment(Qt::AlignCenter);
+        statusBar()->addPermanentWidget(pLabel);
+        m_wndIndicators[i] = pLabel;
     }
 }
 
@@ -189,6 +242,8 @@ bool CMainFrame::ExecuteCommand(UINT nID) {
 void CMainFrame::UpdateCommandStates() {
     m_bIdleUpdatePending = false;
     ShowMenusFor(MDIGetActive() != nullptr);
+    UpdateFrameTitle();
+    UpdateIndicators();
     const std::vector<CCmdTarget*> route = CommandRoute();
     for (const auto& [nID, pAction] : m_actions) {
         const CCmdUI cmdUI = CCommandRouter::Update(route, nID);
@@ -197,6 +252,67 @@ void CMainFrame::UpdateCommandStates() {
         if (cmdUI.m_bChecked)
             pAction->setChecked(*cmdUI.m_bChecked);
     }
+    UpdateRecentFileItems();
+}
+
+// The first entry stands greyed for the whole list while it is empty.
+void CMainFrame::UpdateRecentFileItems() {
+    const QStringList files =
+        AfxGetApp() != nullptr ? AfxGetApp()->GetRecentFileList().Files() : QStringList();
+    for (int i = 0; i < RECENT_FILE_COUNT; ++i) {
+        QAction* pAction = m_actions.at(ID_FILE_MRU_FILE1 + i);
+        if (i < files.size())
+            pAction->setText(QStringLiteral("&%1 %2").arg(i + 1).arg(files[i]));
+        else if (i == 0)
+            pAction->setText(QString::fromUtf8("最近文件"));
+        pAction->setVisible(i < files.size() || i == 0);
+    }
+}
+
+void CMainFrame::UpdateIndicators() {
+    const std::optional<unsigned> locks = KeyboardLocks::Query();
+    constexpr unsigned BITS[] = {KeyboardLocks::CAPS, KeyboardLocks::NUM, KeyboardLocks::SCROLL};
+    for (int i = 0; i < 3; ++i) {
+        const bool bOn = locks.has_value() && (*locks & BITS[i]) != 0;
+        m_wndIndicators[i]->setText(bOn ? m_wndIndicators[i]->property("indicatorText").toString()
+                                        : QString());
+    }
+}
+
+// The title names the active monitor after the program's own title.
+void CMainFrame::UpdateFrameTitle() {
+    QString strTitle = QString::fromUtf8(LoadResourceString(IDR_MAINFRAME));
+    if (CChildFrame* pFrame = MDIGetActive(); pFrame != nullptr && pFrame->GetActiveDocument())
+        strTitle += QStringLiteral(" - ") + pFrame->GetActiveDocument()->GetTitle();
+    setWindowTitle(strTitle);
+}
+
+void CMainFrame::FillWindowList(QMenu* pMenu) {
+    for (QAction* pAction : pMenu->actions())
+        if (pAction->property("windowList").toBool())
+            delete pAction;
+    const QList<QMdiSubWindow*> windows = m_wndMdiClient->subWindowList();
+    if (windows.isEmpty())
+        return;
+    pMenu->addSeparator()->setProperty("windowList", true);
+    for (int i = 0; i < windows.size(); ++i) {
+        QMdiSubWindow* pWindow = windows[i];
+        QAction* pAction =
+            pMenu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(pWindow->windowTitle()));
+        pAction->setProperty("windowList", true);
+        pAction->setCheckable(true);
+        pAction->setChecked(pWindow == m_wndMdiClient->currentSubWindow());
+        connect(pAction, &QAction::triggered, this, [this, pWindow] {
+            if (m_wndMdiClient->subWindowList().contains(pWindow))
+                m_wndMdiClient->setActiveSubWindow(pWindow);
+        });
+    }
+}
+
+bool CMainFrame::eventFilter(QObject* pWatched, QEvent* pEvent) {
+    if (pEvent->type() == QEvent::KeyRelease)
+        ScheduleIdleUpdate();
+    return QMainWindow::eventFilter(pWatched, pEvent);
 }
 
 void CMainFrame::ScheduleIdleUpdate() {
@@ -214,6 +330,13 @@ QAction* CMainFrame::GetAction(UINT nID) const {
 bool CMainFrame::OnCmdMsg(UINT nID, ECmdMsg eMsg, CCmdUI* pCmdUI) {
     static constexpr CCommandEntry<CMainFrame> MAP[] = {
         {ID_REMOVE_DRIVER, &CMainFrame::OnRemoveDriver, &CMainFrame::OnUpdateRemoveDriver},
+        {ID_VIEW_TOOLBAR, &CMainFrame::OnViewToolbar, &CMainFrame::OnUpdateViewToolbar},
+        {ID_VIEW_STATUS_BAR, &CMainFrame::OnViewStatusBar, &CMainFrame::OnUpdateViewStatusBar},
+        {ID_WINDOW_NEW, &CMainFrame::OnWindowNew, &CMainFrame::OnUpdateMDIWindowCmd},
+        {ID_WINDOW_CASCADE, &CMainFrame::OnWindowCascade, &CMainFrame::OnUpdateMDIWindowCmd},
+        {ID_WINDOW_TILE_HORZ, &CMainFrame::OnWindowTileHorz, &CMainFrame::OnUpdateMDIWindowCmd},
+        {ID_WINDOW_TILE_VERT, &CMainFrame::OnWindowTileVert, &CMainFrame::OnUpdateMDIWindowCmd},
+        {ID_WINDOW_ARRANGE, &CMainFrame::OnWindowArrange, &CMainFrame::OnUpdateMDIWindowCmd},
     };
     return DispatchCmdMsg<CMainFrame>(this, MAP, nID, eMsg, pCmdUI);
 }
@@ -246,6 +369,82 @@ void CMainFrame::OnRemoveDriver() {
 
 void CMainFrame::OnUpdateRemoveDriver(CCmdUI* pCmdUI) {
     pCmdUI->Enable(true);
+}
+
+// Only the port toolbar: the counters bar cannot be hidden.
+void CMainFrame::OnViewToolbar() {
+    m_wndToolBar->setVisible(m_wndToolBar->isHidden());
+}
+
+void CMainFrame::OnUpdateViewToolbar(CCmdUI* pCmdUI) {
+    pCmdUI->SetCheck(!m_wndToolBar->isHidden());
+}
+
+void CMainFrame::OnViewStatusBar() {
+    statusBar()->setVisible(statusBar()->isHidden());
+}
+
+void CMainFrame::OnUpdateViewStatusBar(CCmdUI* pCmdUI) {
+    pCmdUI->SetCheck(!statusBar()->isHidden());
+}
+
+void CMainFrame::OnUpdateMDIWindowCmd(CCmdUI* pCmdUI) {
+    pCmdUI->Enable(MDIGetActive() != nullptr);
+}
+
+// A further window on the active monitor, with panes of its own.
+void CMainFrame::OnWindowNew() {
+    CChildFrame* pActive = MDIGetActive();
+    if (pActive == nullptr || pActive->GetActiveDocument() == nullptr || g_pDocTemplate == nullptr)
+        return;
+    CDocument* pDocument = pActive->GetActiveDocument();
+    CChildFrame* pFrame = g_pDocTemplate->CreateNewFrame(pDocument);
+    g_pDocTemplate->InitialUpdateFrame(pFrame, pDocument, true);
+}
+
+void CMainFrame::OnWindowCascade() {
+    m_wndMdiClient->cascadeSubWindows();
+}
+
+void CMainFrame::OnWindowTileHorz() {
+    TileWindows(true);
+}
+
+void CMainFrame::OnWindowTileVert() {
+    TileWindows(false);
+}
+
+void CMainFrame::TileWindows(bool bStacked) {
+    QList<QMdiSubWindow*> windows;
+    for (QMdiSubWindow* pWindow : m_wndMdiClient->subWindowList())
+        if (pWindow->isVisible() && !pWindow->isMinimized())
+            windows.append(pWindow);
+    if (windows.isEmpty())
+        return;
+    const QRect area = m_wndMdiClient->viewport()->rect();
+    const int nCount = static_cast<int>(windows.size());
+    for (int i = 0; i < nCount; ++i) {
+        windows[i]->showNormal();
+        if (bStacked) {
+            const int y0 = area.height() * i / nCount, y1 = area.height() * (i + 1) / nCount;
+            windows[i]->setGeometry(0, y0, area.width(), y1 - y0);
+        } else {
+            const int x0 = area.width() * i / nCount, x1 = area.width() * (i + 1) / nCount;
+            windows[i]->setGeometry(x0, 0, x1 - x0, area.height());
+        }
+    }
+}
+
+// Minimised windows in a row along the bottom of the area.
+void CMainFrame::OnWindowArrange() {
+    const QRect area = m_wndMdiClient->viewport()->rect();
+    int x = 0;
+    for (QMdiSubWindow* pWindow : m_wndMdiClient->subWindowList()) {
+        if (!pWindow->isMinimized())
+            continue;
+        pWindow->move(x, area.height() - pWindow->height());
+        x += pWindow->width();
+    }
 }
 
 void CMainFrame::closeEvent(QCloseEvent* pEvent) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "CCmdTarget.h"
+#include "CMdiBackground.h"
 
 #include <QMainWindow>
 
@@ -30,7 +31,7 @@ public:
     void AddPortToList(const QString& strPortName);
     CCounterBar& GetCounterBar() const { return *m_wndCounterBar; }
     CPortToolBar& GetPortToolBar() const { return *m_wndToolBar; }
-    QMdiArea& GetMdiArea() const { return *m_wndMdiClient; }
+    CMdiBackground& GetMdiArea() const { return *m_wndMdiClient; }
     // The monitor window that is active, even while the main window is not.
     CChildFrame* MDIGetActive() const;
     // A line in the status bar that stays until something else is shown there.
@@ -47,22 +48,46 @@ public:
     void OnSelendokPortCombo(int nIndex);
     void OnRemoveDriver();
     void OnUpdateRemoveDriver(CCmdUI* pCmdUI);
+    void OnViewToolbar();
+    void OnUpdateViewToolbar(CCmdUI* pCmdUI);
+    void OnViewStatusBar();
+    void OnUpdateViewStatusBar(CCmdUI* pCmdUI);
+    void OnWindowNew();
+    void OnWindowCascade();
+    void OnWindowTileHorz();
+    void OnWindowTileVert();
+    void OnWindowArrange();
+    void OnUpdateMDIWindowCmd(CCmdUI* pCmdUI);
+    // The framework's destroy processing: the background stops switching.
+    void OnDestroy();
+
+    // The key-state panes of the status bar, Caps, Num and Scroll Lock.
+    QLabel* GetIndicator(int nIndex) const { return m_wndIndicators[nIndex]; }
 
 protected:
     void closeEvent(QCloseEvent* pEvent) override;
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
 
 private:
     void CreateActions();
     QMenu* CreateMenu(const struct CMenuPopup& popup);
     void CreateToolBar();
+    void CreateStatusBar();
     void FillPortList();
     void ShowMenusFor(bool bMonitorActive);
     void ScheduleIdleUpdate();
+    void UpdateRecentFileItems();
+    void UpdateIndicators();
+    void UpdateFrameTitle();
+    void FillWindowList(QMenu* pMenu);
+    // Sub-windows stacked (bStacked) or side by side, each as long as the area.
+    void TileWindows(bool bStacked);
 
-    QMdiArea* m_wndMdiClient;
+    CMdiBackground* m_wndMdiClient;
     CPortToolBar* m_wndToolBar;
     CCounterBar* m_wndCounterBar;
     QLabel* m_wndIdleText;
+    QLabel* m_wndIndicators[3];
     std::map<UINT, QAction*> m_actions;
     std::vector<QMenu*> m_mainFrameMenus;
     std::vector<QMenu*> m_monitorMenus;

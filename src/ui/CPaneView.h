@@ -61,9 +61,14 @@ public:
     // to AfxMessages().
     void OnFileSave();
 
-    // The pane's commands on the command route: Save, Copy, Select All.
+    // Print: asks for the printer and prints the whole text.
+    void OnFilePrint();
+    void PrintTo(class QPrinter& printer) const;
+
+    // The pane's commands on the command route: Save, Print, the Edit commands.
     bool OnCmdMsg(UINT nID, ECmdMsg eMsg, CCmdUI* pCmdUI) override;
     void OnUpdateEditCopy(CCmdUI* pCmdUI);
+    void OnUpdateNeedsWritablePane(CCmdUI* pCmdUI);
 
 signals:
     // The pane took the focus: its monitor becomes the current one.

@@ -1,7 +1,8 @@
 // The port toolbar: the command buttons and, in their middle, the port list.
 #pragma once
 
-#include <QComboBox>
+#include "CFlatComboBox.h"
+
 #include <QToolBar>
 
 class CPortToolBar : public QToolBar {
@@ -11,5 +12,5 @@ public:
 
     explicit CPortToolBar(QWidget* pParent = nullptr);
 
-    QComboBox* m_wndPortCombo;
+    CFlatComboBox* m_wndPortCombo;
 };

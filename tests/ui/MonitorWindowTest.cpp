@@ -1,139 +1,28 @@
 // The monitor windows as a user drives them: the real program's windows over
 // a real vantry.sys that replays a recorded session to every port attached.
-#include "CChildFrame.h"
-#include "CCounterBar.h"
-#include "CDriverProcess.h"
-#include "CMainFrame.h"
-#include "CMemoryPane.h"
-#include "CMessageBox.h"
-#include "CMultiDocTemplate.h"
 #include "CMySplitter.h"
-#include "CPortToolBar.h"
+#include "CProgramFixture.h"
 #include "CPty.h"
-#include "CRecordingMessageBox.h"
 #include "CViewRead.h"
 #include "CViewWrite.h"
-#include "CWireletApp.h"
-#include "CWireletDoc.h"
-#include "DriverDevice.h"
 #include "MonitorMessages.h"
-#include "Records.h"
 #include "Resource.h"
 
 #include <QAction>
 #include <QFileDialog>
-#include <QLineEdit>
-#include <QMdiArea>
 #include <QMenuBar>
 #include <QStatusBar>
-#include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <fstream>
-
-using namespace Records;
+using namespace ProgramFixture;
 
 namespace {
 
-// 44 bytes received, 3 sent, and the port's settings: a line and a half of
-// hex in one pane, a partial line in the other, events in both; and a gap
-// the driver reports.
-const std::vector<Bytes> SESSION = {
-    Make(Vantry::CAPTURE_PORT_OPENED),
-    Baud(9600),
-    LineControl(0, 0, 8),
-    Read("0123456789abcdef0123456789"),
-    Written(Bytes{'A', 'T', '\r'}),
-    Make(Vantry::CAPTURE_DRIVER_NOTICE, {1, 0, 0, 0, 5, 0, 0, 0}),
-    Read("\x01\x7f\xff 0123456789abcd"),
-};
-constexpr std::uint64_t SESSION_READ = 44;
-constexpr std::uint64_t SESSION_WRITTEN = 3;
+class MonitorWindowTest : public CProgramFixture {};
 
-class MonitorWindowTest : public testing::Test {
-protected:
-    void SetUp() override {
-        SetAfxMessages(&m_messages);
-        setenv("WIRELET_SCM_ROOT", (m_dir.path() + "/scm").toUtf8().constData(), 1);
-        ASSERT_TRUE(m_driver.StartReplay(SESSION)) << m_driver.Stderr();
-        m_driver.UseForThisProcess();
-    }
-
-    void TearDown() override {
-        g_bClosing = true; // the closes below are the test's, not the user's
-        m_pApp.reset();
-        g_bClosing = false;
-        g_nOpenMonitors = 0;
-        g_hDevice.Close();
-        SetAfxMessages(nullptr);
-    }
-
-    void StartProgram(const QStringList& ports) {
-        const QString strMap = m_dir.path() + "/ports";
-        std::ofstream map(strMap.toStdString());
-        for (int i = 0; i < ports.size(); ++i)
-            map << "value" << i << "=" << ports[i].toStdString() << "\n";
-        map.close();
-        setenv("WIRELET_SERIALCOMM", strMap.toUtf8().constData(), 1);
-        m_pApp = std::make_unique<CWireletApp>();
-        ASSERT_TRUE(m_pApp->InitInstance());
-    }
-
-    CMainFrame& Frame() const { return *m_pApp->GetMainFrame(); }
-    QComboBox& Ports() const { return *Frame().GetPortToolBar().m_wndPortCombo; }
-    QStringList PortList() const {
-        QStringList items;
-        for (int i = 0; i < Ports().count(); ++i)
-            items << Ports().itemText(i);
-        return items;
-    }
-
-    // Picks the port from the list and returns the window it opened.
-    CChildFrame* Pick(const QString& strPort) {
-        emit Ports().activated(Ports().findText(strPort));
-        return Frame().MDIGetActive();
-    }
-
-    static CWireletDoc* Monitor(CChildFrame* pFrame) {
-        return dynamic_cast<CWireletDoc*>(pFrame->GetActiveDocument());
-    }
-
-    // Waits until the monitor has formatted the whole session.
-    static bool WaitForSession(CChildFrame* pFrame) {
-        return QTest::qWaitFor([&] {
-            return Monitor(pFrame)->TotalRead() == SESSION_READ &&
-                   Monitor(pFrame)->TotalWrite() == SESSION_WRITTEN;
-        });
-    }
-
-    // What the panes must hold: the session through the formatter alone.
-    static std::pair<std::u16string, std::u16string> SessionText() {
-        CMemoryPane read, write;
-        CTrafficFormatter formatter;
-        formatter.SetPanes(&read, &write);
-        for (const Bytes& record : SESSION)
-            formatter.FormatRecord(Owned(record));
-        return {read.Text(), write.Text()};
-    }
-
-    static void Settle() {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QCoreApplication::processEvents();
-    }
-
-    std::size_t Monitors() const { return Frame().GetMdiArea().subWindowList().size(); }
-    QString RecvCount() const { return Frame().GetCounterBar().m_wndRecvCount->text(); }
-    QString SendCount() const { return Frame().GetCounterBar().m_wndSendCount->text(); }
-
-    QTemporaryDir m_dir;
-    CRecordingMessageBox m_messages;
-    CDriverProcess m_driver;
-    std::unique_ptr<CWireletApp> m_pApp;
-};
+QWidget* ActivePane(CChildFrame* pFrame) {
+    return dynamic_cast<CPaneView*>(pFrame->GetActiveView());
+}
 
 std::string CannotMonitor(const QString& strPort) {
     return QString::fromUtf8(MSG_CANNOT_MONITOR).arg(strPort).toStdString();
@@ -147,7 +36,7 @@ TEST_F(MonitorWindowTest, PickedPortShowsItsTrafficAndComesBackAtTheEndWhenClose
     EXPECT_EQ(PortList(), QStringList({strCom1, strCom3})) << "an empty map entry is left out";
     EXPECT_EQ(Ports().currentIndex(), 0);
     EXPECT_EQ(RecvCount(), "");
-    EXPECT_EQ(Frame().menuBar()->actions().size(), 1) << "menu 128: Settings only";
+    EXPECT_EQ(Frame().menuBar()->actions().size(), 4) << "menu 128";
 
     QTest::keyClick(&Ports(), Qt::Key_Down);
     CChildFrame* pFrame = Frame().MDIGetActive();
@@ -167,7 +56,7 @@ TEST_F(MonitorWindowTest, PickedPortShowsItsTrafficAndComesBackAtTheEndWhenClose
     EXPECT_TRUE(Frame().statusBar()->currentMessage().startsWith(strCom3 + ": "));
     EXPECT_TRUE(Frame().statusBar()->currentMessage().contains(" 5 records"));
     Frame().UpdateCommandStates();
-    EXPECT_EQ(Frame().menuBar()->actions().size(), 2) << "menu 129 while a monitor is active";
+    EXPECT_EQ(Frame().menuBar()->actions().size(), 6) << "menu 129 while a monitor is active";
 
     pFrame->close();
     Settle();
@@ -276,17 +165,13 @@ TEST_F(MonitorWindowTest, SaveExportsThePaneThatHadTheFocusLast) {
     const QString strPath = m_dir.path() + "/export";
     QStringList titles;
     auto saveTo = [&](const QString& strFile) {
-        QTimer::singleShot(0, [&] {
-            auto* pDialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            ASSERT_NE(pDialog, nullptr);
-            titles << pDialog->windowTitle();
-            pDialog->selectFile(strFile);
-            QMetaObject::invokeMethod(pDialog, "accept");
-        });
-        EXPECT_TRUE(Frame().ExecuteCommand(ID_FILE_SAVE));
+        WhenModal<QFileDialog>(
+            [&titles](QFileDialog* pDialog) { titles << pDialog->windowTitle(); });
+        ChooseFile(strFile);
+        Press(ActivePane(pFrame), Qt::Key_S, Qt::ControlModifier);
     };
     saveTo(strPath + "-recv.txt");
-    EXPECT_TRUE(Frame().ExecuteCommand(ID_NEXT_PANE));
+    Press(ActivePane(pFrame), Qt::Key_F6);
     saveTo(strPath + "-send.txt");
     EXPECT_EQ(titles, QStringList({"串口接收数据", "串口发送数据"}));
 

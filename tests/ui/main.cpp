@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -6,6 +8,9 @@ int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM",
             qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
+    // The program's profile, kept away from the user's.
+    QTemporaryDir profile;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, profile.path());
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

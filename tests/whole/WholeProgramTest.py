@@ -2,14 +2,17 @@
 # the service manager, an application moves known bytes through a pty port
 # while a monitor window watches it live, and both panes, exported with
 # Ctrl+S through the save dialog, hold exactly those bytes. It also saves a
-# screenshot of the monitor window, and checks that closing the program
-# leaves no process behind.
+# screenshot of the monitor window, opens a second monitor from the port list
+# with the keyboard, takes screenshots of the main window with its background
+# and with two monitors, and checks that closing the program leaves no
+# process behind.
 #
 # It runs as the init of private PID, mount and network namespaces: the
 # driver can trace nothing outside the test, and the X server's display,
 # lock file and sockets meet no other test's.
 #
 # Usage: WholeProgramTest.py WIRELET VANTRY_SYS TRACE_APP SCREENSHOT
+# (background.png and mainwindow.png are saved beside SCREENSHOT)
 import os
 import re
 import select
@@ -21,6 +24,7 @@ import time
 from Xlib import X, display, protocol
 
 SKIPPED = 77
+MAIN_TITLE = r"^wirelet---V2\.0   https://wirelet\.dev/"
 TIMEOUT = 60.0
 
 
@@ -92,8 +96,11 @@ class CWholeProgramTest:
         self.master, slave = os.openpty()
         self.port = os.ttyname(slave)
         os.close(slave)
+        self.second_master, slave = os.openpty()
+        self.second_port = os.ttyname(slave)
+        os.close(slave)
         with open(os.path.join(self.dir, "ports"), "w") as f:
-            f.write("wp=%s\n" % self.port)
+            f.write("wp=%s\nwp2=%s\n" % (self.port, self.second_port))
         self.x = CXServer()
         # Qt on X asks D-Bus for a session bus, and libdbus keeps what its
         # failed attempt allocated: not the program's leak.
@@ -101,7 +108,8 @@ class CWholeProgramTest:
         with open(suppressions, "w") as f:
             f.write("leak:libdbus-1.so\n")
         self.env = dict(os.environ, DISPLAY=self.x.name, QT_QPA_PLATFORM="xcb",
-                        XDG_RUNTIME_DIR=self.dir,
+                        XDG_RUNTIME_DIR=self.dir, XDG_CONFIG_HOME=self.dir,
+                        CANBERRA_DRIVER="none",
                         LSAN_OPTIONS=os.environ.get("LSAN_OPTIONS", "") +
                         ":suppressions=" + suppressions,
                         VANTRY_DEVICE=os.path.join(self.dir, "Vantry"),
@@ -117,9 +125,12 @@ class CWholeProgramTest:
         # directory, as the service manager's first service.
         program = subprocess.Popen([self.wirelet], cwd=os.path.dirname(self.vantry),
                                    env=self.env)
-        self.main = main = eventually(lambda: self.x.windows("^wirelet$"), "the main window")[0]
+        # The splash holds start-up for three seconds first.
+        self.main = main = eventually(lambda: self.x.windows(MAIN_TITLE), "the main window")[0]
         self.x.xdotool("windowsize", "--sync", str(main), "760", "560")
         self.x.focus(main)
+        time.sleep(0.5)
+        self.shoot(main, "background.png")
 
         # It holds the port before the monitor starts, so that being traced
         # tells the test that the driver has attached.
@@ -154,17 +165,36 @@ class CWholeProgramTest:
         subprocess.run(["import", "-display", self.x.name, "-window", str(main),
                         self.screenshot], check=True)
 
-        # Closing with a monitor open warns once; the program then stops its
+        # The second port is now the list's first: the keyboard opens it,
+        # and the Window menu tiles both monitors.
+        self.x.focus(main)
+        shown = self.x.windows(".*")
+        self.x.xdotool("mousemove", "--window", str(main), "95", "34", "click", "1")
+        eventually(lambda: set(self.x.windows(".*")) - set(shown), "the open port list")
+        self.x.xdotool("key", "Return")
+        eventually(lambda: self.x.windows(MAIN_TITLE + " - " + re.escape(self.second_port)),
+                   "the second monitor")
+        self.x.focus(main)
+        self.x.xdotool("key", "alt+w")
+        eventually(lambda: set(self.x.windows(".*")) - set(shown), "the Window menu")
+        self.x.xdotool("key", "t")
+        time.sleep(0.5)
+        self.shoot(main, "mainwindow.png")
+
+        # Closing with monitors open warns once; the program then stops its
         # driver and ends.
         self.x.close(main)
-        box = eventually(lambda: [w for w in self.x.windows("^wirelet$") if w != main],
-                         "the closing warning")[0]
+        box = eventually(lambda: self.x.windows("^wirelet$"), "the closing warning")[0]
         self.x.focus(box)
         self.x.xdotool("key", "Return")
         assert program.wait(TIMEOUT) == 0
         self.x.process.terminate()
         self.x.process.wait(TIMEOUT)
         eventually(self.nothing_left, "every process to end")
+
+    def shoot(self, window, name):
+        subprocess.run(["import", "-display", self.x.name, "-window", str(window),
+                        os.path.join(os.path.dirname(self.screenshot), name)], check=True)
 
     def traced(self, pid):
         with open("/proc/%d/status" % pid) as f:

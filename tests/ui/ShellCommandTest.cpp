@@ -1,0 +1,233 @@
+// The command set as the user meets it: which commands the menus, buttons
+// and keys offer with no monitor, one and several, and what the file and
+// window commands do.
+#include "CProgramFixture.h"
+#include "CPty.h"
+#include "CRecentFileList.h"
+#include "CViewRead.h"
+#include "MonitorMessages.h"
+#include "Resource.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QStatusBar>
+#include <QToolBar>
+
+using namespace ProgramFixture;
+
+namespace {
+
+class ShellCommandTest : public CProgramFixture {
+protected:
+    // The titles of the menu bar's menus.
+    QStringList Menus() const {
+        QStringList titles;
+        for (QAction* pAction : Frame().menuBar()->actions())
+            titles << pAction->text();
+        return titles;
+    }
+    bool Enabled(UINT nID) const { return Frame().GetAction(nID)->isEnabled(); }
+    QStringList OpenPorts(int nCount) {
+        QStringList names;
+        for (int i = 0; i < nCount; ++i)
+            names << QString::fromStdString(m_ports[i].Slave());
+        return names;
+    }
+
+    CPty m_ports[3];
+};
+
+const QStringList MENU_128 = {"文件(&F)", "查看(&V)", "设置(&S)", "帮助(&H)"};
+const QStringList MENU_129 = {"文件(&F)", "编辑(&E)", "查看(&V)",
+                              "窗口(&W)", "设置(&S)", "帮助(&H)"};
+
+// Monitor commands follow the active monitor; the rest are fixed.
+TEST_F(ShellCommandTest, MenusAndCommandStatesFollowTheOpenMonitors) {
+    const UINT withMonitor[] = {ID_SHOW_RECV,        ID_SHOW_SEND,        ID_CLEAR_RECV,
+                                ID_CLEAR_SEND,       ID_FILE_CLOSE,       ID_FILE_SAVE,
+                                ID_FILE_SAVE_AS,     ID_FILE_PRINT,       ID_NEXT_PANE,
+                                ID_PREV_PANE,        ID_WINDOW_NEW,       ID_WINDOW_CASCADE,
+                                ID_WINDOW_TILE_HORZ, ID_WINDOW_TILE_VERT, ID_WINDOW_ARRANGE};
+    const UINT never[] = {ID_FILE_PRINT_PREVIEW, ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_PASTE,
+                          ID_EDIT_COPY};
+    const UINT always[] = {ID_REMOVE_DRIVER, ID_APP_ABOUT, ID_FILE_PRINT_SETUP, ID_APP_EXIT,
+                           ID_FILE_NEW,      ID_FILE_OPEN, ID_VIEW_TOOLBAR,     ID_VIEW_STATUS_BAR};
+    StartProgram(OpenPorts(3));
+    for (int nMonitors = 0; nMonitors <= 3; ++nMonitors) {
+        if (nMonitors > 0)
+            Pick(QString::fromStdString(m_ports[nMonitors - 1].Slave()));
+        Frame().UpdateCommandStates();
+        SCOPED_TRACE(testing::Message() << nMonitors << " monitors");
+        EXPECT_EQ(Menus(), nMonitors > 0 ? MENU_129 : MENU_128);
+        for (const UINT nID : withMonitor)
+            EXPECT_EQ(Enabled(nID), nMonitors > 0) << nID;
+        for (const UINT nID : never)
+            EXPECT_FALSE(Enabled(nID)) << nID;
+        for (const UINT nID : always)
+            EXPECT_TRUE(Enabled(nID)) << nID;
+        EXPECT_TRUE(Ports().isEnabled());
+    }
+    // Copy needs a selection in the active pane.
+    Frame().MDIGetActive()->GetReadPane()->SelectAll();
+    Frame().UpdateCommandStates();
+    EXPECT_EQ(Enabled(ID_EDIT_COPY), Frame().MDIGetActive()->GetReadPane()->TextLength() > 0);
+
+    Frame().close();
+    Settle();
+    Frame().UpdateCommandStates();
+    EXPECT_EQ(Menus(), MENU_128) << "after the last monitor window";
+}
+
+TEST_F(ShellCommandTest, ToolbarHoldsTheButtonsAndThePortListInOrder) {
+    StartProgram({});
+    QStringList entries;
+    for (QAction* pAction : Frame().GetPortToolBar().actions()) {
+        if (pAction->isSeparator())
+            entries << "|";
+        else if (QWidget* pWidget = Frame().GetPortToolBar().widgetForAction(pAction);
+                 pWidget == Ports().parentWidget() || pWidget == &Ports())
+            entries << "ports";
+        else
+            entries << pAction->toolTip();
+    }
+    EXPECT_EQ(entries, QStringList({"保存",     "|",        "ports",    "|", "剪切",     "复制",
+                                    "粘贴",     "|",        "打印",     "|", "接收窗口", "发送窗口",
+                                    "|",        "清除接收", "清除发送", "|", "层叠窗口", "平铺窗口",
+                                    "平铺窗口", "|",        "关于"}));
+    EXPECT_EQ(Ports().width(), 80);
+    EXPECT_EQ(Frame().GetAction(ID_FILE_SAVE)->statusTip(), "保存活动文档");
+    EXPECT_FALSE(Frame().GetAction(ID_FILE_SAVE)->icon().isNull());
+    EXPECT_EQ(Frame().statusBar()->findChildren<QLabel*>().first()->text(), "就绪");
+
+    // Toolbar hides the port toolbar only; Status bar the status bar.
+    Frame().ExecuteCommand(ID_VIEW_TOOLBAR);
+    Frame().ExecuteCommand(ID_VIEW_STATUS_BAR);
+    Frame().UpdateCommandStates();
+    EXPECT_TRUE(Frame().GetPortToolBar().isHidden());
+    EXPECT_FALSE(Frame().GetCounterBar().isHidden());
+    EXPECT_TRUE(Frame().statusBar()->isHidden());
+    EXPECT_FALSE(Frame().GetAction(ID_VIEW_TOOLBAR)->isChecked());
+    EXPECT_FALSE(Frame().GetAction(ID_VIEW_STATUS_BAR)->isChecked());
+}
+
+TEST_F(ShellCommandTest, EveryAcceleratorReachesItsCommand) {
+    const std::pair<QKeySequence, UINT> keys[] = {
+        {Qt::CTRL | Qt::Key_N, ID_FILE_NEW},
+        {Qt::CTRL | Qt::Key_O, ID_FILE_OPEN},
+        {Qt::CTRL | Qt::Key_S, ID_FILE_SAVE},
+        {Qt::CTRL | Qt::Key_P, ID_FILE_PRINT},
+        {Qt::CTRL | Qt::Key_Z, ID_EDIT_UNDO},
+        {Qt::CTRL | Qt::Key_X, ID_EDIT_CUT},
+        {Qt::CTRL | Qt::Key_C, ID_EDIT_COPY},
+        {Qt::CTRL | Qt::Key_V, ID_EDIT_PASTE},
+        {Qt::ALT | Qt::Key_Backspace, ID_EDIT_UNDO},
+        {Qt::SHIFT | Qt::Key_Delete, ID_EDIT_CUT},
+        {Qt::CTRL | Qt::Key_Insert, ID_EDIT_COPY},
+        {Qt::SHIFT | Qt::Key_Insert, ID_EDIT_PASTE},
+        {Qt::Key_F6, ID_NEXT_PANE},
+        {Qt::SHIFT | Qt::Key_F6, ID_PREV_PANE},
+    };
+    StartProgram({});
+    for (const auto& [key, nID] : keys) {
+        QAction* pAction = Frame().GetAction(nID);
+        ASSERT_NE(pAction, nullptr);
+        EXPECT_TRUE(pAction->shortcuts().contains(key)) << key.toString().toStdString();
+    }
+    // Ctrl+N goes the whole way: a monitor window without a port.
+    Press(&Frame(), Qt::Key_N, Qt::ControlModifier);
+    ASSERT_NE(Frame().MDIGetActive(), nullptr);
+    EXPECT_EQ(Frame().MDIGetActive()->windowTitle(), "Wirelet1");
+    EXPECT_EQ(g_nOpenMonitors, 0);
+    Frame().MDIGetActive()->close();
+    Settle();
+    EXPECT_EQ(g_pDocTemplate->GetDocumentCount(), 0u);
+}
+
+// The file keeps nothing; the name goes to the window and to the profile.
+TEST_F(ShellCommandTest, SaveAsWritesAnEmptyFileAndRemembersIt) {
+    StartProgram(OpenPorts(1));
+    CChildFrame* pFrame = Pick(QString::fromStdString(m_ports[0].Slave()));
+    ASSERT_TRUE(WaitForSession(pFrame));
+    const QString strFile = m_dir.path() + "/monitor.wlt";
+    WhenModal<QFileDialog>([](QFileDialog* pDialog) {
+        EXPECT_EQ(pDialog->windowTitle(), "保存为");
+        EXPECT_EQ(pDialog->nameFilters(), QStringList("所有文件 (*.*)"));
+    });
+    ChooseFile(strFile);
+    EXPECT_TRUE(Frame().ExecuteCommand(ID_FILE_SAVE_AS));
+    EXPECT_EQ(QFileInfo(strFile).size(), 0);
+    EXPECT_TRUE(QFileInfo::exists(strFile));
+    EXPECT_EQ(pFrame->windowTitle(), "monitor.wlt");
+    EXPECT_EQ(pFrame->GetReadPane()->Text(), SessionText().first) << "the panes stay";
+
+    // Across a restart, in the profile and in the File menu.
+    m_pApp->ExitInstance();
+    g_bClosing = true;
+    m_pApp.reset();
+    g_bClosing = false;
+    g_nOpenMonitors = 0;
+    g_hDevice.Close();
+    StartProgram({});
+    EXPECT_EQ(m_pApp->GetRecentFileList().Files(), QStringList(strFile));
+    Frame().UpdateCommandStates();
+    EXPECT_EQ(Frame().GetAction(ID_FILE_MRU_FILE1)->text(), "&1 " + strFile);
+    EXPECT_TRUE(Enabled(ID_FILE_MRU_FILE1));
+    EXPECT_TRUE(Frame().ExecuteCommand(ID_FILE_MRU_FILE1));
+    ASSERT_NE(Frame().MDIGetActive(), nullptr);
+    EXPECT_EQ(Frame().MDIGetActive()->windowTitle(), "monitor.wlt");
+}
+
+TEST_F(ShellCommandTest, PrintSendsTheActivePaneToThePrinter) {
+    StartProgram(OpenPorts(1));
+    CChildFrame* pFrame = Pick(QString::fromStdString(m_ports[0].Slave()));
+    ASSERT_TRUE(WaitForSession(pFrame));
+    const QString strPdf = m_dir.path() + "/recv.pdf";
+    QPrinter& printer = m_pApp->GetPrinter();
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(strPdf);
+    WhenModal<QPrintDialog>([](QPrintDialog* pDialog) { pDialog->accept(); });
+    EXPECT_TRUE(Frame().ExecuteCommand(ID_FILE_PRINT));
+    QFile pdf(strPdf);
+    ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(pdf.read(5) == "%PDF-");
+}
+
+TEST_F(ShellCommandTest, WindowCommandsArrangeAndListTheMonitorWindows) {
+    StartProgram(OpenPorts(2));
+    Pick(QString::fromStdString(m_ports[0].Slave()));
+    Pick(QString::fromStdString(m_ports[1].Slave()));
+    EXPECT_TRUE(Frame().ExecuteCommand(ID_WINDOW_NEW));
+    ASSERT_EQ(Monitors(), 3u);
+    EXPECT_EQ(g_pDocTemplate->GetDocumentCount(), 2u);
+
+    const QRect area = Frame().GetMdiArea().viewport()->rect();
+    EXPECT_TRUE(Frame().ExecuteCommand(ID_WINDOW_TILE_HORZ));
+    for (QMdiSubWindow* pWindow : Frame().GetMdiArea().subWindowList())
+        EXPECT_EQ(pWindow->width(), area.width());
+    EXPECT_TRUE(Frame().ExecuteCommand(ID_WINDOW_TILE_VERT));
+    for (QMdiSubWindow* pWindow : Frame().GetMdiArea().subWindowList())
+        EXPECT_EQ(pWindow->height(), area.height());
+
+    Frame().UpdateCommandStates();
+    QMenu* pWindowMenu = Frame().menuBar()->actions()[3]->menu();
+    emit pWindowMenu->aboutToShow();
+    QStringList listed;
+    for (QAction* pAction : pWindowMenu->actions())
+        if (pAction->property("windowList").toBool() && !pAction->isSeparator())
+            listed << pAction->text();
+    EXPECT_EQ(listed.size(), 3);
+    EXPECT_TRUE(listed[0].startsWith("&1 "));
+}
+
+TEST_F(ShellCommandTest, ClosingWithoutMonitorsSaysNothing) {
+    StartProgram({});
+    EXPECT_TRUE(Frame().ExecuteCommand(ID_APP_EXIT));
+    EXPECT_TRUE(m_messages.m_messages.empty());
+    EXPECT_FALSE(g_bClosing);
+}
+
+} // namespace

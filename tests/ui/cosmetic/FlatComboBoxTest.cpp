@@ -1,0 +1,134 @@
+#include "CFlatComboBox.h"
+
+#include <QSignalSpy>
+#include <QStyle>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <utility>
+#include <vector>
+
+namespace {
+
+const QColor FACE(201, 202, 203), SHADOW(51, 52, 53), LIGHT(251, 252, 253);
+
+} // namespace
+
+class FlatComboBoxTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QPalette pal = m_combo.palette();
+        pal.setColor(QPalette::Button, FACE);
+        pal.setColor(QPalette::Dark, SHADOW);
+        pal.setColor(QPalette::Light, LIGHT);
+        m_combo.setPalette(pal);
+        m_combo.addItems({QStringLiteral("ttyS0"), QStringLiteral("ttyUSB0")});
+        m_combo.setGeometry(20, 20, 160, 26);
+        m_host.resize(240, 80);
+        m_host.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_host));
+    }
+    void TearDown() override {
+        m_combo.hidePopup();
+        // The tests' own record of the buttons held must not outlive them.
+        QTest::mouseRelease(&m_host, Qt::LeftButton, {}, QPoint(230, 70));
+        QCursor::setPos(m_host.mapToGlobal(QPoint(230, 70)));
+        m_combo.OnTimer();
+    }
+
+    // The corners of every ring, and the pixels where the drop button's edges
+    // of the three looks differ.
+    void ExpectLook(int nLook, const char* pszWhen) {
+        const QImage image = m_combo.grab().toImage();
+        const int W = image.width(), H = image.height();
+        const int T = m_combo.style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, &m_combo);
+        const bool bEnabled = m_combo.isEnabled();
+        const bool bFlat = nLook == CFlatComboBox::LOOK_NORMAL;
+        const QColor crTL = bFlat ? FACE : SHADOW, crBR = bFlat ? FACE : LIGHT;
+        const QColor crInner = bEnabled ? FACE : LIGHT;
+        std::vector<std::pair<QPoint, QColor>> expected = {
+            {{0, 0}, crTL},     {{W - 2, 0}, crTL},        {{0, H - 2}, crTL},
+            {{W - 1, 0}, crBR}, {{0, H - 1}, crBR},        {{W - 1, H - 1}, crBR},
+            {{1, 1}, crInner},  {{W - 2, H - 2}, crInner}, {{W - 2, 2}, crInner},
+        };
+        const QPoint ptButtonLeft(W - 2 - T, 2), ptInnerLeft(W - 1 - T, 3);
+        const QPoint ptButtonCorner(W - 3, H - 3), ptInnerCorner(W - 4, H - 4);
+        if (!bEnabled)
+            expected.insert(expected.end(), {{ptButtonLeft, FACE},
+                                             {ptInnerLeft, FACE},
+                                             {ptButtonCorner, FACE},
+                                             {ptInnerCorner, FACE}});
+        else if (bFlat)
+            expected.insert(expected.end(), {{ptButtonLeft, LIGHT},
+                                             {ptInnerLeft, LIGHT},
+                                             {ptButtonCorner, FACE},
+                                             {ptInnerCorner, LIGHT}});
+        else if (nLook == CFlatComboBox::LOOK_RAISED)
+            expected.insert(expected.end(), {{ptButtonLeft, FACE},
+                                             {{W - 1 - T, 2}, LIGHT},
+                                             {ptButtonCorner, FACE},
+                                             {ptInnerCorner, SHADOW}});
+        else
+            expected.insert(expected.end(), {{ptButtonLeft, FACE},
+                                             {ptInnerLeft, FACE},
+                                             {{W - T, 3}, SHADOW},
+                                             {{W - 3, H - 2}, LIGHT}});
+        for (const auto& [pt, cr] : expected)
+            EXPECT_EQ(image.pixelColor(pt), cr) << pszWhen << " at " << pt.x() << "," << pt.y();
+    }
+
+    void PointAt(QPoint pt) {
+        QCursor::setPos(m_combo.mapToGlobal(pt));
+        QTest::mouseMove(&m_combo, pt);
+    }
+
+    QWidget m_host;
+    CFlatComboBox m_combo{&m_host};
+};
+
+TEST_F(FlatComboBoxTest, HoverRaisesPressSinksAndLeavingFlattens) {
+    ExpectLook(CFlatComboBox::LOOK_NORMAL, "at rest");
+    PointAt(QPoint(159, 25)); // the last pixel inside
+    EXPECT_TRUE(m_combo.IsTracking());
+    ASSERT_TRUE(QTest::qWaitFor([] { return CFlatComboBox::IsHighlighted(); }));
+    ExpectLook(CFlatComboBox::LOOK_RAISED, "hot");
+
+    QTest::mousePress(&m_combo, Qt::LeftButton, {}, QPoint(150, 12));
+    m_combo.OnTimer();
+    EXPECT_FALSE(m_combo.IsTracking());
+    EXPECT_FALSE(CFlatComboBox::IsHighlighted());
+    ExpectLook(CFlatComboBox::LOOK_PRESSED, "pressed");
+    m_combo.hidePopup(); // the list took the release
+    ExpectLook(CFlatComboBox::LOOK_NORMAL, "released");
+
+    PointAt(QPoint(80, 12));
+    m_combo.OnTimer();
+    ASSERT_TRUE(CFlatComboBox::IsHighlighted());
+    QCursor::setPos(m_combo.mapToGlobal(QPoint(160, 26))); // half-open: outside
+    m_combo.OnTimer();
+    EXPECT_FALSE(m_combo.IsTracking());
+    EXPECT_FALSE(CFlatComboBox::IsHighlighted());
+    ExpectLook(CFlatComboBox::LOOK_NORMAL, "left");
+}
+
+TEST_F(FlatComboBoxTest, PressBeforeAnyHotTickDrawsNothingAndStopsTracking) {
+    PointAt(QPoint(80, 12));
+    QTest::mousePress(&m_combo, Qt::LeftButton, {}, QPoint(80, 12));
+    m_combo.OnTimer();
+    EXPECT_FALSE(m_combo.IsTracking());
+    ExpectLook(CFlatComboBox::LOOK_NORMAL, "pressed cold");
+}
+
+TEST_F(FlatComboBoxTest, DisabledShowsNoDropButtonEdge) {
+    m_combo.setEnabled(false);
+    ExpectLook(CFlatComboBox::LOOK_NORMAL, "disabled");
+}
+
+TEST_F(FlatComboBoxTest, KeyboardChoiceIsActivated) {
+    QSignalSpy activated(&m_combo, &QComboBox::activated);
+    m_combo.setFocus();
+    QTest::keyClick(&m_combo, Qt::Key_Down);
+    ASSERT_EQ(activated.count(), 1);
+    EXPECT_EQ(activated.front().front().toInt(), 1);
+}

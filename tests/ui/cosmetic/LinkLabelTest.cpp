@@ -1,0 +1,99 @@
+#include "CAboutDlg.h"
+
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The pointer as the platform sees it, and the move that reports it.
+void PointAt(QWidget& widget, QPoint pt) {
+    QCursor::setPos(widget.mapToGlobal(pt));
+    QTest::mouseMove(&widget, pt);
+}
+
+bool Shows(QWidget& widget, const QColor& colour) {
+    const QImage image = widget.grab().toImage();
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixelColor(x, y) == colour)
+                return true;
+    return false;
+}
+
+} // namespace
+
+class AboutDlgTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_dlg.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_dlg));
+    }
+
+    CAboutDlg m_dlg;
+};
+
+TEST_F(AboutDlgTest, LinksKeepTheirTextsAndOpenTheirTargets) {
+    EXPECT_EQ(m_dlg.windowTitle(), QStringLiteral("关于 wirelet"));
+    EXPECT_EQ(m_dlg.m_linkHome.text(), QStringLiteral("wirelet.dev"));
+    EXPECT_EQ(m_dlg.m_linkHome.toolTip(), QStringLiteral("https://wirelet.dev/"));
+    EXPECT_TRUE(m_dlg.m_linkHome.font().underline());
+    EXPECT_EQ(m_dlg.m_linkMail.text(), QStringLiteral("wirelet@wirelet.dev"));
+    EXPECT_EQ(m_dlg.m_linkMail.toolTip(), QStringLiteral("mailto:wirelet@wirelet.dev"));
+    EXPECT_FALSE(m_dlg.m_linkMail.font().underline());
+    EXPECT_EQ(m_dlg.m_linkMail.cursor().shape(), Qt::PointingHandCursor);
+}
+
+TEST_F(AboutDlgTest, HoverWinsOverVisitedAndEndsWhenThePointerLeaves) {
+    CLinkLabel& link = m_dlg.m_linkHome;
+    const QColor crLink(0, 0, 238), crVisited(85, 26, 139);
+    const QColor crHover = m_dlg.palette().color(QPalette::Highlight);
+    EXPECT_TRUE(Shows(link, crLink));
+    link.SetVisited(true);
+    EXPECT_TRUE(Shows(link, crVisited));
+    EXPECT_FALSE(Shows(link, crLink));
+    PointAt(link, link.rect().center());
+    EXPECT_TRUE(Shows(link, crHover));
+    EXPECT_FALSE(Shows(link, crVisited));
+    PointAt(m_dlg, QPoint(2, 2));
+    EXPECT_TRUE(Shows(link, crVisited));
+}
+
+TEST(LinkLabel, FitsToItsTextKeepingTheEdgeOfItsAlignment) {
+    QWidget parent;
+    const QRect rcTemplate(10, 20, 200, 40);
+    struct {
+        Qt::Alignment eAlign;
+        QString strText, strTarget;
+    } const cases[] = {
+        {Qt::AlignLeft | Qt::AlignTop, QStringLiteral("left"), {}},
+        {Qt::AlignHCenter | Qt::AlignTop, QStringLiteral("centred"), {}},
+        {Qt::AlignRight | Qt::AlignTop, QStringLiteral("right"), {}},
+        {Qt::AlignLeft | Qt::AlignVCenter, {}, QStringLiteral("mailto:x@wirelet.dev")},
+    };
+    for (const auto& c : cases) {
+        CLinkLabel link(&parent);
+        link.setText(c.strText);
+        link.SetTarget(c.strTarget);
+        link.setAlignment(c.eAlign);
+        link.setGeometry(rcTemplate);
+        link.Attach();
+        // A label without text shows its target.
+        const QString strShown = c.strText.isEmpty() ? c.strTarget : c.strText;
+        ASSERT_EQ(link.text(), strShown);
+        EXPECT_EQ(link.toolTip(), c.strTarget.isEmpty() ? c.strText : c.strTarget);
+        const QFontMetrics fm(link.font());
+        const int cx = fm.horizontalAdvance(strShown), cy = fm.height();
+        const QRect rc = link.geometry();
+        if (c.eAlign & Qt::AlignHCenter) {
+            EXPECT_EQ(rc.left() - 10, 210 - (rc.left() + rc.width()));
+            EXPECT_LE(rc.width() - cx, 1);
+        } else if (c.eAlign & Qt::AlignRight) {
+            EXPECT_EQ(rc, QRect(210 - cx, 20, cx, cy));
+        } else if (c.eAlign & Qt::AlignVCenter) {
+            EXPECT_EQ(rc, QRect(10, 20 + (40 - cy) / 2, cx, 40 - 2 * ((40 - cy) / 2)));
+        } else {
+            EXPECT_EQ(rc, QRect(10, 20, cx, cy));
+        }
+    }
+}
