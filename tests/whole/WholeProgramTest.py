@@ -8,14 +8,15 @@
 # process behind.
 #
 # It runs as the init of private PID, mount and network namespaces: the
-# driver can trace nothing outside the test, and the X server's display,
-# lock file and sockets meet no other test's.
+# driver can trace nothing outside the test, and the X server's socket meets
+# no other test's.
 #
 # Usage: WholeProgramTest.py WIRELET VANTRY_SYS TRACE_APP SCREENSHOT
 # (background.png and mainwindow.png are saved beside SCREENSHOT)
 import os
 import re
 import select
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -244,14 +245,13 @@ def main():
             return SKIPPED
         return subprocess.run(["unshare", "--pid", "--fork", "--mount-proc", "--net",
                                "--kill-child", sys.executable, *sys.argv]).returncode
-    # Private /tmp: the X server's lock file and socket, and the test's files.
-    # The screenshot's folder stays reachable through a descriptor, wherever
-    # it is.
-    screenshot = os.path.abspath(sys.argv[4])
-    folder = os.open(os.path.dirname(screenshot), os.O_PATH)
-    subprocess.run(["mount", "-t", "tmpfs", "-o", "mode=1777", "tmpfs", "/tmp"], check=True)
-    test = CWholeProgramTest(*sys.argv[1:4],
-                             "/proc/1/fd/%d/%s" % (folder, os.path.basename(screenshot)))
+    # A private socket folder for the X server, so that its socket meets no
+    # other test's; /tmp itself stays shared, since the build (and so the
+    # programs under test) may well live there.
+    os.makedirs("/tmp/.X11-unix", mode=0o1777, exist_ok=True)
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "mode=1777", "tmpfs", "/tmp/.X11-unix"],
+                   check=True)
+    test = CWholeProgramTest(*sys.argv[1:4], os.path.abspath(sys.argv[4]))
     try:
         test.run()
     except BaseException:
@@ -259,6 +259,8 @@ def main():
         subprocess.run(["import", "-display", test.x.name, "-window", "root",
                         test.screenshot.replace(".png", "-failed.png")])
         raise
+    finally:
+        shutil.rmtree(test.dir, ignore_errors=True)
     return 0
 
 
