@@ -9,20 +9,14 @@
 #include "Resource.h"
 
 #include <QAction>
-#include <QFileDialog>
 #include <QMenuBar>
 #include <QStatusBar>
-#include <QTimer>
 
 using namespace ProgramFixture;
 
 namespace {
 
 class MonitorWindowTest : public CProgramFixture {};
-
-QWidget* ActivePane(CChildFrame* pFrame) {
-    return dynamic_cast<CPaneView*>(pFrame->GetActiveView());
-}
 
 std::string CannotMonitor(const QString& strPort) {
     return QString::fromUtf8(MSG_CANNOT_MONITOR).arg(strPort).toStdString();
@@ -155,34 +149,6 @@ TEST_F(MonitorWindowTest, CountersFollowTheFocusAndClearTouchesOnlyItsOwnMonitor
     Frame().GetMdiArea().setActiveSubWindow(pB);
     EXPECT_EQ(RecvCount(), "0");
     EXPECT_EQ(SendCount(), "3");
-}
-
-TEST_F(MonitorWindowTest, SaveExportsThePaneThatHadTheFocusLast) {
-    CPty port;
-    StartProgram({QString::fromStdString(port.Slave())});
-    CChildFrame* pFrame = Pick(QString::fromStdString(port.Slave()));
-    ASSERT_TRUE(WaitForSession(pFrame));
-    const QString strPath = m_dir.path() + "/export";
-    QStringList titles;
-    auto saveTo = [&](const QString& strFile) {
-        WhenModal<QFileDialog>(
-            [&titles](QFileDialog* pDialog) { titles << pDialog->windowTitle(); });
-        ChooseFile(strFile);
-        Press(ActivePane(pFrame), Qt::Key_S, Qt::ControlModifier);
-    };
-    saveTo(strPath + "-recv.txt");
-    Press(ActivePane(pFrame), Qt::Key_F6);
-    saveTo(strPath + "-send.txt");
-    EXPECT_EQ(titles, QStringList({"串口接收数据", "串口发送数据"}));
-
-    const auto [strRead, strWrite] = SessionText();
-    for (const auto& [strFile, strText] :
-         {std::pair(strPath + "-recv.txt", strRead), std::pair(strPath + "-send.txt", strWrite)}) {
-        std::ifstream file(strFile.toStdString(), std::ios::binary);
-        const std::string strBytes{std::istreambuf_iterator<char>(file), {}};
-        EXPECT_EQ(strBytes.size(), strText.size() * 2);
-        EXPECT_EQ(std::memcmp(strBytes.data(), strText.data(), strBytes.size()), 0);
-    }
 }
 
 TEST_F(MonitorWindowTest, ClosingTheMainWindowWarnsOnceForAllMonitors) {
