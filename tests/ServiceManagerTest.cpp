@@ -13,22 +13,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 namespace {
 
 constexpr std::uint32_t ALL_SERVICE = Scm::SERVICE_ALL_ACCESS;
 constexpr const char* READY_BODY = "printf 'READY\\n' >&$VANTRY_READY_FD\nexec sleep 30";
-
-// Field n (from 3) of /proc/<pid>/stat; empty when there is no such process.
-std::string ProcStatField(pid_t nPid, int nField) {
-    const std::string strStat = ReadText("/proc/" + std::to_string(nPid) + "/stat");
-    std::istringstream fields(strStat.empty() ? "" : strStat.substr(strStat.rfind(')') + 2));
-    std::string strValue;
-    for (int n = 3; n <= nField; ++n)
-        fields >> strValue;
-    return strValue;
-}
 
 bool IsProcessAlive(pid_t nPid) {
     const std::string strState = ProcStatField(nPid, 3);

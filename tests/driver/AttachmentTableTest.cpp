@@ -1,6 +1,7 @@
 // The driver's queues in process: fan-out to every attachment of a port and
 // the wake-up of a parked wait. What a live source publishes goes this way;
-// the overflow notice is DriverProtocolTest's, over the socket.
+// the overflow notice is AttachmentQueueTest's, and DriverProtocolTest's
+// over the socket.
 #include "CAttachmentTable.h"
 #include "Records.h"
 #include "VantryProtocol.h"
@@ -72,16 +73,6 @@ TEST_F(AttachmentTableTest, EachUserHoldsABoundedNumberOfAttachments) {
         ASSERT_EQ(table.Add(port10, 500, 1, dwHandle), 0);
     EXPECT_EQ(table.Add(port10, 500, 1, dwHandle), EMFILE);
     EXPECT_EQ(table.Add(port10, 501, 1, dwHandle), 0);
-}
-
-TEST_F(AttachmentTableTest, ARecordThatExactlyFillsTheQueueIsKept) {
-    CAttachmentTable table(2 * (RECORD_DATA_OFFSET + bytes.size()));
-    const std::uint32_t dwHandle = Add(table, port10);
-    for (int i = 0; i < 3; ++i)
-        table.Publish(port10, data);
-    EXPECT_EQ(Records::SequenceOf(Pop(table, dwHandle)), 1u);
-    EXPECT_EQ(Records::SequenceOf(Pop(table, dwHandle)), 2u);
-    EXPECT_EQ(Pop(table, dwHandle)[RECORD_EVENT_TYPE_OFFSET], CAPTURE_DRIVER_NOTICE);
 }
 
 } // namespace

@@ -77,3 +77,13 @@ inline std::string ReadText(const std::string& strPath) {
     text << std::ifstream(strPath).rdbuf();
     return text.str();
 }
+
+// Field n (from 3) of /proc/<pid>/stat; empty when there is no such process.
+inline std::string ProcStatField(pid_t nPid, int nField) {
+    const std::string strStat = ReadText("/proc/" + std::to_string(nPid) + "/stat");
+    std::istringstream fields(strStat.empty() ? "" : strStat.substr(strStat.rfind(')') + 2));
+    std::string strValue;
+    for (int n = 3; n <= nField; ++n)
+        fields >> strValue;
+    return strValue;
+}

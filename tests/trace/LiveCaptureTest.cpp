@@ -212,12 +212,7 @@ TEST_F(LiveCaptureTest, AProcessThatCannotStopHoldsUpNoOtherCapture) {
     CPty otherPort;
     CChild stuck(AppOn(stuckPort.Slave(), "say opened vfork-sleep 60 close"));
     ASSERT_FALSE(stuck.WaitLine("opened").empty()) << stuck.Err();
-    auto state = [&] {
-        std::ifstream stat("/proc/" + std::to_string(stuck.Pid()) + "/stat");
-        std::string strStat;
-        std::getline(stat, strStat);
-        return strStat.substr(strStat.rfind(')') + 2, 1);
-    };
+    const auto state = [&] { return ProcStatField(stuck.Pid(), 3); };
     ASSERT_TRUE(Eventually([&] { return state() == "D"; }));
     CChild other(AppOn(otherPort.Slave(), "say opened hear write hello close"));
     ASSERT_FALSE(other.WaitLine("opened").empty()) << other.Err();

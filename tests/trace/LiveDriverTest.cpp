@@ -2,7 +2,6 @@
 // while wirelet-cli attaches to the port through the driver device. What
 // the records hold is TraceTest's; here, that they get through.
 #include "CDriverProcess.h"
-#include "ProcScanner.h"
 #include "TraceHarness.h"
 
 #include <gtest/gtest.h>

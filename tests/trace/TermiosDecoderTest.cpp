@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 
 namespace {
 
@@ -52,11 +53,10 @@ TEST(TermiosDecoderTest, RatesFramesAndParities) {
         {B1200 | CS5 | PARENB | PARODD, 0, ESetCommand::Termio, 1200, 0, 1, 5},
     };
     for (const auto& c : cases) {
-        const auto settings = DecodeCflag(c.dwCflag, c.dwOspeed, c.eKind);
-        EXPECT_EQ(settings.dwBaudRate, c.dwRate) << std::oct << c.dwCflag;
-        EXPECT_EQ(settings.byStopBits, c.byStop) << std::oct << c.dwCflag;
-        EXPECT_EQ(settings.byParity, c.byParity) << std::oct << c.dwCflag;
-        EXPECT_EQ(settings.byWordLength, c.byBits) << std::oct << c.dwCflag;
+        const auto s = DecodeCflag(c.dwCflag, c.dwOspeed, c.eKind);
+        EXPECT_EQ(std::tuple(s.dwBaudRate, int(s.byStopBits), int(s.byParity), int(s.byWordLength)),
+                  std::tuple(c.dwRate, int(c.byStop), int(c.byParity), int(c.byBits)))
+            << std::oct << c.dwCflag;
     }
     EXPECT_EQ(TermiosDecoder::ClassifyIoctl(TCSETAW), ESetCommand::Termio);
 }

@@ -60,19 +60,12 @@ void WriteAll(const std::string& strText) {
         Fail("write");
 }
 
-void Say(const std::string& strLine) {
-    std::cout << strLine << std::endl;
-}
-
 void WaitTraced() {
-    for (int i = 0; i < 5000; ++i) {
+    for (int i = 0; i < 5000; ++i, usleep(1000)) {
         std::ifstream status("/proc/self/status");
-        std::string strLine;
-        while (std::getline(status, strLine)) {
-            if (strLine.rfind("TracerPid:", 0) == 0 && std::atoi(strLine.c_str() + 10) != 0)
+        for (std::string strLine; std::getline(status, strLine);)
+            if (strLine.starts_with("TracerPid:") && std::atoi(strLine.c_str() + 10) != 0)
                 return;
-        }
-        usleep(1000);
     }
     Fail("never traced");
 }
@@ -119,6 +112,8 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
             Set(nRate, next());
         } else if (strStep == "write") {
             WriteAll(Unescape(next()));
+        } else if (strStep == "big") {
+            WriteAll(std::string(std::stoul(next()), 'x'));
         } else if (strStep == "writev") {
             std::string strA = Unescape(next()), strB = Unescape(next());
             iovec vectors[2] = {{strA.data(), strA.size()}, {strB.data(), strB.size()}};
@@ -135,7 +130,7 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
                     Fail("read");
                 nDone += std::size_t(n);
             }
-            Say(nDone < strGot.size() ? "read:EINTR" : "read:" + strGot);
+            std::cout << (nDone < strGot.size() ? "read:EINTR" : "read:" + strGot) << std::endl;
         } else if (strStep == "dup2") {
             const int nFd = std::stoi(next());
             if (dup2(g_hPort, nFd) != nFd)
@@ -165,8 +160,6 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
                 sleep(nSeconds);
                 _exit(0);
             }
-        } else if (strStep == "big") {
-            WriteAll(std::string(std::stoul(next()), 'x'));
         } else if (strStep == "readv") {
             std::string strA(std::size_t(std::stoul(next())), '\0'), strB = strA;
             // One call must fill both halves: wait until everything is there.
@@ -176,7 +169,7 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
             iovec vectors[2] = {{strA.data(), strA.size()}, {strB.data(), strB.size()}};
             if (readv(g_hPort, vectors, 2) != ssize_t(strA.size() + strB.size()))
                 Fail("readv");
-            Say("read:" + strA + strB);
+            std::cout << "read:" + strA + strB << std::endl;
         } else if (strStep == "shadow") {
             // The port moves to the given fd, another file takes its old one.
             const int nFd = std::stoi(next()), hNull = open("/dev/null", O_WRONLY);
@@ -194,7 +187,7 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
         } else if (strStep == "close") {
             close(g_hPort);
         } else if (strStep == "say") {
-            Say(next());
+            std::cout << next() << std::endl;
         } else if (strStep == "hear") {
             std::string strLine;
             std::getline(std::cin, strLine);
@@ -216,7 +209,7 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
                 WriteAll(strChild);
                 _exit(0);
             }
-            Say("child:" + std::to_string(nChild));
+            std::cout << "child:" << nChild << std::endl;
             int nStatus;
             waitpid(nChild, &nStatus, 0);
             WriteAll(strParent);

@@ -1,21 +1,16 @@
 #include "TraceHarness.h"
 
-#include "ProcScanner.h"
-
 #include <unistd.h>
 
 #include <algorithm>
 #include <sstream>
 
-namespace {
-std::vector<std::string> ProbeArgs(const std::vector<std::string>& ports) {
-    std::vector<std::string> args{TRACE_PROBE_PATH};
-    args.insert(args.end(), ports.begin(), ports.end());
-    return args;
-}
-} // namespace
-
-CProbe::CProbe(const std::vector<std::string>& ports) : m_child(ProbeArgs(ports)) {
+CProbe::CProbe(const std::vector<std::string>& ports)
+    : m_child([&] {
+          std::vector<std::string> args{TRACE_PROBE_PATH};
+          args.insert(args.end(), ports.begin(), ports.end());
+          return args;
+      }()) {
     if (m_child.WaitLine("ready", true).empty())
         throw std::runtime_error("probe did not start: " + m_child.Err());
 }
@@ -111,8 +106,4 @@ bool Eventually(const std::function<bool()>& condition, std::chrono::millisecond
         usleep(1000);
     }
     return true;
-}
-
-pid_t TracerOf(pid_t nPid) {
-    return ProcScanner::TracerOf(nPid);
 }

@@ -6,6 +6,7 @@
 
 #include "CPty.h"
 #include "CRawClient.h"
+#include "ProcScanner.h"
 #include "Process.h"
 #include "Records.h"
 
@@ -79,4 +80,4 @@ bool Has(const std::vector<CRecord>& records, const CRecord& record);
 std::vector<CRecord> RecordsUntil(CRawClient& client, std::uint32_t dwHandle, const CRecord& last,
                                   const std::vector<CRecord>& also = {});
 bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5s);
-pid_t TracerOf(pid_t nPid);
+using ProcScanner::TracerOf;

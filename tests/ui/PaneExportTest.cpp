@@ -2,6 +2,7 @@
 // it reports.
 #include "PaneExport.h"
 #include "CMessageBox.h"
+#include "CRecordingMessageBox.h"
 #include "CViewRead.h"
 #include "CViewWrite.h"
 
@@ -19,12 +20,6 @@
 #include <iterator>
 
 namespace {
-
-class CRecordedMessages : public IMessageBox {
-public:
-    void ShowWarning(const std::string& strText) override { m_texts.push_back(strText); }
-    std::vector<std::string> m_texts;
-};
 
 struct CDialogSeen {
     QString strTitle, strName, strSuffix;
@@ -58,7 +53,7 @@ protected:
     }
 
     QTemporaryDir m_dir;
-    CRecordedMessages m_messages;
+    CRecordingMessageBox m_messages;
     CViewRead m_read;
     CViewWrite m_write;
 };
@@ -83,15 +78,15 @@ TEST_F(PaneExportTest, WritesTheCodeUnitsUnderTheNameTheDialogGives) {
         EXPECT_EQ(seen.filters, QStringList{QStringLiteral("*.txt")});
         EXPECT_EQ(Contents(strBase + QStringLiteral(".txt")), c.bytes) << c.pszFile;
     }
-    EXPECT_TRUE(m_messages.m_texts.empty());
+    EXPECT_TRUE(m_messages.m_messages.empty());
 }
 
 TEST_F(PaneExportTest, AnUnwritablePathIsReportedAndChangesNothing) {
     m_read.AppendText(u"kept\r\n");
     const QString strPath = m_dir.filePath(QStringLiteral("missing/out.txt"));
     Save(m_read, strPath);
-    ASSERT_EQ(m_messages.m_texts.size(), 1u);
-    EXPECT_EQ(m_messages.m_texts[0], strPath.toStdString() + " 中包含无效的路径。");
+    EXPECT_EQ(m_messages.m_messages,
+              std::vector<std::string>{strPath.toStdString() + " 中包含无效的路径。"});
     EXPECT_EQ(m_read.Text(), u"kept\r\n");
 }
 
@@ -111,23 +106,18 @@ TEST_F(PaneExportTest, EachCauseHasItsText) {
 }
 
 TEST(MessageBoxTest, WarnsModallyUnderTheProgramsCaption) {
-    QString strCaption, strText;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QMessageBox::StandardButtons buttons;
+    QStringList shown; // caption, text, icon and buttons
     QTimer::singleShot(0, [&] {
         auto* pBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         ASSERT_NE(pBox, nullptr);
-        strCaption = pBox->windowTitle();
-        strText = pBox->text();
-        icon = pBox->icon();
-        buttons = pBox->standardButtons();
+        shown << pBox->windowTitle() << pBox->text() << QString::number(pBox->icon())
+              << QString::number(pBox->standardButtons().toInt());
         pBox->button(QMessageBox::Ok)->click();
     });
     AfxMessages().ShowWarning("对 /x 的存取被拒绝。");
-    EXPECT_EQ(strCaption, QStringLiteral("wirelet"));
-    EXPECT_EQ(strText, QStringLiteral("对 /x 的存取被拒绝。"));
-    EXPECT_EQ(icon, QMessageBox::Warning);
-    EXPECT_EQ(buttons, QMessageBox::Ok);
+    EXPECT_EQ(shown,
+              QStringList({"wirelet", "对 /x 的存取被拒绝。", QString::number(QMessageBox::Warning),
+                           QString::number(QMessageBox::Ok)}));
 }
 
 } // namespace

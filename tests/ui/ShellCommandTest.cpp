@@ -166,11 +166,8 @@ TEST_F(ShellCommandTest, SaveAsWritesAnEmptyFileAndRemembersIt) {
 
     // Across a restart, in the profile and in the File menu.
     m_pApp->ExitInstance();
-    g_bClosing = true;
-    m_pApp.reset();
-    g_bClosing = false;
-    g_nOpenMonitors = 0;
-    g_hDevice.Close();
+    TearDown(); // the same driver and profile stay
+    SetAfxMessages(&m_messages);
     StartProgram({});
     EXPECT_EQ(m_pApp->GetRecentFileList().Files(), QStringList(strFile));
     Frame().UpdateCommandStates();
