@@ -147,6 +147,24 @@ TEST_F(MonitorWindowTest, CountersFollowTheFocusAndClearTouchesOnlyItsOwnMonitor
     EXPECT_EQ(SendCount(), "3");
 }
 
+TEST_F(MonitorWindowTest, ClosingTheMainWindowWarnsOnceForAllMonitors) {
+    CPty ports[3];
+    QStringList names;
+    for (CPty& port : ports)
+        names << QString::fromStdString(port.Slave());
+    StartProgram(names);
+    for (const QString& strName : names)
+        Pick(strName);
+    EXPECT_EQ(g_nOpenMonitors, 3);
+
+    Frame().close();
+    EXPECT_EQ(m_messages.m_messages, std::vector<std::string>{MSG_CLOSE_APPLICATIONS});
+    EXPECT_TRUE(g_bClosing);
+    EXPECT_EQ(g_nOpenMonitors, 0);
+    EXPECT_EQ(g_pDocTemplate->GetDocumentCount(), 0u);
+    EXPECT_EQ(PortList().size(), 3);
+}
+
 // Removing the driver closes the device under the running readers: they end
 // at once and quietly; only the detach of the close says it failed.
 TEST_F(MonitorWindowTest, RemovingTheDriverEndsRunningMonitorsQuietly) {
