@@ -86,6 +86,22 @@ TEST_F(CliMonitorTest, CaptureWritesTheRecordsAsTheDriverNumberedThem) {
     EXPECT_EQ(status.st_mode & 0777, 0644u);
 }
 
+// Stopping a capture first reads out what the driver still holds for it,
+// since the detach would discard it without a word.
+TEST_F(CliMonitorTest, AStoppedCaptureKeepsWhatTheDriverStillHeld) {
+    const std::vector<Bytes> flood(3000, Records::Read("x"));
+    CDriverProcess driver;
+    ASSERT_TRUE(driver.StartReplay(flood)) << driver.Stderr();
+    driver.UseForThisProcess();
+    const std::string strFile = driver.Dir() + "/flood.rec";
+    CChild capture({WIRELET_CLI_PATH, "capture", pty.Slave(), "-o", strFile});
+    for (int i = 0; i < 5000 && !std::filesystem::exists(strFile); ++i)
+        usleep(1000); // the file appears once the capture is attached
+    const auto result = capture.Finish(SIGINT);
+    EXPECT_EQ(result.nExitStatus, 0) << result.strErr;
+    EXPECT_EQ(Records::Parse(ReadText(strFile)).size(), flood.size());
+}
+
 TEST_F(CliMonitorTest, DriverErrorsAreSaidInPlainWords) {
     const auto expectFailure = [](const std::vector<std::string>& args,
                                   const std::string& strWords) {

@@ -4,13 +4,19 @@
 
 #include <signal.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <iostream>
+#include <thread>
 
 namespace {
 
 const CStopEvent* g_pStop = nullptr;
+
+constexpr auto DRAIN_IDLE = std::chrono::milliseconds(100);
+constexpr auto DRAIN_LIMIT = std::chrono::seconds(2);
 
 extern "C" void OnStopSignal(int) {
     if (g_pStop != nullptr)
@@ -76,22 +82,43 @@ int RunCaptureSession(const std::string& strCommand, const std::string& strPort,
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 
+    // Every record until the stop event is set; 0 then, else the exit status.
+    std::atomic<int> nRecords{0};
+    const auto readUntil = [&](const CStopEvent& until) {
+        for (;;) {
+            CCaptureRecord record;
+            const int nError = device.ReadRecord(hAttach, until, record);
+            if (nError == ECANCELED)
+                return 0;
+            if (nError != 0)
+                return fail(nError == EPIPE
+                                ? std::string("the capture driver went away")
+                                : std::string("lost the port: ") + std::strerror(nError));
+            if (!onRecord(record))
+                return 1;
+            ++nRecords;
+        }
+    };
     int nStatus = onAttached(CVantryDevice::PortDevicePath(strPort)) ? 0 : 1;
-    while (nStatus == 0) {
-        CCaptureRecord record;
-        const int nError = device.ReadRecord(hAttach, stop, record);
-        if (nError == ECANCELED)
-            break;
-        if (nError != 0) {
-            nStatus =
-                fail(nError == EPIPE ? std::string("the capture driver went away")
-                                     : std::string("lost the port: ") + std::strerror(nError));
-            break;
-        }
-        if (!onRecord(record)) {
-            nStatus = 1;
-            break;
-        }
+    if (nStatus == 0)
+        nStatus = readUntil(stop);
+    if (nStatus == 0) {
+        // What the driver still holds for us is read out before the detach
+        // discards it: until no record has come for a while, and for a
+        // bounded time, so that a port in full flow still lets us end.
+        CStopEvent drained;
+        std::thread watchdog([&] {
+            const auto deadline = std::chrono::steady_clock::now() + DRAIN_LIMIT;
+            int nSeen = -1;
+            while (nRecords != nSeen && std::chrono::steady_clock::now() < deadline) {
+                nSeen = nRecords;
+                std::this_thread::sleep_for(DRAIN_IDLE);
+            }
+            drained.Set();
+        });
+        nStatus = readUntil(drained);
+        drained.Set();
+        watchdog.join();
     }
     if (nStatus == 0 && device.Detach(hAttach) != 0)
         nStatus = fail("the driver did not detach cleanly");
