@@ -9,5 +9,5 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$(nproc)"
 # Started beside its driver, so that a first run as root can install the
 # driver service from there.
-cd build/driver
-exec ../src/wirelet "$@"
+cd build/bin
+exec ./wirelet "$@"
