@@ -23,7 +23,9 @@ const std::string NEW_SERVICE_FAILED = "不能启动设备，驱动可能未被�
 const std::string CANNOT_REMOVE = "错误！不能移除驱动！";
 
 enum class EState { Absent, Stopped, Running };
-enum class EImage { Missing, Driver, Deviceless };
+// Writable: group-writable. Foreign: a link to a copy in another user's
+// directory. NoDirectory: the program's directory is unknown.
+enum class EImage { Missing, Driver, Deviceless, Writable, Foreign, NoDirectory };
 using enum EState;
 using enum EImage;
 using enum EStartup;
@@ -37,13 +39,24 @@ protected:
 
     // The image, as the user puts it beside the program.
     void PutImage(EImage image) {
-        const std::string strImage = m_strCurrent + "/vantry.sys";
+        const std::string strImage = m_strProgramDirectory + "/vantry.sys";
+        const std::string strForeign = m_strDirectory + "/nobodys";
         if (image == Driver)
             std::filesystem::create_symlink(VANTRY_SYS_PATH, strImage);
         if (image == Deviceless) // says it is ready but never opens its device
             std::filesystem::create_symlink(
                 WriteScript("deviceless", "printf 'READY\\n' >&$VANTRY_READY_FD\nexec sleep 30"),
                 strImage);
+        if (image == Writable) {
+            std::filesystem::copy_file(VANTRY_SYS_PATH, strImage);
+            chmod(strImage.c_str(), 0775);
+        }
+        if (image == Foreign) {
+            std::filesystem::create_directory(strForeign);
+            ASSERT_EQ(chown(strForeign.c_str(), NOBODY, NOBODY), 0);
+            std::filesystem::copy_file(VANTRY_SYS_PATH, strForeign + "/vantry.sys");
+            std::filesystem::create_symlink(strForeign + "/vantry.sys", strImage);
+        }
     }
     static CServiceManager Manager() {
         return CServiceManager::Open(nullptr, Scm::SERVICES_ACTIVE_DATABASE,
@@ -54,7 +67,7 @@ protected:
         if (!service.IsValid())
             return Absent;
         const auto config = service.QueryConfig();
-        EXPECT_EQ(config ? config->strImagePath : "", m_strCurrent + "/vantry.sys");
+        EXPECT_EQ(config ? config->strImagePath : "", m_strProgramDirectory + "/vantry.sys");
         return service.IsRunning() ? Running : Stopped;
     }
 
@@ -81,18 +94,13 @@ TEST_P(DriverStartupTest, EnsureDriver) {
     if (c.bInstalled) {
         CServiceConfig config;
         config.strName = config.strDisplayName = "Vantry";
-        config.strImagePath = m_strCurrent + "/vantry.sys";
+        config.strImagePath = m_strProgramDirectory + "/vantry.sys";
         ASSERT_TRUE(Manager().CreateService(config, Scm::SERVICE_ALL_ACCESS).IsValid());
     }
-    if (std::string(c.pszWhat) == "unreadable directory") {
-        const std::string strGone = m_strCurrent + "/gone";
-        std::filesystem::create_directory(strGone);
-        ASSERT_EQ(chdir(strGone.c_str()), 0);
-        std::filesystem::remove(strGone);
-    }
+    const std::string strDirectory = c.image == NoDirectory ? "" : m_strProgramDirectory;
     const bool bOpen = c.result == Continue && c.state == Running;
     const auto ensure = [&](IMessageBox& box) {
-        return EnsureDriver(box) == c.result && g_hDevice.IsOpen() == bOpen ? 0 : 1;
+        return EnsureDriver(box, strDirectory) == c.result && g_hDevice.IsOpen() == bOpen ? 0 : 1;
     };
     const CChildResult result =
         c.bNobody ? RunAsNobody(ensure) : CChildResult{ensure(m_box), m_box.m_messages};
@@ -111,20 +119,26 @@ INSTANTIATE_TEST_SUITE_P(
         CStartup{"deviceless", Deviceless, false, false, Stop, NEW_SERVICE_FAILED, Absent},
         CStartup{"deviceless, installed", Deviceless, true, false, Stop, DEVICE_UNREACHABLE,
                  Running},
-        CStartup{"unreadable directory", Missing, false, false, Stop, CANNOT_INSTALL, Absent},
+        CStartup{"unknown directory", NoDirectory, false, false, Stop, CANNOT_INSTALL, Absent},
+        // Root never runs an image that another user could change.
+        CStartup{"writable image", Writable, false, false, Stop, CANNOT_INSTALL, Absent},
+        CStartup{"image in another user's directory", Foreign, false, false, Stop, CANNOT_INSTALL,
+                 Absent},
+        CStartup{"installed, image writable since", Writable, true, false, Continue, START_FAILED,
+                 Stopped},
         CStartup{"nobody", Driver, false, true, Stop, NO_RIGHTS_TO_START, Absent},
         CStartup{"nobody, installed", Driver, true, true, Stop, NO_RIGHTS_TO_START, Stopped}));
 
 TEST_F(DriverServiceTest, DriverIsStoppedRestartedUsedWithoutRootAndRemoved) {
     PutImage(Driver);
-    ASSERT_EQ(EnsureDriver(m_box), Continue);
+    ASSERT_EQ(EnsureDriver(m_box, m_strProgramDirectory), Continue);
     // The exit stops the driver and keeps it installed; the next start only
     // has to start it.
     StopDriver();
     EXPECT_FALSE(g_hDevice.IsOpen());
     EXPECT_EQ(State(), Stopped);
     EXPECT_FALSE(std::filesystem::exists(m_strDevice));
-    EXPECT_EQ(EnsureDriver(m_box), Continue);
+    EXPECT_EQ(EnsureDriver(m_box, m_strProgramDirectory), Continue);
     EXPECT_EQ(State(), Running);
 
     // A running driver is all a user without root needs. Removing needs
@@ -132,7 +146,7 @@ TEST_F(DriverServiceTest, DriverIsStoppedRestartedUsedWithoutRootAndRemoved) {
     chmod(m_strDirectory.c_str(), 0711);
     const CChildResult child = RunAsNobody([](IMessageBox& box) {
         g_hDevice.Close();
-        if (EnsureDriver(box) != Continue || !g_hDevice.IsOpen())
+        if (EnsureDriver(box, "") != Continue || !g_hDevice.IsOpen())
             return 1;
         RemoveDriver(box);
         return g_hDevice.IsOpen() ? 0 : 2;
@@ -158,16 +172,17 @@ TEST_F(DriverServiceTest, DriverIsStoppedRestartedUsedWithoutRootAndRemoved) {
 
 TEST_F(DriverServiceTest, DriverLeftRunningByAnEarlierRunIsUsedWithoutTheServiceManager) {
     PutImage(Driver);
-    const int nEarlierRun = RunAs(0, {}, [] {
+    const int nEarlierRun = RunAs(0, {}, [this] {
         CRecordingMessageBox box;
-        return EnsureDriver(box) == Continue && box.m_messages.empty() ? 0 : 1;
+        return EnsureDriver(box, m_strProgramDirectory) == Continue && box.m_messages.empty() ? 0
+                                                                                              : 1;
     });
     ASSERT_EQ(nEarlierRun, 0);
 
     // A service manager we cannot touch: any access to it would show.
     const std::string strRoot = getenv(CServiceManager::ROOT_VARIABLE);
     setenv(CServiceManager::ROOT_VARIABLE, (m_strDirectory + "/untouched").c_str(), 1);
-    EXPECT_EQ(EnsureDriver(m_box), Continue);
+    EXPECT_EQ(EnsureDriver(m_box, m_strProgramDirectory), Continue);
     EXPECT_TRUE(g_hDevice.IsOpen());
     EXPECT_FALSE(std::filesystem::exists(m_strDirectory + "/untouched"));
     setenv(CServiceManager::ROOT_VARIABLE, strRoot.c_str(), 1);

@@ -9,6 +9,7 @@
 #include "CWireletDoc.h"
 #include "DriverService.h"
 #include "FileErrorText.h"
+#include "ProgramDirectory.h"
 #include "Resource.h"
 
 #include <QApplication>
@@ -88,7 +89,7 @@ bool CWireletApp::InitInstance(const QStringList& arguments) {
         AfxMessages().ShowWarning(MSG_WRONG_PLATFORM);
         return false;
     }
-    return EnsureDriver(AfxMessages()) == EStartup::Continue;
+    return EnsureDriver(AfxMessages(), GetProgramDirectory()) == EStartup::Continue;
 }
 
 void CWireletApp::ExitInstance() {
@@ -100,6 +101,10 @@ void CWireletApp::ExitInstance() {
 std::string CWireletApp::GetPlatformName() const {
     utsname name{};
     return uname(&name) == 0 ? name.sysname : "";
+}
+
+std::string CWireletApp::GetProgramDirectory() const {
+    return ProgramDirectory();
 }
 
 void CWireletApp::ShowSplash(int nMilliseconds) {

@@ -47,6 +47,8 @@ public:
 protected:
     // The kernel's name as uname gives it.
     virtual std::string GetPlatformName() const;
+    // Where the driver image is installed from: the program's own directory.
+    virtual std::string GetProgramDirectory() const;
     // Shows the start-up picture for nMilliseconds.
     virtual void ShowSplash(int nMilliseconds);
 

@@ -2,11 +2,11 @@
 
 #include "CServiceManager.h"
 #include "DriverDevice.h"
+#include "RootOnlyPath.h"
 
 #include <unistd.h>
 
 #include <cerrno>
-#include <vector>
 
 namespace {
 
@@ -28,32 +28,31 @@ CServiceManager OpenManager() {
                                  Scm::SC_MANAGER_ALL_ACCESS);
 }
 
-// Empty when the directory cannot be read (it was deleted, say); the service
-// is then refused rather than pointed at a guessed image.
-std::string CurrentDirectory() {
-    std::vector<char> buffer(4096);
-    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-        if (errno != ERANGE || buffer.size() >= (1u << 20))
-            return {};
-        buffer.resize(buffer.size() * 2);
-    }
-    return buffer.data();
+// Root runs the image it installs: one that another user could have put there
+// or could change later is never installed. A missing image is left to the
+// start to find out, as before.
+bool IsSafeImage(const std::string& strImage) {
+    return geteuid() != 0 || CheckRootOnlyPath(strImage) != EPERM;
 }
 
-EStartup InstallDriver(IMessageBox& messages) {
+EStartup InstallDriver(IMessageBox& messages, const std::string& strDirectory) {
     CServiceManager manager = OpenManager();
     if (!manager.IsValid()) {
         messages.ShowWarning(MSG_NO_RIGHTS_TO_INSTALL);
         return EStartup::Stop;
     }
-    const std::string strDirectory = CurrentDirectory();
+    const std::string strImage = strDirectory.empty() ? std::string() : DriverPathIn(strDirectory);
+    if (!IsSafeImage(strImage)) {
+        messages.ShowWarning(MSG_CANNOT_INSTALL);
+        return EStartup::Stop;
+    }
     CServiceConfig config;
     config.strName = SERVICE_NAME;
     config.strDisplayName = SERVICE_NAME;
     config.dwServiceType = Scm::SERVICE_KERNEL_DRIVER;
     config.dwStartType = Scm::SERVICE_DEMAND_START;
     config.dwErrorControl = Scm::SERVICE_ERROR_IGNORE;
-    config.strImagePath = strDirectory.empty() ? std::string() : DriverPathIn(strDirectory);
+    config.strImagePath = strImage;
     CService service = manager.CreateService(config, CREATE_ACCESS);
     manager.Close();
     if (!service.IsValid()) {
@@ -84,7 +83,7 @@ std::string DriverPathIn(const std::string& strDirectory) {
     return strDirectory + "/" + DRIVER_FILE;
 }
 
-EStartup EnsureDriver(IMessageBox& messages) {
+EStartup EnsureDriver(IMessageBox& messages, const std::string& strProgramDirectory) {
     // A running driver needs no service manager, and so no root.
     OpenDevice();
     if (g_hDevice.IsOpen())
@@ -98,7 +97,7 @@ EStartup EnsureDriver(IMessageBox& messages) {
     CService service = manager.OpenService(SERVICE_NAME, SERVICE_ACCESS);
     manager.Close();
     if (!service.IsValid())
-        return InstallDriver(messages);
+        return InstallDriver(messages, strProgramDirectory);
 
     if (service.Start() != 0) {
         messages.ShowWarning(MSG_START_FAILED);

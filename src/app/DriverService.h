@@ -10,8 +10,9 @@
 enum class EStartup { Continue, Stop };
 
 // The last step of start-up: the device, or else the service started (and
-// installed first when it is missing) and the device again.
-EStartup EnsureDriver(IMessageBox& messages);
+// installed first when it is missing, with the image in the program's
+// directory; empty when that is unknown) and the device again.
+EStartup EnsureDriver(IMessageBox& messages, const std::string& strProgramDirectory);
 // The first step of the exit: the device closed and the service stopped; it
 // stays installed for the next start.
 void StopDriver();

@@ -1,6 +1,7 @@
 #include "CDaemonLauncher.h"
 
 #include "CScopedFd.h"
+#include "RootOnlyPath.h"
 #include "WriteAll.h"
 
 #include <fcntl.h>
@@ -106,6 +107,11 @@ CDaemonStart CDaemonLauncher::Start(const std::string& strImage,
         return {EACCES, {}};
     if (faccessat(AT_FDCWD, strImage.c_str(), X_OK, AT_EACCESS) != 0)
         return {errno, {}};
+    // The daemon runs with our rights: as root, an image that another user
+    // could have put there or changed since it was installed is not run.
+    if (geteuid() == 0)
+        if (const int nError = CheckRootOnlyPath(strImage))
+            return {nError, {}};
 
     CScopedFd nullFd(open("/dev/null", O_RDWR | O_CLOEXEC));
     if (!nullFd.IsValid())

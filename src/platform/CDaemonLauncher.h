@@ -19,7 +19,8 @@ public:
 
     explicit CDaemonLauncher(int nReadyTimeoutMs) : m_nReadyTimeoutMs(nReadyTimeoutMs) {}
 
-    // On failure nothing of the daemon is left running.
+    // On failure nothing of the daemon is left running. Root refuses, with
+    // EPERM, an image that another user could change (see RootOnlyPath.h).
     CDaemonStart Start(const std::string& strImage, const std::string& strLogPath) const;
 
 private:

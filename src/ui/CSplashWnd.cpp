@@ -2,6 +2,7 @@
 
 #include "CSplashSound.h"
 #include "CosmeticResources.h"
+#include "ProgramDirectory.h"
 
 #include <QEventLoop>
 #include <QGuiApplication>
@@ -11,7 +12,7 @@
 #include <QTimer>
 
 CSplashWnd::CSplashWnd() : m_bitmap(BitmapResource(BITMAP_ID)) {
-    CSplashSound::Play(WAVE_FILE);
+    CSplashSound::Play(ProgramDirectory() + "/" + WAVE_FILE);
 }
 
 bool CSplashWnd::CreateSplash() {

@@ -15,7 +15,8 @@ public:
     static constexpr int BITMAP_ID = 138;
     static constexpr const char* WAVE_FILE = "res/SplashWindow.wav";
 
-    // Starts the chime (relative to the current directory) and loads the picture.
+    // Starts the chime (relative to the program's directory, where it is
+    // built and installed) and loads the picture.
     CSplashWnd();
 
     // Gives the window its size, title and cursor; still hidden. False when

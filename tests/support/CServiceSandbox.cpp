@@ -23,16 +23,13 @@ void CServiceSandbox::SetUp() {
     m_strDirectory = szTemplate;
     m_strDatabase = m_strDirectory + "/scm/ServicesActive";
     m_strDevice = m_strDirectory + "/Vantry";
-    m_strCurrent = m_strDirectory + "/current";
-    std::filesystem::create_directory(m_strCurrent);
+    m_strProgramDirectory = m_strDirectory + "/program";
+    std::filesystem::create_directory(m_strProgramDirectory);
     setenv(CServiceManager::ROOT_VARIABLE, (m_strDirectory + "/scm").c_str(), 1);
     setenv("VANTRY_DEVICE", m_strDevice.c_str(), 1);
-    m_strOldCurrent = std::filesystem::current_path();
-    ASSERT_EQ(chdir(m_strCurrent.c_str()), 0);
 }
 
 void CServiceSandbox::TearDown() {
-    ASSERT_EQ(chdir(m_strOldCurrent.c_str()), 0);
     std::error_code error;
     if (std::filesystem::is_directory(m_strDatabase, error)) {
         setenv(CServiceManager::ROOT_VARIABLE, (m_strDirectory + "/scm").c_str(), 1);

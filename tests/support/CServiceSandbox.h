@@ -1,7 +1,8 @@
 // A private world for tests of the service manager and the driver
 // procedures: a temporary service database (WIRELET_SCM_ROOT), device path
-// (VANTRY_DEVICE) and current directory. Whatever a test left running is
-// stopped when it ends, so no daemon outlives its test.
+// (VANTRY_DEVICE) and program directory, which holds the driver image.
+// Whatever a test left running is stopped when it ends, so no daemon outlives
+// its test.
 #pragma once
 
 #include "CRecordingMessageBox.h"
@@ -23,10 +24,7 @@ protected:
     std::string m_strDirectory; // the sandbox; removed afterwards
     std::string m_strDatabase;  // <root>/ServicesActive
     std::string m_strDevice;
-    std::string m_strCurrent; // the current directory during the test
-
-private:
-    std::string m_strOldCurrent;
+    std::string m_strProgramDirectory; // where the program's files would sit
 };
 
 // Runs the function in a child that has given up root for nobody; the

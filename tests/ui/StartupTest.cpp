@@ -22,9 +22,11 @@ namespace {
 class CStartupApp : public CWireletApp {
 public:
     std::string m_strPlatform = "Linux";
+    std::string m_strProgramDirectory;
     std::vector<std::string> m_steps;
 
 protected:
+    std::string GetProgramDirectory() const override { return m_strProgramDirectory; }
     void ShowSplash(int nMilliseconds) override {
         m_steps.push_back("splash " + std::to_string(nMilliseconds) +
                           (AfxGetMainFrame() == nullptr ? " before the frame" : ""));
@@ -60,6 +62,7 @@ protected:
     bool Start(const QStringList& arguments = {}) {
         m_pApp = std::make_unique<CStartupApp>();
         m_pApp->m_strPlatform = m_strPlatform;
+        m_pApp->m_strProgramDirectory = m_strProgramDirectory;
         return m_pApp->InitInstance(arguments);
     }
 
@@ -73,9 +76,9 @@ const std::string START_FAILED = "发生未知错误，驱动可能丢失。";
 const std::string WRONG_PLATFORM = "本程序只能运行在 Linux 平台！";
 
 TEST_F(StartupTest, StepsRunInOrderAndTheDriverComesLast) {
-    std::filesystem::create_symlink(VANTRY_SYS_PATH, m_strCurrent + "/vantry.sys");
+    std::filesystem::create_symlink(VANTRY_SYS_PATH, m_strProgramDirectory + "/vantry.sys");
     // A file and a print switch on the command line change nothing.
-    ASSERT_TRUE(Start({"wirelet", m_strCurrent.c_str(), "/p", "/dde"}));
+    ASSERT_TRUE(Start({"wirelet", m_strProgramDirectory.c_str(), "/p", "/dde"}));
     EXPECT_EQ(m_pApp->m_steps, std::vector<std::string>({"splash 3000 before the frame",
                                                          "platform check, frame shown"}));
     EXPECT_TRUE(g_hDevice.IsOpen());
@@ -101,18 +104,20 @@ TEST_F(StartupTest, DriverOutcomesEndOrContinueStartUp) {
         {"no driver beside the program", [] {}, false, {NEW_SERVICE_FAILED}, false},
         {"installed, but its image is gone",
          [this] {
-             std::filesystem::create_symlink(VANTRY_SYS_PATH, m_strCurrent + "/vantry.sys");
+             std::filesystem::create_symlink(VANTRY_SYS_PATH,
+                                             m_strProgramDirectory + "/vantry.sys");
              CRecordingMessageBox box;
-             ASSERT_EQ(EnsureDriver(box), EStartup::Continue);
+             ASSERT_EQ(EnsureDriver(box, m_strProgramDirectory), EStartup::Continue);
              StopDriver();
-             std::filesystem::remove(m_strCurrent + "/vantry.sys");
+             std::filesystem::remove(m_strProgramDirectory + "/vantry.sys");
          },
          true,
          {START_FAILED},
          false},
         {"another kernel",
          [this] {
-             std::filesystem::create_symlink(VANTRY_SYS_PATH, m_strCurrent + "/vantry.sys");
+             std::filesystem::create_symlink(VANTRY_SYS_PATH,
+                                             m_strProgramDirectory + "/vantry.sys");
              m_strPlatform = "Windows_NT";
          },
          false,
