@@ -9,6 +9,7 @@ PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth fonts-urw-base35 xdotool imagemagick python3-xlib fonts-wqy-microhei
     python3 python3-serial picocom strace
+    dpkg-dev file systemd
 )
 
 missing=()
