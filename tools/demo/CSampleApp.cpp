@@ -23,27 +23,32 @@ const char* const REQUESTS[] = {"AT\r", "ATI\r", "AT+CSQ\r", "AT+GMM\r", "AT+CSQ
 int CSampleApp::Run() {
     static constexpr CLine LINES[] = {{B115200, CS8, false}, {B9600, CS7, true}};
     for (unsigned nSession = 0;; ++nSession) {
-        if (!OpenPort(LINES[nSession % std::size(LINES)])) {
-            std::cerr << "wirelet-demo-app: " << m_strPort << ": " << std::strerror(errno) << "\n";
-            return 1;
-        }
-        // The first request waits a second too: a monitor attaching just
-        // now traces the port's new holder a moment after its open.
-        for (int i = 0; i < REQUESTS_PER_SESSION; ++i) {
-            if (!Listen(REQUEST_INTERVAL_MS))
-                return 0;
-            Send(REQUESTS[m_nRequest++ % std::size(REQUESTS)]);
-        }
+        m_hPort.Reset(open(m_strPort.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        if (!m_hPort.IsValid())
+            return Fail();
+        // The line is set after a first pause: a monitor traces the port's
+        // new holder a moment after its open, and should see the change.
         if (!Listen(REQUEST_INTERVAL_MS))
             return 0;
+        if (!SetLine(LINES[nSession % std::size(LINES)]))
+            return Fail();
+        for (int i = 0; i < REQUESTS_PER_SESSION; ++i) {
+            Send(REQUESTS[m_nRequest++ % std::size(REQUESTS)]);
+            if (!Listen(REQUEST_INTERVAL_MS))
+                return 0;
+        }
         m_hPort.Reset();
     }
 }
 
-bool CSampleApp::OpenPort(const CLine& line) {
-    m_hPort.Reset(open(m_strPort.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+int CSampleApp::Fail() const {
+    std::cerr << "wirelet-demo-app: " << m_strPort << ": " << std::strerror(errno) << "\n";
+    return 1;
+}
+
+bool CSampleApp::SetLine(const CLine& line) const {
     termios settings{};
-    if (!m_hPort.IsValid() || tcgetattr(m_hPort.Get(), &settings) != 0)
+    if (tcgetattr(m_hPort.Get(), &settings) != 0)
         return false;
     cfmakeraw(&settings);
     cfsetispeed(&settings, line.nSpeed);

@@ -1,7 +1,7 @@
 // The demo's sample application: a host that talks to the modem on the demo
 // port as a terminal program would. Each session opens the port, sets its
 // rate and line control, sends a request about every second and reads the
-// answers, then closes it; sessions alternate between two settings, so that
+// answers, then closes it. Sessions alternate between two settings, so that
 // a monitor sees every kind of event.
 #pragma once
 
@@ -29,7 +29,9 @@ private:
         bool bEvenParity;
     };
 
-    bool OpenPort(const CLine& line);
+    // The exit status for a port that cannot be opened or set.
+    int Fail() const;
+    bool SetLine(const CLine& line) const;
     // Reads the answers for nMs; false when a stop signal came.
     bool Listen(int nMs);
     void Send(const std::string& strRequest);
