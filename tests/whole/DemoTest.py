@@ -11,6 +11,7 @@
 # Usage: DemoTest.py headless|window RUN_SH BUILD_DIR SCREENSHOT
 import os
 import re
+import signal
 import subprocess
 import sys
 import tempfile
@@ -94,6 +95,9 @@ class CDemoWindowTest(CDemoTest):
     def __init__(self, run_sh, build_dir, screenshot):
         super().__init__(run_sh, build_dir, screenshot, CXServer())
 
+    def end(self, program, main):
+        close_program(self.x, main)
+
     def run(self):
         program = subprocess.Popen([self.run_sh], env=self.env, stdin=subprocess.DEVNULL)
         main = eventually(lambda: self.x.windows(MAIN_TITLE), "the main window")[0]
@@ -107,7 +111,7 @@ class CDemoWindowTest(CDemoTest):
         self.export_traffic(main, "串口发送数据", ">", b"AT")
         subprocess.run(["import", "-display", self.x.name, "-window", str(main),
                         self.screenshot], check=True)
-        close_program(self.x, main)
+        self.end(program, main)
         assert program.wait(TIMEOUT) == 0
         self.x.process.terminate()
         self.x.process.wait(TIMEOUT)
@@ -129,7 +133,15 @@ class CDemoWindowTest(CDemoTest):
         eventually(export, "traffic in the %s pane" % title)
 
 
+class CDemoSignalTest(CDemoWindowTest):
+    """A terminal's kill ends the program as its close does: its monitors
+    closed, its driver stopped."""
+
+    def end(self, program, main):
+        program.send_signal(signal.SIGTERM)
+
+
 if __name__ == "__main__":
-    TESTS = {"headless": CHeadlessRunTest, "window": CDemoWindowTest}
+    TESTS = {"headless": CHeadlessRunTest, "window": CDemoWindowTest, "signal": CDemoSignalTest}
     sys.exit(run_isolated(lambda: TESTS[sys.argv[1]](*sys.argv[2:4],
                                                      os.path.abspath(sys.argv[4]))))
