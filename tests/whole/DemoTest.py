@@ -10,6 +10,7 @@
 #
 # Usage: DemoTest.py headless|window RUN_SH BUILD_DIR SCREENSHOT
 import os
+import pty
 import re
 import signal
 import subprocess
@@ -79,16 +80,46 @@ class CHeadlessRunTest(CDemoTest):
         self.env["WIRELET_SCM_ROOT"] = os.path.join(self.dir, "scm")
 
     def run(self):
-        run = subprocess.run([self.run_sh], env=self.env, stdin=subprocess.DEVNULL,
-                             capture_output=True, text=True, timeout=TIMEOUT + 10)
-        assert run.returncode == 0, run.stdout + run.stderr
-        assert re.search("^run.sh: no display", run.stdout, re.M), run.stdout
-        lines = CONSOLE_DATA.findall(run.stdout)
+        status, output = self.run_script()
+        assert status == 0, output
+        assert re.search("^run.sh: no display", output, re.M), output
+        lines = CONSOLE_DATA.findall(output)
         for direction, what in ((">", b"AT"), ("<", b"OK")):
             data = b"".join(bytes.fromhex(pairs) for d, pairs in lines if d == direction)
-            assert what in data, run.stdout
+            assert what in data, output
             self.check_moved(direction, data)
         self.check_nothing_left()
+
+    def run_script(self):
+        run = subprocess.run([self.run_sh], env=self.env, stdin=subprocess.DEVNULL,
+                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                             timeout=TIMEOUT + 10)
+        return run.returncode, run.stdout
+
+
+class CHeadlessCtrlCTest(CHeadlessRunTest):
+    """Ctrl+C in the terminal ends the run early and as cleanly: the console
+    tool reads out what the driver still holds, and the driver lives on
+    until it has."""
+
+    def run_script(self):
+        pid, terminal = pty.fork()
+        if pid == 0:
+            os.execve(self.run_sh, [self.run_sh], self.env)
+        output = [b""]
+
+        def read():
+            """False once every holder of the terminal has closed it."""
+            try:
+                output[0] += os.read(terminal, 65536)
+                return True
+            except OSError:
+                return False
+
+        eventually(lambda: not read() or b"..OK.." in output[0], "an answer on the console")
+        os.write(terminal, b"\x03")
+        eventually(lambda: not read(), "the end of run.sh")
+        return os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]), output[0].decode()
 
 
 class CDemoWindowTest(CDemoTest):
@@ -142,6 +173,7 @@ class CDemoSignalTest(CDemoWindowTest):
 
 
 if __name__ == "__main__":
-    TESTS = {"headless": CHeadlessRunTest, "window": CDemoWindowTest, "signal": CDemoSignalTest}
+    TESTS = {"headless": CHeadlessRunTest, "ctrl-c": CHeadlessCtrlCTest,
+             "window": CDemoWindowTest, "signal": CDemoSignalTest}
     sys.exit(run_isolated(lambda: TESTS[sys.argv[1]](*sys.argv[2:4],
                                                      os.path.abspath(sys.argv[4]))))

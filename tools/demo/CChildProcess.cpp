@@ -21,6 +21,8 @@ int ExitStatus(int nWaitStatus) {
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() != nParent)
         _exit(127);
+    if (options.bOwnGroup)
+        setpgid(0, 0);
     signals.RestoreMask();
     for (const auto& [strName, strValue] : options.environment)
         setenv(strName.c_str(), strValue.c_str(), 1);

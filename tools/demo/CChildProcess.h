@@ -15,6 +15,9 @@ struct CChildOptions {
     std::vector<std::pair<std::string, std::string>> environment;
     int hKeepFd = -1;         // a descriptor the child inherits
     std::string strErrorFile; // standard error goes there when set
+    // Its own process group, out of reach of a terminal's Ctrl+C: it ends
+    // when the demo says so, after the command that may still need it.
+    bool bOwnGroup = false;
 };
 
 class CChildProcess {

@@ -89,7 +89,9 @@ bool CDemoRun::Start() {
     std::vector<std::string> app = {SampleAppPath(), m_port.GetPortPath()};
     if (!m_options.strTranscript.empty())
         app.insert(app.end(), {"--transcript", m_options.strTranscript});
-    if (!m_app.Start(app, m_signals))
+    CChildOptions appOptions;
+    appOptions.bOwnGroup = true;
+    if (!m_app.Start(app, m_signals, appOptions))
         return Fail("cannot start the sample application");
     std::cerr << "wirelet-demo: the demo port is " << m_port.GetPortPath()
               << ": a modem answering AT commands, asked by wirelet-demo-app every second\n"

@@ -44,6 +44,7 @@ bool DemoDriver::Ensure(const std::string& strImage, const std::string& strLogPa
     options.environment = {{"VANTRY_READY_FD", std::to_string(hWrite.Get())}};
     options.hKeepFd = hWrite.Get();
     options.strErrorFile = strLogPath;
+    options.bOwnGroup = true;
     if (!driver.Start({strImage}, signals, options))
         return false;
     hWrite.Reset();
