@@ -29,13 +29,13 @@ int CSampleApp::Run() {
         // The line is set after a first pause: a monitor traces the port's
         // new holder a moment after its open, and should see the change.
         if (!Listen(REQUEST_INTERVAL_MS))
-            return 0;
+            return m_nStatus;
         if (!SetLine(LINES[nSession % std::size(LINES)]))
             return Fail();
         for (int i = 0; i < REQUESTS_PER_SESSION; ++i) {
             Send(REQUESTS[m_nRequest++ % std::size(REQUESTS)]);
             if (!Listen(REQUEST_INTERVAL_MS))
-                return 0;
+                return m_nStatus;
         }
         m_hPort.Reset();
     }
@@ -70,11 +70,18 @@ bool CSampleApp::Listen(int nMs) {
             return false;
         if (fds[0].revents != 0)
             return false;
+        if (fds[1].revents == 0)
+            continue;
         std::array<std::uint8_t, 256> buffer;
-        const ssize_t nRead =
-            fds[1].revents != 0 ? read(m_hPort.Get(), buffer.data(), buffer.size()) : 0;
-        if (nRead > 0)
+        const ssize_t nRead = read(m_hPort.Get(), buffer.data(), buffer.size());
+        if (nRead > 0) {
             m_transcript.Add('<', std::span(buffer).first(std::size_t(nRead)));
+        } else if (nRead == 0 || errno != EAGAIN) {
+            // The far end is gone (the pty's master closed, say).
+            errno = nRead == 0 ? EIO : errno;
+            m_nStatus = Fail();
+            return false;
+        }
     }
 }
 

@@ -32,7 +32,8 @@ private:
     // The exit status for a port that cannot be opened or set.
     int Fail() const;
     bool SetLine(const CLine& line) const;
-    // Reads the answers for nMs; false when a stop signal came.
+    // Reads the answers for nMs. False when the application is to end: a
+    // stop signal came (m_nStatus 0), or the port's far end is gone (1).
     bool Listen(int nMs);
     void Send(const std::string& strRequest);
 
@@ -41,4 +42,5 @@ private:
     const CSignalFd& m_signals;
     CScopedFd m_hPort;
     unsigned m_nRequest = 0;
+    int m_nStatus = 0;
 };
