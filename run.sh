@@ -8,6 +8,8 @@ cd "$(dirname "$0")"
 
 tools/install-deps.sh
 
+# WIRELET_BUILD_DIR names another build tree (the tests give theirs); a tree
+# that exists keeps its own configuration, a sanitizer build's for one.
 build=${WIRELET_BUILD_DIR:-build}
 [ -f "$build/CMakeCache.txt" ] ||
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -17,10 +19,12 @@ cmake --build "$build" -j "$(nproc)" \
 # driver service from there.
 cd "$build/bin"
 
+# The demo ends with what it runs, and takes its pty, sample application,
+# map file and any driver it started for the run along.
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-    echo "run.sh: no display (DISPLAY and WAYLAND_DISPLAY are unset): the demo port's traffic, live through the capture driver, for ten seconds"
+    echo "run.sh: no display (neither DISPLAY nor WAYLAND_DISPLAY is set): showing the demo port's live traffic with wirelet-cli monitor for ten seconds"
     exec ./wirelet-demo --driver ./vantry.sys -- \
-        timeout --foreground --preserve-status --signal=INT 10 \
+        timeout --foreground --preserve-status --signal=INT --kill-after=5 10 \
         sh -c 'exec ./wirelet-cli monitor "$WIRELET_DEMO_PORT"'
 fi
 if [ -n "$(./wirelet-demo --ports)" ]; then
