@@ -4,11 +4,11 @@
 # its transcript says, and nothing is left running or lying about once it
 # ends.
 #
-# Both run as the init of private PID, mount and network namespaces, with
+# Each runs as the init of private PID, mount and network namespaces, with
 # the driver's device, the service database and the temporary folder in a
 # folder of the test's own.
 #
-# Usage: DemoTest.py headless|window RUN_SH BUILD_DIR SCREENSHOT
+# Usage: DemoTest.py headless|ctrl-c|window|signal RUN_SH BUILD_DIR SCREENSHOT
 import os
 import pty
 import re
