@@ -196,3 +196,11 @@ void CWireletApp::OnAppExit() {
     if (m_pMainWnd)
         m_pMainWnd->close();
 }
+
+void CWireletApp::OnQuitSignal() {
+    g_bClosing = true;
+    if (m_pDocTemplate)
+        m_pDocTemplate->CloseAllDocuments();
+    // Every event loop ends, a modal dialog's too.
+    QCoreApplication::exit(0);
+}

@@ -41,6 +41,9 @@ public:
     void OnFileOpen();
     void OnFilePrintSetup();
     void OnAppExit();
+    // A quit signal ends the program as closing its main window does, but
+    // without the question: no one may be there to answer it.
+    void OnQuitSignal();
     // Opens a file as a monitor window without a port, titled after the file.
     CDocument* OpenDocumentFile(const QString& strPath);
 

@@ -1,3 +1,4 @@
+#include "CQuitSignals.h"
 #include "CWireletApp.h"
 
 #include <QApplication>
@@ -5,7 +6,8 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     CWireletApp theApp;
-    if (!theApp.InitInstance(QApplication::arguments())) {
+    CQuitSignals quitSignals([&theApp] { theApp.OnQuitSignal(); });
+    if (!theApp.InitInstance(QApplication::arguments()) || quitSignals.IsSignalled()) {
         theApp.ExitInstance();
         return 0;
     }

@@ -88,6 +88,65 @@ class CXServer:
         self.display.flush()
 
 
+def program_environment(x, directory, **extra):
+    """The program's environment on the X server x, with its driver device,
+    service database, profile and runtime folder in directory."""
+    # Qt on X asks D-Bus for a session bus, and libdbus keeps what its
+    # failed attempt allocated: not the program's leak.
+    suppressions = os.path.join(directory, "lsan.supp")
+    with open(suppressions, "w") as f:
+        f.write("leak:libdbus-1.so\n")
+    return dict(os.environ, DISPLAY=x.name, QT_QPA_PLATFORM="xcb",
+                XDG_RUNTIME_DIR=directory, XDG_CONFIG_HOME=directory,
+                CANBERRA_DRIVER="none",
+                LSAN_OPTIONS=os.environ.get("LSAN_OPTIONS", "") + ":suppressions=" + suppressions,
+                VANTRY_DEVICE=os.path.join(directory, "Vantry"),
+                WIRELET_SCM_ROOT=os.path.join(directory, "scm"), **extra)
+
+
+def pick_first_port(x, main):
+    """A click opens the port list (the toolbar's second item), and Return
+    picks its first port."""
+    shown = x.windows(".*")
+    x.xdotool("mousemove", "--window", str(main), "95", "34", "click", "1")
+    eventually(lambda: set(x.windows(".*")) - set(shown), "the open port list")
+    x.xdotool("key", "Return")
+
+
+def export_pane(x, main, title, path):
+    """Saves the active pane to path with Ctrl+S through the save dialog
+    titled title; returns the pane's bytes and text."""
+    x.xdotool("key", "ctrl+s")
+    dialog = eventually(lambda: x.windows("^" + title + "$"), "the save dialog")[0]
+    x.focus(dialog)
+    x.xdotool("key", "ctrl+a")
+    x.xdotool("type", path)
+    x.xdotool("key", "Return")
+    eventually(lambda: not x.windows("^" + title + "$"), "the dialog to close")
+    # A closed dialog leaves the X focus nowhere (there is no window
+    # manager); the main window gives it back to the pane that had it.
+    x.focus(main)
+    return pane_bytes(path)
+
+
+def close_program(x, main):
+    """Closing with monitors open warns once; Return answers it."""
+    x.close(main)
+    box = eventually(lambda: x.windows("^wirelet$"), "the closing warning")[0]
+    x.focus(box)
+    x.xdotool("key", "Return")
+
+
+def nothing_left():
+    """True once every process but this namespace's init has ended."""
+    try:
+        while os.waitpid(-1, os.WNOHANG)[0] != 0:
+            pass
+    except ChildProcessError:
+        pass
+    return [p for p in os.listdir("/proc") if p.isdigit() and p != "1"] == []
+
+
 class CWholeProgramTest:
     def __init__(self, wirelet, vantry, trace_app, screenshot):
         self.wirelet, self.vantry, self.trace_app = wirelet, vantry, trace_app
@@ -103,19 +162,8 @@ class CWholeProgramTest:
         with open(os.path.join(self.dir, "ports"), "w") as f:
             f.write("wp=%s\nwp2=%s\n" % (self.port, self.second_port))
         self.x = CXServer()
-        # Qt on X asks D-Bus for a session bus, and libdbus keeps what its
-        # failed attempt allocated: not the program's leak.
-        suppressions = os.path.join(self.dir, "lsan.supp")
-        with open(suppressions, "w") as f:
-            f.write("leak:libdbus-1.so\n")
-        self.env = dict(os.environ, DISPLAY=self.x.name, QT_QPA_PLATFORM="xcb",
-                        XDG_RUNTIME_DIR=self.dir, XDG_CONFIG_HOME=self.dir,
-                        CANBERRA_DRIVER="none",
-                        LSAN_OPTIONS=os.environ.get("LSAN_OPTIONS", "") +
-                        ":suppressions=" + suppressions,
-                        VANTRY_DEVICE=os.path.join(self.dir, "Vantry"),
-                        WIRELET_SERIALCOMM=os.path.join(self.dir, "ports"),
-                        WIRELET_SCM_ROOT=os.path.join(self.dir, "scm"))
+        self.env = program_environment(self.x, self.dir,
+                                       WIRELET_SERIALCOMM=os.path.join(self.dir, "ports"))
         self.sent = bytes(range(256)) * 2 + b"wirelet whole-program test\r\n"
         self.received = (bytes((7 * i + 3) % 256 for i in range(256)) +
                          b"\r\nOK: 12 Mbaud, live capture, two panes\r\n")
@@ -141,12 +189,7 @@ class CWholeProgramTest:
              "close"], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         assert app.stdout.readline() == "held\n"
 
-        # A click opens the port list (the toolbar's second item), and
-        # Return picks its first port.
-        shown = self.x.windows(".*")
-        self.x.xdotool("mousemove", "--window", str(main), "95", "34", "click", "1")
-        eventually(lambda: set(self.x.windows(".*")) - set(shown), "the open port list")
-        self.x.xdotool("key", "Return")
+        pick_first_port(self.x, main)
         eventually(lambda: self.traced(app.pid), "the driver to trace the application")
         app.stdin.write("go\n")
         app.stdin.flush()
@@ -169,13 +212,11 @@ class CWholeProgramTest:
         # The second port is now the list's first: the keyboard opens it,
         # and the Window menu tiles both monitors.
         self.x.focus(main)
-        shown = self.x.windows(".*")
-        self.x.xdotool("mousemove", "--window", str(main), "95", "34", "click", "1")
-        eventually(lambda: set(self.x.windows(".*")) - set(shown), "the open port list")
-        self.x.xdotool("key", "Return")
+        pick_first_port(self.x, main)
         eventually(lambda: self.x.windows(MAIN_TITLE + " - " + re.escape(self.second_port)),
                    "the second monitor")
         self.x.focus(main)
+        shown = self.x.windows(".*")
         self.x.xdotool("key", "alt+w")
         eventually(lambda: set(self.x.windows(".*")) - set(shown), "the Window menu")
         self.x.xdotool("key", "t")
@@ -184,14 +225,11 @@ class CWholeProgramTest:
 
         # Closing with monitors open warns once; the program then stops its
         # driver and ends.
-        self.x.close(main)
-        box = eventually(lambda: self.x.windows("^wirelet$"), "the closing warning")[0]
-        self.x.focus(box)
-        self.x.xdotool("key", "Return")
+        close_program(self.x, main)
         assert program.wait(TIMEOUT) == 0
         self.x.process.terminate()
         self.x.process.wait(TIMEOUT)
-        eventually(self.nothing_left, "every process to end")
+        eventually(nothing_left, "every process to end")
 
     def shoot(self, window, name):
         subprocess.run(["import", "-display", self.x.name, "-window", str(window),
@@ -214,34 +252,20 @@ class CWholeProgramTest:
         def export():
             attempt[0] += 1
             path = os.path.join(self.dir, "%s-%d.txt" % (name, attempt[0]))
-            self.x.xdotool("key", "ctrl+s")
-            dialog = eventually(lambda: self.x.windows("^" + title + "$"), "the save dialog")[0]
-            self.x.focus(dialog)
-            self.x.xdotool("key", "ctrl+a")
-            self.x.xdotool("type", path)
-            self.x.xdotool("key", "Return")
-            eventually(lambda: not self.x.windows("^" + title + "$"), "the dialog to close")
-            # A closed dialog leaves the X focus nowhere (there is no window
-            # manager); the main window gives it back to the pane that had it.
-            self.x.focus(self.main)
-            data, text = pane_bytes(path)
+            data, text = export_pane(self.x, self.main, title, path)
             assert expected.startswith(data), "%s pane holds bytes never moved" % name
             return text if data == expected else None
 
         return eventually(export, "the %s pane to hold every byte" % name)
 
-    def nothing_left(self):
-        try:
-            while os.waitpid(-1, os.WNOHANG)[0] != 0:
-                pass
-        except ChildProcessError:
-            pass
-        return [p for p in os.listdir("/proc") if p.isdigit() and p != "1"] == []
 
-def main():
+def run_isolated(make_test):
+    """Runs make_test().run() as the init of private PID, mount and network
+    namespaces (re-running this script there); a failure leaves what the
+    screen showed beside the test's screenshot."""
     if os.getpid() != 1:
         if os.geteuid() != 0:
-            print("the whole-program test needs root for live capture")
+            print("the whole-program tests need root for live capture")
             return SKIPPED
         return subprocess.run(["unshare", "--pid", "--fork", "--mount-proc", "--net",
                                "--kill-child", sys.executable, *sys.argv]).returncode
@@ -251,13 +275,14 @@ def main():
     os.makedirs("/tmp/.X11-unix", mode=0o1777, exist_ok=True)
     subprocess.run(["mount", "-t", "tmpfs", "-o", "mode=1777", "tmpfs", "/tmp/.X11-unix"],
                    check=True)
-    test = CWholeProgramTest(*sys.argv[1:4], os.path.abspath(sys.argv[4]))
+    test = make_test()
     try:
         test.run()
     except BaseException:
         # What the screen showed when it went wrong, beside the screenshot.
-        subprocess.run(["import", "-display", test.x.name, "-window", "root",
-                        test.screenshot.replace(".png", "-failed.png")])
+        if test.x:
+            subprocess.run(["import", "-display", test.x.name, "-window", "root",
+                            test.screenshot.replace(".png", "-failed.png")])
         raise
     finally:
         shutil.rmtree(test.dir, ignore_errors=True)
@@ -265,4 +290,5 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_isolated(lambda: CWholeProgramTest(*sys.argv[1:4],
+                                                    os.path.abspath(sys.argv[4]))))

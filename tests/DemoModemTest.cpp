@@ -1,0 +1,40 @@
+// The demo's simulated modem, fed as a host's writes arrive: in pieces.
+#include "CModem.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string OK = "\r\nOK\r\n";
+const std::string ERROR = "\r\nERROR\r\n";
+
+std::string Feed(CModem& modem, const std::vector<std::string>& pieces) {
+    std::string strAnswer;
+    for (const std::string& strPiece : pieces)
+        strAnswer += modem.Receive(strPiece);
+    return strAnswer;
+}
+
+TEST(DemoModemTest, AnswersEachCommandOnceItsLineEnds) {
+    const std::string strLong(CModem::MAX_COMMAND + 1, 'A');
+    const struct {
+        std::vector<std::string> pieces;
+        std::string strAnswer;
+    } CASES[] = {
+        {{"AT\r"}, OK},
+        {{"a", "t", "i", "\r\n"}, "\r\n" + std::string(CModem::IDENTITY) + "\r\n" + OK},
+        {{"AT+GMM\rAT\r"}, "\r\nDM-1200\r\n" + OK + OK},
+        {{"AT+XYZ\r", "\r\n", "AT"}, ERROR},
+        // An overflowing line is dropped whole; the next one counts again.
+        {{strLong, "\rAT\r"}, ERROR + OK},
+    };
+    for (const auto& c : CASES) {
+        CModem modem;
+        EXPECT_EQ(Feed(modem, c.pieces), c.strAnswer) << c.pieces.front();
+    }
+}
+
+} // namespace

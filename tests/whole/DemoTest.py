@@ -1,0 +1,179 @@
+# ./run.sh with the demo port, as a newcomer runs it: without a display its
+# console shows the demo's live traffic, and with one the program's panes
+# do; either way exactly the bytes the sample application wrote and read, as
+# its transcript says, and nothing is left running or lying about once it
+# ends.
+#
+# Each runs as the init of private PID, mount and network namespaces, with
+# the driver's device, the service database and the temporary folder in a
+# folder of the test's own.
+#
+# Usage: DemoTest.py headless|ctrl-c|window|signal RUN_SH BUILD_DIR SCREENSHOT
+import os
+import pty
+import re
+import signal
+import subprocess
+import sys
+import tempfile
+
+from WholeProgramTest import (MAIN_TITLE, TIMEOUT, CXServer, eventually, export_pane,
+                              close_program, nothing_left, pick_first_port, program_environment,
+                              run_isolated)
+
+# "12:00:00.002000 > 41 54 0D     AT.": 16 hex columns of 3, then the text.
+CONSOLE_DATA = re.compile(r"^\d\d:\d\d:\d\d\.\d{6} ([<>]) (.{1,48})", re.M)
+
+
+def transcript(path):
+    """What the sample application wrote (">") and read ("<"), one chunk a
+    call."""
+    chunks = {">": [], "<": []}
+    with open(path) as f:
+        for line in f:
+            direction, data = line.split()
+            chunks[direction].append(bytes.fromhex(data))
+    return chunks
+
+
+def is_moved_run(chunks, data):
+    """True when data is what some calls in a row moved, whole: a monitor
+    sees the calls from its attach on, each one whole, none left out."""
+    for first in range(len(chunks)):
+        joined = b""
+        for chunk in chunks[first:]:
+            joined += chunk
+            if joined == data:
+                return True
+            if not data.startswith(joined):
+                break
+    return False
+
+
+class CDemoTest:
+    def __init__(self, run_sh, build_dir, screenshot, x):
+        self.run_sh, self.screenshot, self.x = run_sh, screenshot, x
+        self.dir = tempfile.mkdtemp()
+        self.tmp = os.path.join(self.dir, "tmp")
+        os.mkdir(self.tmp)
+        self.transcript = os.path.join(self.dir, "transcript")
+        self.env = dict(program_environment(x, self.dir) if x else os.environ,
+                        TMPDIR=self.tmp, WIRELET_BUILD_DIR=build_dir,
+                        WIRELET_DEMO_TRANSCRIPT=self.transcript, WIRELET_SERIALCOMM="/dev/null")
+
+    def check_moved(self, direction, data):
+        assert is_moved_run(transcript(self.transcript)[direction], data), \
+            "%s: %r is not what the sample application moved" % (direction, data)
+
+    def check_nothing_left(self):
+        eventually(nothing_left, "every process to end")
+        assert os.listdir(self.tmp) == [], os.listdir(self.tmp)
+        assert not os.path.exists(self.env["VANTRY_DEVICE"])
+
+
+class CHeadlessRunTest(CDemoTest):
+    def __init__(self, run_sh, build_dir, screenshot):
+        super().__init__(run_sh, build_dir, screenshot, None)
+        for name in ("DISPLAY", "WAYLAND_DISPLAY"):
+            self.env.pop(name, None)
+        self.env["VANTRY_DEVICE"] = os.path.join(self.dir, "Vantry")
+        self.env["WIRELET_SCM_ROOT"] = os.path.join(self.dir, "scm")
+
+    def run(self):
+        status, output = self.run_script()
+        assert status == 0, output
+        assert re.search("^run.sh: no display", output, re.M), output
+        lines = CONSOLE_DATA.findall(output)
+        for direction, what in ((">", b"AT"), ("<", b"OK")):
+            data = b"".join(bytes.fromhex(pairs) for d, pairs in lines if d == direction)
+            assert what in data, output
+            self.check_moved(direction, data)
+        self.check_nothing_left()
+
+    def run_script(self):
+        run = subprocess.run([self.run_sh], env=self.env, stdin=subprocess.DEVNULL,
+                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                             timeout=TIMEOUT + 10)
+        return run.returncode, run.stdout
+
+
+class CHeadlessCtrlCTest(CHeadlessRunTest):
+    """Ctrl+C in the terminal ends the run early and as cleanly: the console
+    tool reads out what the driver still holds, and the driver lives on
+    until it has."""
+
+    def run_script(self):
+        pid, terminal = pty.fork()
+        if pid == 0:
+            os.execve(self.run_sh, [self.run_sh], self.env)
+        output = [b""]
+
+        def read():
+            """False once every holder of the terminal has closed it."""
+            try:
+                output[0] += os.read(terminal, 65536)
+                return True
+            except OSError:
+                return False
+
+        eventually(lambda: not read() or b"..OK.." in output[0], "an answer on the console")
+        os.write(terminal, b"\x03")
+        eventually(lambda: not read(), "the end of run.sh")
+        return os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]), output[0].decode()
+
+
+class CDemoWindowTest(CDemoTest):
+    def __init__(self, run_sh, build_dir, screenshot):
+        super().__init__(run_sh, build_dir, screenshot, CXServer())
+
+    def end(self, program, main):
+        close_program(self.x, main)
+
+    def run(self):
+        program = subprocess.Popen([self.run_sh], env=self.env, stdin=subprocess.DEVNULL)
+        main = eventually(lambda: self.x.windows(MAIN_TITLE), "the main window")[0]
+        self.x.xdotool("windowsize", "--sync", str(main), "760", "560")
+        self.x.focus(main)
+        pick_first_port(self.x, main)
+        # A click makes the receive pane active, F6 the send pane below it.
+        self.x.xdotool("mousemove", "--window", str(main), "250", "180", "click", "1")
+        self.export_traffic(main, "串口接收数据", "<", b"OK")
+        self.x.xdotool("key", "F6")
+        self.export_traffic(main, "串口发送数据", ">", b"AT")
+        subprocess.run(["import", "-display", self.x.name, "-window", str(main),
+                        self.screenshot], check=True)
+        self.end(program, main)
+        assert program.wait(TIMEOUT) == 0
+        self.x.process.terminate()
+        self.x.process.wait(TIMEOUT)
+        self.check_nothing_left()
+
+    def export_traffic(self, main, title, direction, what):
+        """Exports the active pane until it shows an exchange; each export
+        must hold exactly what the application moved."""
+        attempt = [0]
+
+        def export():
+            attempt[0] += 1
+            path = os.path.join(self.dir, "%s-%d.txt" % (direction == "<" and "recv" or "send", attempt[0]))
+            data = export_pane(self.x, main, title, path)[0]
+            if data:
+                self.check_moved(direction, data)
+            return what in data
+
+        eventually(export, "traffic in the %s pane" % title)
+
+
+class CDemoSignalTest(CDemoWindowTest):
+    """A terminal's kill ends the program as its close does: its monitors
+    closed, its driver stopped."""
+
+    def end(self, program, main):
+        program.send_signal(signal.SIGTERM)
+
+
+if __name__ == "__main__":
+    TESTS = {"headless": CHeadlessRunTest, "ctrl-c": CHeadlessCtrlCTest,
+             "window": CDemoWindowTest, "signal": CDemoSignalTest}
+    sys.exit(run_isolated(lambda: TESTS[sys.argv[1]](*sys.argv[2:4],
+                                                     os.path.abspath(sys.argv[4]))))
