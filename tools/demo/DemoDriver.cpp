@@ -1,11 +1,14 @@
 #include "DemoDriver.h"
 
 #include "CVantryDevice.h"
+#include "RootOnlyPath.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -33,6 +36,12 @@ bool DemoDriver::Ensure(const std::string& strImage, const std::string& strLogPa
     if (geteuid() != 0) {
         std::cerr << "wirelet-demo: no capture driver serves " << strDevice
                   << ", and only root can start one\n";
+        return false;
+    }
+    // Root runs no image that another user could have put there.
+    if (const int nError = CheckRootOnlyPath(std::filesystem::absolute(strImage))) {
+        std::cerr << "wirelet-demo: refusing to run " << strImage
+                  << " as root: " << std::strerror(nError) << "\n";
         return false;
     }
     int hPipe[2];
