@@ -11,29 +11,22 @@
 
 extern char** environ;
 
-CChild::CChild(const std::vector<std::string>& args, const std::string& strTerminal) {
+CChild::CChild(const std::vector<std::string>& args) {
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
         throw std::runtime_error("pipe2 failed");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    // A process group of its own under ours keeps job control alive: in a
+    // group the kernel deems orphaned (as when the suite runs in a session of
+    // its own, like CI's) a SIGTSTP would be discarded.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
-    if (strTerminal.empty()) {
-        // A process group of its own under ours keeps job control alive: in a
-        // group the kernel deems orphaned (as when the suite runs in a session
-        // of its own, like CI's) a SIGTSTP would be discarded.
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-        posix_spawnattr_setpgroup(&attributes, 0);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    } else {
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-        posix_spawn_file_actions_addopen(&actions, 0, strTerminal.c_str(), O_RDWR, 0);
-        posix_spawn_file_actions_adddup2(&actions, 0, 1);
-        posix_spawn_file_actions_adddup2(&actions, 0, 2);
-    }
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
     std::vector<char*> argv;
     for (const auto& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));

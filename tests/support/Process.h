@@ -25,9 +25,7 @@ struct CProcessResult {
 
 class CChild {
 public:
-    // With a terminal path, the child's standard streams are that terminal
-    // (in a session of its own) instead of pipes.
-    explicit CChild(const std::vector<std::string>& args, const std::string& strTerminal = {});
+    explicit CChild(const std::vector<std::string>& args);
     ~CChild();
     CChild(const CChild&) = delete;
 

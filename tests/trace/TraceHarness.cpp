@@ -28,10 +28,6 @@ std::vector<CRecord> WithoutDelays(std::vector<CRecord> records) {
 }
 } // namespace
 
-std::vector<CRecord> CProbe::Records() {
-    return WithoutDelays(Records::Parse(m_child.Out()));
-}
-
 std::vector<CRecord>
 CProbe::WaitRecords(const std::function<bool(const std::vector<CRecord>&)>& done,
                     std::chrono::milliseconds timeout) {
@@ -48,16 +44,6 @@ void CProbe::Release(CChild& app, std::size_t nAttachRecords) {
     app.WaitLine("traced");
     WaitRecords([&](const auto& records) { return records.size() >= nAttachRecords; });
     app.Send("go\n");
-}
-
-void CProbe::Unwatch() {
-    m_child.Send("unwatch\n");
-    m_child.WaitLine("unwatched", true);
-}
-
-int CProbe::Stop() {
-    m_child.CloseInput();
-    return m_child.Wait();
 }
 
 std::vector<std::string> AppOn(const std::string& strPort, const std::string& strSteps) {

@@ -52,16 +52,13 @@ inline CRecord TracedLate(pid_t nPid, const std::string& strName = "trace_app") 
 class CProbe {
 public:
     explicit CProbe(const std::vector<std::string>& ports);
-    // The records so far; a late opener's delay reads 0.
-    std::vector<CRecord> Records();
-    // Waits until the records satisfy `done`; returns them either way.
+    // Waits until the records satisfy `done`; returns them either way (a late
+    // opener's delay reads 0).
     std::vector<CRecord> WaitRecords(const std::function<bool(const std::vector<CRecord>&)>& done,
                                      std::chrono::milliseconds timeout = 5s);
     // Lets an application that says "traced" and waits go on once the source
     // has published its attach records, so its next steps are traced for sure.
     void Release(CChild& app, std::size_t nAttachRecords = 4);
-    void Unwatch();
-    int Stop();
     CChild& Process() { return m_child; }
 
 private:

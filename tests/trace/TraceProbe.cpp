@@ -1,8 +1,8 @@
 // Runs the live event source on its own, outside the test process: the
 // applications under test are the test's children, and a tracer inside the
 // test would reap them. Records go to stdout in the record-file format as
-// they are published; stderr says "ready" once every port is watched and
-// "unwatched" after the line "unwatch" on stdin. End of stdin stops it.
+// they are published; stderr says "ready" once every port is watched. End
+// of stdin stops it.
 #include "CTraceSource.h"
 #include "PortAccess.h"
 #include "Records.h"
@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <iostream>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -40,7 +41,6 @@ private:
 
 int main(int argc, char** argv) {
     CFileSink sink;
-    std::vector<CPortId> ports;
     {
         CTraceSource source(sink);
         for (int i = 1; i < argc; ++i) {
@@ -53,17 +53,9 @@ int main(int argc, char** argv) {
                 std::cerr << argv[i] << ": watch failed: " << nError << std::endl;
                 return 2;
             }
-            ports.push_back(port);
         }
         std::cerr << "ready" << std::endl;
-        std::string strLine;
-        while (std::getline(std::cin, strLine)) {
-            if (strLine == "unwatch") {
-                for (const CPortId& port : ports)
-                    source.UnwatchPort(port, 0);
-                std::cerr << "unwatched" << std::endl;
-            }
-        }
+        std::cin.ignore(std::numeric_limits<std::streamsize>::max());
     }
     return 0;
 }
