@@ -2,6 +2,7 @@
 // several payload sizes. A real vantry.sys replays a record file at once
 // into a queue large enough to hold it; the clock runs from the first record
 // fetched to the last, so it measures the device round trips, not the file.
+// Then how closely a paced replay keeps the recorded gaps between records.
 #include "CDriverProcess.h"
 #include "CPty.h"
 #include "CVantryDevice.h"
@@ -45,6 +46,37 @@ void Measure(std::size_t nPayload, std::size_t nRecords) {
                 dRecords * double(record.size()) / dSeconds / 1e6);
 }
 
+// Records 40 ms apart, replayed with their pacing: the time from the first
+// record fetched to the last, against the recorded span.
+void MeasurePacing(int nGaps) {
+    constexpr std::uint64_t T0 = 1700000000000000000ull, GAP = 40000000;
+    std::vector<Records::Bytes> records;
+    for (int i = 0; i <= nGaps; ++i)
+        records.push_back(Records::Stamped(Records::Read("p"), T0 + std::uint64_t(i) * GAP));
+    CDriverProcess driver;
+    if (!driver.Start({"--replay", driver.WriteFile("paced.rec", Records::File(records))})) {
+        std::fprintf(stderr, "vantry.sys did not start: %s\n", driver.Stderr().c_str());
+        return;
+    }
+    CPty pty;
+    CVantryDevice device;
+    CStopEvent stop;
+    CAttachHandle hAttach;
+    CCaptureRecord fetched;
+    if (device.Open(driver.DevicePath()) != 0 || device.Attach(pty.Slave(), hAttach) != 0 ||
+        device.ReadRecord(hAttach, stop, fetched) != 0) {
+        std::fprintf(stderr, "cannot attach\n");
+        return;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < nGaps; ++i)
+        device.ReadRecord(hAttach, stop, fetched);
+    const double dMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    std::printf("paced replay: %d gaps of 40 ms took %.1f ms (recorded %d ms)\n", nGaps, dMs,
+                nGaps * 40);
+}
+
 } // namespace
 
 int main() {
@@ -52,4 +84,5 @@ int main() {
     Measure(16, 200000);
     Measure(1024, 50000);
     Measure(65536, 2000);
+    MeasurePacing(10);
 }
