@@ -1,9 +1,6 @@
 // What the formatter relies on, held by both the in-memory pane and the widget.
 #include "CMemoryPane.h"
-#include "CTrafficFormatter.h"
 #include "CViewRead.h"
-#include "CViewWrite.h"
-#include "Records.h"
 
 #include <gtest/gtest.h>
 
@@ -69,31 +66,6 @@ TYPED_TEST(PaneContractTest, DroppingLeadingLinesKeepsIndexesAndText) {
     pane.Clear();
     EXPECT_EQ(pane.Text(), u"");
     EXPECT_EQ(pane.LineCount(), 1);
-}
-
-// The same traffic, through a formatter that keeps the panes small enough to
-// drop lines, leaves the widgets holding what the in-memory panes hold.
-TEST(PaneContractTest, WidgetsHoldWhatTheFormatterWrites) {
-    CMemoryPane memoryRead, memoryWrite;
-    CViewRead viewRead;
-    CViewWrite viewWrite;
-    CTrafficFormatter toMemory(2000), toViews(2000);
-    toMemory.SetPanes(&memoryRead, &memoryWrite);
-    toViews.SetPanes(&viewRead, &viewWrite);
-    for (int i = 0; i < 300; ++i) {
-        Records::Bytes payload(1 + (i * 13) % 41, static_cast<std::uint8_t>(i));
-        const auto record = i % 50 == 7  ? Records::Baud(9600 + i)
-                            : i % 3 == 0 ? Records::Written(payload)
-                                         : Records::Read(payload);
-        toMemory.FormatRecord(Records::Owned(record));
-        toViews.FormatRecord(Records::Owned(record));
-    }
-    const std::pair<IPane*, IPane*> pairs[] = {{&memoryRead, &viewRead},
-                                               {&memoryWrite, &viewWrite}};
-    for (const auto& [pMemory, pView] : pairs) {
-        EXPECT_EQ(pView->Text(), pMemory->Text());
-        EXPECT_EQ(LineStarts(*pView), LineStarts(*pMemory));
-    }
 }
 
 } // namespace
