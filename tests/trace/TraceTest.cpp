@@ -1,7 +1,8 @@
-// The live source against real applications on real ptys. Each test knows
-// what its application did and checks the records byte for byte and in
-// order; the application waits until it is traced where the test needs a
+// Live capture through a real vantry.sys, of real applications on real
+// ptys. Each test knows what its application did and checks the records byte
+// for byte and in order; the application waits until it is traced where the test needs a
 // fixed starting point (a late opener's first moments are a known gap).
+#include "CDriverProcess.h"
 #include "TraceHarness.h"
 
 #include "VantryProtocol.h"
@@ -9,11 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sys/ptrace.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <map>
 #include <optional>
 #include <string>
@@ -31,28 +30,41 @@ std::vector<CRecord> Attached(pid_t nPid, const std::vector<CRecord>& after = {}
     return records;
 }
 
-// The first word of /proc/PID/syscall: the call it is blocked in.
+// The call it is blocked in: the first word of /proc/PID/syscall.
 std::string BlockedIn(pid_t nPid) {
-    std::ifstream file("/proc/" + std::to_string(nPid) + "/syscall");
-    std::string strNumber;
-    file >> strNumber;
-    return strNumber;
+    const std::string strCall = ReadText("/proc/" + std::to_string(nPid) + "/syscall");
+    return strCall.substr(0, strCall.find(' '));
 }
 
 class TraceTest : public testing::Test {
 protected:
+    void SetUp() override { ASSERT_TRUE(m_driver.Start()) << m_driver.Stderr(); }
     std::string Port() const { return m_pty.Slave(); }
-    // The test application on the port, traced by a probe from its steps on.
+    void Attach() {
+        m_client.emplace(m_driver.DevicePath());
+        m_dwHandle = m_client->AttachOk(Port());
+    }
+    // The test application on the port, opened after the attach and let go
+    // once the driver has published its attach records, so that its steps
+    // are traced for sure.
     CChild& Traced(const std::string& strSteps) {
-        m_probe.emplace(std::vector<std::string>{Port()});
+        Attach();
         m_app.emplace(AppOn(Port(), "wait-traced say traced hear " + strSteps));
-        m_probe->Release(*m_app);
+        m_app->WaitLine("traced");
+        FetchUntil(*m_client, m_dwHandle, m_records, [](const auto& r) { return r.size() >= 4; });
+        m_app->Send("go\n");
         return *m_app;
     }
-    std::vector<CRecord> UntilClosed() { return m_probe->WaitRecords(EndsWithClose); }
+    const std::vector<CRecord>& UntilClosed() {
+        FetchUntil(*m_client, m_dwHandle, m_records, EndsWithClose);
+        return m_records;
+    }
 
+    CDriverProcess m_driver;
     CPty m_pty;
-    std::optional<CProbe> m_probe;
+    std::optional<CRawClient> m_client;
+    std::uint32_t m_dwHandle = 0;
+    std::vector<CRecord> m_records;
     std::optional<CChild> m_app;
 };
 
@@ -148,8 +160,7 @@ TEST_F(TraceTest, KilledTracerLeavesTheApplicationRunning) {
     CChild& app = Traced("set 9600 8N1 say ready hear write still-here read 3 close");
     const pid_t p = app.Pid();
     ASSERT_FALSE(app.WaitLine("ready").empty());
-    m_probe->Process().Kill(SIGKILL);
-    EXPECT_EQ(m_probe->Process().Wait(), -1);
+    kill(m_driver.Pid(), SIGKILL);
     EXPECT_TRUE(Eventually([&] { return TracerOf(p) == 0; }));
     app.Send("go\n");
     ASSERT_TRUE(m_pty.WaitReceived(10));
@@ -162,7 +173,7 @@ TEST_F(TraceTest, KilledTracerLeavesTheApplicationRunning) {
 TEST_F(TraceTest, PyserialApplication) {
     CChild app({"/usr/bin/python3", PYTHON_APP_PATH, Port()});
     ASSERT_FALSE(app.WaitLine("opened").empty()) << app.Err();
-    CProbe probe({Port()});
+    Attach();
     app.Send("go\n");
     ASSERT_FALSE(app.WaitLine("wrote").empty()) << app.Err();
     m_pty.Send("world");
@@ -171,11 +182,10 @@ TEST_F(TraceTest, PyserialApplication) {
     const pid_t p = app.Pid();
     // pyserial sets a custom rate twice: BOTHER through the old request
     // first (the port keeps its rate), then the rate through termios2.
-    EXPECT_EQ(
-        probe.WaitRecords(EndsWithClose),
-        (std::vector<CRecord>{Baud(p, 115200), Line(p, 0, 0, 8), Baud(p, 9600), Line(p, 0, 2, 7),
-                              Written(p, "py-hello"), Read(p, "world"), Baud(p, 9600),
-                              Line(p, 0, 2, 7), Baud(p, 250000), Line(p, 0, 0, 8), Closed(p)}));
+    EXPECT_EQ(UntilClosed(), (std::vector<CRecord>{
+                                 Baud(p, 115200), Line(p, 0, 0, 8), Baud(p, 9600), Line(p, 0, 2, 7),
+                                 Written(p, "py-hello"), Read(p, "world"), Baud(p, 9600),
+                                 Line(p, 0, 2, 7), Baud(p, 250000), Line(p, 0, 0, 8), Closed(p)}));
     EXPECT_TRUE(m_pty.WaitReceived(8));
     EXPECT_EQ(m_pty.Received(), "py-hello");
 }
@@ -186,7 +196,7 @@ TEST_F(TraceTest, ProcessTracedByADebuggerIsReportedAndTracedOnceTheDebuggerLets
     ASSERT_FALSE(app.WaitLine("opened").empty());
     CChild debugger({"/usr/bin/strace", "-qq", "-o", "/dev/null", "-p", std::to_string(p)});
     ASSERT_TRUE(Eventually([&] { return TracerOf(p) == debugger.Pid(); }));
-    CProbe probe({Port()});
+    Attach();
     app.Send("go\n");
     ASSERT_FALSE(app.WaitLine("wrote").empty());
     EXPECT_TRUE(m_pty.WaitReceived(4));
@@ -200,7 +210,7 @@ TEST_F(TraceTest, ProcessTracedByADebuggerIsReportedAndTracedOnceTheDebuggerLets
     ASSERT_EQ(app.Wait(), 0);
     // Its data meanwhile is not seen, and the notice says why.
     EXPECT_EQ(
-        probe.WaitRecords(EndsWithClose),
+        UntilClosed(),
         (std::vector<CRecord>{Notice(p, Vantry::NOTICE_PROCESS_NOT_TRACED, std::uint32_t(p)),
                               Baud(p, 38400), Line(p, 0, 0, 8), Written(p, "later"), Closed(p)}));
 }
