@@ -36,6 +36,12 @@ std::string BlockedIn(pid_t nPid) {
     return strCall.substr(0, strCall.find(' '));
 }
 
+// The process whose thread traces nPid (TracerPid names the thread).
+pid_t TracingProcessOf(pid_t nPid) {
+    const pid_t nTracer = TracerOf(nPid);
+    return nTracer > 0 ? ProcScanner::ThreadGroupOf(nTracer) : nTracer;
+}
+
 class TraceTest : public testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(m_driver.Start()) << m_driver.Stderr(); }
@@ -242,6 +248,43 @@ TEST_F(TraceTest, SendfileAndSpliceAreNamedInNotices) {
                            Notice(p, Vantry::NOTICE_CALL_NOT_DECODED, Vantry::CALL_SPLICE),
                            Written(p, "plain"), Closed(p)}));
     EXPECT_TRUE(m_pty.WaitReceived(9 + 9 + 5 + 5));
+}
+
+// wirelet-cli monitor shows what the driver traces; its detach and the
+// driver's stop each let the application go on untraced.
+TEST_F(TraceTest, MonitorShowsEventsAndItsDetachOrTheDriverStopLetsTheApplicationGo) {
+    m_driver.UseForThisProcess();
+    CChild app(AppOn(Port(),
+                     "set 9600 8N1 say opened hear write AT\\x0d say wrote hear write untraced "
+                     "read 3 write after close"));
+    ASSERT_FALSE(app.WaitLine("opened").empty());
+    const pid_t p = app.Pid();
+    CChild monitor({WIRELET_CLI_PATH, "monitor", Port()});
+    auto bShows = [&](const std::string& strText) {
+        return monitor.WaitOut(
+            [&](const std::string& strOut) { return strOut.find(strText) != std::string::npos; });
+    };
+    ASSERT_TRUE(bShows("* StopBits: 1 stop bit, Parity: No parity, WordLength: 8\n"));
+    app.Send("go\n");
+    ASSERT_TRUE(bShows("> 41 54 0D ")) << monitor.Out();
+    EXPECT_EQ(TracingProcessOf(p), m_driver.Pid());
+    // Ctrl+C detaches the last attachment: the application runs on untraced.
+    monitor.Kill(SIGINT);
+    EXPECT_EQ(monitor.Wait(), 0);
+    EXPECT_TRUE(Eventually([&] { return TracerOf(p) == 0; }));
+    app.Send("go\n");
+    EXPECT_TRUE(m_pty.WaitReceived(11));
+
+    // Attached again, in its blocking read: the driver's stop detaches it.
+    CChild capture({WIRELET_CLI_PATH, "capture", Port(), "-o", "-"});
+    ASSERT_TRUE(Eventually([&] { return TracingProcessOf(p) == m_driver.Pid(); }));
+    EXPECT_EQ(m_driver.Stop(), 0);
+    EXPECT_EQ(TracerOf(p), 0);
+    m_pty.Send("abc");
+    EXPECT_EQ(app.WaitLine("read:"), "read:abc");
+    EXPECT_EQ(app.Wait(), 0);
+    EXPECT_TRUE(m_pty.WaitReceived(16));
+    EXPECT_EQ(m_pty.Received(), "AT\runtracedafter");
 }
 
 } // namespace
