@@ -1,7 +1,7 @@
 // The application the capture tests watch: it runs the steps on its command
 // line against a port (a pty slave), one after another, and reports on
 // stdout what the test needs to know (pids, what it read). Steps:
-//   open PATH | usefd N | wait-traced | set RATE MODE (9600 8N1; a rate
+//   open PATH | usefd N | set RATE MODE (9600 8N1; a rate
 //   without a Bxxx code goes as termios2 with BOTHER) | write TEXT | big N |
 //   writev TEXT TEXT | read N (EINTR ends it) | readv N (N bytes to each of
 //   two buffers) | sendfile TEXT | splice TEXT | dup2 N (the port also at fd
@@ -25,7 +25,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <string>
@@ -59,35 +58,21 @@ void WriteAll(const std::string& strText) {
     Check(write(g_hPort, strText.data(), strText.size()) == ssize_t(strText.size()), "write");
 }
 
-void WaitTraced() {
-    for (int i = 0; i < 5000; ++i, usleep(1000)) {
-        std::ifstream status("/proc/self/status");
-        for (std::string strLine; std::getline(status, strLine);)
-            if (strLine.starts_with("TracerPid:") && std::stoi(strLine.substr(10)) != 0)
-                return;
-    }
-    Check(false, "never traced");
-}
-
-// Raw mode with the given rate and frame ("8N1", "7E1", "8O2", "8M1", "5S2"),
-// as tcsetattr(TCSADRAIN) sends it, or as termios2 with BOTHER as pyserial
+// Raw mode, nothing else, with the given rate and frame ("8N1", "7E1", "8O2",
+// "8M1", "5S2"), as tcsetattr(TCSADRAIN) sends it, or as termios2 with BOTHER as pyserial
 // and picocom send a custom rate.
 void Set(unsigned int nRate, const std::string& strMode) {
-    struct termios2 tio;
-    Check(syscall(SYS_ioctl, g_hPort, TCGETS2, &tio) == 0, "TCGETS2");
+    struct termios2 tio {};
     const std::map<unsigned int, tcflag_t> codes{
         {9600, B9600}, {19200, B19200}, {38400, B38400}, {115200, B115200}};
     const auto code = codes.find(nRate);
     const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
     const tcflag_t parities[] = {0, PARENB, PARENB | PARODD, PARENB | PARODD | CMSPAR,
                                  PARENB | CMSPAR}; // N E O M S
-    tio.c_iflag = tio.c_oflag = tio.c_lflag = 0;
     tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
-    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CBAUD);
-    tio.c_cflag |= CREAD | CLOCAL | sizes[strMode[0] - '5'] |
-                   parities[std::string("NEOMS").find(strMode[1])] |
-                   (strMode[2] == '2' ? CSTOPB : 0) | (code == codes.end() ? BOTHER : code->second);
+    tio.c_cflag = CREAD | CLOCAL | sizes[strMode[0] - '5'] |
+                  parities[std::string("NEOMS").find(strMode[1])] |
+                  (strMode[2] == '2' ? CSTOPB : 0) | (code == codes.end() ? BOTHER : code->second);
     tio.c_ispeed = tio.c_ospeed = nRate;
     Check(syscall(SYS_ioctl, g_hPort, code == codes.end() ? TCSETSW2 : TCSETSW, &tio) == 0,
           "TCSETS");
@@ -126,8 +111,6 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
             Check(g_hPort >= 0, "open");
         } else if (strStep == "usefd") {
             g_hPort = std::stoi(next());
-        } else if (strStep == "wait-traced") {
-            WaitTraced();
         } else if (strStep == "set") {
             const unsigned int nRate = unsigned(std::stoul(next()));
             Set(nRate, next());

@@ -55,8 +55,7 @@ protected:
     // are traced for sure.
     CChild& Traced(const std::string& strSteps) {
         Attach();
-        m_app.emplace(AppOn(Port(), "wait-traced say traced hear " + strSteps));
-        m_app->WaitLine("traced");
+        m_app.emplace(AppOn(Port(), "say opened hear " + strSteps));
         FetchUntil(*m_client, m_dwHandle, m_records, [](const auto& r) { return r.size() >= 4; });
         m_app->Send("go\n");
         return *m_app;
