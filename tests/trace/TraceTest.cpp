@@ -161,20 +161,6 @@ TEST_F(TraceTest, SignalsDuringABlockingPortReadBehaveAsUntraced) {
                                           Written(p, "woke"), Written(p, "after"), Closed(p)}));
 }
 
-TEST_F(TraceTest, KilledTracerLeavesTheApplicationRunning) {
-    CChild& app = Traced("set 9600 8N1 say ready hear write still-here read 3 close");
-    const pid_t p = app.Pid();
-    ASSERT_FALSE(app.WaitLine("ready").empty());
-    kill(m_driver.Pid(), SIGKILL);
-    EXPECT_TRUE(Eventually([&] { return TracerOf(p) == 0; }));
-    app.Send("go\n");
-    ASSERT_TRUE(m_pty.WaitReceived(10));
-    m_pty.Send("abc");
-    EXPECT_EQ(app.WaitLine("read:"), "read:abc");
-    EXPECT_EQ(app.Wait(), 0);
-    EXPECT_EQ(m_pty.Received(), "still-here");
-}
-
 TEST_F(TraceTest, PyserialApplication) {
     CChild app({"/usr/bin/python3", PYTHON_APP_PATH, Port()});
     ASSERT_FALSE(app.WaitLine("opened").empty()) << app.Err();
@@ -249,13 +235,13 @@ TEST_F(TraceTest, SendfileAndSpliceAreNamedInNotices) {
     EXPECT_TRUE(m_pty.WaitReceived(9 + 9 + 5 + 5));
 }
 
-// wirelet-cli monitor shows what the driver traces; its detach and the
-// driver's stop each let the application go on untraced.
-TEST_F(TraceTest, MonitorShowsEventsAndItsDetachOrTheDriverStopLetsTheApplicationGo) {
+// wirelet-cli monitor shows what the driver traces; its detach, the driver's
+// stop and the driver's death each let the application go on untraced.
+TEST_F(TraceTest, MonitorShowsEventsAndItsDetachOrTheDriversEndLetsTheApplicationGo) {
     m_driver.UseForThisProcess();
     CChild app(AppOn(Port(),
                      "set 9600 8N1 say opened hear write AT\\x0d say wrote hear write untraced "
-                     "read 3 write after close"));
+                     "read 3 write after say again hear write still close"));
     ASSERT_FALSE(app.WaitLine("opened").empty());
     const pid_t p = app.Pid();
     CChild monitor({WIRELET_CLI_PATH, "monitor", Port()});
@@ -281,9 +267,18 @@ TEST_F(TraceTest, MonitorShowsEventsAndItsDetachOrTheDriverStopLetsTheApplicatio
     EXPECT_EQ(TracerOf(p), 0);
     m_pty.Send("abc");
     EXPECT_EQ(app.WaitLine("read:"), "read:abc");
+    ASSERT_FALSE(app.WaitLine("again").empty());
+
+    // Attached by a driver that is then killed outright.
+    ASSERT_TRUE(m_driver.Start()) << m_driver.Stderr();
+    CChild again({WIRELET_CLI_PATH, "capture", Port(), "-o", "-"});
+    ASSERT_TRUE(Eventually([&] { return TracingProcessOf(p) == m_driver.Pid(); }));
+    kill(m_driver.Pid(), SIGKILL);
+    EXPECT_TRUE(Eventually([&] { return TracerOf(p) == 0; }));
+    app.Send("go\n");
     EXPECT_EQ(app.Wait(), 0);
-    EXPECT_TRUE(m_pty.WaitReceived(16));
-    EXPECT_EQ(m_pty.Received(), "AT\runtracedafter");
+    EXPECT_TRUE(m_pty.WaitReceived(21));
+    EXPECT_EQ(m_pty.Received(), "AT\runtracedafterstill");
 }
 
 } // namespace
