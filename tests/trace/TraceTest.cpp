@@ -11,7 +11,6 @@
 
 #include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <map>
 #include <optional>

@@ -15,7 +15,6 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QStatusBar>
-#include <QToolBar>
 
 using namespace ProgramFixture;
 
