@@ -81,10 +81,6 @@ void CChild::Collect() {
     m_changed.notify_all();
 }
 
-void CChild::Send(const std::string& strText) {
-    [[maybe_unused]] const auto n = write(m_hIn, strText.data(), strText.size());
-}
-
 void CChild::CloseInput() {
     if (m_hIn >= 0)
         close(m_hIn);
@@ -105,16 +101,6 @@ std::string CChild::WaitLine(const std::string& strPrefix, bool bStderr,
         return nEnd != std::string::npos || m_bClosed;
     });
     return strFound;
-}
-
-std::string CChild::Out() {
-    std::lock_guard lock(m_mutex);
-    return m_strOut;
-}
-
-std::string CChild::Err() {
-    std::lock_guard lock(m_mutex);
-    return m_strErr;
 }
 
 bool CChild::WaitOut(const std::function<bool(const std::string&)>& done,
@@ -138,10 +124,6 @@ int CChild::Wait(std::chrono::milliseconds timeout) {
     std::unique_lock lock(m_mutex);
     m_changed.wait_for(lock, 1s, [this] { return m_bClosed; });
     return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
-}
-
-void CChild::Kill(int nSignal) {
-    kill(m_nPid, nSignal);
 }
 
 CProcessResult CChild::Finish(int nSignal) {
