@@ -1,8 +1,8 @@
 // A real vantry.sys and what a capture may reach: serial ports only, the
 // node the caller could reach with its own rights (uid, groups, mode), only
-// the caller's own handles and processes; and where its limits show: a node made again, a call
-// larger than the queue, a process that cannot stop. Cases that reach beyond the test's own pty run
-// in a private namespace.
+// the caller's own handles and processes; and where its limits show: a node
+// made again, a call larger than the queue, a process that cannot stop.
+// Cases that reach beyond the test's own pty run in a private namespace.
 #include "CDriverProcess.h"
 #include "CRawClient.h"
 #include "PrivateNamespace.h"

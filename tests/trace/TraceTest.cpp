@@ -1,7 +1,8 @@
 // Live capture through a real vantry.sys, of real applications on real
-// ptys. Each test knows what its application did and checks the records byte
-// for byte and in order; the application waits until it is traced where the test needs a
-// fixed starting point (a late opener's first moments are a known gap).
+// ptys. Each test knows what its application did and checks the records
+// byte for byte and in order; the application waits until it is traced
+// where the test needs a fixed starting point (a late opener's first
+// moments are a known gap).
 #include "CDriverProcess.h"
 #include "TraceHarness.h"
 
