@@ -8,7 +8,6 @@
 #include "CWireletApp.h"
 #include "DriverDevice.h"
 
-
 #include <filesystem>
 
 namespace {
