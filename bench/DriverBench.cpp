@@ -2,6 +2,7 @@
 // several payload sizes. A real vantry.sys replays a record file at once
 // into a queue large enough to hold it; the clock runs from the first record
 // fetched to the last, so it measures the device round trips, not the file.
+// Then how closely a paced replay keeps the recorded gaps between records.
 #include "CDriverProcess.h"
 #include "CPty.h"
 #include "CVantryDevice.h"
@@ -12,37 +13,64 @@
 
 namespace {
 
-void Measure(std::size_t nPayload, std::size_t nRecords) {
-    CDriverProcess driver;
-    const Records::Bytes record = Records::Read(Records::Bytes(nPayload, 0x5A));
-    if (!driver.StartReplay(std::vector<Records::Bytes>(nRecords, record),
-                            {"--queue-limit", std::to_string(nRecords * record.size() * 2)})) {
+// Starts vantry.sys with these arguments, attaches, and returns how long the
+// records after the first take to read, in seconds; -1 on failure.
+double TimeRecords(CDriverProcess& driver, const std::vector<std::string>& args,
+                   std::size_t nRecords) {
+    if (!driver.Start(args)) {
         std::fprintf(stderr, "vantry.sys did not start: %s\n", driver.Stderr().c_str());
-        return;
+        return -1;
     }
     CPty pty;
     CVantryDevice device;
     CStopEvent stop;
     CAttachHandle hAttach;
-    if (device.Open(driver.DevicePath()) != 0 || device.Attach(pty.Slave(), hAttach) != 0) {
-        std::fprintf(stderr, "cannot attach\n");
-        return;
-    }
     CCaptureRecord fetched;
-    device.ReadRecord(hAttach, stop, fetched);
+    if (device.Open(driver.DevicePath()) != 0 || device.Attach(pty.Slave(), hAttach) != 0 ||
+        device.ReadRecord(hAttach, stop, fetched) != 0) {
+        std::fprintf(stderr, "cannot attach\n");
+        return -1;
+    }
     const auto start = std::chrono::steady_clock::now();
     for (std::size_t i = 1; i < nRecords; ++i) {
         if (device.ReadRecord(hAttach, stop, fetched) != 0) {
             std::fprintf(stderr, "read failed\n");
-            return;
+            return -1;
         }
     }
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void Measure(std::size_t nPayload, std::size_t nRecords) {
+    CDriverProcess driver;
+    const Records::Bytes record = Records::Read(Records::Bytes(nPayload, 0x5A));
+    const std::vector<Records::Bytes> records(nRecords, record);
     const double dSeconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        TimeRecords(driver,
+                    {"--replay", driver.WriteFile("replay.rec", Records::File(records)), "--fast",
+                     "--queue-limit", std::to_string(nRecords * record.size() * 2)},
+                    nRecords);
+    if (dSeconds < 0)
+        return;
     const double dRecords = double(nRecords - 1);
     std::printf("%6zu B payload  %10.0f records/s  %8.1f MB/s payload  %8.1f MB/s records\n",
                 nPayload, dRecords / dSeconds, dRecords * double(nPayload) / dSeconds / 1e6,
                 dRecords * double(record.size()) / dSeconds / 1e6);
+}
+
+// Records 40 ms apart, replayed with their pacing, against the recorded span.
+void MeasurePacing(int nGaps) {
+    constexpr std::uint64_t T0 = 1700000000000000000ull, GAP = 40000000;
+    std::vector<Records::Bytes> records;
+    for (int i = 0; i <= nGaps; ++i)
+        records.push_back(Records::Stamped(Records::Read("p"), T0 + std::uint64_t(i) * GAP));
+    CDriverProcess driver;
+    const double dSeconds =
+        TimeRecords(driver, {"--replay", driver.WriteFile("paced.rec", Records::File(records))},
+                    records.size());
+    if (dSeconds >= 0)
+        std::printf("paced replay: %d gaps of 40 ms took %.1f ms (recorded %d ms)\n", nGaps,
+                    dSeconds * 1000, nGaps * 40);
 }
 
 } // namespace
@@ -52,4 +80,5 @@ int main() {
     Measure(16, 200000);
     Measure(1024, 50000);
     Measure(65536, 2000);
+    MeasurePacing(10);
 }

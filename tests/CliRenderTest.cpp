@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <string>
 
 using Records::Bytes;

@@ -103,8 +103,6 @@ TEST_F(FormatterTest, EventTexts) {
     const std::pair<Bytes, std::u16string> cases[] = {
         {Records::Baud(9600), u"Baud rate set to 9600\r\n"},
         {Records::Baud(0xFFFFFFFF), u"Baud rate set to -1\r\n"},
-        {Records::LineControl(0, 0, 8),
-         u"StopBits: 1 stop bit, Parity: No parity, WordLength: 8\r\n"},
         {Records::LineControl(1, 1, 7),
          u"StopBits: 1.5 stop bits, Parity: Odd parity, WordLength: 7\r\n"},
         {Records::LineControl(2, 2, 5),

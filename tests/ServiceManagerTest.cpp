@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -50,21 +49,31 @@ protected:
     }
 };
 
+// The daemon is detached and inherits only its standard streams and the
+// ready descriptor, even of a file held open without close-on-exec, as a
+// careless library might.
 TEST_F(ServiceManagerTest, ServiceLivesThroughCreateStartStopAndDelete) {
+    const int nLeaky = open((m_strDirectory + "/leak").c_str(), O_WRONLY | O_CREAT, 0600);
     CServiceManager manager = OpenManager();
     ASSERT_TRUE(manager.IsValid()) << manager.GetError();
-    const std::string strImage = Image("ready", READY_BODY);
+    const std::string strImage =
+        Image("ready", std::string("ls -l /proc/$$/fd >&2\n") + READY_BODY);
     CService service = manager.CreateService(Config(strImage), ALL_SERVICE);
     ASSERT_TRUE(service.IsValid()) << service.GetError();
     EXPECT_EQ(service.QueryConfig(), Config(strImage));
     EXPECT_EQ(manager.CreateService(Config(strImage), ALL_SERVICE).GetError(), EEXIST);
 
     ASSERT_EQ(service.Start(), 0);
+    close(nLeaky);
     const pid_t nPid = RunningPid();
     ASSERT_TRUE(IsProcessAlive(nPid));
-    // Detached: another session than ours, and no controlling terminal.
     EXPECT_NE(getsid(nPid), getsid(0));
-    EXPECT_EQ(ProcStatField(nPid, 7), "0");
+    EXPECT_EQ(ProcStatField(nPid, 7), "0"); // no controlling terminal
+    EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(nPid) + "/cwd"), "/");
+    const std::string strListing = ReadText(m_strDatabase + "/Probe/log");
+    EXPECT_EQ(strListing.find("leak"), std::string::npos) << strListing;
+    EXPECT_NE(strListing.find("0 -> /dev/null"), std::string::npos) << strListing;
+    EXPECT_EQ(strListing.find("pipe:"), strListing.rfind("pipe:")) << "one pipe: ready's";
     EXPECT_EQ(service.Start(), EALREADY);
 
     EXPECT_EQ(service.Control(Scm::SERVICE_CONTROL_STOP), 0);
@@ -109,20 +118,6 @@ TEST_F(ServiceManagerTest, FailedStartLeavesNothingRunning) {
         }
         EXPECT_EQ(service.Delete(), 0);
     }
-}
-
-TEST_F(ServiceManagerTest, DaemonInheritsOnlyItsStandardStreamsAndReadyDescriptor) {
-    // Held open without close-on-exec, as a careless library might.
-    const int nLeaky = open((m_strDirectory + "/leak").c_str(), O_WRONLY | O_CREAT, 0600);
-    CServiceManager manager = OpenManager();
-    Started(manager, std::string("ls -l /proc/$$/fd >&2\n") + READY_BODY);
-    close(nLeaky);
-    const std::string strListing = ReadText(m_strDatabase + "/Probe/log");
-    EXPECT_EQ(strListing.find("leak"), std::string::npos) << strListing;
-    EXPECT_NE(strListing.find("0 -> /dev/null"), std::string::npos) << strListing;
-    // The one pipe is the ready descriptor.
-    EXPECT_EQ(strListing.find("pipe:"), strListing.rfind("pipe:")) << strListing;
-    EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(RunningPid()) + "/cwd"), "/");
 }
 
 // A daemon that went by itself, whose pid was recycled, that ignores the

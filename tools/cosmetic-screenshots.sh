@@ -7,5 +7,5 @@ build=${1:-build}
 cmake --build "$build" --target wirelet_cosmetic_demo
 for what in splash about; do
     CANBERRA_DRIVER=none xvfb-run -a -s "-screen 0 1280x800x24" \
-        "$build/tests/ui/cosmetic/wirelet_cosmetic_demo" "$what" "docs/$what.png"
+        "$build/tools/wirelet_cosmetic_demo" "$what" "docs/$what.png"
 done

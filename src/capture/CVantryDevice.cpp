@@ -139,7 +139,7 @@ int CVantryDevice::Detach(CAttachHandle hAttach) {
                                         pSession->m_hClosed.Get());
 }
 
-int CVantryDevice::Request(CAttachHandle hAttach, const CStopEvent& stop, std::uint32_t dwCode,
+int CVantryDevice::Request(CAttachHandle hAttach, int hStopFd, std::uint32_t dwCode,
                            std::span<std::uint8_t> output, std::size_t& nOutput) {
     const auto pSession = Session();
     if (!pSession)
@@ -151,7 +151,7 @@ int CVantryDevice::Request(CAttachHandle hAttach, const CStopEvent& stop, std::u
     std::uint8_t input[4];
     Vantry::PutU32(input, hAttach.Value());
     nError =
-        pConnection->Transact(dwCode, input, output, nOutput, stop.Fd(), pSession->m_hClosed.Get());
+        pConnection->Transact(dwCode, input, output, nOutput, hStopFd, pSession->m_hClosed.Get());
     pSession->GiveBack(std::move(pConnection));
     return nError;
 }
@@ -159,7 +159,7 @@ int CVantryDevice::Request(CAttachHandle hAttach, const CStopEvent& stop, std::u
 int CVantryDevice::Wait(CAttachHandle hAttach, const CStopEvent& stop, std::uint32_t& dwSize) {
     std::uint8_t output[4];
     std::size_t nOutput = 0;
-    int nError = Request(hAttach, stop, Vantry::IOCTL_VANTRY_WAIT_RECORD, output, nOutput);
+    int nError = Request(hAttach, stop.Fd(), Vantry::IOCTL_VANTRY_WAIT_RECORD, output, nOutput);
     if (nError == 0 && nOutput != 4)
         nError = EPROTO;
     if (nError == 0)
@@ -167,12 +167,11 @@ int CVantryDevice::Wait(CAttachHandle hAttach, const CStopEvent& stop, std::uint
     return nError;
 }
 
-int CVantryDevice::Fetch(CAttachHandle hAttach, const CStopEvent& stop, std::uint32_t dwSize,
-                         CCaptureRecord& record) {
+int CVantryDevice::Fetch(CAttachHandle hAttach, std::uint32_t dwSize, CCaptureRecord& record) {
     // No record is larger than the protocol allows, whatever size is reported.
     CCaptureRecord buffer(std::min<std::size_t>(dwSize, Vantry::MAX_RECORD_SIZE));
     std::size_t nOutput = 0;
-    const int nError = Request(hAttach, stop, Vantry::IOCTL_VANTRY_FETCH_RECORD,
+    const int nError = Request(hAttach, -1, Vantry::IOCTL_VANTRY_FETCH_RECORD,
                                {buffer.Data(), buffer.Size()}, nOutput);
     if (nError != 0)
         return nError;
@@ -185,5 +184,5 @@ int CVantryDevice::ReadRecord(CAttachHandle hAttach, const CStopEvent& stop,
                               CCaptureRecord& record) {
     std::uint32_t dwSize = 0;
     const int nError = Wait(hAttach, stop, dwSize);
-    return nError != 0 ? nError : Fetch(hAttach, stop, dwSize, record);
+    return nError != 0 ? nError : Fetch(hAttach, dwSize, record);
 }

@@ -45,16 +45,18 @@ public:
     // The size of the oldest record waiting; waits for one when there is none.
     int Wait(CAttachHandle hAttach, const CStopEvent& stop, std::uint32_t& dwSize);
     // The oldest record, into a buffer of dwSize bytes (the size Wait reported),
-    // at most MAX_RECORD_SIZE.
-    int Fetch(CAttachHandle hAttach, const CStopEvent& stop, std::uint32_t dwSize,
-              CCaptureRecord& record);
+    // at most MAX_RECORD_SIZE. No stop cuts it short: the driver answers at
+    // once, and a record it took out of the queue for an answer nobody reads
+    // would be lost.
+    int Fetch(CAttachHandle hAttach, std::uint32_t dwSize, CCaptureRecord& record);
     // Wait and Fetch together: what a reader does for every record.
     int ReadRecord(CAttachHandle hAttach, const CStopEvent& stop, CCaptureRecord& record);
 
 private:
     struct CSession;
     std::shared_ptr<CSession> Session() const;
-    int Request(CAttachHandle hAttach, const CStopEvent& stop, std::uint32_t dwCode,
+    // hStopFd: an fd that ends the wait for the answer when readable, or -1.
+    int Request(CAttachHandle hAttach, int hStopFd, std::uint32_t dwCode,
                 std::span<std::uint8_t> output, std::size_t& nOutput);
 
     mutable std::mutex m_mutex;

@@ -1,17 +1,21 @@
-// The driver over its real socket, fed by the replay source.
+// The driver over its real socket, fed by the replay source; and starting
+// and stopping it as a service manager would.
 #include "CDriverProcess.h"
 #include "CPty.h"
 #include "CRawClient.h"
 #include "Records.h"
+#include "RunAs.h"
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <future>
 
 using namespace Vantry;
@@ -61,24 +65,20 @@ TEST_F(DriverProtocolTest, LargePayloadsArriveSplitUnderOneStampAndPid) {
     EXPECT_EQ(client.Next(dwHandle), Stamped(Records::Read("z"), T0 + 12, 43, 5));
 }
 
-// A damaged time far in the future costs a paused replay one pause, not the
-// jump: the later records still come within the client's timeout.
-TEST_F(DriverProtocolTest, ReplayKeepsTheRecordedPacingUpToAPause) {
-    const std::uint64_t T0 = 1700000000000000000ull, GAP = 40000000; // 40 ms
-    const std::vector<Bytes> records = {
-        Stamped(Records::Read("a"), T0), Stamped(Records::Read("b"), T0 + GAP),
-        Stamped(Records::Read("c"), T0 + 2 * GAP), Stamped(Records::Read("d"), 1ull << 63),
-        Stamped(Records::Read("e"), UINT64_MAX)};
+// A damaged time far in the future costs a paced replay one pause of at
+// most a second, not the jump, and overflows nothing. How closely the
+// replay keeps its pacing is bench_driver's.
+TEST_F(DriverProtocolTest, APacedReplaySurvivesTimesFarInTheFuture) {
+    const std::vector<Bytes> records = {Stamped(Records::Read("a"), 1700000000000000000ull),
+                                        Stamped(Records::Read("b"), 1ull << 63),
+                                        Stamped(Records::Read("c"), UINT64_MAX)};
     ASSERT_TRUE(driver.Start({"--replay", driver.WriteFile("paced.rec", Records::File(records))}));
     CRawClient client(driver.DevicePath());
-    const auto start = std::chrono::steady_clock::now();
     const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
-    for (const char ch : {'a', 'b', 'c', 'd', 'e'}) {
-        const Bytes record = client.Next(dwHandle);
-        ASSERT_FALSE(record.empty()) << ch;
-        EXPECT_EQ(record.back(), ch);
-    }
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::nanoseconds(2 * GAP));
+    for (const char ch : {'a', 'b', 'c'})
+        EXPECT_EQ(client.Next(dwHandle),
+                  Stamped(Records::Read(std::string(1, ch)), GetU64(records[ch - 'a'].data()), 0,
+                          ch - 'a' + 1));
 }
 
 TEST_F(DriverProtocolTest, DetachAnswersAPendingWaitAndAVanishedClientLeavesNothing) {
@@ -142,10 +142,7 @@ TEST_F(DriverProtocolTest, BadRequestsGetAnErrnoAndChangeNothing) {
         {"path with a lone surrogate", IOCTL_VANTRY_ATTACH, 4, path(u"/dev/\xD800x\0"s), EINVAL},
         {"empty path", IOCTL_VANTRY_ATTACH, 4, path(u"\0"s), EINVAL},
         {"relative path", IOCTL_VANTRY_ATTACH, 4, path(u"dev/ptmx\0"s), EINVAL},
-        {"path of nothing", IOCTL_VANTRY_ATTACH, 4, path(u"/dev/no-such-port\0"s), ENOENT},
         {"path too long", IOCTL_VANTRY_ATTACH, 4, Bytes(20000, 'a'), ENAMETOOLONG},
-        {"not a terminal", IOCTL_VANTRY_ATTACH, 4, path(u"/dev/null\0"s), ENOTTY},
-        {"a directory", IOCTL_VANTRY_ATTACH, 4, path(u"/dev\0"s), ENOTTY},
     };
     for (const auto& c : cases)
         EXPECT_EQ(client.Call(c.dwCode, c.dwCapacity, c.input).nStatus, c.nStatus) << c.pszWhat;
@@ -156,46 +153,6 @@ TEST_F(DriverProtocolTest, BadRequestsGetAnErrnoAndChangeNothing) {
     EXPECT_EQ(SequenceOf(client.Next(dwHandle)), 2u);
     EXPECT_EQ(client.Fetch(dwHandle, 64).nStatus, EAGAIN);
     EXPECT_EQ(client.Detach(dwHandle), 0);
-}
-
-TEST_F(DriverProtocolTest, AFullQueueDropsCountsAndReportsInOrder) {
-    constexpr int RECORDS = 300;
-    std::vector<Bytes> records;
-    for (int i = 0; i < RECORDS; ++i) {
-        Bytes payload(1000, std::uint8_t(i));
-        PutU32(payload.data(), std::uint32_t(i));
-        records.push_back(Records::Read(payload));
-    }
-    StartReplay(records, {"--queue-limit", "8192"});
-    CRawClient client(driver.DevicePath());
-    const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
-
-    int nDelivered = 0, nDropped = 0, nNotices = 0, nLastIndex = -1;
-    std::uint32_t dwLastSequence = 0;
-    while (nDelivered + nDropped < RECORDS) {
-        const Bytes record = client.Next(dwHandle);
-        ASSERT_GE(record.size(), RECORD_DATA_OFFSET);
-        const std::uint32_t dwSequence = SequenceOf(record);
-        ASSERT_GT(dwSequence, dwLastSequence);
-        if (record[RECORD_EVENT_TYPE_OFFSET] == CAPTURE_DRIVER_NOTICE) {
-            ASSERT_EQ(record.size(), RECORD_DATA_OFFSET + NOTICE_PAYLOAD_SIZE);
-            EXPECT_EQ(GetU32(record.data() + RECORD_DATA_OFFSET), NOTICE_RECORDS_DROPPED);
-            const std::uint32_t dwCount = GetU32(record.data() + RECORD_DATA_OFFSET + 4);
-            EXPECT_EQ(dwSequence - dwLastSequence - 1, dwCount); // the gap is the loss
-            nDropped += int(dwCount);
-            nLastIndex += int(dwCount); // the next record follows the gap
-            ++nNotices;
-        } else {
-            const int nIndex = int(GetU32(record.data() + RECORD_DATA_OFFSET));
-            EXPECT_EQ(nIndex - nLastIndex - 1, int(dwSequence - dwLastSequence - 1));
-            nLastIndex = nIndex;
-            ++nDelivered;
-        }
-        dwLastSequence = dwSequence;
-    }
-    EXPECT_EQ(nDelivered + nDropped, RECORDS);
-    EXPECT_GT(nNotices, 0);
-    EXPECT_LT(nDelivered, RECORDS);
 }
 
 // Out of descriptors, a connection is turned away at once: it neither
@@ -220,6 +177,61 @@ TEST_F(DriverProtocolTest, ADriverOutOfDescriptorsTurnsConnectionsAway) {
     EXPECT_EQ(CRawClient(driver.DevicePath()).Call(IOCTL_VANTRY_WAIT_RECORD, 4).nStatus, EPIPE);
     clients.pop_back();
     EXPECT_EQ(CRawClient(driver.DevicePath()).Call(IOCTL_VANTRY_WAIT_RECORD, 4).nStatus, EINVAL);
+}
+
+TEST(DriverLifecycleTest, RefusesAPathInUseAndReplacesAStaleSocket) {
+    CDriverProcess first;
+    ASSERT_TRUE(first.Start()) << first.Stderr();
+
+    CDriverProcess second;
+    std::ofstream(second.DevicePath()) << "keep me";
+    EXPECT_FALSE(second.Start());
+    EXPECT_EQ(second.ExitStatus(), 1);
+    EXPECT_NE(second.Stderr().find("not a socket"), std::string::npos) << second.Stderr();
+    std::string strKept;
+    std::getline(std::ifstream(second.DevicePath()), strKept);
+    EXPECT_EQ(strKept, "keep me");
+
+    // A second driver on the first one's device.
+    first.UseForThisProcess();
+    const auto again = RunProcess({VANTRY_SYS_PATH});
+    EXPECT_EQ(again.nExitStatus, 1);
+    EXPECT_NE(again.strErr.find("already listening"), std::string::npos) << again.strErr;
+    CPty pty;
+    EXPECT_EQ(CRawClient(first.DevicePath()).Attach(pty.Slave()).nStatus, 0);
+
+    // A driver killed outright leaves its socket behind: the next one takes
+    // it over.
+    ASSERT_EQ(kill(first.Pid(), SIGKILL), 0);
+    first.Stop();
+    ASSERT_EQ(access(first.DevicePath().c_str(), F_OK), 0);
+    EXPECT_TRUE(first.Start()) << first.Stderr();
+    EXPECT_EQ(CRawClient(first.DevicePath()).Attach(pty.Slave()).nStatus, 0);
+}
+
+TEST(DriverLifecycleTest, ExplainsWhyItCannotStart) {
+    CDriverProcess driver;
+    EXPECT_FALSE(driver.Start({}, NOBODY)); // the directory is root's
+    EXPECT_EQ(driver.ExitStatus(), 1);
+    EXPECT_NE(driver.Stderr().find("Permission denied"), std::string::npos) << driver.Stderr();
+
+    const struct {
+        std::vector<std::string> args;
+        int nExitStatus;
+        std::string strSays;
+    } cases[] = {
+        {{"--replay", driver.Dir() + "/missing.rec"}, 1, "missing.rec"},
+        {{"--replay", driver.Dir()}, 1, "Is a directory"},
+        {{"--replay", driver.WriteFile("text", {'h', 'e', 'l', 'l', 'o'})}, 1, "not a record file"},
+        {{"--queue-limit", "10"}, 2, "--queue-limit 10"},
+        {{"--queue-limit", "10"}, 2, "at least 1024"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_FALSE(driver.Start(c.args));
+        EXPECT_EQ(driver.ExitStatus(), c.nExitStatus);
+        EXPECT_NE(driver.Stderr().find(c.strSays), std::string::npos) << driver.Stderr();
+        EXPECT_NE(access(driver.DevicePath().c_str(), F_OK), 0);
+    }
 }
 
 } // namespace

@@ -11,29 +11,22 @@
 
 extern char** environ;
 
-CChild::CChild(const std::vector<std::string>& args, const std::string& strTerminal) {
+CChild::CChild(const std::vector<std::string>& args) {
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
         throw std::runtime_error("pipe2 failed");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    // A process group of its own under ours keeps job control alive: in a
+    // group the kernel deems orphaned (as when the suite runs in a session of
+    // its own, like CI's) a SIGTSTP would be discarded.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
-    if (strTerminal.empty()) {
-        // A process group of its own under ours keeps job control alive: in a
-        // group the kernel deems orphaned (as when the suite runs in a session
-        // of its own, like CI's) a SIGTSTP would be discarded.
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-        posix_spawnattr_setpgroup(&attributes, 0);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    } else {
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-        posix_spawn_file_actions_addopen(&actions, 0, strTerminal.c_str(), O_RDWR, 0);
-        posix_spawn_file_actions_adddup2(&actions, 0, 1);
-        posix_spawn_file_actions_adddup2(&actions, 0, 2);
-    }
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
     std::vector<char*> argv;
     for (const auto& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
@@ -88,10 +81,6 @@ void CChild::Collect() {
     m_changed.notify_all();
 }
 
-void CChild::Send(const std::string& strText) {
-    [[maybe_unused]] const auto n = write(m_hIn, strText.data(), strText.size());
-}
-
 void CChild::CloseInput() {
     if (m_hIn >= 0)
         close(m_hIn);
@@ -112,16 +101,6 @@ std::string CChild::WaitLine(const std::string& strPrefix, bool bStderr,
         return nEnd != std::string::npos || m_bClosed;
     });
     return strFound;
-}
-
-std::string CChild::Out() {
-    std::lock_guard lock(m_mutex);
-    return m_strOut;
-}
-
-std::string CChild::Err() {
-    std::lock_guard lock(m_mutex);
-    return m_strErr;
 }
 
 bool CChild::WaitOut(const std::function<bool(const std::string&)>& done,
@@ -145,10 +124,6 @@ int CChild::Wait(std::chrono::milliseconds timeout) {
     std::unique_lock lock(m_mutex);
     m_changed.wait_for(lock, 1s, [this] { return m_bClosed; });
     return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
-}
-
-void CChild::Kill(int nSignal) {
-    kill(m_nPid, nSignal);
 }
 
 CProcessResult CChild::Finish(int nSignal) {

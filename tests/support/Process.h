@@ -1,9 +1,11 @@
 // Real child processes for tests: the command-line tools, the test
-// applications and the probe, with their standard streams collected as they
+// applications and the driver, with their standard streams collected as they
 // come, or run to completion with a given standard input.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -25,34 +27,38 @@ struct CProcessResult {
 
 class CChild {
 public:
-    // With a terminal path, the child's standard streams are that terminal
-    // (in a session of its own) instead of pipes.
-    explicit CChild(const std::vector<std::string>& args, const std::string& strTerminal = {});
+    explicit CChild(const std::vector<std::string>& args);
     ~CChild();
     CChild(const CChild&) = delete;
 
     pid_t Pid() const { return m_nPid; }
-    void Send(const std::string& strText);
+    void Send(const std::string& strText) {
+        [[maybe_unused]] const auto n = write(m_hIn, strText.data(), strText.size());
+    }
     void CloseInput();
     // Waits until stdout (or stderr) holds a line starting with `strPrefix`;
     // returns the line, or "" on timeout.
     std::string WaitLine(const std::string& strPrefix, bool bStderr = false,
                          std::chrono::milliseconds timeout = 5s);
-    std::string Out();
-    std::string Err();
+    std::string Out() { return Locked(m_strOut); }
+    std::string Err() { return Locked(m_strErr); }
     // Waits until the collected stdout satisfies `done`.
     bool WaitOut(const std::function<bool(const std::string&)>& done,
                  std::chrono::milliseconds timeout = 5s);
     // Exit status, or -1 when it did not exit normally within the timeout;
     // once it exited, everything it printed is collected.
     int Wait(std::chrono::milliseconds timeout = 5s);
-    void Kill(int nSignal);
+    void Kill(int nSignal) { kill(m_nPid, nSignal); }
     // Sends the signal (0: none), closes its input, waits, and returns all
     // it printed.
     CProcessResult Finish(int nSignal = 0);
 
 private:
     void Collect();
+    std::string Locked(const std::string& strText) {
+        std::lock_guard lock(m_mutex);
+        return strText;
+    }
 
     pid_t m_nPid = -1;
     int m_hIn = -1, m_hOut = -1, m_hErr = -1;

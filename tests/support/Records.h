@@ -104,15 +104,4 @@ inline CRecord Of(pid_t nPid, const Bytes& record) {
             std::string(record.begin() + Vantry::RECORD_DATA_OFFSET, record.end())};
 }
 
-// The records of a record file (what the probe and `wirelet-cli capture` write).
-inline std::vector<CRecord> Parse(const std::string& strFile) {
-    std::vector<CRecord> records;
-    Vantry::ForEachFileRecord(
-        {reinterpret_cast<const std::uint8_t*>(strFile.data()), strFile.size()}, [&](auto record) {
-            records.push_back(Of(pid_t(Vantry::GetU32(record.data() + Vantry::RECORD_PID_OFFSET)),
-                                 Bytes(record.begin(), record.end())));
-        });
-    return records;
-}
-
 } // namespace Records

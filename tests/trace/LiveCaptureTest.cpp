@@ -1,8 +1,8 @@
 // A real vantry.sys and what a capture may reach: serial ports only, the
-// node the caller could reach with its own rights, only the caller's own
-// processes; and where its limits show: a node made again, a call larger
-// than the queue, a process that cannot stop. Cases that reach beyond the
-// test's own pty run in a private namespace.
+// node the caller could reach with its own rights (uid, groups, mode), only
+// the caller's own handles and processes; and where its limits show: a node
+// made again, a call larger than the queue, a process that cannot stop.
+// Cases that reach beyond the test's own pty run in a private namespace.
 #include "CDriverProcess.h"
 #include "CRawClient.h"
 #include "PrivateNamespace.h"
@@ -29,28 +29,66 @@ struct LiveCaptureTest : ::testing::Test {
     CDriverProcess driver;
     CPty pty;
 
-    int AttachAs(uid_t uid, const std::string& strPath) {
-        return RunAs(uid, {},
+    int AttachAs(uid_t uid, const std::string& strPath, const std::vector<gid_t>& groups = {}) {
+        return RunAs(uid, groups,
                      [&] { return CRawClient(driver.DevicePath()).Attach(strPath).nStatus; });
+    }
+    void SetMode(uid_t uid, gid_t gid, mode_t mode) {
+        ASSERT_EQ(chown(pty.Slave().c_str(), uid, gid), 0);
+        ASSERT_EQ(chmod(pty.Slave().c_str(), mode), 0);
     }
 };
 
-TEST_F(LiveCaptureTest, OnlySerialPortsCanBeAttached) {
-    ASSERT_TRUE(driver.StartReplay({Records::Read("x")})) << driver.Stderr();
-    ASSERT_EQ(chmod(pty.Slave().c_str(), 0666), 0);
-    // Terminals into other people's sessions are no serial ports, whoever asks.
-    for (const char* pszPath :
-         {"/dev/ptmx", "/dev/pts/ptmx", "/dev/tty", "/dev/console", "/dev/tty0", "/dev/tty1"}) {
-        struct stat status;
-        if (stat(pszPath, &status) != 0)
-            continue;
-        EXPECT_EQ(AttachAs(0, pszPath), ENOTTY) << pszPath;
-        EXPECT_EQ(AttachAs(NOBODY, pszPath), ENOTTY) << pszPath;
+TEST_F(LiveCaptureTest, AttachingNeedsReadAndWriteAccessForTheCallersUidOrGroups) {
+    ASSERT_TRUE(driver.StartReplay({})) << driver.Stderr();
+    constexpr gid_t GROUP = 4321;
+    const struct {
+        uid_t uid;
+        gid_t gid;
+        mode_t mode;
+        std::vector<gid_t> groups;
+        int nNobody;
+    } cases[] = {
+        {0, GROUP, 0660, {}, EACCES},
+        {0, GROUP, 0660, {GROUP}, 0}, // a supplementary group counts
+        {0, GROUP, 0660, {1, GROUP, 2}, 0},
+        {0, GROUP, 0640, {GROUP}, EACCES}, // read alone is not enough
+        {NOBODY, 0, 0600, {}, 0},
+        {NOBODY, 0, 0066, {}, EACCES}, // the owner's bits apply to the owner, not the others'
+        {0, 0, 0606, {}, 0},
+    };
+    for (const auto& c : cases) {
+        SetMode(c.uid, c.gid, c.mode);
+        EXPECT_EQ(AttachAs(NOBODY, pty.Slave(), c.groups), c.nNobody) << std::oct << c.mode;
     }
-    EXPECT_EQ(AttachAs(NOBODY, pty.Slave()), 0);
+    SetMode(0, 0, 0000);
+    EXPECT_EQ(AttachAs(0, pty.Slave()), 0);
 }
 
-TEST_F(LiveCaptureTest, ThePathIsResolvedWithTheCallersRights) {
+TEST_F(LiveCaptureTest, AHandleWorksOnEveryConnectionOfItsUserAndNoOtherUsers) {
+    ASSERT_TRUE(driver.StartReplay({Records::Read("x")})) << driver.Stderr();
+    SetMode(NOBODY, 0, 0600);
+    CRawClient root(driver.DevicePath());
+    const std::uint32_t dwRoot = root.AttachOk(pty.Slave());
+    const int nResult = RunAs(NOBODY, {}, [&] {
+        CRawClient mine(driver.DevicePath()), other(driver.DevicePath());
+        const std::uint32_t dwMine = mine.AttachOk(pty.Slave());
+        if (other.Wait(dwRoot).nStatus != EBADF || other.Fetch(dwRoot, 1024).nStatus != EBADF ||
+            other.Detach(dwRoot) != EBADF)
+            return 1;
+        if (other.Next(dwMine).size() != Vantry::RECORD_DATA_OFFSET + 1 ||
+            other.Detach(dwMine) != 0)
+            return 2;
+        return 0;
+    });
+    EXPECT_EQ(nResult, 0);
+    EXPECT_EQ(root.Wait(dwRoot).nStatus, 0); // untouched by the other user's tries
+    EXPECT_EQ(root.Detach(dwRoot), 0);
+}
+
+// Terminals into other people's sessions are no serial ports, whoever asks;
+// and behind a directory nobody cannot search, nothing is told apart.
+TEST_F(LiveCaptureTest, OnlySerialPortsTheCallerCouldReachCanBeAttached) {
     ASSERT_TRUE(driver.StartReplay({Records::Read("x")})) << driver.Stderr();
     ASSERT_EQ(chmod(pty.Slave().c_str(), 0666), 0);
     const std::string strClosed = driver.Dir() + "/closed";
@@ -62,16 +100,23 @@ TEST_F(LiveCaptureTest, ThePathIsResolvedWithTheCallersRights) {
         std::string strPath;
         int nRoot, nNobody;
     } cases[] = {
-        // Behind a directory nobody cannot search, nothing is told apart.
         {strClosed + "/port", 0, EACCES},
         {strClosed + "/file", ENOTTY, EACCES},
         {strClosed + "/missing", ENOENT, EACCES},
         {driver.Dir() + "/open-link", 0, 0},
         {driver.Dir() + "/missing", ENOENT, ENOENT},
+        {pty.Slave(), 0, 0},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(AttachAs(0, c.strPath), c.nRoot) << c.strPath;
         EXPECT_EQ(AttachAs(NOBODY, c.strPath), c.nNobody) << c.strPath;
+    }
+    for (const char* pszPath :
+         {"/dev/ptmx", "/dev/pts/ptmx", "/dev/tty", "/dev/console", "/dev/tty0", "/dev/tty1"}) {
+        if (access(pszPath, F_OK) == 0) {
+            EXPECT_EQ(AttachAs(0, pszPath), ENOTTY) << pszPath;
+            EXPECT_EQ(AttachAs(NOBODY, pszPath), ENOTTY) << pszPath;
+        }
     }
 }
 

@@ -58,7 +58,14 @@ TEST(TermiosDecoderTest, RatesFramesAndParities) {
                   std::tuple(c.dwRate, int(c.byStop), int(c.byParity), int(c.byBits)))
             << std::oct << c.dwCflag;
     }
-    EXPECT_EQ(TermiosDecoder::ClassifyIoctl(TCSETAW), ESetCommand::Termio);
+    // Every way to set, whatever the C library chose; a get sets nothing.
+    using enum ESetCommand;
+    const std::pair<std::uint64_t, ESetCommand> commands[] = {
+        {TCSETA, Termio},     {TCSETAW, Termio},  {TCSETAF, Termio},   {TCSETS, Termios},
+        {TCSETSW, Termios},   {TCSETSF, Termios}, {TCSETS2, Termios2}, {TCSETSW2, Termios2},
+        {TCSETSF2, Termios2}, {TCGETS2, None}};
+    for (const auto& [qwCode, eKind] : commands)
+        EXPECT_EQ(TermiosDecoder::ClassifyIoctl(qwCode), eKind) << std::hex << qwCode;
 }
 
 } // namespace

@@ -1,12 +1,15 @@
 // The application the capture tests watch: it runs the steps on its command
 // line against a port (a pty slave), one after another, and reports on
 // stdout what the test needs to know (pids, what it read). Steps:
-//   open PATH | usefd N | wait-traced | set RATE MODE (e.g. 9600 8N1,
-//   250000 8N1 is set with BOTHER) | write TEXT | writev TEXT TEXT |
-//   read N (EINTR ends it) | trap-usr1 | dup2 N | cloexec | close | say TEXT | hear | threads N K |
-//   fork TEXT TEXT | spawn | exec STEPS... | thread-exec STEPS...
-// TEXT may hold \xHH escapes, and no spaces (the tests write steps as
-// one line of words).
+//   open PATH | usefd N | set RATE MODE (9600 8N1; a rate
+//   without a Bxxx code goes as termios2 with BOTHER) | write TEXT | big N |
+//   writev TEXT TEXT | read N (EINTR ends it) | readv N (N bytes to each of
+//   two buffers) | sendfile TEXT | splice TEXT | dup2 N (the port also at fd
+//   N, /dev/null over its old fd) | cloexec | close | trap-usr1 | say TEXT |
+//   hear | threads N K | fork TEXT TEXT | spawn | vfork-sleep SECONDS |
+//   exec STEPS... | thread-exec STEPS...
+// TEXT may hold \xHH escapes, and no spaces (the tests write steps as one
+// line of words).
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
 #include <fcntl.h>
@@ -21,10 +24,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <string>
@@ -40,59 +40,66 @@ int g_hPort = -1;
 std::string Unescape(const std::string& strText) {
     std::string strOut;
     for (std::size_t i = 0; i < strText.size(); ++i) {
-        if (strText[i] == '\\' && i + 3 < strText.size() && strText[i + 1] == 'x') {
-            strOut += char(std::stoi(strText.substr(i + 2, 2), nullptr, 16));
-            i += 3;
-        } else {
-            strOut += strText[i];
-        }
+        const bool bEscape = strText.compare(i, 2, "\\x") == 0 && i + 3 < strText.size();
+        strOut += bEscape ? char(std::stoi(strText.substr(i + 2, 2), nullptr, 16)) : strText[i];
+        i += bEscape ? 3 : 0;
     }
     return strOut;
 }
 
-void Fail(const std::string& strWhat) {
+void Check(bool bDone, const std::string& strWhat) {
+    if (bDone)
+        return;
     std::cerr << "trace_app: " << strWhat << ": " << std::strerror(errno) << std::endl;
     std::exit(1);
 }
 
 void WriteAll(const std::string& strText) {
-    if (write(g_hPort, strText.data(), strText.size()) != ssize_t(strText.size()))
-        Fail("write");
+    Check(write(g_hPort, strText.data(), strText.size()) == ssize_t(strText.size()), "write");
 }
 
-void WaitTraced() {
-    for (int i = 0; i < 5000; ++i, usleep(1000)) {
-        std::ifstream status("/proc/self/status");
-        for (std::string strLine; std::getline(status, strLine);)
-            if (strLine.starts_with("TracerPid:") && std::atoi(strLine.c_str() + 10) != 0)
-                return;
-    }
-    Fail("never traced");
-}
-
-// Raw mode with the given rate and frame, e.g. "8N1", "7E1", "8O2", "8M1".
+// Raw mode, nothing else, with the given rate and frame ("8N1", "7E1", "8O2",
+// "8M1", "5S2"), as tcsetattr(TCSADRAIN) sends it, or as termios2 with BOTHER as pyserial
+// and picocom send a custom rate.
 void Set(unsigned int nRate, const std::string& strMode) {
-    struct termios2 tio;
-    if (syscall(SYS_ioctl, g_hPort, TCGETS2, &tio) != 0)
-        Fail("TCGETS2");
-    tio.c_iflag = tio.c_oflag = tio.c_lflag = 0;
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
-    const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
-    const tcflag_t parities[] = {0, PARENB, PARENB | PARODD, PARENB | PARODD | CMSPAR,
-                                 PARENB | CMSPAR}; // N E O M S
+    struct termios2 tio {};
     const std::map<unsigned int, tcflag_t> codes{
         {9600, B9600}, {19200, B19200}, {38400, B38400}, {115200, B115200}};
     const auto code = codes.find(nRate);
-    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CBAUD);
-    tio.c_cflag |= CREAD | CLOCAL | sizes[strMode[0] - '5'] |
-                   parities[std::string("NEOMS").find(strMode[1])] |
-                   (strMode[2] == '2' ? CSTOPB : 0) | (code == codes.end() ? BOTHER : code->second);
+    const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+    const tcflag_t parities[] = {0, PARENB, PARENB | PARODD, PARENB | PARODD | CMSPAR,
+                                 PARENB | CMSPAR}; // N E O M S
+    tio.c_cc[VMIN] = 1;
+    tio.c_cflag = CREAD | CLOCAL | sizes[strMode[0] - '5'] |
+                  parities[std::string("NEOMS").find(strMode[1])] |
+                  (strMode[2] == '2' ? CSTOPB : 0) | (code == codes.end() ? BOTHER : code->second);
     tio.c_ispeed = tio.c_ospeed = nRate;
-    // Standard rates as tcsetattr(TCSADRAIN) sends them, others as termios2
-    // with BOTHER; pyserial and picocom use TCSETS, TCSETS2 and TCSETSF2.
-    if (syscall(SYS_ioctl, g_hPort, code == codes.end() ? TCSETSW2 : TCSETSW, &tio) != 0)
-        Fail("TCSETS");
+    Check(syscall(SYS_ioctl, g_hPort, code == codes.end() ? TCSETSW2 : TCSETSW, &tio) == 0,
+          "TCSETS");
+}
+
+// Reads n bytes, in one call into two halves (readv) or until they are all
+// there; a signal handler's EINTR ends it early.
+void Read(std::size_t n, bool bVectors) {
+    std::string strGot(n, '\0');
+    std::size_t nDone = 0;
+    if (bVectors) {
+        // One call must fill both halves: wait until everything is there.
+        for (int nQueued = 0;
+             syscall(SYS_ioctl, g_hPort, FIONREAD, &nQueued) == 0 && nQueued < int(n);)
+            usleep(1000);
+        iovec vectors[2] = {{strGot.data(), n / 2}, {strGot.data() + n / 2, n - n / 2}};
+        Check(readv(g_hPort, vectors, 2) == ssize_t(n), "readv");
+        nDone = n;
+    }
+    while (nDone < n) {
+        const ssize_t nRead = read(g_hPort, strGot.data() + nDone, n - nDone);
+        if (nRead < 0 && errno == EINTR)
+            break;
+        Check(nRead > 0, "read");
+        nDone += std::size_t(nRead);
+    }
+    std::cout << (nDone < n ? "read:EINTR" : "read:" + strGot) << std::endl;
 }
 
 void Run(std::vector<std::string> steps, const char* pSelf) {
@@ -101,12 +108,9 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
         auto next = [&] { return i + 1 < steps.size() ? steps[++i] : std::string(); };
         if (strStep == "open") {
             g_hPort = open(next().c_str(), O_RDWR | O_NOCTTY);
-            if (g_hPort < 0)
-                Fail("open");
+            Check(g_hPort >= 0, "open");
         } else if (strStep == "usefd") {
             g_hPort = std::stoi(next());
-        } else if (strStep == "wait-traced") {
-            WaitTraced();
         } else if (strStep == "set") {
             const unsigned int nRate = unsigned(std::stoul(next()));
             Set(nRate, next());
@@ -117,26 +121,9 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
         } else if (strStep == "writev") {
             std::string strA = Unescape(next()), strB = Unescape(next());
             iovec vectors[2] = {{strA.data(), strA.size()}, {strB.data(), strB.size()}};
-            if (writev(g_hPort, vectors, 2) != ssize_t(strA.size() + strB.size()))
-                Fail("writev");
-        } else if (strStep == "read") {
-            std::string strGot(std::size_t(std::stoul(next())), '\0');
-            std::size_t nDone = 0;
-            while (nDone < strGot.size()) {
-                const ssize_t n = read(g_hPort, strGot.data() + nDone, strGot.size() - nDone);
-                if (n < 0 && errno == EINTR)
-                    break;
-                if (n <= 0)
-                    Fail("read");
-                nDone += std::size_t(n);
-            }
-            std::cout << (nDone < strGot.size() ? "read:EINTR" : "read:" + strGot) << std::endl;
-        } else if (strStep == "dup2") {
-            const int nFd = std::stoi(next());
-            if (dup2(g_hPort, nFd) != nFd)
-                Fail("dup2");
-            close(g_hPort);
-            g_hPort = nFd;
+            Check(writev(g_hPort, vectors, 2) == ssize_t(strA.size() + strB.size()), "writev");
+        } else if (strStep == "read" || strStep == "readv") {
+            Read(std::stoul(next()) * (strStep == "readv" ? 2 : 1), strStep == "readv");
         } else if (strStep == "sendfile" || strStep == "splice") {
             // The text goes to the port from a memfd, or from a pipe.
             const std::string strText = Unescape(next());
@@ -144,48 +131,24 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
             const bool bFile = strStep == "sendfile";
             const int hFrom = bFile ? memfd_create("text", 0) : (pipe(hPipe), hPipe[0]);
             off_t nOffset = 0;
-            if (write(bFile ? hFrom : hPipe[1], strText.data(), strText.size()) < 0 ||
-                (bFile ? sendfile(g_hPort, hFrom, &nOffset, strText.size())
-                       : splice(hFrom, nullptr, g_hPort, nullptr, strText.size(), 0)) !=
-                    ssize_t(strText.size()))
-                Fail(strStep);
-        } else if (strStep == "vfork-sleep") {
-            // The parent waits for the child in the kernel, out of reach of
-            // anything but a fatal signal, for that many seconds.
-            const unsigned int nSeconds = unsigned(std::stoul(next()));
-            if (vfork() == 0) {
-                for (int hFd : {0, 1, 2})
-                    close(hFd); // the test waits for the parent's output alone
-                prctl(PR_SET_PDEATHSIG, SIGKILL);
-                sleep(nSeconds);
-                _exit(0);
-            }
-        } else if (strStep == "readv") {
-            std::string strA(std::size_t(std::stoul(next())), '\0'), strB = strA;
-            // One call must fill both halves: wait until everything is there.
-            for (int nQueued = 0; syscall(SYS_ioctl, g_hPort, FIONREAD, &nQueued) == 0 &&
-                                  nQueued < int(2 * strA.size());)
-                usleep(1000);
-            iovec vectors[2] = {{strA.data(), strA.size()}, {strB.data(), strB.size()}};
-            if (readv(g_hPort, vectors, 2) != ssize_t(strA.size() + strB.size()))
-                Fail("readv");
-            std::cout << "read:" + strA + strB << std::endl;
-        } else if (strStep == "shadow") {
-            // The port moves to the given fd, another file takes its old one.
+            Check(write(bFile ? hFrom : hPipe[1], strText.data(), strText.size()) >= 0 &&
+                      (bFile ? sendfile(g_hPort, hFrom, &nOffset, strText.size())
+                             : splice(hFrom, nullptr, g_hPort, nullptr, strText.size(), 0)) ==
+                          ssize_t(strText.size()),
+                  strStep);
+        } else if (strStep == "dup2") {
             const int nFd = std::stoi(next()), hNull = open("/dev/null", O_WRONLY);
-            if (dup2(g_hPort, nFd) != nFd || dup2(hNull, g_hPort) != g_hPort)
-                Fail("shadow");
+            Check(dup2(g_hPort, nFd) == nFd && dup2(hNull, g_hPort) == g_hPort, "dup2");
             close(hNull);
+        } else if (strStep == "cloexec") {
+            Check(fcntl(g_hPort, F_SETFD, FD_CLOEXEC) == 0, "F_SETFD");
+        } else if (strStep == "close") {
+            close(g_hPort);
         } else if (strStep == "trap-usr1") {
             // A handler without SA_RESTART: a blocking read returns EINTR.
             struct sigaction action {};
             action.sa_handler = [](int) {};
             sigaction(SIGUSR1, &action, nullptr);
-        } else if (strStep == "cloexec") {
-            if (fcntl(g_hPort, F_SETFD, FD_CLOEXEC) != 0)
-                Fail("F_SETFD");
-        } else if (strStep == "close") {
-            close(g_hPort);
         } else if (strStep == "say") {
             std::cout << next() << std::endl;
         } else if (strStep == "hear") {
@@ -210,36 +173,40 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
                 _exit(0);
             }
             std::cout << "child:" << nChild << std::endl;
-            int nStatus;
-            waitpid(nChild, &nStatus, 0);
+            waitpid(nChild, nullptr, 0);
             WriteAll(strParent);
         } else if (strStep == "spawn") {
             // posix_spawn: a vfork-style clone that shares our memory until
             // the child's exec; the child inherits the port fd.
             char* argv[] = {const_cast<char*>("/bin/true"), nullptr};
             pid_t nChild;
-            int nStatus;
-            if (posix_spawn(&nChild, argv[0], nullptr, nullptr, argv, environ) != 0 ||
-                waitpid(nChild, &nStatus, 0) != nChild)
-                Fail("posix_spawn");
+            Check(posix_spawn(&nChild, argv[0], nullptr, nullptr, argv, environ) == 0 &&
+                      waitpid(nChild, nullptr, 0) == nChild,
+                  "posix_spawn");
+        } else if (strStep == "vfork-sleep") {
+            // The parent waits for the child in the kernel, out of reach of
+            // anything but a fatal signal, for that many seconds.
+            const unsigned int nSeconds = unsigned(std::stoul(next()));
+            if (vfork() == 0) {
+                for (int hFd : {0, 1, 2})
+                    close(hFd); // the test waits for the parent's output alone
+                prctl(PR_SET_PDEATHSIG, SIGKILL);
+                sleep(nSeconds);
+                _exit(0);
+            }
         } else if (strStep == "exec" || strStep == "thread-exec") {
             std::vector<char*> argv{const_cast<char*>(pSelf)};
             for (++i; i < steps.size(); ++i)
                 argv.push_back(steps[i].data());
             argv.push_back(nullptr);
             std::cout.flush();
-            if (strStep == "exec") {
-                execv(pSelf, argv.data());
-                Fail("execv");
-            }
-            // From a second thread: the kernel gives it the leader's pid.
-            std::thread([&] {
-                execv(pSelf, argv.data());
-                Fail("execv");
-            }).join();
+            // From a second thread, the kernel gives the new image the leader's pid.
+            const auto exec = [&] { Check(execv(pSelf, argv.data()) == 0, "execv"); };
+            if (strStep == "exec")
+                exec();
+            std::thread(exec).join();
         } else {
-            std::cerr << "trace_app: unknown step " << strStep << std::endl;
-            std::exit(2);
+            Check(false, "unknown step " + strStep);
         }
     }
 }

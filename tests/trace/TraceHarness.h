@@ -1,7 +1,7 @@
 // Real processes on real ptys for the capture tests: a pty pair stands for
 // a serial line (the application opens the slave, the test plays the device
-// on the master), the probe runs the live source in its own process, and
-// records come back in the order the source published them.
+// on the master), a real vantry.sys traces it, and records come back through
+// its device in the order the driver published them.
 #pragma once
 
 #include "CPty.h"
@@ -48,26 +48,6 @@ inline CRecord TracedLate(pid_t nPid, const std::string& strName = "trace_app") 
 }
 } // namespace Expect
 
-// The live source in a process of its own, watching the given ports.
-class CProbe {
-public:
-    explicit CProbe(const std::vector<std::string>& ports);
-    // The records so far; a late opener's delay reads 0.
-    std::vector<CRecord> Records();
-    // Waits until the records satisfy `done`; returns them either way.
-    std::vector<CRecord> WaitRecords(const std::function<bool(const std::vector<CRecord>&)>& done,
-                                     std::chrono::milliseconds timeout = 5s);
-    // Lets an application that says "traced" and waits go on once the source
-    // has published its attach records, so its next steps are traced for sure.
-    void Release(CChild& app, std::size_t nAttachRecords = 4);
-    void Unwatch();
-    int Stop();
-    CChild& Process() { return m_child; }
-
-private:
-    CChild m_child;
-};
-
 // The test application's command line: open the port, then the steps
 // (separated by spaces).
 std::vector<std::string> AppOn(const std::string& strPort, const std::string& strSteps);
@@ -75,8 +55,12 @@ std::vector<std::string> AppOn(const std::string& strPort, const std::string& st
 std::vector<std::string> NobodysApp(const std::string& strPort, const std::string& strSteps);
 bool EndsWithClose(const std::vector<CRecord>& records);
 bool Has(const std::vector<CRecord>& records, const CRecord& record);
-// The records of an attachment of a real driver up to `last` and every one
-// of `also` (or until nothing more comes for a while).
+// Fetches the records of an attachment of a real driver into `records`
+// until they satisfy `done`, or until none has come for the client's timeout.
+// A late opener's delay reads 0: it varies from run to run.
+void FetchUntil(CRawClient& client, std::uint32_t dwHandle, std::vector<CRecord>& records,
+                const std::function<bool(const std::vector<CRecord>&)>& done);
+// The records of an attachment up to `last` and every one of `also`.
 std::vector<CRecord> RecordsUntil(CRawClient& client, std::uint32_t dwHandle, const CRecord& last,
                                   const std::vector<CRecord>& also = {});
 bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5s);

@@ -1,7 +1,9 @@
-// The live source against real applications on real ptys. Each test knows
-// what its application did and checks the records byte for byte and in
-// order; the application waits until it is traced where the test needs a
-// fixed starting point (a late opener's first moments are a known gap).
+// Live capture through a real vantry.sys, of real applications on real
+// ptys. Each test knows what its application did and checks the records
+// byte for byte and in order; the application waits until it is traced
+// where the test needs a fixed starting point (a late opener's first
+// moments are a known gap).
+#include "CDriverProcess.h"
 #include "TraceHarness.h"
 
 #include "VantryProtocol.h"
@@ -9,11 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sys/ptrace.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <fstream>
 #include <map>
 #include <optional>
 #include <string>
@@ -31,28 +30,46 @@ std::vector<CRecord> Attached(pid_t nPid, const std::vector<CRecord>& after = {}
     return records;
 }
 
-// The first word of /proc/PID/syscall: the call it is blocked in.
+// The call it is blocked in: the first word of /proc/PID/syscall.
 std::string BlockedIn(pid_t nPid) {
-    std::ifstream file("/proc/" + std::to_string(nPid) + "/syscall");
-    std::string strNumber;
-    file >> strNumber;
-    return strNumber;
+    const std::string strCall = ReadText("/proc/" + std::to_string(nPid) + "/syscall");
+    return strCall.substr(0, strCall.find(' '));
+}
+
+// The process whose thread traces nPid (TracerPid names the thread).
+pid_t TracingProcessOf(pid_t nPid) {
+    const pid_t nTracer = TracerOf(nPid);
+    return nTracer > 0 ? ProcScanner::ThreadGroupOf(nTracer) : nTracer;
 }
 
 class TraceTest : public testing::Test {
 protected:
+    void SetUp() override { ASSERT_TRUE(m_driver.Start()) << m_driver.Stderr(); }
     std::string Port() const { return m_pty.Slave(); }
-    // The test application on the port, traced by a probe from its steps on.
+    void Attach() {
+        m_client.emplace(m_driver.DevicePath());
+        m_dwHandle = m_client->AttachOk(Port());
+    }
+    // The test application on the port, opened after the attach and let go
+    // once the driver has published its attach records, so that its steps
+    // are traced for sure.
     CChild& Traced(const std::string& strSteps) {
-        m_probe.emplace(std::vector<std::string>{Port()});
-        m_app.emplace(AppOn(Port(), "wait-traced say traced hear " + strSteps));
-        m_probe->Release(*m_app);
+        Attach();
+        m_app.emplace(AppOn(Port(), "say opened hear " + strSteps));
+        FetchUntil(*m_client, m_dwHandle, m_records, [](const auto& r) { return r.size() >= 4; });
+        m_app->Send("go\n");
         return *m_app;
     }
-    std::vector<CRecord> UntilClosed() { return m_probe->WaitRecords(EndsWithClose); }
+    const std::vector<CRecord>& UntilClosed() {
+        FetchUntil(*m_client, m_dwHandle, m_records, EndsWithClose);
+        return m_records;
+    }
 
+    CDriverProcess m_driver;
     CPty m_pty;
-    std::optional<CProbe> m_probe;
+    std::optional<CRawClient> m_client;
+    std::uint32_t m_dwHandle = 0;
+    std::vector<CRecord> m_records;
     std::optional<CChild> m_app;
 };
 
@@ -78,11 +95,11 @@ TEST_F(TraceTest, LateOpenerDataAndEverySettingsChange) {
 TEST_F(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
     // Four threads write 50 tokens each; then a forked child and its parent
     // write; a spawned child inherits the port and does nothing with it;
-    // then the port moves to fd 7 (the fd the port gets depends on what the
-    // test runner leaves open) and survives an exec and an exec from a
-    // second thread, and a last exec with close-on-exec set releases it.
-    CChild& app = Traced("set 115200 8N1 threads 4 50 fork P C spawn dup2 7 write before exec "
-                         "usefd 7 write after thread-exec usefd 7 write again say exec1 hear "
+    // then the port moves to fd 7 (the fd it had depends on what the test
+    // runner leaves open) and survives an exec and an exec from a second
+    // thread, and a last exec with close-on-exec set releases it.
+    CChild& app = Traced("set 115200 8N1 threads 4 50 fork P C spawn dup2 7 usefd 7 write before "
+                         "exec usefd 7 write after thread-exec usefd 7 write again say exec1 hear "
                          "cloexec exec say exec2 hear");
     const pid_t p = app.Pid();
     const std::string strChild = app.WaitLine("child:");
@@ -115,72 +132,39 @@ TEST_F(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
                                     Written(p, "after"), Written(p, "again"), Closed(p)}));
 }
 
-TEST_F(TraceTest, StopsContinuesAndSignalsBehaveAsUntraced) {
-    CChild& app = Traced("set 9600 8N1 trap-usr1 say ready hear write one say wrote hear say "
-                         "reading read 5 write woke hear");
+// Signals that arrive while the application sleeps in its read of the port
+// do what they do untraced: a stop stops it, a continue lets the read go on,
+// a handled signal interrupts it, an unhandled one ends the application.
+TEST_F(TraceTest, SignalsDuringABlockingPortReadBehaveAsUntraced) {
+    CChild& app =
+        Traced("set 9600 8N1 trap-usr1 say reading read 5 write woke read 5 write after hear");
     const pid_t p = app.Pid();
-    ASSERT_FALSE(app.WaitLine("ready").empty());
-    kill(p, SIGSTOP);
+    const auto bInRead = [&] { return Eventually([&] { return BlockedIn(p) == "0"; }); };
+    ASSERT_FALSE(app.WaitLine("reading").empty());
+    ASSERT_TRUE(bInRead()) << "not blocked in read";
     int nStatus = 0;
+    kill(p, SIGTSTP);
     ASSERT_EQ(waitpid(p, &nStatus, WUNTRACED), p);
-    ASSERT_TRUE(WIFSTOPPED(nStatus));
-    EXPECT_EQ(WSTOPSIG(nStatus), SIGSTOP);
-    app.Send("go\n");
-    // Stopped means stopped: nothing is written until SIGCONT.
-    EXPECT_TRUE(app.WaitLine("wrote", false, 100ms).empty());
+    EXPECT_TRUE(WIFSTOPPED(nStatus) && WSTOPSIG(nStatus) == SIGTSTP);
+    m_pty.Send("hello");
+    EXPECT_TRUE(app.WaitLine("read:", false, 100ms).empty()) << "stopped means stopped";
     kill(p, SIGCONT);
     ASSERT_EQ(waitpid(p, &nStatus, WCONTINUED), p);
-    EXPECT_TRUE(WIFCONTINUED(nStatus));
-    ASSERT_FALSE(app.WaitLine("wrote").empty());
-    app.Send("go\n");
-    ASSERT_FALSE(app.WaitLine("reading").empty());
-    ASSERT_TRUE(Eventually([&] { return BlockedIn(p) == "0"; })) << "not blocked in read";
-    // A handled signal interrupts the read, as it would untraced.
+    EXPECT_EQ(app.WaitLine("read:"), "read:hello");
+    ASSERT_TRUE(bInRead()) << "not blocked in its second read";
     kill(p, SIGUSR1);
-    EXPECT_EQ(app.WaitLine("read:"), "read:EINTR");
-    ASSERT_TRUE(m_pty.WaitReceived(7));
-    // An unhandled one ends it, and its exit releases the port.
+    EXPECT_FALSE(app.WaitLine("read:EINTR").empty());
+    ASSERT_TRUE(m_pty.WaitReceived(9));
     kill(p, SIGTERM);
     EXPECT_EQ(app.Wait(), -1);
-    EXPECT_EQ(UntilClosed(), Attached(p, {Baud(p, 9600), Line(p, 0, 0, 8), Written(p, "one"),
-                                          Written(p, "woke"), Closed(p)}));
-}
-
-TEST_F(TraceTest, DetachDuringBlockingReadLeavesTheReadIntact) {
-    CChild& app = Traced("set 9600 8N1 say ready read 5 write after say done");
-    const pid_t p = app.Pid();
-    ASSERT_FALSE(app.WaitLine("ready").empty());
-    ASSERT_TRUE(Eventually([&] { return BlockedIn(p) == "0"; })) << "not blocked in read";
-    m_probe->Unwatch();
-    EXPECT_EQ(TracerOf(p), 0);
-    m_pty.Send("hello");
-    EXPECT_EQ(app.WaitLine("read:"), "read:hello");
-    ASSERT_EQ(app.Wait(), 0);
-    EXPECT_TRUE(m_pty.WaitReceived(5));
-    EXPECT_EQ(m_pty.Received(), "after");
-    EXPECT_EQ(m_probe->Records(), Attached(p, {Baud(p, 9600), Line(p, 0, 0, 8)}));
-    EXPECT_EQ(m_probe->Stop(), 0);
-}
-
-TEST_F(TraceTest, KilledTracerLeavesTheApplicationRunning) {
-    CChild& app = Traced("set 9600 8N1 say ready hear write still-here read 3 close");
-    const pid_t p = app.Pid();
-    ASSERT_FALSE(app.WaitLine("ready").empty());
-    m_probe->Process().Kill(SIGKILL);
-    EXPECT_EQ(m_probe->Process().Wait(), -1);
-    EXPECT_TRUE(Eventually([&] { return TracerOf(p) == 0; }));
-    app.Send("go\n");
-    ASSERT_TRUE(m_pty.WaitReceived(10));
-    m_pty.Send("abc");
-    EXPECT_EQ(app.WaitLine("read:"), "read:abc");
-    EXPECT_EQ(app.Wait(), 0);
-    EXPECT_EQ(m_pty.Received(), "still-here");
+    EXPECT_EQ(UntilClosed(), Attached(p, {Baud(p, 9600), Line(p, 0, 0, 8), Read(p, "hello"),
+                                          Written(p, "woke"), Written(p, "after"), Closed(p)}));
 }
 
 TEST_F(TraceTest, PyserialApplication) {
     CChild app({"/usr/bin/python3", PYTHON_APP_PATH, Port()});
     ASSERT_FALSE(app.WaitLine("opened").empty()) << app.Err();
-    CProbe probe({Port()});
+    Attach();
     app.Send("go\n");
     ASSERT_FALSE(app.WaitLine("wrote").empty()) << app.Err();
     m_pty.Send("world");
@@ -189,39 +173,12 @@ TEST_F(TraceTest, PyserialApplication) {
     const pid_t p = app.Pid();
     // pyserial sets a custom rate twice: BOTHER through the old request
     // first (the port keeps its rate), then the rate through termios2.
-    EXPECT_EQ(
-        probe.WaitRecords(EndsWithClose),
-        (std::vector<CRecord>{Baud(p, 115200), Line(p, 0, 0, 8), Baud(p, 9600), Line(p, 0, 2, 7),
-                              Written(p, "py-hello"), Read(p, "world"), Baud(p, 9600),
-                              Line(p, 0, 2, 7), Baud(p, 250000), Line(p, 0, 0, 8), Closed(p)}));
+    EXPECT_EQ(UntilClosed(), (std::vector<CRecord>{
+                                 Baud(p, 115200), Line(p, 0, 0, 8), Baud(p, 9600), Line(p, 0, 2, 7),
+                                 Written(p, "py-hello"), Read(p, "world"), Baud(p, 9600),
+                                 Line(p, 0, 2, 7), Baud(p, 250000), Line(p, 0, 0, 8), Closed(p)}));
     EXPECT_TRUE(m_pty.WaitReceived(8));
     EXPECT_EQ(m_pty.Received(), "py-hello");
-}
-
-TEST_F(TraceTest, PicocomDrivenThroughItsTerminal) {
-    CPty terminal;
-    CChild picocom(
-        {"/usr/bin/picocom", "-b", "19200", "-d", "8", "-y", "o", "-p", "2", "--noreset", Port()},
-        terminal.Slave());
-    auto bShows = [&terminal](const std::string& strText) {
-        return Eventually([&] { return terminal.Received().find(strText) != std::string::npos; });
-    };
-    ASSERT_TRUE(bShows("Terminal ready")) << terminal.Received();
-    CProbe probe({Port()});
-    terminal.Send("AT\r");
-    ASSERT_TRUE(m_pty.WaitReceived(3));
-    m_pty.Send("OK\r\n");
-    ASSERT_TRUE(bShows("OK"));
-    terminal.Send("\x01\x18"); // C-a C-x: leave
-    ASSERT_EQ(picocom.Wait(), 0);
-    const pid_t p = picocom.Pid();
-    // A pty drops the parity bit picocom asks for; at exit picocom puts
-    // back the settings it read.
-    EXPECT_EQ(
-        probe.WaitRecords(EndsWithClose),
-        (std::vector<CRecord>{Baud(p, 19200), Line(p, 2, 0, 8), Written(p, "AT\r"),
-                              Read(p, "OK\r\n"), Baud(p, 19200), Line(p, 2, 0, 8), Closed(p)}));
-    EXPECT_EQ(m_pty.Received(), "AT\r");
 }
 
 TEST_F(TraceTest, ProcessTracedByADebuggerIsReportedAndTracedOnceTheDebuggerLetsGo) {
@@ -230,7 +187,7 @@ TEST_F(TraceTest, ProcessTracedByADebuggerIsReportedAndTracedOnceTheDebuggerLets
     ASSERT_FALSE(app.WaitLine("opened").empty());
     CChild debugger({"/usr/bin/strace", "-qq", "-o", "/dev/null", "-p", std::to_string(p)});
     ASSERT_TRUE(Eventually([&] { return TracerOf(p) == debugger.Pid(); }));
-    CProbe probe({Port()});
+    Attach();
     app.Send("go\n");
     ASSERT_FALSE(app.WaitLine("wrote").empty());
     EXPECT_TRUE(m_pty.WaitReceived(4));
@@ -244,36 +201,16 @@ TEST_F(TraceTest, ProcessTracedByADebuggerIsReportedAndTracedOnceTheDebuggerLets
     ASSERT_EQ(app.Wait(), 0);
     // Its data meanwhile is not seen, and the notice says why.
     EXPECT_EQ(
-        probe.WaitRecords(EndsWithClose),
+        UntilClosed(),
         (std::vector<CRecord>{Notice(p, Vantry::NOTICE_PROCESS_NOT_TRACED, std::uint32_t(p)),
                               Baud(p, 38400), Line(p, 0, 0, 8), Written(p, "later"), Closed(p)}));
-}
-
-// A stop that arrives while the application sleeps in its read of the port:
-// the read must survive the stop and the continue, as it does untraced.
-TEST_F(TraceTest, CtrlZDuringABlockingPortReadStopsAndResumesIt) {
-    CChild& app = Traced("set 9600 8N1 say reading read 5 write woke close");
-    const pid_t p = app.Pid();
-    ASSERT_FALSE(app.WaitLine("reading").empty());
-    ASSERT_TRUE(Eventually([&] { return BlockedIn(p) == "0"; })) << "not blocked in read";
-    int nStatus = 0;
-    kill(p, SIGTSTP);
-    ASSERT_EQ(waitpid(p, &nStatus, WUNTRACED), p);
-    EXPECT_TRUE(WIFSTOPPED(nStatus) && WSTOPSIG(nStatus) == SIGTSTP);
-    kill(p, SIGCONT);
-    ASSERT_EQ(waitpid(p, &nStatus, WCONTINUED), p);
-    m_pty.Send("hello");
-    EXPECT_EQ(app.WaitLine("read:"), "read:hello");
-    EXPECT_EQ(app.Wait(), 0) << app.Err();
-    EXPECT_EQ(UntilClosed(), Attached(p, {Baud(p, 9600), Line(p, 0, 0, 8), Read(p, "hello"),
-                                          Written(p, "woke"), Closed(p)}));
 }
 
 // readv fills the application's buffers from the port: a read. A file
 // that dup2 puts over a port fd takes that fd away from the port.
 TEST_F(TraceTest, ReadvIsAReadAndAFdThatDup2ReplacedIsNoLongerThePort) {
     CChild& app =
-        Traced("set 9600 8N1 say ready hear readv 2 shadow 9 write hidden usefd 9 write two close");
+        Traced("set 9600 8N1 say ready hear readv 2 dup2 9 write hidden usefd 9 write two close");
     ASSERT_FALSE(app.WaitLine("ready").empty()) << app.Err();
     m_pty.Send("abcd");
     app.Send("go\n");
@@ -296,6 +233,52 @@ TEST_F(TraceTest, SendfileAndSpliceAreNamedInNotices) {
                            Notice(p, Vantry::NOTICE_CALL_NOT_DECODED, Vantry::CALL_SPLICE),
                            Written(p, "plain"), Closed(p)}));
     EXPECT_TRUE(m_pty.WaitReceived(9 + 9 + 5 + 5));
+}
+
+// wirelet-cli monitor shows what the driver traces; its detach, the driver's
+// stop and the driver's death each let the application go on untraced.
+TEST_F(TraceTest, MonitorShowsEventsAndItsDetachOrTheDriversEndLetsTheApplicationGo) {
+    m_driver.UseForThisProcess();
+    CChild app(AppOn(Port(),
+                     "set 9600 8N1 say opened hear write AT\\x0d say wrote hear write untraced "
+                     "read 3 write after say again hear write still close"));
+    ASSERT_FALSE(app.WaitLine("opened").empty());
+    const pid_t p = app.Pid();
+    CChild monitor({WIRELET_CLI_PATH, "monitor", Port()});
+    auto bShows = [&](const std::string& strText) {
+        return monitor.WaitOut(
+            [&](const std::string& strOut) { return strOut.find(strText) != std::string::npos; });
+    };
+    ASSERT_TRUE(bShows("* StopBits: 1 stop bit, Parity: No parity, WordLength: 8\n"));
+    app.Send("go\n");
+    ASSERT_TRUE(bShows("> 41 54 0D ")) << monitor.Out();
+    EXPECT_EQ(TracingProcessOf(p), m_driver.Pid());
+    // Ctrl+C detaches the last attachment: the application runs on untraced.
+    monitor.Kill(SIGINT);
+    EXPECT_EQ(monitor.Wait(), 0);
+    EXPECT_TRUE(Eventually([&] { return TracerOf(p) == 0; }));
+    app.Send("go\n");
+    EXPECT_TRUE(m_pty.WaitReceived(11));
+
+    // Attached again, in its blocking read: the driver's stop detaches it.
+    CChild capture({WIRELET_CLI_PATH, "capture", Port(), "-o", "-"});
+    ASSERT_TRUE(Eventually([&] { return TracingProcessOf(p) == m_driver.Pid(); }));
+    EXPECT_EQ(m_driver.Stop(), 0);
+    EXPECT_EQ(TracerOf(p), 0);
+    m_pty.Send("abc");
+    EXPECT_EQ(app.WaitLine("read:"), "read:abc");
+    ASSERT_FALSE(app.WaitLine("again").empty());
+
+    // Attached by a driver that is then killed outright.
+    ASSERT_TRUE(m_driver.Start()) << m_driver.Stderr();
+    CChild again({WIRELET_CLI_PATH, "capture", Port(), "-o", "-"});
+    ASSERT_TRUE(Eventually([&] { return TracingProcessOf(p) == m_driver.Pid(); }));
+    kill(m_driver.Pid(), SIGKILL);
+    EXPECT_TRUE(Eventually([&] { return TracerOf(p) == 0; }));
+    app.Send("go\n");
+    EXPECT_EQ(app.Wait(), 0);
+    EXPECT_TRUE(m_pty.WaitReceived(21));
+    EXPECT_EQ(m_pty.Received(), "AT\runtracedafterstill");
 }
 
 } // namespace

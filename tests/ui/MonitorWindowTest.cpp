@@ -165,32 +165,15 @@ TEST_F(MonitorWindowTest, ClosingTheMainWindowWarnsOnceForAllMonitors) {
     EXPECT_EQ(PortList().size(), 3);
 }
 
-// Removing the driver closes the device under the running readers: they end
-// at once and quietly; only the detach of the close says it failed.
-TEST_F(MonitorWindowTest, RemovingTheDriverEndsRunningMonitorsQuietly) {
-    CPty port;
-    StartProgram({QString::fromStdString(port.Slave())});
-    CChildFrame* pFrame = Pick(QString::fromStdString(port.Slave()));
-    ASSERT_TRUE(WaitForSession(pFrame));
-    Frame().UpdateCommandStates();
-    EXPECT_TRUE(Frame().GetAction(ID_REMOVE_DRIVER)->isEnabled());
-
-    EXPECT_TRUE(Frame().ExecuteCommand(ID_REMOVE_DRIVER));
-    EXPECT_FALSE(g_hDevice.IsOpen());
-    m_messages.m_messages.clear();
-    pFrame->close();
-    Settle();
-    EXPECT_EQ(m_messages.m_messages,
-              std::vector<std::string>({MSG_CLOSE_APPLICATIONS, MSG_UNKNOWN_ERROR}));
-    EXPECT_EQ(g_pDocTemplate->GetDocumentCount(), 0u);
-}
-
 // A further window on a monitor has panes the monitor never writes; the
-// monitor's own window is the one whose close ends it.
+// monitor's own window is the one whose close ends it. Removing the driver
+// closes the device under the running reader: it ends at once and quietly;
+// only the detach of the close says it failed.
 TEST_F(MonitorWindowTest, ASecondWindowNeverOutlivesThePanesTheMonitorWrites) {
     CPty port;
     StartProgram({QString::fromStdString(port.Slave())});
     CChildFrame* pFrame = Pick(QString::fromStdString(port.Slave()));
+    ASSERT_TRUE(WaitForSession(pFrame));
     CWireletDoc* pMonitor = Monitor(pFrame);
     auto openSecond = [&] {
         CChildFrame* pSecond = g_pDocTemplate->CreateNewFrame(pMonitor);
@@ -203,9 +186,16 @@ TEST_F(MonitorWindowTest, ASecondWindowNeverOutlivesThePanesTheMonitorWrites) {
     EXPECT_EQ(g_pDocTemplate->GetDocumentCount(), 1u);
     EXPECT_TRUE(m_messages.m_messages.empty());
 
+    Frame().UpdateCommandStates();
+    EXPECT_TRUE(Frame().GetAction(ID_REMOVE_DRIVER)->isEnabled());
+    EXPECT_TRUE(Frame().ExecuteCommand(ID_REMOVE_DRIVER));
+    EXPECT_FALSE(g_hDevice.IsOpen());
+    m_messages.m_messages.clear();
     openSecond();
     pFrame->close();
     Settle();
+    EXPECT_EQ(m_messages.m_messages,
+              std::vector<std::string>({MSG_CLOSE_APPLICATIONS, MSG_UNKNOWN_ERROR}));
     EXPECT_EQ(Monitors(), 0u);
     EXPECT_EQ(g_pDocTemplate->GetDocumentCount(), 0u);
 }

@@ -33,12 +33,9 @@ protected:
     CAboutDlg m_dlg;
 };
 
-TEST_F(AboutDlgTest, LinksKeepTheirTextsAndOpenTheirTargets) {
-    EXPECT_EQ(m_dlg.windowTitle(), QStringLiteral("关于 wirelet"));
-    EXPECT_EQ(m_dlg.m_linkHome.text(), QStringLiteral("wirelet.dev"));
+TEST_F(AboutDlgTest, LinksShowTheirTargetsAndTheirOwnLooks) {
     EXPECT_EQ(m_dlg.m_linkHome.toolTip(), QStringLiteral("https://wirelet.dev/"));
     EXPECT_TRUE(m_dlg.m_linkHome.font().underline());
-    EXPECT_EQ(m_dlg.m_linkMail.text(), QStringLiteral("wirelet@wirelet.dev"));
     EXPECT_EQ(m_dlg.m_linkMail.toolTip(), QStringLiteral("mailto:wirelet@wirelet.dev"));
     EXPECT_FALSE(m_dlg.m_linkMail.font().underline());
     EXPECT_EQ(m_dlg.m_linkMail.cursor().shape(), Qt::PointingHandCursor);

@@ -43,12 +43,7 @@ TEST(HtmlHandler, CutsTheCommandAtItsFieldCodeAndAppendsTheTarget) {
 
 TEST(LinkOpener, ErrorTextsFollowTheShellCodes) {
     const QString strPrefix = QStringLiteral("Unable to open hyperlink:\n\n");
-    EXPECT_EQ(CLinkOpener::ErrorText(1), strPrefix + "Unknown Error (1) occurred.");
     EXPECT_EQ(CLinkOpener::ErrorText(26), strPrefix + "A sharing violation occurred. ");
-    EXPECT_EQ(CLinkOpener::ErrorText(0), strPrefix + "The operating system is out\nof memory "
-                                                     "or resources.");
-    EXPECT_EQ(CLinkOpener::ErrorText(31), strPrefix + "There is no application associated\n"
-                                                      "with the given filename extension.");
     EXPECT_EQ(CLinkOpener::ErrorText(33), strPrefix + "Unknown Error (33) occurred.");
 }
 
