@@ -17,7 +17,7 @@
 namespace {
 
 // An open whose opener is not traced yet is looked for again on the
-// watcher's ticks; while a traced thread is inside an open the open is
+// tracer's ticks; while a traced thread is inside an open the open is
 // probably its own and waits for its exit stop, but not for ever (it may be
 // blocked opening something else).
 constexpr std::uint64_t DEFER_NS = 20'000'000;
@@ -204,9 +204,20 @@ pid_t CTracer::GuessReleaser() const {
 }
 
 void CTracer::OnInotify() {
+    m_qwLastLookNs = MonotonicNs();
     DrainInotify(0);
     ResolveOpens(false);
     RetryRefused();
+    // A thread that never stops (asleep where no signal reaches it) holds
+    // its process's settings back only so long.
+    for (auto it = m_settingsDue.begin(); it != m_settingsDue.end();) {
+        if (it->second.qwDeadlineNs > m_qwLastLookNs) {
+            ++it;
+            continue;
+        }
+        PublishCurrentSettings(it->first, it->second.fds);
+        it = m_settingsDue.erase(it);
+    }
 }
 
 void CTracer::ResolveOpens(bool bForce) {
@@ -265,7 +276,7 @@ void CTracer::ScanForOpeners(bool bEveryHolder) {
     // qwNamedNs: fanotify saw it open then; every port it holds is one it
     // just opened (it would be traced already otherwise).
     auto tryProcess = [&](pid_t nPid, std::uint64_t qwNamedNs) {
-        if (nPid == m_nSelf || nPid == m_nDoorbell || traced.count(nPid))
+        if (nPid == m_nSelf || traced.count(nPid))
             return true;
         const auto fds = ProcScanner::PortFds(nPid, ports);
         if (fds.empty())

@@ -39,8 +39,8 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
+    CTraceSource::BlockChildSignal();
     CFileSink sink;
-    std::vector<CPortId> ports;
     {
         CTraceSource source(sink);
         for (int i = 1; i < argc; ++i) {
@@ -48,19 +48,18 @@ int main(int argc, char** argv) {
             CScopedFd node;
             int nError = PortAccess::Check(argv[i], CPeer{}, port, node);
             if (nError == 0)
-                nError = source.WatchPort(port, node.Get(), 0);
+                nError = source.Watch(port, node.Get(), 0, std::uint32_t(i));
             if (nError != 0) {
                 std::cerr << argv[i] << ": watch failed: " << nError << std::endl;
                 return 2;
             }
-            ports.push_back(port);
         }
         std::cerr << "ready" << std::endl;
         std::string strLine;
         while (std::getline(std::cin, strLine)) {
             if (strLine == "unwatch") {
-                for (const CPortId& port : ports)
-                    source.UnwatchPort(port, 0);
+                for (int i = 1; i < argc; ++i)
+                    source.UnwatchPort(std::uint32_t(i));
                 std::cerr << "unwatched" << std::endl;
             }
         }
