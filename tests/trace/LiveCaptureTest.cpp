@@ -232,4 +232,36 @@ TEST_F(LiveCaptureTest, AProcessThatCannotStopHoldsUpNoOtherCapture) {
     stuck.Kill(SIGKILL);     // and its child with it
 }
 
+// Detached and attached again while its process cannot stop (a vfork parent
+// waits out of reach of signals), a port is answered at once each time,
+// another client's capture runs meanwhile, and the process, kept traced for
+// the attachment that came back, is captured as soon as it moves again.
+TEST_F(LiveCaptureTest, AProcessThatCannotStopIsCapturedOnceItMovesAgain) {
+    ASSERT_TRUE(driver.Start()) << driver.Stderr();
+    CPty otherPort;
+    CChild stuck(AppOn(pty.Slave(), "say opened vfork-sleep 60 write after close"));
+    ASSERT_FALSE(stuck.WaitLine("opened").empty()) << stuck.Err();
+    const pid_t s = stuck.Pid();
+    ASSERT_TRUE(Eventually([&] { return ProcStatField(s, 3) == "D"; }));
+    CRawClient client(driver.DevicePath()), otherClient(driver.DevicePath());
+    EXPECT_EQ(client.Detach(client.AttachOk(pty.Slave())), 0);
+    const std::uint32_t dwAgain = client.AttachOk(pty.Slave());
+
+    CChild other(AppOn(otherPort.Slave(), "say opened hear write hello close"));
+    ASSERT_FALSE(other.WaitLine("opened").empty()) << other.Err();
+    const std::uint32_t dwOther = otherClient.AttachOk(otherPort.Slave());
+    other.Send("go\n");
+    const pid_t o = other.Pid();
+    EXPECT_EQ(
+        RecordsUntil(otherClient, dwOther, Closed(o)),
+        (std::vector<CRecord>{Baud(o, 38400), Line(o, 0, 0, 8), Written(o, "hello"), Closed(o)}));
+    EXPECT_EQ(ProcStatField(s, 3), "D");
+
+    const std::string strChild =
+        ReadText("/proc/" + std::to_string(s) + "/task/" + std::to_string(s) + "/children");
+    ASSERT_EQ(kill(std::stoi(strChild), SIGKILL), 0);
+    EXPECT_TRUE(Has(RecordsUntil(client, dwAgain, Closed(s)), Written(s, "after")));
+    EXPECT_EQ(stuck.Wait(), 0);
+}
+
 } // namespace
