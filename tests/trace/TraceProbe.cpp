@@ -2,7 +2,8 @@
 // applications under test are the test's children, and a tracer inside the
 // test would reap them. Records go to stdout in the record-file format as
 // they are published; stderr says "ready" once every port is watched and
-// "unwatched" after the line "unwatch" on stdin. End of stdin stops it.
+// "unwatched" once the line "unwatch" on stdin is handed to the tracer
+// (which lets go of each tracee at its next stop). End of stdin stops it.
 #include "CTraceSource.h"
 #include "PortAccess.h"
 #include "Records.h"
