@@ -268,6 +268,10 @@ bool CTracer::Attach(pid_t nPid, const std::map<int, CPortId>& fds, const std::s
         }
         return false;
     }
+    // One open, however many fds the opener holds it on by now; reported
+    // also when the opener is gone before it can be traced.
+    for (const CPortId& port : opened)
+        Publish(port, Vantry::CAPTURE_PORT_OPENED, nPid);
 
     std::shared_ptr<CFdTable> pFds;
     for (auto& [nTid, tracee] : m_tracees) {
@@ -305,15 +309,17 @@ bool CTracer::Attach(pid_t nPid, const std::map<int, CPortId>& fds, const std::s
             bFound = true;
         }
     }
-    if (seized.empty())
+    if (seized.empty()) {
+        // Gone since its fds were read.
+        if (ProcScanner::IsExiting(nPid))
+            ReportOnce(nPid, fds, Vantry::NOTICE_USED_UNTRACED);
         return false;
+    }
     Log("tracing pid " + std::to_string(nPid) + " (uid " + std::to_string(*owner) + ")");
 
-    // One open, however many fds the opener holds it on by now. It was
-    // traced only after its open: say how long after.
+    // It was traced only after its open: say how long after.
     const std::uint64_t qwNow = RealtimeNs();
     for (const CPortId& port : opened) {
-        Publish(port, Vantry::CAPTURE_PORT_OPENED, nPid);
         const std::uint64_t qwOpened =
             qwOpenedNs != 0 ? qwOpenedNs : m_ports[port].qwFirstUnclaimedNs;
         PublishNamedNotice(port, nPid, Vantry::NOTICE_TRACED_LATE,
