@@ -133,6 +133,8 @@ TEST_F(LiveCaptureTest, AUserSeesOnlyItsOwnProcessesAndRootSeesAll) {
     // Beside root's capture, root's process is traced, and still not shown.
     CRawClient rootClient(driver.DevicePath());
     const std::uint32_t dwRoot = rootClient.AttachOk(pty.Slave());
+    // Both are traced, and their settings read, before the user comes back.
+    RecordsUntil(rootClient, dwRoot, Line(r, 0, 0, 8), {Line(m, 0, 0, 8)});
     const int nBeside = RunAs(NOBODY, {}, [&] {
         CRawClient client(driver.DevicePath());
         const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
