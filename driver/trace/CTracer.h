@@ -137,7 +137,8 @@ private:
     // Traces untraced holders, newest first, until every unclaimed open
     // has its opener (or, with bEveryHolder, all of them).
     void ScanForOpeners(bool bEveryHolder);
-    pid_t GuessReleaser() const;
+    // Who released a port description that inotify reports without a cause.
+    pid_t TakeReleaser();
     // The inotify or fanotify queue overflowed.
     void OnEventsLost();
     // An opener that came and went untraced: its open is one of the

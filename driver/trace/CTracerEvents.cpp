@@ -138,6 +138,7 @@ void CTracer::ReportOnce(pid_t nPid, const std::map<int, CPortId>& fds, std::uin
 
 bool CTracer::DrainInotify(pid_t nCause, std::optional<CPortId> claimPort) {
     bool bClaimed = false;
+    std::set<CPortId> releasedByCause;
     for (const auto& event : m_inotify.Drain()) {
         if (event.eKind == CInotify::EKind::Lost) {
             OnEventsLost();
@@ -171,7 +172,10 @@ bool CTracer::DrainInotify(pid_t nCause, std::optional<CPortId> claimPort) {
         // An open still unattributed happened before this close.
         if (watched.nUnclaimedOpens > 0)
             ResolveOpens(true);
-        Publish(port, Vantry::CAPTURE_PORT_CLOSED, nCause != 0 ? nCause : GuessReleaser());
+        // A releasing cause's own close comes first; others queued with it
+        // are of processes that closed at the same time.
+        const bool bOwn = nCause != 0 && !claimPort && releasedByCause.insert(port).second;
+        Publish(port, Vantry::CAPTURE_PORT_CLOSED, bOwn ? nCause : TakeReleaser());
     }
     return bClaimed;
 }
@@ -184,10 +188,17 @@ void CTracer::OnEventsLost() {
     ScanForOpeners(true);
 }
 
-pid_t CTracer::GuessReleaser() const {
-    for (const auto& [nTid, tracee] : m_tracees) {
-        if (tracee.bReleasePending)
+pid_t CTracer::TakeReleaser() {
+    // One that is known to have released a port fd comes before one that
+    // merely is in a call that may release one; its release is now seen,
+    // and its next stop must not take another process's close for its own.
+    for (auto& [nTid, tracee] : m_tracees) {
+        if (tracee.bReleasePending) {
+            tracee.bReleasePending = false;
             return tracee.nTgid;
+        }
+    }
+    for (const auto& [nTid, tracee] : m_tracees) {
         if (tracee.bInSyscall &&
             (tracee.eSyscall == ESyscall::Close || tracee.eSyscall == ESyscall::Exit ||
              tracee.eSyscall == ESyscall::Exec))
