@@ -138,9 +138,10 @@ TEST_F(LiveCaptureTest, AUserSeesOnlyItsOwnProcessesAndRootSeesAll) {
     const int nBeside = RunAs(NOBODY, {}, [&] {
         CRawClient client(driver.DevicePath());
         const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
+        // One after the other: inotify folds two closes that come together.
         root.Send("go\n");
+        Eventually([&] { return ProcStatField(r, 3) == "Z"; });
         mine.Send("go\n");
-        // The two write at once: the notice's place among mine's records varies.
         auto records = RecordsUntil(client, dwHandle, Closed(m));
         std::erase(records, Notice(r, Vantry::NOTICE_PROCESS_OF_OTHER_USER, r));
         return records == std::vector<CRecord>{Written(m, "mine2"), Closed(m)} ? 0 : 1;
