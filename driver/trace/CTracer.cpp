@@ -5,6 +5,7 @@
 
 #include "VantryProtocol.h"
 
+#include <sched.h>
 #include <signal.h>
 #include <sys/ptrace.h>
 #include <sys/signalfd.h>
@@ -245,9 +246,15 @@ void CTracer::Request(int nRequest, pid_t nTid, int nSignal) {
         Log("ptrace request " + std::to_string(nRequest) + " on " + std::to_string(nTid), errno);
 }
 
-bool CTracer::Attach(pid_t nPid, const std::map<int, CPortId>& fds, const std::set<CPortId>& opened,
+bool CTracer::Attach(pid_t nPid, std::map<int, CPortId> fds, std::set<CPortId> opened,
                      std::uint64_t qwOpenedNs) {
-    if (fds.empty())
+    // An opener whose fd is not in its table yet is reported on every port.
+    const bool bEarly = fds.empty();
+    std::map<int, CPortId> every;
+    for (const auto& [port, watched] : m_ports)
+        every.emplace(-1 - int(every.size()), port);
+    const auto& reportOn = bEarly ? every : fds;
+    if (bEarly && qwOpenedNs == 0)
         return false;
     const auto identity = CProcessIdentity::Of(nPid);
     const auto owner = ProcScanner::OwnerOf(nPid);
@@ -260,11 +267,11 @@ bool CTracer::Attach(pid_t nPid, const std::map<int, CPortId>& fds, const std::s
             return false;
         m_refused.erase(it);
     }
-    if (!MayTrace(*owner, fds)) {
+    if (!MayTrace(*owner, reportOn)) {
         // Another user's process: named, never traced.
         if (std::find(m_unseen.begin(), m_unseen.end(), *identity) == m_unseen.end()) {
             m_unseen.push_back(*identity);
-            ReportOnce(nPid, fds, Vantry::NOTICE_PROCESS_OF_OTHER_USER);
+            ReportOnce(nPid, reportOn, Vantry::NOTICE_PROCESS_OF_OTHER_USER);
         }
         return false;
     }
@@ -280,8 +287,6 @@ bool CTracer::Attach(pid_t nPid, const std::map<int, CPortId>& fds, const std::s
     }
     if (!pFds)
         pFds = std::make_shared<CFdTable>();
-    for (const auto& [nFd, port] : fds)
-        pFds->Set(nFd, port);
 
     // Threads started while we seize are caught by a later pass (or, once
     // their creator is seized, by PTRACE_O_TRACECLONE).
@@ -293,7 +298,7 @@ bool CTracer::Attach(pid_t nPid, const std::map<int, CPortId>& fds, const std::s
                 continue;
             if (ptrace(PTRACE_SEIZE, nTid, 0, TRACE_OPTIONS) != 0) {
                 if (errno == EPERM && seized.empty()) {
-                    OnSeizeRefused(*identity, fds);
+                    OnSeizeRefused(*identity, reportOn);
                     return false;
                 }
                 continue;
@@ -312,8 +317,25 @@ bool CTracer::Attach(pid_t nPid, const std::map<int, CPortId>& fds, const std::s
     if (seized.empty()) {
         // Gone since its fds were read.
         if (ProcScanner::IsExiting(nPid))
-            ReportOnce(nPid, fds, Vantry::NOTICE_USED_UNTRACED);
+            ReportOnce(nPid, reportOn, Vantry::NOTICE_USED_UNTRACED);
         return false;
+    }
+    // Seized, an early opener finishes its open (the fd is installed on the
+    // way out) and stops before its first write.
+    for (int nTry = 0; bEarly && nTry < 10 && fds.empty(); ++nTry) {
+        sched_yield();
+        fds = ProcScanner::PortFds(nPid, WatchedPorts());
+    }
+    if (fds.empty()) {
+        for (const pid_t nTid : seized)
+            RequestDetach(m_tracees[nTid]);
+        ClaimUntraced(nPid);
+        return false;
+    }
+    for (const auto& [nFd, port] : fds) {
+        pFds->Set(nFd, port);
+        if (bEarly && opened.insert(port).second)
+            Publish(port, Vantry::CAPTURE_PORT_OPENED, nPid);
     }
     Log("tracing pid " + std::to_string(nPid) + " (uid " + std::to_string(*owner) + ")");
 

@@ -102,7 +102,9 @@ private:
     // current settings of its ports once every thread stopped.
     // qwOpenedNs: when it opened them (0: at the first open not yet
     // attributed), for the notice of how late it was traced.
-    bool Attach(pid_t nPid, const std::map<int, CPortId>& fds, const std::set<CPortId>& opened,
+    // With no fds, nPid is an opener that fanotify named before its fd is in
+    // its table: it is seized first, and its fds are read as its open ends.
+    bool Attach(pid_t nPid, std::map<int, CPortId> fds, std::set<CPortId> opened,
                 std::uint64_t qwOpenedNs = 0);
     void DropPort(std::map<CPortId, CWatchedPort>::iterator it);
     // Whether a viewer of one of these ports may see a process of `owner`.

@@ -290,8 +290,20 @@ void CTracer::ScanForOpeners(bool bEveryHolder) {
         if (nPid == m_nSelf || traced.count(nPid))
             return true;
         const auto fds = ProcScanner::PortFds(nPid, ports);
-        if (fds.empty())
-            return false;
+        if (fds.empty()) {
+            // Its open may still be returning (the tracer woke in between):
+            // seized now, it stops before its first write. Only where
+            // whoever watches any port may see it, since its port is unknown.
+            const auto owner = ProcScanner::OwnerOf(nPid);
+            if (qwNamedNs == 0 || !owner || ProcScanner::IsExiting(nPid) ||
+                !std::all_of(ports.begin(), ports.end(), [&](const CPortId& port) {
+                    return MayTrace(*owner, {{0, port}});
+                }))
+                return false;
+            Attach(nPid, {}, {}, qwNamedNs);
+            traced.insert(nPid);
+            return true;
+        }
         std::set<CPortId> opened;
         for (const auto& [nFd, port] : fds) {
             auto& watched = m_ports[port];
