@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <set>
 #include <span>
 #include <vector>
@@ -50,6 +51,8 @@ public:
 
     // A client waits for this attachment's next record.
     bool m_bWaitedFor = false;
+    // What the sources answered to the watch of its port, once they did.
+    std::optional<int> m_watched;
 
 private:
     bool Push(std::int8_t nType, std::uint32_t dwProcessId, std::uint64_t qwTimeNs,

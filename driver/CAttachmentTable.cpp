@@ -91,6 +91,24 @@ bool CAttachmentTable::Exists(std::uint32_t dwHandle) const {
     return m_attachments.contains(dwHandle);
 }
 
+void CAttachmentTable::Watched(std::uint32_t dwHandle, int nError) {
+    {
+        std::lock_guard lock(m_mutex);
+        const auto it = m_attachments.find(dwHandle);
+        if (it == m_attachments.end())
+            return; // detached meanwhile
+        it->second->m_watched = nError;
+    }
+    Wake();
+}
+
+std::optional<int> CAttachmentTable::WatchAnswer(std::uint32_t dwHandle) const {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_attachments.find(dwHandle);
+    // Detached meanwhile (by another connection of its user): said so.
+    return it != m_attachments.end() ? it->second->m_watched : std::optional<int>(EBADF);
+}
+
 int CAttachmentTable::FrontSize(std::uint32_t dwHandle, uid_t uid, std::uint32_t& dwSize) {
     std::lock_guard lock(m_mutex);
     CAttachment* pAttachment = Find(dwHandle, uid);

@@ -24,7 +24,8 @@ public:
 
     explicit CAttachmentTable(std::size_t nQueueLimit = DEFAULT_QUEUE_LIMIT);
 
-    // Readable after a record arrived for an attachment that a wait is parked on.
+    // Readable after a record arrived for an attachment that a wait is parked
+    // on, or after the sources answered a watch.
     int WakeFd() const { return m_hWake.Get(); }
     void ClearWake();
 
@@ -43,6 +44,11 @@ public:
     int Pop(std::uint32_t dwHandle, uid_t uid, std::size_t nCapacity,
             std::vector<std::uint8_t>& record);
     bool Exists(std::uint32_t dwHandle) const;
+    // The sources' answer to the watch of the attachment's port (any
+    // thread): kept for the device's thread, which is woken.
+    void Watched(std::uint32_t dwHandle, int nError);
+    // That answer, once it came; EBADF when the handle is gone.
+    std::optional<int> WatchAnswer(std::uint32_t dwHandle) const;
     std::size_t Room(const CPortId& port) const override;
 
     void Publish(const CPortId& port, const CPortEvent& event) override;

@@ -76,17 +76,19 @@ CReplaySource::~CReplaySource() {
         m_thread.join();
 }
 
-void CReplaySource::AttachmentAdded(const CPortId&, std::uint32_t dwHandle) {
-    if (m_records.empty())
-        return;
-    {
-        std::lock_guard lock(m_mutex);
-        m_cursors[dwHandle] = CCursor{Clock::now(), 0};
+void CReplaySource::WatchPort(const CPortId&, int, uid_t, std::uint32_t dwHandle,
+                              std::function<void(int)> done) {
+    if (!m_records.empty()) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_cursors[dwHandle] = CCursor{Clock::now(), 0};
+        }
+        m_changed.notify_all();
     }
-    m_changed.notify_all();
+    done(0);
 }
 
-void CReplaySource::AttachmentRemoved(std::uint32_t dwHandle) {
+void CReplaySource::UnwatchPort(std::uint32_t dwHandle) {
     std::lock_guard lock(m_mutex);
     m_cursors.erase(dwHandle);
 }

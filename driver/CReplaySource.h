@@ -28,10 +28,10 @@ public:
                                                IEventSink& sink, std::string& strError);
     ~CReplaySource() override;
 
-    int WatchPort(const CPortId&, int, uid_t) override { return 0; }
-    void UnwatchPort(const CPortId&, uid_t) override {}
-    void AttachmentAdded(const CPortId& port, std::uint32_t dwHandle) override;
-    void AttachmentRemoved(std::uint32_t dwHandle) override;
+    // Every attachment gets the whole capture from its start.
+    void WatchPort(const CPortId& port, int hNode, uid_t viewer, std::uint32_t dwHandle,
+                   std::function<void(int)> done) override;
+    void UnwatchPort(std::uint32_t dwHandle) override;
 
 private:
     using Clock = std::chrono::steady_clock;

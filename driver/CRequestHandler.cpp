@@ -31,7 +31,7 @@ std::optional<CAnswer> CRequestHandler::Handle(const CPeer& peer, std::uint64_t 
     const std::uint32_t dwCapacity = GetU32(request.data() + 4);
     const auto input = request.subspan(REQUEST_HEADER_SIZE);
     if (dwCode == IOCTL_VANTRY_ATTACH)
-        return Attach(peer, qwConnection, dwCapacity, input, bTruncated);
+        return Attach(peer, qwConnection, dwCapacity, input, bTruncated, parked);
     if (dwCode != IOCTL_VANTRY_DETACH && dwCode != IOCTL_VANTRY_WAIT_RECORD &&
         dwCode != IOCTL_VANTRY_FETCH_RECORD)
         return Status(ENOTTY);
@@ -49,12 +49,13 @@ std::optional<CAnswer> CRequestHandler::Handle(const CPeer& peer, std::uint64_t 
 }
 
 std::optional<CAnswer> CRequestHandler::Resume(const CPeer& peer, const CParkedWait& parked) {
-    return Wait(peer, parked);
+    return parked.bAttach ? AttachAnswer(parked.dwHandle) : Wait(peer, parked);
 }
 
-CAnswer CRequestHandler::Attach(const CPeer& peer, std::uint64_t qwConnection,
-                                std::uint32_t dwCapacity, std::span<const std::uint8_t> input,
-                                bool bTruncated) {
+std::optional<CAnswer> CRequestHandler::Attach(const CPeer& peer, std::uint64_t qwConnection,
+                                               std::uint32_t dwCapacity,
+                                               std::span<const std::uint8_t> input, bool bTruncated,
+                                               CParkedWait& parked) {
     if (bTruncated)
         return Status(ENAMETOOLONG);
     if (dwCapacity < 4)
@@ -73,16 +74,29 @@ CAnswer CRequestHandler::Attach(const CPeer& peer, std::uint64_t qwConnection,
     std::uint32_t dwHandle = 0;
     if (const int nError = m_table.Add(port, peer.m_uid, qwConnection, dwHandle))
         return Status(nError);
-    if (const int nError = m_sources.WatchPort(port, node.Get(), peer.m_uid)) {
-        CPortId removed;
-        uid_t owner;
-        m_table.Remove(dwHandle, peer.m_uid, true, removed, owner);
-        Log("cannot watch " + *strPath, nError);
-        return Status(nError);
-    }
-    m_sources.AttachmentAdded(port, dwHandle);
-    Log("attached " + *strPath + " for uid " + std::to_string(peer.m_uid) + ", handle " +
+    Log("attaching " + *strPath + " for uid " + std::to_string(peer.m_uid) + ", handle " +
         std::to_string(dwHandle));
+    // The answer waits for the sources (the live capture seizes the port's
+    // holders first), but the device serves everyone else meanwhile.
+    m_sources.WatchPort(
+        port, node.Get(), peer.m_uid, dwHandle,
+        [&table = m_table, dwHandle](int nError) { table.Watched(dwHandle, nError); });
+    auto answer = AttachAnswer(dwHandle);
+    if (!answer)
+        parked = CParkedWait{dwHandle, 0, true};
+    return answer;
+}
+
+std::optional<CAnswer> CRequestHandler::AttachAnswer(std::uint32_t dwHandle) {
+    const auto nError = m_table.WatchAnswer(dwHandle);
+    if (!nError)
+        return std::nullopt;
+    if (*nError != 0) {
+        Log("cannot watch the port of handle " + std::to_string(dwHandle), *nError);
+        Detach(dwHandle, 0, true);
+        return Status(*nError);
+    }
+    Log("attached handle " + std::to_string(dwHandle));
     return Value(dwHandle);
 }
 
@@ -91,8 +105,7 @@ int CRequestHandler::Detach(std::uint32_t dwHandle, uid_t uid, bool bAnyOwner) {
     uid_t owner = 0;
     if (const int nError = m_table.Remove(dwHandle, uid, bAnyOwner, port, owner))
         return nError;
-    m_sources.AttachmentRemoved(dwHandle);
-    m_sources.UnwatchPort(port, owner);
+    m_sources.UnwatchPort(dwHandle);
     Log("detached handle " + std::to_string(dwHandle));
     return 0;
 }

@@ -19,10 +19,12 @@ struct CAnswer {
 };
 
 // A wait that found its queue empty: answered later, when a record arrives
-// or the handle is detached.
+// or the handle is detached. Or an attach, answered once its port's sources
+// answered.
 struct CParkedWait {
     std::uint32_t dwHandle = 0;
     std::uint32_t dwCapacity = 0;
+    bool bAttach = false;
 };
 
 class CRequestHandler {
@@ -31,19 +33,22 @@ public:
         : m_table(table), m_sources(sources) {}
 
     // bTruncated: the request was longer than the device reads.
-    // Empty answer: the request is a wait, parked in `parked`.
+    // Empty answer: the request is parked in `parked`.
     std::optional<CAnswer> Handle(const CPeer& peer, std::uint64_t qwConnection,
                                   std::span<const std::uint8_t> request, bool bTruncated,
                                   CParkedWait& parked);
-    // The answer to a parked wait, once there is one.
+    // The answer to a parked request, once there is one.
     std::optional<CAnswer> Resume(const CPeer& peer, const CParkedWait& parked);
 
     void DetachConnection(std::uint64_t qwConnection);
     void DetachAll();
 
 private:
-    CAnswer Attach(const CPeer& peer, std::uint64_t qwConnection, std::uint32_t dwCapacity,
-                   std::span<const std::uint8_t> input, bool bTruncated);
+    std::optional<CAnswer> Attach(const CPeer& peer, std::uint64_t qwConnection,
+                                  std::uint32_t dwCapacity, std::span<const std::uint8_t> input,
+                                  bool bTruncated, CParkedWait& parked);
+    // Empty until the sources answered the attachment's watch.
+    std::optional<CAnswer> AttachAnswer(std::uint32_t dwHandle);
     int Detach(std::uint32_t dwHandle, uid_t uid, bool bAnyOwner);
     // Empty while the queue is empty; the next record then wakes the device.
     std::optional<CAnswer> Wait(const CPeer& peer, const CParkedWait& wait);

@@ -9,6 +9,7 @@
 #include <compare>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 
 // The clock of CPortEvent::qwTimeNs.
@@ -60,17 +61,18 @@ public:
 class IEventSource {
 public:
     virtual ~IEventSource() = default;
-    // An attachment of user `viewer` came to the port: watch it (from the
-    // first attachment on) and trace what `viewer` may see. `hNode` is the
-    // device node the caller was checked against, opened O_PATH: a source
-    // keeps a duplicate of it and never resolves the path again. Called for
-    // every attachment, so a port whose node was removed and created again
-    // is watched afresh. 0 or an errno value; a failure changes nothing.
-    virtual int WatchPort(const CPortId& port, int hNode, uid_t viewer) = 0;
-    // That attachment is gone; after the port's last one, stop watching it.
-    virtual void UnwatchPort(const CPortId& port, uid_t viewer) = 0;
-    // An attachment of a watched port came or went. Called after WatchPort
-    // and before UnwatchPort, on the driver's thread; most sources need not care.
-    virtual void AttachmentAdded(const CPortId&, std::uint32_t) {}
-    virtual void AttachmentRemoved(std::uint32_t) {}
+    // Attachment dwHandle of user `viewer` came to the port: watch it (from
+    // the first attachment on) and capture what `viewer` may see. `hNode` is
+    // the device node the caller was checked against, opened O_PATH: a
+    // source keeps a duplicate of it and never resolves the path again.
+    // Called for every attachment, so a port whose node was removed and
+    // created again is watched afresh. `done` gets 0 or an errno value, once,
+    // at once or later on a thread of the source's (the driver does not wait
+    // for it); a failure changes nothing. Called on the driver's thread, as
+    // is UnwatchPort.
+    virtual void WatchPort(const CPortId& port, int hNode, uid_t viewer, std::uint32_t dwHandle,
+                           std::function<void(int)> done) = 0;
+    // That attachment is gone, whatever its answer was or before it came;
+    // after the port's last one, stop watching it.
+    virtual void UnwatchPort(std::uint32_t dwHandle) = 0;
 };

@@ -115,6 +115,7 @@ int main(int argc, char* argv[]) {
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    CTraceSource::BlockChildSignal();
     signal(SIGPIPE, SIG_IGN);
     // Every connection is a descriptor: use all that the hard limit allows.
     rlimit files{};

@@ -7,7 +7,10 @@
 //  - the driver's peak resident memory while it traces one write of 256 MiB
 //    that a client drains;
 //  - a burst of 300 `stty -F` runs: how many opens were reported, and when
-//    the last one came.
+//    the last one came;
+//  - while a process that cannot stop (a vfork parent) holds one port and
+//    a client attaches and detaches it over and over, how long another
+//    client waits for the attach and the detach of another port.
 #include "BenchApps.h"
 #include "CPty.h"
 #include "CRawClient.h"
@@ -17,6 +20,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -75,6 +79,7 @@ public:
         std::filesystem::remove_all(m_strDir);
     }
     pid_t Driver() const { return m_nDriver; }
+    std::string DevicePath() const { return m_strDir + "/Vantry"; }
     std::vector<CRecordSeen> Records() {
         std::lock_guard lock(m_mutex);
         return m_records;
@@ -134,6 +139,8 @@ struct CFigures {
     double dPeakMb = 0;
     int nBurstOpens = 0;
     double dBurstSeconds = 0;
+    double dStuckCycleMs = 0; // the stuck port's attach and detach, median
+    std::vector<double> attachMs, detachMs;
 };
 
 void LateOpeners(const std::string& strDriver, CFigures& figures) {
@@ -238,11 +245,62 @@ void Burst(const std::string& strDriver, CFigures& figures) {
     }
 }
 
+double Milliseconds(Clock::duration elapsed) {
+    return std::chrono::duration<double, std::milli>(elapsed).count();
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+void StuckTracee(const std::string& strDriver, CFigures& figures) {
+    constexpr int CYCLES = 50;
+    CPty stuckPort, otherPort;
+    const pid_t nStuck = fork();
+    if (nStuck == 0) {
+        const int hPort = open(stuckPort.Slave().c_str(), O_RDWR | O_NOCTTY);
+        if (hPort >= 0 && vfork() == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            sleep(600);
+        }
+        _exit(0);
+    }
+    usleep(100'000); // in vfork by now
+    CCapture capture(strDriver, otherPort.Slave());
+    std::atomic<bool> bDone{false};
+    std::vector<double> cycles;
+    std::thread cycler([&] {
+        CRawClient client(capture.DevicePath());
+        while (!bDone) {
+            const auto start = Clock::now();
+            client.Detach(client.AttachOk(stuckPort.Slave()));
+            cycles.push_back(Milliseconds(Clock::now() - start));
+        }
+    });
+    CRawClient client(capture.DevicePath());
+    for (int i = 0; i < CYCLES; ++i) {
+        const auto start = Clock::now();
+        const std::uint32_t dwHandle = client.AttachOk(otherPort.Slave());
+        const auto attached = Clock::now();
+        client.Detach(dwHandle);
+        figures.attachMs.push_back(Milliseconds(attached - start));
+        figures.detachMs.push_back(Milliseconds(Clock::now() - attached));
+        usleep(5'000);
+    }
+    bDone = true;
+    cycler.join();
+    figures.dStuckCycleMs = Median(cycles);
+    kill(nStuck, SIGKILL);
+    waitpid(nStuck, nullptr, 0);
+}
+
 CFigures Measure(const std::string& strDriver) {
     CFigures figures;
     LateOpeners(strDriver, figures);
     LargeWrite(strDriver, figures);
     Burst(strDriver, figures);
+    StuckTracee(strDriver, figures);
     return figures;
 }
 
@@ -260,9 +318,9 @@ int main(int argc, char** argv) {
             std::printf(" %14s", value(column.second).c_str());
         std::printf("\n");
     };
-    auto number = [](double d, const char* pszUnit) {
+    auto number = [](double d, const char* pszUnit, int nDecimals = 0) {
         char sz[64];
-        std::snprintf(sz, sizeof sz, "%.0f %s", d, pszUnit);
+        std::snprintf(sz, sizeof sz, "%.*f %s", nDecimals, d, pszUnit);
         return std::string(sz);
     };
     std::printf("%-44s", "");
@@ -283,5 +341,17 @@ int main(int argc, char** argv) {
         [](const CFigures& f) { return std::to_string(f.nBurstOpens); });
     row("  last open reported after",
         [&](const CFigures& f) { return number(f.dBurstSeconds * 1000, "ms"); });
+    row("stuck tracee: its port attached and detached",
+        [&](const CFigures& f) { return number(f.dStuckCycleMs, "ms", 2); });
+    row("  another port's attach, median",
+        [&](const CFigures& f) { return number(Median(f.attachMs), "ms", 2); });
+    row("  another port's attach, maximum", [&](const CFigures& f) {
+        return number(*std::max_element(f.attachMs.begin(), f.attachMs.end()), "ms", 2);
+    });
+    row("  another port's detach, median",
+        [&](const CFigures& f) { return number(Median(f.detachMs), "ms", 2); });
+    row("  another port's detach, maximum", [&](const CFigures& f) {
+        return number(*std::max_element(f.detachMs.begin(), f.detachMs.end()), "ms", 2);
+    });
     return 0;
 }

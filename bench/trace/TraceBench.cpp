@@ -187,7 +187,7 @@ void Throughput(const CDevice& device, const CPortId& port, int hNode) {
         CWriterResult traced;
         {
             CTraceSource source(sink);
-            source.WatchPort(port, hNode, 0);
+            source.Watch(port, hNode, 0, 1);
             traced = InChild<CWriterResult>(
                 [&] { return RunWriter(device.Slave(), nChunk, MIB, true); });
         }
@@ -289,7 +289,7 @@ void LateOpeners(const CDevice& device, const CPortId& port, int hNode) {
         changed.notify_all();
     });
     CTraceSource source(sink);
-    source.WatchPort(port, hNode, 0);
+    source.Watch(port, hNode, 0, 1);
 
     int nFirstCaptured = 0, nTraced = 0;
     std::vector<double> latencies;
@@ -339,6 +339,7 @@ int main(int argc, char** argv) {
                     (unsigned long long)result.qwWrites);
         return 0;
     }
+    CTraceSource::BlockChildSignal();
     CDevice device;
     CPortId port;
     CScopedFd node;

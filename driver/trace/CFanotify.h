@@ -15,6 +15,7 @@ class CFanotify {
 public:
     CFanotify();
     bool IsActive() const { return m_fd.IsValid(); }
+    int Fd() const { return m_fd.Get(); }
     // Opens of the node that hNode (an O_PATH fd will do) refers to.
     void Add(int hNode);
     void Remove(int hNode);

@@ -1,52 +1,56 @@
 // The live event source: watches ports by tracing the processes that hold
-// them (CTracer) on a thread of its own. A second thread waits on inotify
-// and rings the tracer's doorbell, because the tracer itself can only
-// block in waitpid.
+// them (CTracer) on one thread of its own, which sleeps in a single poll
+// over the tracees' SIGCHLD (a signalfd), inotify, fanotify and the
+// commands that the driver's thread hands over. The driver's thread never
+// waits for it: a watch is answered through its callback, an unwatch is
+// carried out as the tracees stop.
 #pragma once
 
 #include "../IEventSource.h"
 #include "CScopedFd.h"
 
-#include <atomic>
 #include <deque>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <thread>
 
 class CTraceSource : public IEventSource {
 public:
+    // The tracer hears of its tracees through SIGCHLD, which must be blocked
+    // in every thread of the process: called first thing in main, before
+    // any thread starts.
+    static void BlockChildSignal();
+
     explicit CTraceSource(IEventSink& sink);
-    // Detaches from every traced process; they run on untouched.
+    // Lets go of every traced process; they run on untouched.
     ~CTraceSource() override;
     CTraceSource(const CTraceSource&) = delete;
     CTraceSource& operator=(const CTraceSource&) = delete;
 
-    int WatchPort(const CPortId& port, int hNode, uid_t viewer) override;
-    void UnwatchPort(const CPortId& port, uid_t viewer) override;
+    void WatchPort(const CPortId& port, int hNode, uid_t viewer, std::uint32_t dwHandle,
+                   std::function<void(int)> done) override;
+    void UnwatchPort(std::uint32_t dwHandle) override;
+    // WatchPort that waits for its answer, for a tool with nothing else to do.
+    int Watch(const CPortId& port, int hNode, uid_t viewer, std::uint32_t dwHandle);
 
 private:
     enum class ECommand { Watch, Unwatch, Stop };
     struct CCommand {
         ECommand eCommand;
         CPortId port;
-        int hNode = -1; // valid while the caller waits for the result
+        CScopedFd node;
         uid_t viewer = 0;
-        std::promise<int> result;
+        std::uint32_t dwHandle = 0;
+        std::function<void(int)> done;
     };
 
-    int Submit(ECommand eCommand, const CPortId& port = {}, int hNode = -1, uid_t viewer = 0);
+    void Queue(CCommand command);
     void TracerMain(std::promise<void> started);
-    void WatcherMain();
 
     IEventSink& m_sink;
     std::mutex m_mutex;
-    std::deque<CCommand> m_commands; // a handful at most: callers wait for theirs
-    std::atomic<pid_t> m_nDoorbell{-1};
-    std::atomic<int> m_hInotify{-1};
-    std::atomic<bool> m_bTick{false}; // the tracer wants a look at opens soon
-    CScopedFd m_stop;                 // eventfd: the watcher ends
-    CScopedFd m_handled;              // eventfd: the tracer has looked at inotify
-    CScopedFd m_tick;                 // eventfd: m_bTick was just set
+    std::deque<CCommand> m_commands;
+    CScopedFd m_hCommands; // eventfd: m_commands has more
     std::thread m_tracer;
-    std::thread m_watcher;
 };

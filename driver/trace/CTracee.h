@@ -30,5 +30,6 @@ struct CTracee {
     // so its inotify close is looked for at the thread's next stop.
     bool bReleasePending = false;
     bool bDetach = false;              // let go at the next stop
+    bool bSeized = false;              // seized and not stopped since
     std::uint32_t dwReportedCalls = 0; // bit per Vantry::CALL_* already named in a notice
 };

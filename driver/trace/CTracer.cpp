@@ -5,15 +5,18 @@
 
 #include "VantryProtocol.h"
 
+#include <sched.h>
 #include <signal.h>
 #include <sys/ptrace.h>
+#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
+#include <cstring>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -21,14 +24,14 @@ namespace {
 constexpr long TRACE_OPTIONS = PTRACE_O_TRACESYSGOOD | PTRACE_O_TRACEFORK | PTRACE_O_TRACEVFORK |
                                PTRACE_O_TRACECLONE | PTRACE_O_TRACEEXEC;
 constexpr int SYSCALL_STOP = SIGTRAP | 0x80;
-// How long an attach or a detach waits for a thread to stop.
+// How long a seized process's settings wait for all its threads to stop
+// (one asleep in the kernel where no signal reaches it may never stop).
 constexpr std::uint64_t STOP_WAIT_NS = 100'000'000;
-
-std::uint64_t MonotonicNs() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return std::uint64_t(now.tv_sec) * 1'000'000'000u + std::uint64_t(now.tv_nsec);
-}
+// How often unattributed opens and the like are looked at again.
+constexpr std::uint64_t TICK_NS = 10'000'000;
+// Stops handled in a row before commands and opens get their turn: busy
+// tracees would otherwise keep waitpid from ever saying "nothing".
+constexpr int MAX_STOPS_IN_A_ROW = 64;
 
 bool IsStopSignal(int nSignal) {
     return nSignal == SIGSTOP || nSignal == SIGTSTP || nSignal == SIGTTIN || nSignal == SIGTTOU;
@@ -36,8 +39,25 @@ bool IsStopSignal(int nSignal) {
 
 } // namespace
 
-CTracer::CTracer(IEventSink& sink, pid_t nDoorbell)
-    : m_sink(sink), m_nDoorbell(nDoorbell), m_nSelf(getpid()) {}
+std::uint64_t CTracer::MonotonicNs() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::uint64_t(now.tv_sec) * 1'000'000'000u + std::uint64_t(now.tv_nsec);
+}
+
+CTracer::CTracer(IEventSink& sink) : m_sink(sink), m_nSelf(getpid()) {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGCHLD);
+    sigset_t blocked;
+    // Unblocked in this thread, the signal would be taken before the
+    // signalfd saw it, and the tracer would sleep through a stop.
+    if (pthread_sigmask(SIG_BLOCK, nullptr, &blocked) != 0 || !sigismember(&blocked, SIGCHLD))
+        throw std::logic_error("SIGCHLD is not blocked");
+    m_signals.Reset(signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC));
+    if (!m_signals.IsValid())
+        throw std::runtime_error(std::string("signalfd: ") + std::strerror(errno));
+}
 
 CTracer::~CTracer() {
     UnwatchAll();
@@ -52,7 +72,7 @@ std::set<CPortId> CTracer::WatchedPorts() const {
 
 // --- ports ---------------------------------------------------------------
 
-int CTracer::Watch(const CPortId& port, int hNode, uid_t viewer) {
+int CTracer::Watch(const CPortId& port, CScopedFd node, uid_t viewer, std::uint32_t dwHandle) {
     const bool bNew = !m_ports.count(port);
     CWatchedPort& watched = m_ports[port];
     // Its removal may still wait in the inotify queue.
@@ -60,8 +80,7 @@ int CTracer::Watch(const CPortId& port, int hNode, uid_t viewer) {
         NodeGone(port);
     const bool bNewNode = watched.nWatch < 0;
     if (bNewNode) {
-        CScopedFd node(fcntl(hNode, F_DUPFD_CLOEXEC, 0));
-        const int nWatch = node.IsValid() ? m_inotify.Add(node.Get()) : -errno;
+        const int nWatch = m_inotify.Add(node.Get());
         if (nWatch < 0) {
             if (bNew)
                 m_ports.erase(port);
@@ -72,8 +91,9 @@ int CTracer::Watch(const CPortId& port, int hNode, uid_t viewer) {
         m_watchToPort[nWatch] = port;
         m_fanotify.Add(watched.node.Get());
     }
-    const bool bNewViewer = !watched.viewers.count(viewer);
-    watched.viewers.insert(viewer);
+    const bool bNewViewer = std::none_of(watched.viewers.begin(), watched.viewers.end(),
+                                         [&](const auto& entry) { return entry.second == viewer; });
+    watched.viewers[dwHandle] = viewer;
     if (bNewNode || bNewViewer) {
         // Whoever was left untraced before may be seen now: name them again.
         m_unseen.clear();
@@ -88,7 +108,7 @@ void CTracer::TraceHolders(const CPortId& port) {
     for (auto& [nTid, tracee] : m_tracees)
         traced.emplace(tracee.nTgid, tracee.pFds);
     for (const pid_t nPid : ProcScanner::ListProcesses()) {
-        if (nPid == m_nSelf || nPid == m_nDoorbell)
+        if (nPid == m_nSelf)
             continue;
         const auto fds = ProcScanner::PortFds(nPid, {port});
         if (fds.empty())
@@ -98,12 +118,24 @@ void CTracer::TraceHolders(const CPortId& port) {
             Attach(nPid, ProcScanner::PortFds(nPid, WatchedPorts()), {});
             continue;
         }
-        if (std::any_of(it->second->Ports().begin(), it->second->Ports().end(),
-                        [&](const auto& entry) { return entry.second == port; }))
-            continue;
-        for (const auto& [nFd, fdPort] : fds)
-            it->second->Set(nFd, fdPort);
-        PublishCurrentSettings(nPid, fds);
+        if (std::none_of(it->second->Ports().begin(), it->second->Ports().end(),
+                         [&](const auto& entry) { return entry.second == port; })) {
+            for (const auto& [nFd, fdPort] : fds)
+                it->second->Set(nFd, fdPort);
+            PublishCurrentSettings(nPid, fds);
+        }
+        // A detach asked for by an earlier attachment may not have happened yet.
+        KeepTracing(nPid);
+    }
+}
+
+void CTracer::KeepTracing(pid_t nPid) {
+    for (auto& [nTid, tracee] : m_tracees) {
+        if (tracee.nTgid == nPid && tracee.bDetach &&
+            MayTrace(tracee.uidOwner, tracee.pFds->Ports())) {
+            tracee.bDetach = false;
+            --m_nDetaching;
+        }
     }
 }
 
@@ -124,23 +156,27 @@ void CTracer::NodeGone(const CPortId& port) {
     Log("a watched port's device node is gone; the next attach watches its successor");
 }
 
-void CTracer::Unwatch(const CPortId& port, uid_t viewer) {
-    const auto it = m_ports.find(port);
-    if (it == m_ports.end())
+void CTracer::Unwatch(std::uint32_t dwHandle) {
+    for (auto it = m_ports.begin(); it != m_ports.end(); ++it) {
+        if (it->second.viewers.erase(dwHandle) == 0)
+            continue;
+        if (it->second.viewers.empty())
+            DropPort(it);
+        DetachUnseen();
         return;
-    if (const auto itViewer = it->second.viewers.find(viewer); itViewer != it->second.viewers.end())
-        it->second.viewers.erase(itViewer);
-    if (it->second.viewers.empty()) {
-        if (it->second.nWatch >= 0) {
-            m_inotify.Remove(it->second.nWatch);
-            m_watchToPort.erase(it->second.nWatch);
-            m_fanotify.Remove(it->second.node.Get());
-        }
-        m_ports.erase(it);
-        for (auto& [nTid, tracee] : m_tracees)
-            tracee.pFds->ForgetPort(port);
     }
-    DetachUnseen();
+}
+
+void CTracer::DropPort(std::map<CPortId, CWatchedPort>::iterator it) {
+    const CPortId port = it->first;
+    if (it->second.nWatch >= 0) {
+        m_inotify.Remove(it->second.nWatch);
+        m_watchToPort.erase(it->second.nWatch);
+        m_fanotify.Remove(it->second.node.Get());
+    }
+    m_ports.erase(it);
+    for (auto& [nTid, tracee] : m_tracees)
+        tracee.pFds->ForgetPort(port);
 }
 
 void CTracer::DetachUnseen() {
@@ -148,23 +184,25 @@ void CTracer::DetachUnseen() {
         if (!MayTrace(tracee.uidOwner, tracee.pFds->Ports()))
             RequestDetach(tracee);
     }
-    WaitForDetaches();
 }
 
 bool CTracer::MayTrace(uid_t owner, const std::map<int, CPortId>& fds) const {
     for (const auto& [nFd, port] : fds) {
         const auto it = m_ports.find(port);
-        if (it != m_ports.end() && (it->second.viewers.count(0) || it->second.viewers.count(owner)))
+        if (it != m_ports.end() && std::any_of(it->second.viewers.begin(), it->second.viewers.end(),
+                                               [&](const auto& entry) {
+                                                   return entry.second == 0 ||
+                                                          entry.second == owner;
+                                               }))
             return true;
     }
     return false;
 }
 
 void CTracer::UnwatchAll() {
-    while (!m_ports.empty()) {
-        m_ports.begin()->second.viewers.clear();
-        Unwatch(m_ports.begin()->first, 0);
-    }
+    while (!m_ports.empty())
+        DropPort(m_ports.begin());
+    DetachUnseen();
     // Children that stopped before their parent's clone event was seen.
     for (const pid_t nTid : m_earlyChildren)
         Request(PTRACE_DETACH, nTid);
@@ -183,8 +221,11 @@ uid_t CTracer::OwnerOf(pid_t nPid) const {
     return ProcScanner::OwnerOf(nPid).value_or(0);
 }
 
-bool CTracer::WantsTick() const {
-    return !m_refused.empty() || !m_candidates.empty() || HasUnclaimedOpens();
+int CTracer::TimeoutMs() const {
+    if (m_refused.empty() && m_candidates.empty() && m_settingsDue.empty() && !HasUnclaimedOpens())
+        return -1;
+    const std::uint64_t qwSince = MonotonicNs() - m_qwLastLookNs;
+    return qwSince >= TICK_NS ? 0 : int((TICK_NS - qwSince + 999'999) / 1'000'000);
 }
 
 bool CTracer::HasUnclaimedOpens() const {
@@ -205,9 +246,15 @@ void CTracer::Request(int nRequest, pid_t nTid, int nSignal) {
         Log("ptrace request " + std::to_string(nRequest) + " on " + std::to_string(nTid), errno);
 }
 
-bool CTracer::Attach(pid_t nPid, const std::map<int, CPortId>& fds, const std::set<CPortId>& opened,
+bool CTracer::Attach(pid_t nPid, std::map<int, CPortId> fds, std::set<CPortId> opened,
                      std::uint64_t qwOpenedNs) {
-    if (fds.empty())
+    // An opener whose fd is not in its table yet is reported on every port.
+    const bool bEarly = fds.empty();
+    std::map<int, CPortId> every;
+    for (const auto& [port, watched] : m_ports)
+        every.emplace(-1 - int(every.size()), port);
+    const auto& reportOn = bEarly ? every : fds;
+    if (bEarly && qwOpenedNs == 0)
         return false;
     const auto identity = CProcessIdentity::Of(nPid);
     const auto owner = ProcScanner::OwnerOf(nPid);
@@ -220,14 +267,18 @@ bool CTracer::Attach(pid_t nPid, const std::map<int, CPortId>& fds, const std::s
             return false;
         m_refused.erase(it);
     }
-    if (!MayTrace(*owner, fds)) {
+    if (!MayTrace(*owner, reportOn)) {
         // Another user's process: named, never traced.
         if (std::find(m_unseen.begin(), m_unseen.end(), *identity) == m_unseen.end()) {
             m_unseen.push_back(*identity);
-            ReportOnce(nPid, fds, Vantry::NOTICE_PROCESS_OF_OTHER_USER);
+            ReportOnce(nPid, reportOn, Vantry::NOTICE_PROCESS_OF_OTHER_USER);
         }
         return false;
     }
+    // One open, however many fds the opener holds it on by now; reported
+    // also when the opener is gone before it can be traced.
+    for (const CPortId& port : opened)
+        Publish(port, Vantry::CAPTURE_PORT_OPENED, nPid);
 
     std::shared_ptr<CFdTable> pFds;
     for (auto& [nTid, tracee] : m_tracees) {
@@ -236,8 +287,6 @@ bool CTracer::Attach(pid_t nPid, const std::map<int, CPortId>& fds, const std::s
     }
     if (!pFds)
         pFds = std::make_shared<CFdTable>();
-    for (const auto& [nFd, port] : fds)
-        pFds->Set(nFd, port);
 
     // Threads started while we seize are caught by a later pass (or, once
     // their creator is seized, by PTRACE_O_TRACECLONE).
@@ -249,7 +298,7 @@ bool CTracer::Attach(pid_t nPid, const std::map<int, CPortId>& fds, const std::s
                 continue;
             if (ptrace(PTRACE_SEIZE, nTid, 0, TRACE_OPTIONS) != 0) {
                 if (errno == EPERM && seized.empty()) {
-                    OnSeizeRefused(*identity, fds);
+                    OnSeizeRefused(*identity, reportOn);
                     return false;
                 }
                 continue;
@@ -260,19 +309,39 @@ bool CTracer::Attach(pid_t nPid, const std::map<int, CPortId>& fds, const std::s
             tracee.nTgid = nPid;
             tracee.uidOwner = *owner;
             tracee.pFds = pFds;
+            tracee.bSeized = true;
             seized.push_back(nTid);
             bFound = true;
         }
     }
-    if (seized.empty())
+    if (seized.empty()) {
+        // Gone since its fds were read.
+        if (ProcScanner::IsExiting(nPid))
+            ReportOnce(nPid, reportOn, Vantry::NOTICE_USED_UNTRACED);
         return false;
+    }
+    // Seized, an early opener finishes its open (the fd is installed on the
+    // way out) and stops before its first write.
+    for (int nTry = 0; bEarly && nTry < 10 && fds.empty(); ++nTry) {
+        sched_yield();
+        fds = ProcScanner::PortFds(nPid, WatchedPorts());
+    }
+    if (fds.empty()) {
+        for (const pid_t nTid : seized)
+            RequestDetach(m_tracees[nTid]);
+        ClaimUntraced(nPid);
+        return false;
+    }
+    for (const auto& [nFd, port] : fds) {
+        pFds->Set(nFd, port);
+        if (bEarly && opened.insert(port).second)
+            Publish(port, Vantry::CAPTURE_PORT_OPENED, nPid);
+    }
     Log("tracing pid " + std::to_string(nPid) + " (uid " + std::to_string(*owner) + ")");
 
-    // One open, however many fds the opener holds it on by now. It was
-    // traced only after its open: say how long after.
+    // It was traced only after its open: say how long after.
     const std::uint64_t qwNow = RealtimeNs();
     for (const CPortId& port : opened) {
-        Publish(port, Vantry::CAPTURE_PORT_OPENED, nPid);
         const std::uint64_t qwOpened =
             qwOpenedNs != 0 ? qwOpenedNs : m_ports[port].qwFirstUnclaimedNs;
         PublishNamedNotice(port, nPid, Vantry::NOTICE_TRACED_LATE,
@@ -280,18 +349,20 @@ bool CTracer::Attach(pid_t nPid, const std::map<int, CPortId>& fds, const std::s
                                qwNow > qwOpened ? (qwNow - qwOpened) / 1000 : 0, UINT32_MAX)));
     }
     // Once every thread has stopped once and runs on under syscall tracing,
-    // a settings change is either in what we read now or traced later.
-    // A thread that does not stop soon (asleep in the kernel where no
-    // signal reaches it) is left to the main loop: nothing may hold the
-    // tracer, and the server waiting for it, for long.
-    const std::uint64_t qwDeadline = MonotonicNs() + STOP_WAIT_NS;
-    for (const pid_t nTid : seized) {
-        int nStatus;
-        if (WaitUntil(nTid, qwDeadline, nStatus) == nTid)
-            OnWaitStatus(nTid, nStatus);
-    }
-    PublishCurrentSettings(nPid, fds);
+    // a settings change is either in what is read then or traced later.
+    m_settingsDue[nPid] = {fds, MonotonicNs() + STOP_WAIT_NS};
     return true;
+}
+
+void CTracer::PublishSettingsOnceStopped(pid_t nPid) {
+    const auto it = m_settingsDue.find(nPid);
+    if (it == m_settingsDue.end() ||
+        std::any_of(m_tracees.begin(), m_tracees.end(), [&](const auto& entry) {
+            return entry.second.nTgid == nPid && entry.second.bSeized;
+        }))
+        return;
+    PublishCurrentSettings(nPid, it->second.fds);
+    m_settingsDue.erase(it);
 }
 
 void CTracer::OnSeizeRefused(const CProcessIdentity& identity, const std::map<int, CPortId>& fds) {
@@ -335,35 +406,6 @@ void CTracer::RequestDetach(CTracee& tracee) {
         Request(PTRACE_INTERRUPT, tracee.nTid);
 }
 
-pid_t CTracer::WaitUntil(pid_t nWho, std::uint64_t qwDeadlineNs, int& nStatus) {
-    for (;;) {
-        const pid_t nPid = waitpid(nWho, &nStatus, __WALL | __WNOTHREAD | WUNTRACED | WNOHANG);
-        if (nPid != 0 || MonotonicNs() >= qwDeadlineNs)
-            return nPid;
-        usleep(100);
-    }
-}
-
-void CTracer::WaitForDetaches() {
-    // Those that do not stop in time are let go at their next stop.
-    const std::uint64_t qwDeadline = MonotonicNs() + STOP_WAIT_NS;
-    while (m_nDetaching > 0) {
-        int nStatus;
-        const pid_t nPid = WaitUntil(-1, qwDeadline, nStatus);
-        if (nPid == 0)
-            break;
-        if (nPid < 0) {
-            if (errno == ECHILD)
-                break;
-            continue;
-        }
-        if (nPid == m_nDoorbell)
-            m_bDoorbellRang = true;
-        else
-            OnWaitStatus(nPid, nStatus);
-    }
-}
-
 void CTracer::Forget(pid_t nTid) {
     const auto it = m_tracees.find(nTid);
     if (it == m_tracees.end())
@@ -388,20 +430,20 @@ void CTracer::Resume(CTracee& tracee, int nSignal, bool bListen) {
 
 // --- stops ---------------------------------------------------------------
 
-bool CTracer::WaitOnce() {
-    if (!m_bDoorbellRang) {
-        int nStatus;
-        const pid_t nPid = waitpid(-1, &nStatus, __WALL | __WNOTHREAD | WUNTRACED);
-        if (nPid < 0) {
-            if (errno == ECHILD)
-                usleep(1000); // cannot happen while the doorbell lives
-        } else if (nPid == m_nDoorbell) {
-            m_bDoorbellRang = WIFSTOPPED(nStatus);
-        } else {
-            OnWaitStatus(nPid, nStatus);
-        }
+bool CTracer::OnChildSignal() {
+    // SIGCHLD coalesces: one signal may stand for many stops. It is read
+    // before waitpid, so a stop after the last waitpid signals again.
+    signalfd_siginfo info[8];
+    while (read(m_signals.Get(), info, sizeof info) > 0) {
     }
-    return std::exchange(m_bDoorbellRang, false);
+    for (int i = 0; i < MAX_STOPS_IN_A_ROW; ++i) {
+        int nStatus;
+        const pid_t nPid = waitpid(-1, &nStatus, __WALL | __WNOTHREAD | WNOHANG);
+        if (nPid <= 0)
+            return true;
+        OnWaitStatus(nPid, nStatus);
+    }
+    return false;
 }
 
 void CTracer::OnWaitStatus(pid_t nTid, int nStatus) {
@@ -436,22 +478,23 @@ void CTracer::OnWaitStatus(pid_t nTid, int nStatus) {
         return;
     }
     CTracee* pTracee = &it->second;
-    // Attaching from inside a handler dispatches the new threads' first
-    // stops: keep the outer handler's notion of the current thread.
-    const pid_t nOuter = std::exchange(m_nCurrent, nTid);
+    m_nCurrent = nTid;
     const int nSignal = WSTOPSIG(nStatus);
     const int nEvent = nStatus >> 16;
+    if (pTracee->bSeized) {
+        pTracee->bSeized = false;
+        PublishSettingsOnceStopped(pTracee->nTgid);
+    }
 
     if (nSignal == SYSCALL_STOP) {
         // The records of a stop are handed over once the tracee runs again:
         // the sink's work then overlaps the tracee's instead of adding to it.
-        const bool bOuterDefers = std::exchange(m_bDeferPublish, true);
+        m_bDeferPublish = true;
         OnSyscallStop(*pTracee);
         Resume(*pTracee, 0);
-        m_bDeferPublish = bOuterDefers;
-        if (!bOuterDefers)
-            FlushPublishes();
-        m_nCurrent = nOuter;
+        m_bDeferPublish = false;
+        FlushPublishes();
+        m_nCurrent = 0;
         return;
     }
     if (pTracee->bReleasePending) {
@@ -484,5 +527,5 @@ void CTracer::OnWaitStatus(pid_t nTid, int nStatus) {
         Resume(*pTracee, 0);
         break;
     }
-    m_nCurrent = nOuter;
+    m_nCurrent = 0;
 }

@@ -1,7 +1,9 @@
 // The ptrace side of the capture: which threads are traced, what their
 // stops mean, and the records that follow. Everything here runs on the one
 // tracer thread (ptrace requests are only valid from the thread that
-// attached), which CTraceSource owns. Its stops and tracees are in
+// attached), which CTraceSource owns. Nothing here waits for a tracee: the
+// thread sleeps only in CTraceSource's poll, and a stop, an open or a
+// command is handled as it comes. Its stops and tracees are in
 // CTracer.cpp, system calls in CTracerSyscalls.cpp, records, opens and
 // closes in CTracerEvents.cpp.
 #pragma once
@@ -27,38 +29,44 @@
 
 class CTracer {
 public:
-    CTracer(IEventSink& sink, pid_t nDoorbell);
+    // SIGCHLD must be blocked in the calling thread (and in every other).
+    explicit CTracer(IEventSink& sink);
     ~CTracer();
     CTracer(const CTracer&) = delete;
     CTracer& operator=(const CTracer&) = delete;
 
+    // Readable: tracees changed state (SIGCHLD), ports were opened or closed.
+    int SignalFd() const { return m_signals.Get(); }
     int InotifyFd() const { return m_inotify.Fd(); }
+    int FanotifyFd() const { return m_fanotify.Fd(); }
 
-    // An attachment of `viewer` came: watches the node (a duplicate of
-    // hNode) when the port has none yet or its node is gone. 0 or an errno
-    // value. Existing openers that a viewer may see are traced before it
-    // returns.
-    int Watch(const CPortId& port, int hNode, uid_t viewer);
-    // An attachment of `viewer` went. Every thread that no longer holds a
-    // watched port that one of its viewers may see is detached before it
-    // returns, or, when it cannot stop in time, at its next stop.
-    void Unwatch(const CPortId& port, uid_t viewer);
+    // Attachment dwHandle of `viewer` came: watches `node` when the port has
+    // no node yet or its node is gone. 0 or an errno value (then nothing
+    // changed). Existing openers that a viewer may see are seized before it
+    // returns; their settings follow once they stopped.
+    int Watch(const CPortId& port, CScopedFd node, uid_t viewer, std::uint32_t dwHandle);
+    // That attachment went (nothing when it was never watched). Every thread
+    // that no longer holds a watched port one of its viewers may see is let
+    // go at its next stop.
+    void Unwatch(std::uint32_t dwHandle);
     void UnwatchAll();
+    // Threads are still to be let go.
+    bool IsDetaching() const { return m_nDetaching > 0; }
 
-    // Blocks until a tracee or the doorbell changes state and handles it;
-    // returns true when it was the doorbell.
-    bool WaitOnce();
-    // The doorbell rang or the watcher's timer expired: opens and closes.
+    // SignalFd was readable: handles what waitpid reports. False when it
+    // stopped early to let the rest wait (more may be waiting).
+    bool OnChildSignal();
+    // inotify or fanotify was readable, or TimeoutMs ran out: opens and closes.
     void OnInotify();
-    // Opens are waiting for their opener to be found, or a debugger may let
-    // go of a process: look again soon.
-    bool WantsTick() const;
+    // How long until OnInotify wants another look (opens waiting for their
+    // opener, a debugger that may let go, settings still due); -1: none.
+    int TimeoutMs() const;
 
 private:
     struct CWatchedPort {
         CScopedFd node;
         int nWatch = -1; // -1: the node is gone; the next Watch brings the new one
-        std::multiset<uid_t> viewers;
+        std::map<std::uint32_t, uid_t> viewers; // attachment handle: its user
         unsigned nUnclaimedOpens = 0;
         std::uint64_t qwFirstUnclaimedNs = 0;
     };
@@ -82,20 +90,23 @@ private:
     // Continues the thread (or lets it go when it is to be detached).
     void Resume(CTracee& tracee, int nSignal, bool bListen = false);
     void RequestDetach(CTracee& tracee);
-    // Waits for detaching threads to stop and lets them go, for a while.
-    void WaitForDetaches();
-    // waitpid for nWho (-1: any) until the deadline (CLOCK_MONOTONIC); 0
-    // when nothing came by then.
-    pid_t WaitUntil(pid_t nWho, std::uint64_t qwDeadlineNs, int& nStatus);
+    // The process is wanted again: its threads' detaches are called off.
+    void KeepTracing(pid_t nPid);
     void Forget(pid_t nTid);
+    // Once every thread of the process that Attach seized has stopped, its
+    // settings are read and published.
+    void PublishSettingsOnceStopped(pid_t nPid);
 
     // Seizes every thread of nPid, whose port fds (from /proc) are `fds`;
-    // publishes an open record first for each port in `opened` and then the
-    // current settings of its ports.
+    // publishes an open record first for each port in `opened`, and the
+    // current settings of its ports once every thread stopped.
     // qwOpenedNs: when it opened them (0: at the first open not yet
     // attributed), for the notice of how late it was traced.
-    bool Attach(pid_t nPid, const std::map<int, CPortId>& fds, const std::set<CPortId>& opened,
+    // With no fds, nPid is an opener that fanotify named before its fd is in
+    // its table: it is seized first, and its fds are read as its open ends.
+    bool Attach(pid_t nPid, std::map<int, CPortId> fds, std::set<CPortId> opened,
                 std::uint64_t qwOpenedNs = 0);
+    void DropPort(std::map<CPortId, CWatchedPort>::iterator it);
     // Whether a viewer of one of these ports may see a process of `owner`.
     bool MayTrace(uid_t owner, const std::map<int, CPortId>& fds) const;
     // Lets go of every process that no viewer may see any more.
@@ -113,6 +124,7 @@ private:
                             std::uint32_t dwValue);
     void PublishCurrentSettings(pid_t nPid, const std::map<int, CPortId>& fds);
     void PublishSettings(const CPortId& port, pid_t nPid, const CLineSettings& settings);
+    static std::uint64_t MonotonicNs();
     // Whether a node still has a name (a removed one has none).
     static bool HasLinks(int hNode);
     // The node of a watched port went away: its watch ends.
@@ -127,7 +139,8 @@ private:
     // Traces untraced holders, newest first, until every unclaimed open
     // has its opener (or, with bEveryHolder, all of them).
     void ScanForOpeners(bool bEveryHolder);
-    pid_t GuessReleaser() const;
+    // Who released a port description that inotify reports without a cause.
+    pid_t TakeReleaser();
     // The inotify or fanotify queue overflowed.
     void OnEventsLost();
     // An opener that came and went untraced: its open is one of the
@@ -144,8 +157,8 @@ private:
     uid_t OwnerOf(pid_t nPid) const;
 
     IEventSink& m_sink;
-    pid_t m_nDoorbell;
     pid_t m_nSelf;
+    CScopedFd m_signals; // signalfd for SIGCHLD
     CInotify m_inotify;
     CFanotify m_fanotify;
     std::map<pid_t, std::uint64_t> m_candidates; // openers fanotify named, and when
@@ -157,9 +170,14 @@ private:
     std::vector<CProcessIdentity> m_unseen;  // of users no viewer may see, reported once
     unsigned m_nInOpen = 0;                  // tracees inside an open-family call
     unsigned m_nDetaching = 0;
-    pid_t m_nCurrent = 0; // the tracee whose stop is being handled
-    bool m_bDoorbellRang = false;
-    std::vector<std::uint8_t> m_buffer; // data of the current record
+    pid_t m_nCurrent = 0;             // the tracee whose stop is being handled
+    std::uint64_t m_qwLastLookNs = 0; // of OnInotify, CLOCK_MONOTONIC
+    struct CSettingsDue {
+        std::map<int, CPortId> fds;
+        std::uint64_t qwDeadlineNs; // CLOCK_MONOTONIC: published then even so
+    };
+    std::map<pid_t, CSettingsDue> m_settingsDue; // by process
+    std::vector<std::uint8_t> m_buffer;          // data of the current record
 
     struct CDeferredEvent {
         CPortId port;

@@ -17,7 +17,7 @@
 namespace {
 
 // An open whose opener is not traced yet is looked for again on the
-// watcher's ticks; while a traced thread is inside an open the open is
+// tracer's ticks; while a traced thread is inside an open the open is
 // probably its own and waits for its exit stop, but not for ever (it may be
 // blocked opening something else).
 constexpr std::uint64_t DEFER_NS = 20'000'000;
@@ -138,6 +138,7 @@ void CTracer::ReportOnce(pid_t nPid, const std::map<int, CPortId>& fds, std::uin
 
 bool CTracer::DrainInotify(pid_t nCause, std::optional<CPortId> claimPort) {
     bool bClaimed = false;
+    std::set<CPortId> releasedByCause;
     for (const auto& event : m_inotify.Drain()) {
         if (event.eKind == CInotify::EKind::Lost) {
             OnEventsLost();
@@ -171,7 +172,10 @@ bool CTracer::DrainInotify(pid_t nCause, std::optional<CPortId> claimPort) {
         // An open still unattributed happened before this close.
         if (watched.nUnclaimedOpens > 0)
             ResolveOpens(true);
-        Publish(port, Vantry::CAPTURE_PORT_CLOSED, nCause != 0 ? nCause : GuessReleaser());
+        // A releasing cause's own close comes first; others queued with it
+        // are of processes that closed at the same time.
+        const bool bOwn = nCause != 0 && !claimPort && releasedByCause.insert(port).second;
+        Publish(port, Vantry::CAPTURE_PORT_CLOSED, bOwn ? nCause : TakeReleaser());
     }
     return bClaimed;
 }
@@ -184,10 +188,17 @@ void CTracer::OnEventsLost() {
     ScanForOpeners(true);
 }
 
-pid_t CTracer::GuessReleaser() const {
-    for (const auto& [nTid, tracee] : m_tracees) {
-        if (tracee.bReleasePending)
+pid_t CTracer::TakeReleaser() {
+    // One that is known to have released a port fd comes before one that
+    // merely is in a call that may release one; its release is now seen,
+    // and its next stop must not take another process's close for its own.
+    for (auto& [nTid, tracee] : m_tracees) {
+        if (tracee.bReleasePending) {
+            tracee.bReleasePending = false;
             return tracee.nTgid;
+        }
+    }
+    for (const auto& [nTid, tracee] : m_tracees) {
         if (tracee.bInSyscall &&
             (tracee.eSyscall == ESyscall::Close || tracee.eSyscall == ESyscall::Exit ||
              tracee.eSyscall == ESyscall::Exec))
@@ -204,9 +215,20 @@ pid_t CTracer::GuessReleaser() const {
 }
 
 void CTracer::OnInotify() {
+    m_qwLastLookNs = MonotonicNs();
     DrainInotify(0);
     ResolveOpens(false);
     RetryRefused();
+    // A thread that never stops (asleep where no signal reaches it) holds
+    // its process's settings back only so long.
+    for (auto it = m_settingsDue.begin(); it != m_settingsDue.end();) {
+        if (it->second.qwDeadlineNs > m_qwLastLookNs) {
+            ++it;
+            continue;
+        }
+        PublishCurrentSettings(it->first, it->second.fds);
+        it = m_settingsDue.erase(it);
+    }
 }
 
 void CTracer::ResolveOpens(bool bForce) {
@@ -265,11 +287,23 @@ void CTracer::ScanForOpeners(bool bEveryHolder) {
     // qwNamedNs: fanotify saw it open then; every port it holds is one it
     // just opened (it would be traced already otherwise).
     auto tryProcess = [&](pid_t nPid, std::uint64_t qwNamedNs) {
-        if (nPid == m_nSelf || nPid == m_nDoorbell || traced.count(nPid))
+        if (nPid == m_nSelf || traced.count(nPid))
             return true;
         const auto fds = ProcScanner::PortFds(nPid, ports);
-        if (fds.empty())
-            return false;
+        if (fds.empty()) {
+            // Its open may still be returning (the tracer woke in between):
+            // seized now, it stops before its first write. Only where
+            // whoever watches any port may see it, since its port is unknown.
+            const auto owner = ProcScanner::OwnerOf(nPid);
+            if (qwNamedNs == 0 || !owner || ProcScanner::IsExiting(nPid) ||
+                !std::all_of(ports.begin(), ports.end(), [&](const CPortId& port) {
+                    return MayTrace(*owner, {{0, port}});
+                }))
+                return false;
+            Attach(nPid, {}, {}, qwNamedNs);
+            traced.insert(nPid);
+            return true;
+        }
         std::set<CPortId> opened;
         for (const auto& [nFd, port] : fds) {
             auto& watched = m_ports[port];
