@@ -19,7 +19,6 @@
 
 #include <cerrno>
 #include <fstream>
-#include <future>
 
 using namespace Expect;
 
