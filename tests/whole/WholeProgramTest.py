@@ -41,10 +41,6 @@ def eventually(condition, what, timeout=TIMEOUT):
         time.sleep(0.05)
 
 
-def escaped(data):
-    return "".join("\\x%02X" % b for b in data)
-
-
 class CXServer:
     def __init__(self):
         read_end, write_end = os.pipe()
@@ -223,8 +219,9 @@ class CWholeProgramTest:
         # tells the test that the driver has attached.
         app = subprocess.Popen(
             [self.trace_app, "open", self.port, "say", "held", "hear", "set", "115200", "8N1",
-             "write", escaped(self.sent), "say", "written", "read", str(len(self.received)),
-             "close"], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+             "write", "".join("\\x%02X" % b for b in self.sent), "say", "written",
+             "read", str(len(self.received)), "close"],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         assert app.stdout.readline() == "held\n"
 
         pick_first_port(self.x, main)
