@@ -5,11 +5,11 @@
 #include "CCaptureRecord.h"
 #include "VantryProtocol.h"
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <iomanip>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -88,14 +88,8 @@ struct CRecord {
 };
 
 inline std::ostream& operator<<(std::ostream& out, const CRecord& record) {
-    out << "{type " << int(record.nType) << ", pid " << record.dwPid << ", \"";
-    for (const unsigned char c : record.strData) {
-        if (c >= 0x20 && c < 0x7F)
-            out << c;
-        else
-            out << "\\x" << std::hex << std::setw(2) << std::setfill('0') << int(c) << std::dec;
-    }
-    return out << "\"}";
+    return out << "{type " << int(record.nType) << ", pid " << record.dwPid << ", "
+               << testing::PrintToString(record.strData) << "}";
 }
 
 // The record a builder above made, as done by process nPid.

@@ -156,15 +156,12 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
             std::getline(std::cin, strLine);
         } else if (strStep == "threads") {
             const int nThreads = std::stoi(next()), nCount = std::stoi(next());
-            std::vector<std::thread> threads;
-            for (int t = 0; t < nThreads; ++t) {
+            std::vector<std::jthread> threads; // joined as they go
+            for (int t = 0; t < nThreads; ++t)
                 threads.emplace_back([t, nCount] {
                     for (int k = 0; k < nCount; ++k)
                         WriteAll("t" + std::to_string(t) + "." + std::to_string(k) + ";");
                 });
-            }
-            for (auto& thread : threads)
-                thread.join();
         } else if (strStep == "fork") {
             const std::string strParent = Unescape(next()), strChild = Unescape(next());
             const pid_t nChild = fork();

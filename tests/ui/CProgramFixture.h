@@ -11,6 +11,7 @@
 #include "CMessageBox.h"
 #include "CMultiDocTemplate.h"
 #include "CPortToolBar.h"
+#include "CPty.h"
 #include "CRecordingMessageBox.h"
 #include "CWireletApp.h"
 #include "CWireletDoc.h"
@@ -86,6 +87,15 @@ protected:
         ASSERT_TRUE(m_pApp->InitInstance());
     }
 
+    // Starts the program with the first nCount of the test's ports on offer.
+    void StartOnPorts(int nCount) {
+        QStringList ports;
+        for (int i = 0; i < nCount; ++i)
+            ports << Port(i);
+        StartProgram(ports);
+    }
+    QString Port(int n) const { return QString::fromStdString(m_ports[n].Slave()); }
+
     CMainFrame& Frame() const { return *m_pApp->GetMainFrame(); }
     QComboBox& Ports() const { return *Frame().GetPortToolBar().m_wndPortCombo; }
     QStringList PortList() const {
@@ -131,21 +141,6 @@ protected:
             answer(pDialog);
         });
     }
-    // Chooses strPath in the next file dialog.
-    static void ChooseFile(const QString& strPath) {
-        WhenModal<QFileDialog>([strPath](QFileDialog* pDialog) {
-            pDialog->selectFile(strPath);
-            QMetaObject::invokeMethod(pDialog, "accept");
-        });
-    }
-
-    // A key as the user types it into the main window.
-    void Press(QWidget* pWidget, Qt::Key key, Qt::KeyboardModifiers modifiers = {}) const {
-        Frame().activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&Frame()));
-        QTest::keyClick(pWidget, key, modifiers);
-    }
-
     static void Settle() {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCoreApplication::processEvents();
@@ -158,6 +153,7 @@ protected:
     QTemporaryDir m_dir;
     CRecordingMessageBox m_messages;
     CDriverProcess m_driver;
+    CPty m_ports[3];
     std::unique_ptr<CWireletApp> m_pApp;
 };
 

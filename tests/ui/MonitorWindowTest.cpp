@@ -2,7 +2,6 @@
 // a real vantry.sys that replays a recorded session to every port attached.
 #include "CMySplitter.h"
 #include "CProgramFixture.h"
-#include "CPty.h"
 #include "CViewRead.h"
 #include "CViewWrite.h"
 #include "MonitorMessages.h"
@@ -22,9 +21,7 @@ std::string CannotMonitor(const QString& strPort) {
 }
 
 TEST_F(MonitorWindowTest, PickedPortShowsItsTrafficAndComesBackAtTheEndWhenClosed) {
-    CPty com1, com3;
-    const QString strCom1 = QString::fromStdString(com1.Slave());
-    const QString strCom3 = QString::fromStdString(com3.Slave());
+    const QString strCom1 = Port(0), strCom3 = Port(1);
     StartProgram({strCom1, "", strCom3});
     EXPECT_EQ(PortList(), QStringList({strCom1, strCom3})) << "an empty map entry is left out";
     EXPECT_EQ(Ports().currentIndex(), 0);
@@ -82,9 +79,8 @@ TEST_F(MonitorWindowTest, FailedAttachLeavesACountedEmptyWindowAndThePortOnOffer
 }
 
 TEST_F(MonitorWindowTest, PaneVisibilityFollowsItsThreeStates) {
-    CPty port;
-    StartProgram({QString::fromStdString(port.Slave())});
-    CChildFrame* pFrame = Pick(QString::fromStdString(port.Slave()));
+    StartOnPorts(1);
+    CChildFrame* pFrame = Pick(Port(0));
     CMySplitter* pSplitter = pFrame->GetSplitter();
     enum ERow0 { Fixed180, Collapsed, Whole };
     struct {
@@ -123,10 +119,9 @@ TEST_F(MonitorWindowTest, PaneVisibilityFollowsItsThreeStates) {
 }
 
 TEST_F(MonitorWindowTest, CountersFollowTheFocusAndClearTouchesOnlyItsOwnMonitor) {
-    CPty portA, portB;
-    StartProgram({QString::fromStdString(portA.Slave()), QString::fromStdString(portB.Slave())});
-    CChildFrame* pA = Pick(QString::fromStdString(portA.Slave()));
-    CChildFrame* pB = Pick(QString::fromStdString(portB.Slave()));
+    StartOnPorts(2);
+    CChildFrame* pA = Pick(Port(0));
+    CChildFrame* pB = Pick(Port(1));
     ASSERT_TRUE(WaitForSession(pA) && WaitForSession(pB));
 
     pA->OnSetFocus();
@@ -147,32 +142,13 @@ TEST_F(MonitorWindowTest, CountersFollowTheFocusAndClearTouchesOnlyItsOwnMonitor
     EXPECT_EQ(SendCount(), "3");
 }
 
-TEST_F(MonitorWindowTest, ClosingTheMainWindowWarnsOnceForAllMonitors) {
-    CPty ports[3];
-    QStringList names;
-    for (CPty& port : ports)
-        names << QString::fromStdString(port.Slave());
-    StartProgram(names);
-    for (const QString& strName : names)
-        Pick(strName);
-    EXPECT_EQ(g_nOpenMonitors, 3);
-
-    Frame().close();
-    EXPECT_EQ(m_messages.m_messages, std::vector<std::string>{MSG_CLOSE_APPLICATIONS});
-    EXPECT_TRUE(g_bClosing);
-    EXPECT_EQ(g_nOpenMonitors, 0);
-    EXPECT_EQ(g_pDocTemplate->GetDocumentCount(), 0u);
-    EXPECT_EQ(PortList().size(), 3);
-}
-
 // A further window on a monitor has panes the monitor never writes; the
 // monitor's own window is the one whose close ends it. Removing the driver
 // closes the device under the running reader: it ends at once and quietly;
 // only the detach of the close says it failed.
 TEST_F(MonitorWindowTest, ASecondWindowNeverOutlivesThePanesTheMonitorWrites) {
-    CPty port;
-    StartProgram({QString::fromStdString(port.Slave())});
-    CChildFrame* pFrame = Pick(QString::fromStdString(port.Slave()));
+    StartOnPorts(1);
+    CChildFrame* pFrame = Pick(Port(0));
     ASSERT_TRUE(WaitForSession(pFrame));
     CWireletDoc* pMonitor = Monitor(pFrame);
     auto openSecond = [&] {

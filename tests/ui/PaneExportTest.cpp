@@ -5,6 +5,7 @@
 #include "CRecordingMessageBox.h"
 #include "CViewRead.h"
 #include "CViewWrite.h"
+#include "Process.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -15,9 +16,6 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
-
-#include <fstream>
-#include <iterator>
 
 namespace {
 
@@ -47,11 +45,6 @@ protected:
         return seen;
     }
 
-    static std::string Contents(const QString& strPath) {
-        std::ifstream file(strPath.toStdString(), std::ios::binary);
-        return {std::istreambuf_iterator<char>(file), {}};
-    }
-
     QTemporaryDir m_dir;
     CRecordingMessageBox m_messages;
     CViewRead m_read;
@@ -76,7 +69,7 @@ TEST_F(PaneExportTest, WritesTheCodeUnitsUnderTheNameTheDialogGivesOrSaysWhyNot)
         EXPECT_EQ(seen.strName, QString::fromUtf8(c.pszFile));
         EXPECT_EQ(seen.strSuffix, QStringLiteral("txt"));
         EXPECT_EQ(seen.filters, QStringList{QStringLiteral("*.txt")});
-        EXPECT_EQ(Contents(strBase + QStringLiteral(".txt")), c.bytes) << c.pszFile;
+        EXPECT_EQ(ReadText((strBase + QStringLiteral(".txt")).toStdString()), c.bytes) << c.pszFile;
     }
     // An unwritable path is reported, the only message, and changes nothing.
     const QString strPath = m_dir.filePath(QStringLiteral("missing/out.txt"));

@@ -48,8 +48,11 @@ protected:
     CTrafficFormatter m_formatter;
 };
 
-TEST_F(PaneViewTest, EachPaneKeepsItsColoursDownToTheEmptyArea) {
-    m_formatter.FormatRecord(Records::Owned(Records::Read("ABCD")));
+// Each pane keeps its colours down to the empty area. Hex pairs sit on
+// 20-pixel stops and the character column at 340 pixels (170 dialog units),
+// on a full line and on a partial one alike.
+TEST_F(PaneViewTest, ColoursAndColumns) {
+    m_formatter.FormatRecord(Records::Owned(Records::Read("ABCDEFGHIJKLMNOPAB")));
     m_formatter.FormatRecord(Records::Owned(Records::Written(Records::Bytes{'A', 'B', 'C', 'D'})));
     const struct {
         CPaneView* pPane;
@@ -61,12 +64,6 @@ TEST_F(PaneViewTest, EachPaneKeepsItsColoursDownToTheEmptyArea) {
         EXPECT_EQ(image.pixelColor(0, 0), c.crBack);
         EXPECT_GE(FirstInk(image, 0, 20, 0, c.crText), 0);
     }
-}
-
-// Hex pairs sit on 20-pixel stops and the character column at 340 pixels
-// (170 dialog units), on a full line and on a partial one alike.
-TEST_F(PaneViewTest, HexAndCharacterColumnsLineUpOnFullAndPartialLines) {
-    m_formatter.FormatRecord(Records::Owned(Records::Read("ABCDEFGHIJKLMNOPAB")));
     const QImage image = Shot(m_read);
     const int nLineHeight = QFontMetrics(CPaneView::MonitorFont()).height();
     for (const int xStop : {0, 20, 340}) {

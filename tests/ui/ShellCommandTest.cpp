@@ -2,7 +2,6 @@
 // and keys offer with no monitor, one and several, and what the file and
 // window commands do.
 #include "CProgramFixture.h"
-#include "CPty.h"
 #include "CRecentFileList.h"
 #include "CViewRead.h"
 #include "MonitorMessages.h"
@@ -30,14 +29,6 @@ protected:
         return titles;
     }
     bool Enabled(UINT nID) const { return Frame().GetAction(nID)->isEnabled(); }
-    QStringList OpenPorts(int nCount) {
-        QStringList names;
-        for (int i = 0; i < nCount; ++i)
-            names << QString::fromStdString(m_ports[i].Slave());
-        return names;
-    }
-
-    CPty m_ports[3];
 };
 
 const QStringList MENU_128 = {"文件(&F)", "查看(&V)", "设置(&S)", "帮助(&H)"};
@@ -55,10 +46,10 @@ TEST_F(ShellCommandTest, MenusAndCommandStatesFollowTheOpenMonitors) {
                           ID_EDIT_COPY};
     const UINT always[] = {ID_REMOVE_DRIVER, ID_APP_ABOUT, ID_FILE_PRINT_SETUP, ID_APP_EXIT,
                            ID_FILE_NEW,      ID_FILE_OPEN, ID_VIEW_TOOLBAR,     ID_VIEW_STATUS_BAR};
-    StartProgram(OpenPorts(3));
+    StartOnPorts(3);
     for (int nMonitors = 0; nMonitors <= 3; ++nMonitors) {
         if (nMonitors > 0)
-            Pick(QString::fromStdString(m_ports[nMonitors - 1].Slave()));
+            Pick(Port(nMonitors - 1));
         Frame().UpdateCommandStates();
         SCOPED_TRACE(testing::Message() << nMonitors << " monitors");
         EXPECT_EQ(Menus(), nMonitors > 0 ? MENU_129 : MENU_128);
@@ -75,8 +66,13 @@ TEST_F(ShellCommandTest, MenusAndCommandStatesFollowTheOpenMonitors) {
     Frame().UpdateCommandStates();
     EXPECT_EQ(Enabled(ID_EDIT_COPY), Frame().MDIGetActive()->GetReadPane()->TextLength() > 0);
 
+    // Closing the main window warns once for all monitors and gives every
+    // port back.
     Frame().close();
     Settle();
+    EXPECT_EQ(m_messages.m_messages, std::vector<std::string>{MSG_CLOSE_APPLICATIONS});
+    EXPECT_EQ(g_nOpenMonitors, 0);
+    EXPECT_EQ(PortList().size(), 3);
     Frame().UpdateCommandStates();
     EXPECT_EQ(Menus(), MENU_128) << "after the last monitor window";
 }
@@ -133,7 +129,9 @@ TEST_F(ShellCommandTest, EveryAcceleratorReachesItsCommand) {
         EXPECT_TRUE(pAction->shortcuts().contains(key)) << key.toString().toStdString();
     }
     // Ctrl+N goes the whole way: a monitor window without a port.
-    Press(&Frame(), Qt::Key_N, Qt::ControlModifier);
+    Frame().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&Frame()));
+    QTest::keyClick(&Frame(), Qt::Key_N, Qt::ControlModifier);
     ASSERT_NE(Frame().MDIGetActive(), nullptr);
     EXPECT_EQ(Frame().MDIGetActive()->windowTitle(), "Wirelet1");
     EXPECT_EQ(g_nOpenMonitors, 0);
@@ -144,15 +142,16 @@ TEST_F(ShellCommandTest, EveryAcceleratorReachesItsCommand) {
 
 // The file keeps nothing; the name goes to the window and to the profile.
 TEST_F(ShellCommandTest, SaveAsWritesAnEmptyFileAndRemembersItAndPrintPrints) {
-    StartProgram(OpenPorts(1));
-    CChildFrame* pFrame = Pick(QString::fromStdString(m_ports[0].Slave()));
+    StartOnPorts(1);
+    CChildFrame* pFrame = Pick(Port(0));
     ASSERT_TRUE(WaitForSession(pFrame));
     const QString strFile = m_dir.path() + "/monitor.wlt";
-    WhenModal<QFileDialog>([](QFileDialog* pDialog) {
+    WhenModal<QFileDialog>([strFile](QFileDialog* pDialog) {
         EXPECT_EQ(pDialog->windowTitle(), "保存为");
         EXPECT_EQ(pDialog->nameFilters(), QStringList("所有文件 (*.*)"));
+        pDialog->selectFile(strFile);
+        QMetaObject::invokeMethod(pDialog, "accept");
     });
-    ChooseFile(strFile);
     EXPECT_TRUE(Frame().ExecuteCommand(ID_FILE_SAVE_AS));
     EXPECT_EQ(QFileInfo(strFile).size(), 0);
     EXPECT_TRUE(QFileInfo::exists(strFile));
@@ -183,9 +182,9 @@ TEST_F(ShellCommandTest, SaveAsWritesAnEmptyFileAndRemembersItAndPrintPrints) {
 }
 
 TEST_F(ShellCommandTest, WindowCommandsArrangeAndListTheMonitorWindows) {
-    StartProgram(OpenPorts(2));
-    Pick(QString::fromStdString(m_ports[0].Slave()));
-    Pick(QString::fromStdString(m_ports[1].Slave()));
+    StartOnPorts(2);
+    Pick(Port(0));
+    Pick(Port(1));
     EXPECT_TRUE(Frame().ExecuteCommand(ID_WINDOW_NEW));
     ASSERT_EQ(Monitors(), 3u);
     EXPECT_EQ(g_pDocTemplate->GetDocumentCount(), 2u);

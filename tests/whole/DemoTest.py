@@ -17,9 +17,8 @@ import subprocess
 import sys
 import tempfile
 
-from WholeProgramTest import (MAIN_TITLE, TIMEOUT, CXServer, eventually, export_pane,
-                              close_program, nothing_left, pick_first_port, program_environment,
-                              run_isolated)
+from WholeProgramTest import (TIMEOUT, CXServer, end_program, eventually, export_panes,
+                              nothing_left, pick_first_port, program_environment, run_isolated)
 
 # "12:00:00.002000 > 41 54 0D     AT.": 16 hex columns of 3, then the text.
 CONSOLE_DATA = re.compile(r"^\d\d:\d\d:\d\d\.\d{6} ([<>]) (.{1,48})", re.M)
@@ -51,15 +50,15 @@ def is_moved_run(chunks, data):
 
 
 class CDemoTest:
-    def __init__(self, run_sh, build_dir, screenshot, x):
+    def __init__(self, run_sh, build_dir, screenshot, x=None):
         self.run_sh, self.screenshot, self.x = run_sh, screenshot, x
         self.dir = tempfile.mkdtemp()
         self.tmp = os.path.join(self.dir, "tmp")
         os.mkdir(self.tmp)
         self.transcript = os.path.join(self.dir, "transcript")
-        self.env = dict(program_environment(x, self.dir) if x else os.environ,
-                        TMPDIR=self.tmp, WIRELET_BUILD_DIR=build_dir,
-                        WIRELET_DEMO_TRANSCRIPT=self.transcript, WIRELET_SERIALCOMM="/dev/null")
+        self.env = program_environment(self.dir, x, TMPDIR=self.tmp, WIRELET_BUILD_DIR=build_dir,
+                                       WIRELET_DEMO_TRANSCRIPT=self.transcript,
+                                       WIRELET_SERIALCOMM="/dev/null")
 
     def check_moved(self, direction, data):
         assert is_moved_run(transcript(self.transcript)[direction], data), \
@@ -72,13 +71,6 @@ class CDemoTest:
 
 
 class CHeadlessRunTest(CDemoTest):
-    def __init__(self, run_sh, build_dir, screenshot):
-        super().__init__(run_sh, build_dir, screenshot, None)
-        for name in ("DISPLAY", "WAYLAND_DISPLAY"):
-            self.env.pop(name, None)
-        self.env["VANTRY_DEVICE"] = os.path.join(self.dir, "Vantry")
-        self.env["WIRELET_SCM_ROOT"] = os.path.join(self.dir, "scm")
-
     def run(self):
         status, output = self.run_script()
         assert status == 0, output
@@ -123,53 +115,35 @@ class CHeadlessCtrlCTest(CHeadlessRunTest):
 
 
 class CDemoWindowTest(CDemoTest):
+    END_SIGNAL = None
+
     def __init__(self, run_sh, build_dir, screenshot):
         super().__init__(run_sh, build_dir, screenshot, CXServer())
 
-    def end(self, program, main):
-        close_program(self.x, main)
-
     def run(self):
         program = subprocess.Popen([self.run_sh], env=self.env, stdin=subprocess.DEVNULL)
-        main = eventually(lambda: self.x.windows(MAIN_TITLE), "the main window")[0]
-        self.x.xdotool("windowsize", "--sync", str(main), "760", "560")
-        self.x.focus(main)
+        main = self.x.main_window()
         pick_first_port(self.x, main)
-        # A click makes the receive pane active, F6 the send pane below it.
-        self.x.xdotool("mousemove", "--window", str(main), "250", "180", "click", "1")
-        self.export_traffic(main, "串口接收数据", "<", b"OK")
-        self.x.xdotool("key", "F6")
-        self.export_traffic(main, "串口发送数据", ">", b"AT")
-        subprocess.run(["import", "-display", self.x.name, "-window", str(main),
-                        self.screenshot], check=True)
-        self.end(program, main)
-        assert program.wait(TIMEOUT) == 0
-        self.x.process.terminate()
-        self.x.process.wait(TIMEOUT)
+        export_panes(self.x, main, os.path.join(self.dir, "pane"), self.shows("<", b"OK"),
+                     self.shows(">", b"AT"), self.screenshot)
+        end_program(self.x, program, main, self.END_SIGNAL)
         self.check_nothing_left()
 
-    def export_traffic(self, main, title, direction, what):
-        """Exports the active pane until it shows an exchange; each export
-        must hold exactly what the application moved."""
-        attempt = [0]
-
-        def export():
-            attempt[0] += 1
-            path = os.path.join(self.dir, "%s-%d.txt" % (direction == "<" and "recv" or "send", attempt[0]))
-            data = export_pane(self.x, main, title, path)[0]
+    def shows(self, direction, what):
+        """A pane export is done once it shows an exchange; each must hold
+        exactly what the application moved."""
+        def done(data, text):
             if data:
                 self.check_moved(direction, data)
             return what in data
-
-        eventually(export, "traffic in the %s pane" % title)
+        return done
 
 
 class CDemoSignalTest(CDemoWindowTest):
     """A terminal's kill ends the program as its close does: its monitors
     closed, its driver stopped."""
 
-    def end(self, program, main):
-        program.send_signal(signal.SIGTERM)
+    END_SIGNAL = signal.SIGTERM
 
 
 if __name__ == "__main__":

@@ -13,6 +13,7 @@
 #
 # Usage: WholeProgramTest.py WIRELET VANTRY_SYS TRACE_APP SCREENSHOT
 # (background.png and mainwindow.png are saved beside SCREENSHOT)
+import itertools
 import os
 import re
 import select
@@ -40,23 +41,6 @@ def eventually(condition, what, timeout=TIMEOUT):
         time.sleep(0.05)
 
 
-def escaped(data):
-    return "".join("\\x%02X" % b for b in data)
-
-
-def pane_bytes(path):
-    """The bytes of the hex-dump lines of an exported pane, in order; event
-    lines carry no tabs and are left out."""
-    with open(path, "rb") as f:
-        text = f.read().decode("utf-16-le")
-    data = bytearray()
-    for line in text.split("\r\n"):
-        fields = line.split("\t")
-        if len(fields) == 17:
-            data += bytes(int(pair, 16) for pair in fields[:16] if pair)
-    return bytes(data), text
-
-
 class CXServer:
     def __init__(self):
         read_end, write_end = os.pipe()
@@ -78,6 +62,10 @@ class CXServer:
     def focus(self, window):
         self.xdotool("windowfocus", "--sync", str(window))
 
+    def shoot(self, window, path, check=True):
+        subprocess.run(["import", "-display", self.name, "-window", str(window), path],
+                       check=check)
+
     def close(self, window):
         """What a window manager sends for the close button."""
         w = self.display.create_resource_object("window", window)
@@ -87,17 +75,26 @@ class CXServer:
                                                   data=(32, [delete, X.CurrentTime, 0, 0, 0])))
         self.display.flush()
 
+    def main_window(self):
+        """The program's main window once it shows, sized for the
+        screenshots and focused."""
+        main = eventually(lambda: self.windows(MAIN_TITLE), "the main window")[0]
+        self.xdotool("windowsize", "--sync", str(main), "760", "560")
+        self.focus(main)
+        return main
 
-def program_environment(x, directory, **extra):
-    """The program's environment on the X server x, with its driver device,
-    service database, profile and runtime folder in directory."""
+
+def program_environment(directory, x=None, **extra):
+    """The program's environment on the X server x (or with no display), with
+    its driver device, service database, profile and runtime folder in
+    directory."""
     # Qt on X asks D-Bus for a session bus, and libdbus keeps what its
     # failed attempt allocated: not the program's leak.
     suppressions = os.path.join(directory, "lsan.supp")
     with open(suppressions, "w") as f:
         f.write("leak:libdbus-1.so\n")
-    return dict(os.environ, DISPLAY=x.name, QT_QPA_PLATFORM="xcb",
-                XDG_RUNTIME_DIR=directory, XDG_CONFIG_HOME=directory,
+    return dict(os.environ, DISPLAY=x.name if x else "", WAYLAND_DISPLAY="",
+                QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=directory, XDG_CONFIG_HOME=directory,
                 CANBERRA_DRIVER="none",
                 LSAN_OPTIONS=os.environ.get("LSAN_OPTIONS", "") + ":suppressions=" + suppressions,
                 VANTRY_DEVICE=os.path.join(directory, "Vantry"),
@@ -115,7 +112,8 @@ def pick_first_port(x, main):
 
 def export_pane(x, main, title, path):
     """Saves the active pane to path with Ctrl+S through the save dialog
-    titled title; returns the pane's bytes and text."""
+    titled title; returns the bytes of its hex-dump lines, in order (event
+    lines carry no tabs and are left out), and its text."""
     x.xdotool("key", "ctrl+s")
     dialog = eventually(lambda: x.windows("^" + title + "$"), "the save dialog")[0]
     x.focus(dialog)
@@ -126,15 +124,50 @@ def export_pane(x, main, title, path):
     # A closed dialog leaves the X focus nowhere (there is no window
     # manager); the main window gives it back to the pane that had it.
     x.focus(main)
-    return pane_bytes(path)
+    with open(path, "rb") as f:
+        text = f.read().decode("utf-16-le")
+    data = bytearray()
+    for line in text.split("\r\n"):
+        fields = line.split("\t")
+        if len(fields) == 17:
+            data += bytes(int(pair, 16) for pair in fields[:16] if pair)
+    return bytes(data), text
 
 
-def close_program(x, main):
-    """Closing with monitors open warns once; Return answers it."""
-    x.close(main)
-    box = eventually(lambda: x.windows("^wirelet$"), "the closing warning")[0]
-    x.focus(box)
-    x.xdotool("key", "Return")
+def export_panes(x, main, path, recv_done, send_done, screenshot):
+    """Exports the receive pane, then the send pane, to path-recv-N.txt and
+    path-send-N.txt until done(data, text) holds for each: formatting runs
+    behind the traffic by a batch or two. Returns what send_done did, and
+    saves a screenshot of the main window."""
+    def export_until(title, name, done):
+        attempts = itertools.count(1)
+        return eventually(lambda: done(*export_pane(
+            x, main, title, "%s-%s-%d.txt" % (path, name, next(attempts)))),
+            "the %s pane" % name)
+
+    # The monitor window opens at the top left of the monitor area: a click
+    # makes its receive pane active, F6 the send pane below it.
+    x.xdotool("mousemove", "--window", str(main), "250", "180", "click", "1")
+    export_until("串口接收数据", "recv", recv_done)
+    x.xdotool("key", "F6")
+    result = export_until("串口发送数据", "send", send_done)
+    x.shoot(main, screenshot)
+    return result
+
+
+def end_program(x, program, main, by_signal=None):
+    """Closes the program's main window (with monitors open it warns once;
+    Return answers it), or sends the program a signal; it must exit 0, and
+    the X server goes."""
+    if by_signal:
+        program.send_signal(by_signal)
+    else:
+        x.close(main)
+        x.focus(eventually(lambda: x.windows("^wirelet$"), "the closing warning")[0])
+        x.xdotool("key", "Return")
+    assert program.wait(TIMEOUT) == 0
+    x.process.terminate()
+    x.process.wait(TIMEOUT)
 
 
 def nothing_left():
@@ -147,22 +180,25 @@ def nothing_left():
     return [p for p in os.listdir("/proc") if p.isdigit() and p != "1"] == []
 
 
+def pty_port():
+    master, slave = os.openpty()
+    name = os.ttyname(slave)
+    os.close(slave)
+    return master, name
+
+
 class CWholeProgramTest:
     def __init__(self, wirelet, vantry, trace_app, screenshot):
         self.wirelet, self.vantry, self.trace_app = wirelet, vantry, trace_app
         self.screenshot = screenshot
         self.dir = tempfile.mkdtemp()
         # The application owns the slave; the test is the far end of the line.
-        self.master, slave = os.openpty()
-        self.port = os.ttyname(slave)
-        os.close(slave)
-        self.second_master, slave = os.openpty()
-        self.second_port = os.ttyname(slave)
-        os.close(slave)
+        self.master, self.port = pty_port()
+        self.second_master, self.second_port = pty_port()
         with open(os.path.join(self.dir, "ports"), "w") as f:
             f.write("wp=%s\nwp2=%s\n" % (self.port, self.second_port))
         self.x = CXServer()
-        self.env = program_environment(self.x, self.dir,
+        self.env = program_environment(self.dir, self.x,
                                        WIRELET_SERIALCOMM=os.path.join(self.dir, "ports"))
         self.sent = bytes(range(256)) * 2 + b"wirelet whole-program test\r\n"
         self.received = (bytes((7 * i + 3) % 256 for i in range(256)) +
@@ -175,18 +211,17 @@ class CWholeProgramTest:
         program = subprocess.Popen([self.wirelet], cwd=os.path.dirname(self.vantry),
                                    env=self.env)
         # The splash holds start-up for three seconds first.
-        self.main = main = eventually(lambda: self.x.windows(MAIN_TITLE), "the main window")[0]
-        self.x.xdotool("windowsize", "--sync", str(main), "760", "560")
-        self.x.focus(main)
+        main = self.x.main_window()
         time.sleep(0.5)
-        self.shoot(main, "background.png")
+        self.x.shoot(main, self.beside("background.png"))
 
         # It holds the port before the monitor starts, so that being traced
         # tells the test that the driver has attached.
         app = subprocess.Popen(
             [self.trace_app, "open", self.port, "say", "held", "hear", "set", "115200", "8N1",
-             "write", escaped(self.sent), "say", "written", "read", str(len(self.received)),
-             "close"], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+             "write", "".join("\\x%02X" % b for b in self.sent), "say", "written",
+             "read", str(len(self.received)), "close"],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         assert app.stdout.readline() == "held\n"
 
         pick_first_port(self.x, main)
@@ -199,15 +234,9 @@ class CWholeProgramTest:
         os.write(self.master, self.received)
         assert app.wait(TIMEOUT) == 0
 
-        # The monitor window opens at the top left of the monitor area: a
-        # click makes its receive pane active, F6 the send pane below it.
-        self.x.xdotool("mousemove", "--window", str(main), "250", "180", "click", "1")
-        self.export_until("串口接收数据", self.received, "recv")
-        self.x.xdotool("key", "F6")
-        text = self.export_until("串口发送数据", self.sent, "send")
+        text = export_panes(self.x, main, os.path.join(self.dir, "pane"),
+                            exactly(self.received), exactly(self.sent), self.screenshot)
         assert "Baud rate set to 115200" in text and "Port closed" in text, text
-        subprocess.run(["import", "-display", self.x.name, "-window", str(main),
-                        self.screenshot], check=True)
 
         # The second port is now the list's first: the keyboard opens it,
         # and the Window menu tiles both monitors.
@@ -221,19 +250,15 @@ class CWholeProgramTest:
         eventually(lambda: set(self.x.windows(".*")) - set(shown), "the Window menu")
         self.x.xdotool("key", "t")
         time.sleep(0.5)
-        self.shoot(main, "mainwindow.png")
+        self.x.shoot(main, self.beside("mainwindow.png"))
 
         # Closing with monitors open warns once; the program then stops its
         # driver and ends.
-        close_program(self.x, main)
-        assert program.wait(TIMEOUT) == 0
-        self.x.process.terminate()
-        self.x.process.wait(TIMEOUT)
+        end_program(self.x, program, main)
         eventually(nothing_left, "every process to end")
 
-    def shoot(self, window, name):
-        subprocess.run(["import", "-display", self.x.name, "-window", str(window),
-                        os.path.join(os.path.dirname(self.screenshot), name)], check=True)
+    def beside(self, name):
+        return os.path.join(os.path.dirname(self.screenshot), name)
 
     def traced(self, pid):
         with open("/proc/%d/status" % pid) as f:
@@ -244,19 +269,14 @@ class CWholeProgramTest:
             self.line += os.read(self.master, 65536)
         return self.line if len(self.line) >= count else None
 
-    def export_until(self, title, expected, name):
-        """Exports the active pane until it holds everything the monitor was
-        sent: formatting runs behind the traffic by a batch or two."""
-        attempt = [0]
 
-        def export():
-            attempt[0] += 1
-            path = os.path.join(self.dir, "%s-%d.txt" % (name, attempt[0]))
-            data, text = export_pane(self.x, self.main, title, path)
-            assert expected.startswith(data), "%s pane holds bytes never moved" % name
-            return text if data == expected else None
-
-        return eventually(export, "the %s pane to hold every byte" % name)
+def exactly(expected):
+    """A pane export is done once it holds every byte expected, and never
+    holds one that was not moved."""
+    def done(data, text):
+        assert expected.startswith(data), "the pane holds bytes never moved"
+        return text if data == expected else None
+    return done
 
 
 def run_isolated(make_test):
@@ -281,8 +301,7 @@ def run_isolated(make_test):
     except BaseException:
         # What the screen showed when it went wrong, beside the screenshot.
         if test.x:
-            subprocess.run(["import", "-display", test.x.name, "-window", "root",
-                            test.screenshot.replace(".png", "-failed.png")])
+            test.x.shoot("root", test.screenshot.replace(".png", "-failed.png"), check=False)
         raise
     finally:
         shutil.rmtree(test.dir, ignore_errors=True)

@@ -46,33 +46,24 @@ protected:
         const bool bFlat = nLook == CFlatComboBox::LOOK_NORMAL;
         const QColor crTL = bFlat ? FACE : SHADOW, crBR = bFlat ? FACE : LIGHT;
         const QColor crInner = bEnabled ? FACE : LIGHT;
+        // The rings' corners, then the drop button's left edge.
         std::vector<std::pair<QPoint, QColor>> expected = {
-            {{0, 0}, crTL},     {{W - 2, 0}, crTL},        {{0, H - 2}, crTL},
-            {{W - 1, 0}, crBR}, {{0, H - 1}, crBR},        {{W - 1, H - 1}, crBR},
-            {{1, 1}, crInner},  {{W - 2, H - 2}, crInner}, {{W - 2, 2}, crInner},
+            {{0, 0}, crTL},        {{W - 2, 0}, crTL},
+            {{0, H - 2}, crTL},    {{W - 1, 0}, crBR},
+            {{0, H - 1}, crBR},    {{W - 1, H - 1}, crBR},
+            {{1, 1}, crInner},     {{W - 2, H - 2}, crInner},
+            {{W - 2, 2}, crInner}, {{W - 2 - T, 2}, bEnabled && bFlat ? LIGHT : FACE}};
+        // The button's inner left edge, its corner and the corner's inside,
+        // disabled and for each look.
+        const QPoint ptInnerLeft(W - 1 - T, 3), ptCorner(W - 3, H - 3), ptInside(W - 4, H - 4);
+        const std::pair<QPoint, QColor> button[4][3] = {
+            {{ptInnerLeft, FACE}, {ptCorner, FACE}, {ptInside, FACE}},
+            {{ptInnerLeft, LIGHT}, {ptCorner, FACE}, {ptInside, LIGHT}},
+            {{{W - 1 - T, 2}, LIGHT}, {ptCorner, FACE}, {ptInside, SHADOW}},
+            {{ptInnerLeft, FACE}, {{W - T, 3}, SHADOW}, {{W - 3, H - 2}, LIGHT}},
         };
-        const QPoint ptButtonLeft(W - 2 - T, 2), ptInnerLeft(W - 1 - T, 3);
-        const QPoint ptButtonCorner(W - 3, H - 3), ptInnerCorner(W - 4, H - 4);
-        if (!bEnabled)
-            expected.insert(expected.end(), {{ptButtonLeft, FACE},
-                                             {ptInnerLeft, FACE},
-                                             {ptButtonCorner, FACE},
-                                             {ptInnerCorner, FACE}});
-        else if (bFlat)
-            expected.insert(expected.end(), {{ptButtonLeft, LIGHT},
-                                             {ptInnerLeft, LIGHT},
-                                             {ptButtonCorner, FACE},
-                                             {ptInnerCorner, LIGHT}});
-        else if (nLook == CFlatComboBox::LOOK_RAISED)
-            expected.insert(expected.end(), {{ptButtonLeft, FACE},
-                                             {{W - 1 - T, 2}, LIGHT},
-                                             {ptButtonCorner, FACE},
-                                             {ptInnerCorner, SHADOW}});
-        else
-            expected.insert(expected.end(), {{ptButtonLeft, FACE},
-                                             {ptInnerLeft, FACE},
-                                             {{W - T, 3}, SHADOW},
-                                             {{W - 3, H - 2}, LIGHT}});
+        const int nCase = !bEnabled ? 0 : bFlat ? 1 : nLook == CFlatComboBox::LOOK_RAISED ? 2 : 3;
+        expected.insert(expected.end(), std::begin(button[nCase]), std::end(button[nCase]));
         for (const auto& [pt, cr] : expected)
             EXPECT_EQ(image.pixelColor(pt), cr) << pszWhen << " at " << pt.x() << "," << pt.y();
     }

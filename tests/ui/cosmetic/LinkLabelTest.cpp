@@ -23,28 +23,21 @@ bool Shows(QWidget& widget, const QColor& colour) {
 
 } // namespace
 
-class AboutDlgTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        m_dlg.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_dlg));
-    }
+// The About box's links keep their targets and their own looks; hovering
+// wins over visited and ends when the pointer leaves.
+TEST(AboutDlg, LinksShowTheirTargetsAndLooksAndHoverWinsOverVisited) {
+    CAboutDlg dlg;
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    EXPECT_EQ(dlg.m_linkHome.toolTip(), QStringLiteral("https://wirelet.dev/"));
+    EXPECT_TRUE(dlg.m_linkHome.font().underline());
+    EXPECT_EQ(dlg.m_linkMail.toolTip(), QStringLiteral("mailto:wirelet@wirelet.dev"));
+    EXPECT_FALSE(dlg.m_linkMail.font().underline());
+    EXPECT_EQ(dlg.m_linkMail.cursor().shape(), Qt::PointingHandCursor);
 
-    CAboutDlg m_dlg;
-};
-
-TEST_F(AboutDlgTest, LinksShowTheirTargetsAndTheirOwnLooks) {
-    EXPECT_EQ(m_dlg.m_linkHome.toolTip(), QStringLiteral("https://wirelet.dev/"));
-    EXPECT_TRUE(m_dlg.m_linkHome.font().underline());
-    EXPECT_EQ(m_dlg.m_linkMail.toolTip(), QStringLiteral("mailto:wirelet@wirelet.dev"));
-    EXPECT_FALSE(m_dlg.m_linkMail.font().underline());
-    EXPECT_EQ(m_dlg.m_linkMail.cursor().shape(), Qt::PointingHandCursor);
-}
-
-TEST_F(AboutDlgTest, HoverWinsOverVisitedAndEndsWhenThePointerLeaves) {
-    CLinkLabel& link = m_dlg.m_linkHome;
+    CLinkLabel& link = dlg.m_linkHome;
     const QColor crLink(0, 0, 238), crVisited(85, 26, 139);
-    const QColor crHover = m_dlg.palette().color(QPalette::Highlight);
+    const QColor crHover = dlg.palette().color(QPalette::Highlight);
     EXPECT_TRUE(Shows(link, crLink));
     link.SetVisited(true);
     EXPECT_TRUE(Shows(link, crVisited));
@@ -52,7 +45,7 @@ TEST_F(AboutDlgTest, HoverWinsOverVisitedAndEndsWhenThePointerLeaves) {
     PointAt(link, link.rect().center());
     EXPECT_TRUE(Shows(link, crHover));
     EXPECT_FALSE(Shows(link, crVisited));
-    PointAt(m_dlg, QPoint(2, 2));
+    PointAt(dlg, QPoint(2, 2));
     EXPECT_TRUE(Shows(link, crVisited));
 }
 

@@ -37,12 +37,10 @@ void ExpectStretched(CMdiBackground& area, int nId) {
     const QImage shown = area.viewport()->grab().toImage();
     const QSize size = area.viewport()->size();
     ASSERT_EQ(shown.size(), size);
-    const int w = size.width() - 1, h = size.height() - 1;
-    const int pw = picture.width() - 1, ph = picture.height() - 1;
-    EXPECT_EQ(shown.pixel(0, 0), picture.pixel(0, 0)) << nId;
-    EXPECT_EQ(shown.pixel(w, 0), picture.pixel(pw, 0)) << nId;
-    EXPECT_EQ(shown.pixel(0, h), picture.pixel(0, ph)) << nId;
-    EXPECT_EQ(shown.pixel(w, h), picture.pixel(pw, ph)) << nId;
+    for (const auto& [x, y] : {std::pair{0, 0}, {1, 0}, {0, 1}, {1, 1}})
+        EXPECT_EQ(shown.pixel(x * (size.width() - 1), y * (size.height() - 1)),
+                  picture.pixel(x * (picture.width() - 1), y * (picture.height() - 1)))
+            << nId << " corner " << x << "," << y;
 }
 
 TEST(MdiBackground, SwitchesPicturesFromTheFirstPaintOnStretchedToEverySize) {
