@@ -28,6 +28,10 @@ void CTraceSource::BlockChildSignal() {
     sigemptyset(&signals);
     sigaddset(&signals, SIGCHLD);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    // An ignored SIGCHLD, which whoever started the driver can pass on
+    // through exec, is not even sent for a tracee's stop: the tracer would
+    // never hear of it, and the tracee would stay stopped.
+    signal(SIGCHLD, SIG_DFL);
 }
 
 CTraceSource::CTraceSource(IEventSink& sink)

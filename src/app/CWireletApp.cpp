@@ -93,6 +93,10 @@ bool CWireletApp::InitInstance(const QStringList& arguments) {
 }
 
 void CWireletApp::ExitInstance() {
+    // A quit signal ends the event loop with the monitors still open; they
+    // end here, before the driver they read from stops.
+    if (m_pDocTemplate)
+        m_pDocTemplate->CloseAllDocuments();
     StopDriver();
     QSettings profile;
     m_recentFiles.WriteList(profile);
@@ -197,10 +201,11 @@ void CWireletApp::OnAppExit() {
         m_pMainWnd->close();
 }
 
+// The signal may come inside a modal box that a monitor's own close shows:
+// closing the monitors here would free it under that close. Every event loop
+// ends instead, the box's too, and ExitInstance closes what is left once
+// they have returned.
 void CWireletApp::OnQuitSignal() {
     g_bClosing = true;
-    if (m_pDocTemplate)
-        m_pDocTemplate->CloseAllDocuments();
-    // Every event loop ends, a modal dialog's too.
     QCoreApplication::exit(0);
 }

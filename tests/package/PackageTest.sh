@@ -40,8 +40,9 @@ done
 [ -S /run/Vantry ] || fail "no driver device after 20 s: $(cat "$work/wirelet.log")"
 grep -qx 'ImagePath=/usr/lib/wirelet/vantry.sys' /var/lib/wirelet/scm/ServicesActive/Vantry/config ||
     fail "the driver service is not the installed image"
-# Killed, so that the driver stays running for the purge to stop.
-kill "$program"
+# Killed outright (a SIGTERM would end it cleanly, driver and all), so
+# that the driver stays running for the purge to stop.
+kill -KILL "$program"
 wait "$program" || true
 
 dpkg --purge wirelet >/dev/null

@@ -39,8 +39,10 @@ bool CDriverProcess::Start(const std::vector<std::string>& args, uid_t uid) {
     if (uid != 0)
         argv.insert(argv.end(), {"--reuid", std::to_string(uid), "--regid", std::to_string(uid),
                                  "--clear-groups"});
-    argv.insert(argv.end(), {"/usr/bin/env", "VANTRY_DEVICE=" + m_strDevice, "VANTRY_READY_FD=1",
-                             VANTRY_SYS_PATH});
+    // Started with SIGCHLD ignored, as a careless parent may leave it: the
+    // driver must hear of its tracees all the same.
+    argv.insert(argv.end(), {"/usr/bin/env", "--ignore-signal=CHLD", "VANTRY_DEVICE=" + m_strDevice,
+                             "VANTRY_READY_FD=1", VANTRY_SYS_PATH});
     argv.insert(argv.end(), args.begin(), args.end());
     m_pChild = std::make_unique<CChild>(argv);
     if (m_pChild->WaitLine("READY", false, 10s) == "READY")

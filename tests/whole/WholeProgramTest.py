@@ -157,9 +157,15 @@ def export_panes(x, main, path, recv_done, send_done, screenshot):
 
 def end_program(x, program, main, by_signal=None):
     """Closes the program's main window (with monitors open it warns once;
-    Return answers it), or sends the program a signal; it must exit 0, and
-    the X server goes."""
+    Return answers it), or sends the program a signal while a monitor's own
+    close warns, inside that close; it must exit 0, and the X server goes."""
     if by_signal:
+        x.focus(main)
+        shown = x.windows(".*")
+        x.xdotool("key", "alt+f")
+        eventually(lambda: set(x.windows(".*")) - set(shown), "the File menu")
+        x.xdotool("key", "c")
+        eventually(lambda: x.windows("^wirelet$"), "the monitor's closing warning")
         program.send_signal(by_signal)
     else:
         x.close(main)

@@ -59,8 +59,10 @@ int CDemoRun::Run() {
         return 1;
     bool bHungUp = false;
     while (!IsOver()) {
+        // A hung-up master reports POLLHUP whatever it is asked for, so it
+        // sits out the retry pause altogether.
         pollfd fds[] = {{m_signals.Get(), POLLIN, 0},
-                        {m_port.GetMasterFd(), short(bHungUp ? 0 : POLLIN), 0}};
+                        {bHungUp ? -1 : m_port.GetMasterFd(), POLLIN, 0}};
         if (poll(fds, 2, bHungUp ? HANGUP_RETRY_MS : -1) < 0 && errno != EINTR) {
             Fail("poll");
             return 1;

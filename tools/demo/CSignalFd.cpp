@@ -8,6 +8,10 @@ CSignalFd::CSignalFd(std::initializer_list<int> signals) {
     for (const int nSignal : signals)
         sigaddset(&mask, nSignal);
     sigprocmask(SIG_BLOCK, &mask, &m_oldMask);
+    // An ignored SIGCHLD, which a parent can pass on through exec, is never
+    // sent at all, not even to wait blocked: the children would end unheard.
+    if (sigismember(&mask, SIGCHLD))
+        signal(SIGCHLD, SIG_DFL);
     m_hFd.Reset(signalfd(-1, &mask, SFD_CLOEXEC | SFD_NONBLOCK));
 }
 

@@ -38,8 +38,10 @@ bool DemoDriver::Ensure(const std::string& strImage, const std::string& strLogPa
                   << ", and only root can start one\n";
         return false;
     }
-    // Root runs no image that another user could have put there.
-    if (const int nError = CheckRootOnlyPath(std::filesystem::absolute(strImage))) {
+    // Root runs no image that another user could have put there, and runs
+    // the very file it checked: a bare name is not looked up in PATH.
+    const std::string strPath = std::filesystem::absolute(strImage);
+    if (const int nError = CheckRootOnlyPath(strPath)) {
         std::cerr << "wirelet-demo: refusing to run " << strImage
                   << " as root: " << std::strerror(nError) << "\n";
         return false;
@@ -54,7 +56,7 @@ bool DemoDriver::Ensure(const std::string& strImage, const std::string& strLogPa
     options.hKeepFd = hWrite.Get();
     options.strErrorFile = strLogPath;
     options.bOwnGroup = true;
-    if (!driver.Start({strImage}, signals, options))
+    if (!driver.Start({strPath}, signals, options))
         return false;
     hWrite.Reset();
     if (WaitReady(hRead.Get()))
