@@ -126,8 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
                  Absent},
         CStartup{"installed, image writable since", Writable, true, false, Continue, START_FAILED,
                  Stopped},
-        CStartup{"nobody", Driver, false, true, Stop, NO_RIGHTS_TO_START, Absent},
-        CStartup{"nobody, installed", Driver, true, true, Stop, NO_RIGHTS_TO_START, Stopped}));
+        CStartup{"nobody", Driver, false, true, Stop, NO_RIGHTS_TO_START, Absent}));
 
 TEST_F(DriverServiceTest, DriverIsStoppedRestartedUsedWithoutRootAndRemoved) {
     PutImage(Driver);

@@ -10,8 +10,6 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QLineEdit>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -92,21 +90,6 @@ TEST_F(PaneExportTest, EachCauseHasItsText) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(PaneExport::Save(c.strPath, u"AB").value_or(""), c.strMessage) << c.strPath;
-}
-
-TEST(MessageBoxTest, WarnsModallyUnderTheProgramsCaption) {
-    QStringList shown; // caption, text, icon and buttons
-    QTimer::singleShot(0, [&] {
-        auto* pBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        ASSERT_NE(pBox, nullptr);
-        shown << pBox->windowTitle() << pBox->text() << QString::number(pBox->icon())
-              << QString::number(pBox->standardButtons().toInt());
-        pBox->button(QMessageBox::Ok)->click();
-    });
-    AfxMessages().ShowWarning("对 /x 的存取被拒绝。");
-    EXPECT_EQ(shown,
-              QStringList({"wirelet", "对 /x 的存取被拒绝。", QString::number(QMessageBox::Warning),
-                           QString::number(QMessageBox::Ok)}));
 }
 
 } // namespace
