@@ -117,6 +117,8 @@ int main(int argc, char* argv[]) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     CTraceSource::BlockChildSignal();
     signal(SIGPIPE, SIG_IGN);
+    // A log at its size limit refuses further lines; that must not end us.
+    signal(SIGXFSZ, SIG_IGN);
     // Every connection is a descriptor: use all that the hard limit allows.
     rlimit files{};
     if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {

@@ -53,6 +53,10 @@ TEST(CliRenderTest, DamagedOrForeignFilesPrintNothingAndExitTwo) {
     dangling.push_back(7);
     Bytes shortBaud = Records::File({Records::Read(Bytes{1}), Bytes(27, 0)});
     shortBaud[shortBaud.size() - 27 + 20] = Vantry::CAPTURE_BAUD_RATE;
+    // Larger than any record the driver makes, whole or cut by the end.
+    const Bytes oversized = Records::File({Records::Read(Bytes{1}), Bytes(70000, 0)});
+    Bytes cutHuge = SAMPLE;
+    cutHuge.insert(cutHuge.end(), {0xFF, 0xFF, 0xFF, 0xFF, 1, 2});
     const std::string strText = "#!/bin/sh\necho this is a script\n";
     const struct {
         Bytes file;
@@ -61,6 +65,9 @@ TEST(CliRenderTest, DamagedOrForeignFilesPrintNothingAndExitTwo) {
         {truncated, "-", "record 4 at byte 91 runs past"},
         {dangling, "-", "record 5 at byte 122 runs past"},
         {shortBaud, "-", "record 2 at byte 29 is malformed"},
+        {oversized, "-", "record 2 at byte 29 is malformed: its size, 70000 bytes"},
+        {cutHuge, "-", "record 5 at byte 122 runs past"},
+        {{}, "/dev/zero", "record 1 at byte 0 is malformed: 0 bytes cannot hold an event type"},
         {Bytes(strText.begin(), strText.end()), "-", "not a record file"},
         {{1, 0}, "-", "not a record file"},
         {{}, "/nonexistent/file", "No such file"},
@@ -74,6 +81,24 @@ TEST(CliRenderTest, DamagedOrForeignFilesPrintNothingAndExitTwo) {
         EXPECT_NE(result.strErr.find(c.strSays), std::string::npos) << result.strErr;
     }
     EXPECT_EQ(Render(SAMPLE, {"--pane", "both"}).nExitStatus, 2);
+}
+
+// Records of every size straddle the reads of a stream; counts and offsets
+// hold past them.
+TEST(CliRenderTest, LongFilesAreReadAsAStream) {
+    std::vector<Bytes> records;
+    std::size_t nPayload = 0;
+    for (std::size_t n = 1; nPayload < 1000000; n = n * 7 % 65536 + 1) {
+        records.push_back(Records::Read(Bytes(n, 'x')));
+        nPayload += n;
+    }
+    Bytes file = Records::File(records);
+    EXPECT_EQ(Render(file, {"--totals"}).strOut, "recv " + std::to_string(nPayload) + "\nsend 0\n");
+    const std::string strSays = "record " + std::to_string(records.size() + 1) + " at byte " +
+                                std::to_string(file.size()) + " is malformed";
+    file.insert(file.end(), {3, 0, 0, 0, 0, 0, 0});
+    const auto result = Render(file, {"--totals"});
+    EXPECT_NE(result.strErr.find(strSays), std::string::npos) << result.strErr;
 }
 
 TEST(CliRenderTest, HelpAfterEveryCommandPrintsItsHelp) {

@@ -1,5 +1,6 @@
 // The service manager against real daemons: shell scripts written by each
 // test stand in for driver images that behave well or badly in one way.
+#include "CDaemonLauncher.h"
 #include "CServiceManager.h"
 #include "CServiceSandbox.h"
 #include "Process.h"
@@ -157,6 +158,25 @@ TEST_F(ServiceManagerTest, DaemonsThatGoOrStayAreTrackedByPidAndStartTime) {
         usleep(1000);
     EXPECT_EQ(manager.OpenService("Probe", ALL_SERVICE).GetError(), ENOENT);
     EXPECT_FALSE(std::filesystem::exists(m_strDatabase + "/Probe"));
+}
+
+// A daemon that logs without end stops at the cap, and the log that a
+// start finds grown large moves aside, replacing the one before it.
+TEST_F(ServiceManagerTest, DaemonLogIsCappedAndRotated) {
+    const std::string strLog = m_strDatabase + "/Probe/log";
+    CServiceManager manager = OpenManager();
+    CService service =
+        manager.CreateService(Config(Image("flood", "trap '' XFSZ\necho started >&2\n"
+                                                    "head -c 9000000 /dev/zero >&2\n" +
+                                                        std::string(READY_BODY))),
+                              ALL_SERVICE);
+    std::ofstream(strLog + ".1") << "older\n";
+    std::ofstream(strLog) << "earlier\n";
+    std::filesystem::resize_file(strLog, CDaemonLauncher::LOG_ROTATE_SIZE);
+    ASSERT_EQ(service.Start(), 0);
+    EXPECT_EQ(std::filesystem::file_size(strLog + ".1"), CDaemonLauncher::LOG_ROTATE_SIZE);
+    EXPECT_EQ(std::filesystem::file_size(strLog), CDaemonLauncher::LOG_LIMIT);
+    EXPECT_EQ(ReadText(strLog).substr(0, 8), "started\n");
 }
 
 TEST_F(ServiceManagerTest, RefusesWhatItMustNotDo) {

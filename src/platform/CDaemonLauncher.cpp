@@ -8,6 +8,7 @@
 #include <linux/close_range.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -47,6 +48,8 @@ std::int64_t NowMs() {
     dup2(nNull, 0);
     dup2(nNull, 1);
     dup2(nLog, 2);
+    const rlimit fileSize{CDaemonLauncher::LOG_LIMIT, CDaemonLauncher::LOG_LIMIT};
+    setrlimit(RLIMIT_FSIZE, &fileSize); // under a lower hard limit, that one holds
     // Whatever else the program holds open (the device, windows' sockets)
     // must not keep living in the daemon.
     close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
@@ -67,6 +70,14 @@ std::int64_t NowMs() {
     const std::int32_t nError = errno;
     WriteAll(nStatus, &nError, sizeof nError);
     _exit(127);
+}
+
+// Each start leaves at most one earlier log beside the current one.
+void RotateLog(const std::string& strLogPath) {
+    struct stat st {};
+    if (lstat(strLogPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        std::uint64_t(st.st_size) >= CDaemonLauncher::LOG_ROTATE_SIZE)
+        rename(strLogPath.c_str(), (strLogPath + ".1").c_str());
 }
 
 // 0 once the daemon has reported ready; why not otherwise.
@@ -116,8 +127,9 @@ CDaemonStart CDaemonLauncher::Start(const std::string& strImage,
     CScopedFd nullFd(open("/dev/null", O_RDWR | O_CLOEXEC));
     if (!nullFd.IsValid())
         return {errno, {}};
+    RotateLog(strLogPath);
     CScopedFd logFd(
-        open(strLogPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+        open(strLogPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!logFd.IsValid())
         logFd.Reset(fcntl(nullFd.Get(), F_DUPFD_CLOEXEC, 3));
     int ready[2], status[2];

@@ -1,12 +1,23 @@
 #include "RecordFile.h"
 
 #include "CRecordView.h"
+#include "CScopedFd.h"
 
-#include "ReadAll.h"
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <vector>
 
-static const char* TypeName(std::int8_t nType) {
+namespace {
+
+// Room for the largest record with its size field several times over, so
+// that a file of small records is read in few calls.
+constexpr std::size_t BUFFER_SIZE = 4 * (4 + Vantry::MAX_RECORD_SIZE);
+
+const char* TypeName(std::int8_t nType) {
     switch (nType) {
     case Vantry::CAPTURE_DATA_READ:
     case Vantry::CAPTURE_DATA_WRITTEN:
@@ -20,37 +31,116 @@ static const char* TypeName(std::int8_t nType) {
     }
 }
 
-bool LoadRecordFile(const std::string& strPath, CRecordFile& file, std::string& strError) {
-    if (const int nError = strPath == "-" ? ReadAll(STDIN_FILENO, file.m_bytes)
-                                          : ReadFile(strPath, file.m_bytes)) {
-        strError = strPath + ": " + std::strerror(nError);
-        return false;
-    }
-    if (!Vantry::StartsLikeRecordFile(file.m_bytes)) {
-        strError = strPath + ": not a record file";
-        return false;
-    }
+} // namespace
 
-    const std::size_t nEnd = Vantry::ForEachFileRecord(
-        file.m_bytes, [&](auto record) { file.m_records.push_back(record); });
-    for (std::size_t nIndex = 0; nIndex < file.m_records.size(); ++nIndex) {
-        const CRecordView view(file.m_records[nIndex]);
+bool ForEachRecordInFile(const std::string& strPath,
+                         const std::function<void(std::span<const std::uint8_t>)>& onRecord,
+                         std::string& strError) {
+    CScopedFd file;
+    if (strPath != "-") {
+        file.Reset(open(strPath.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!file.IsValid()) {
+            strError = strPath + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    const int hFd = strPath == "-" ? STDIN_FILENO : file.Get();
+
+    std::vector<std::uint8_t> buffer(BUFFER_SIZE);
+    std::size_t nStart = 0; // the unread bytes are buffer[nStart, nEnd)
+    std::size_t nEnd = 0;
+    bool bEnded = false;
+    // Makes nBytes unread bytes available unless the file ends first; 0, or
+    // the errno value of a failed read.
+    auto fill = [&](std::size_t nBytes) {
+        if (buffer.size() - nStart < nBytes) {
+            std::memmove(buffer.data(), buffer.data() + nStart, nEnd - nStart);
+            nEnd -= nStart;
+            nStart = 0;
+        }
+        while (nEnd - nStart < nBytes && !bEnded) {
+            const ssize_t nRead = read(hFd, buffer.data() + nEnd, buffer.size() - nEnd);
+            if (nRead < 0 && errno == EINTR)
+                continue;
+            if (nRead < 0)
+                return errno;
+            bEnded = nRead == 0;
+            nEnd += std::size_t(nRead);
+        }
+        return 0;
+    };
+
+    // Passes over a record too large to hold without keeping its bytes, up
+    // to qwBytes or the end of the file; qwHave counts what was there.
+    auto skip = [&](std::uint64_t qwBytes, std::uint64_t& qwHave) {
+        qwHave = nEnd - nStart;
+        nStart = nEnd = 0;
+        while (qwHave < qwBytes && !bEnded) {
+            const ssize_t nRead =
+                read(hFd, buffer.data(), std::min<std::uint64_t>(buffer.size(), qwBytes - qwHave));
+            if (nRead < 0 && errno == EINTR)
+                continue;
+            if (nRead < 0)
+                return errno;
+            bEnded = nRead == 0;
+            qwHave += std::uint64_t(nRead);
+        }
+        return 0;
+    };
+
+    // Where the record's size field starts: how the user finds it in the file.
+    std::uint64_t qwOffset = 0;
+    for (std::size_t nIndex = 1;; ++nIndex) {
+        int nError = fill(4);
+        const bool bSized = nEnd - nStart >= 4;
+        const std::uint32_t dwSize = bSized ? Vantry::GetU32(buffer.data() + nStart) : 0;
+        const std::uint64_t qwNeeded = 4 + std::uint64_t(dwSize);
+        // The driver never makes a larger record. Such a size in the first
+        // record says the file is no record file (as a text file's first four
+        // characters do); later, a file that ends within the record is still
+        // reported as cut there, like any other.
+        const bool bPlausible = dwSize <= Vantry::MAX_RECORD_SIZE;
+        std::uint64_t qwHave = nEnd - nStart;
+        if (nError == 0 && bSized && bPlausible)
+            nError = fill(std::size_t(qwNeeded));
+        else if (nError == 0 && bSized && nIndex > 1)
+            nError = skip(qwNeeded, qwHave);
+        if (nError != 0) {
+            strError = strPath + ": " + std::strerror(nError);
+            return false;
+        }
+        if (bPlausible)
+            qwHave = nEnd - nStart;
+        if (qwHave == 0)
+            return true;
+        const bool bWhole = bSized && qwHave >= qwNeeded;
+        const auto record = [&] {
+            return "record " + std::to_string(nIndex) + " at byte " + std::to_string(qwOffset);
+        };
+        if (nIndex == 1 && !(bWhole && bPlausible)) {
+            strError = strPath + ": not a record file";
+            return false;
+        }
+        if (!bWhole) {
+            strError = strPath + ": truncated: " + record() + " runs past the end of the file";
+            return false;
+        }
+        if (!bPlausible) {
+            strError = strPath + ": " + record() + " is malformed: its size, " +
+                       std::to_string(dwSize) + " bytes, is more than any record has";
+            return false;
+        }
+        const CRecordView view(std::span<const std::uint8_t>(buffer).subspan(nStart + 4, dwSize));
         if (!view.IsComplete()) {
-            // Where the record's size field starts, 4 bytes before the record.
-            const std::size_t nOffset = std::size_t(view.Bytes().data() - file.m_bytes.data()) - 4;
             const auto nType = view.EventType();
-            strError = strPath + ": record " + std::to_string(nIndex + 1) + " at byte " +
-                       std::to_string(nOffset) + " is malformed: " + std::to_string(view.Size()) +
+            strError = strPath + ": " + record() + " is malformed: " + std::to_string(view.Size()) +
                        " bytes cannot hold " +
                        (nType ? std::string("its ") + TypeName(*nType) + " record"
                               : std::string("an event type"));
             return false;
         }
+        onRecord(view.Bytes());
+        nStart += 4 + std::size_t(dwSize);
+        qwOffset += 4 + std::uint64_t(dwSize);
     }
-    if (nEnd != file.m_bytes.size()) {
-        strError = strPath + ": truncated: record " + std::to_string(file.m_records.size() + 1) +
-                   " at byte " + std::to_string(nEnd) + " runs past the end of the file";
-        return false;
-    }
-    return true;
 }

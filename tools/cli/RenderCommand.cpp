@@ -67,18 +67,20 @@ int RunRender(int argc, char* argv[]) {
         std::cerr << "wirelet-cli render: " << strError << "\n";
         return 2;
     }
-    CRecordFile file;
-    if (!LoadRecordFile(options.m_strFile, file, strError)) {
-        std::cerr << "wirelet-cli render: " << strError << "\n";
-        return 2;
-    }
-
+    // The panes keep only their last lines, so however long the file, what
+    // is held in memory stays bounded; nothing is printed unless all of it
+    // was sound.
     CMemoryPane paneRead;
     CMemoryPane paneWrite;
     CTrafficFormatter formatter;
     formatter.SetPanes(&paneRead, &paneWrite);
-    for (const auto record : file.m_records)
-        formatter.FormatRecord(CCaptureRecord::CopyOf(record));
+    if (!ForEachRecordInFile(
+            options.m_strFile,
+            [&](auto record) { formatter.FormatRecord(CCaptureRecord::CopyOf(record)); },
+            strError)) {
+        std::cerr << "wirelet-cli render: " << strError << "\n";
+        return 2;
+    }
 
     if (options.m_bTotals) {
         std::cout << "recv " << formatter.TotalRead() << "\nsend " << formatter.TotalWrite()

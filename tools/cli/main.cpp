@@ -17,9 +17,10 @@ const char* const RENDER_HELP = R"(  render FILE --pane recv|send [--export]
 
 const char* const FILE_HELP = R"(
 FILE is a record file: records one after another, each preceded by its
-32-bit little-endian size. "-" reads standard input. A file that cannot be
-read, is not a record file, or is truncated or malformed prints nothing,
-explains itself on stderr and exits with 2.
+32-bit little-endian size; no record is larger than 65560 bytes. "-" reads
+standard input. A file that cannot be read, is not a record file, or is
+truncated or malformed prints nothing, explains itself on stderr (reading
+stops at the first bad record) and exits with 2.
 )";
 
 const char* const PORT_HELP = R"(
