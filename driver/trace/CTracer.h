@@ -171,7 +171,7 @@ private:
     CScopedFd m_signals; // signalfd for SIGCHLD
     CInotify m_inotify;
     CFanotify m_fanotify;
-    CEventTally m_tally;                         // of inotify's opens and closes against fanotify's
+    CEventTally m_tally;                         // inotify's closes against fanotify's
     std::map<pid_t, std::uint64_t> m_candidates; // openers fanotify named, and when
     std::map<CPortId, CWatchedPort> m_ports;
     std::map<int, CPortId> m_watchToPort;

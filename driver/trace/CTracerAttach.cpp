@@ -180,8 +180,7 @@ void CTracer::NameUnseen(const CProcessIdentity& identity, const std::map<int, C
     // Another user's process: named once, never traced.
     if (std::find(m_unseen.begin(), m_unseen.end(), identity) != m_unseen.end())
         return;
-    if (m_unseen.size() >= MAX_UNSEEN)
-        std::erase_if(m_unseen, [](const CProcessIdentity& unseen) { return !unseen.IsAlive(); });
+    // The oldest makes room: at worst it is named once more.
     if (m_unseen.size() >= MAX_UNSEEN)
         m_unseen.erase(m_unseen.begin());
     m_unseen.push_back(identity);

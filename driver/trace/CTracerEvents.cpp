@@ -144,9 +144,8 @@ bool CTracer::DrainInotify(pid_t nCause, std::optional<CPortId> claimPort) {
             OnEventsLost();
             continue;
         }
-        if (event.eKind == CInotify::EKind::Opened || event.eKind == CInotify::EKind::Closed)
-            m_tally.CountInotify(event.eKind == CInotify::EKind::Opened ? CEventTally::OPEN
-                                                                        : CEventTally::CLOSE);
+        if (event.eKind == CInotify::EKind::Closed)
+            m_tally.CountInotify();
         const auto itPort = m_watchToPort.find(event.nWatch);
         if (itPort == m_watchToPort.end())
             continue;
@@ -222,7 +221,7 @@ void CTracer::OnInotify() {
     m_qwLastLookNs = MonotonicNs();
     DrainInotify(0);
     ResolveOpens(false);
-    // Which port inotify folded events of is not known: each hears of it.
+    // Which port inotify folded closes of is not known: each hears of it.
     if (m_fanotify.IsActive() && m_tally.Check(m_qwLastLookNs)) {
         for (const auto& [port, watched] : m_ports)
             PublishNotice(port, 0, Vantry::NOTICE_EVENTS_LOST, 0);
@@ -235,12 +234,9 @@ void CTracer::ResolveOpens(bool bForce) {
     const std::uint64_t qwNamed = RealtimeNs();
     bool bLost = false;
     unsigned nCloses = 0;
-    for (const pid_t nPid : m_fanotify.Drain(bLost, nCloses)) {
-        m_tally.CountFanotify(CEventTally::OPEN);
+    for (const pid_t nPid : m_fanotify.Drain(bLost, nCloses))
         m_candidates.emplace(nPid, qwNamed);
-    }
-    for (; nCloses > 0; --nCloses)
-        m_tally.CountFanotify(CEventTally::CLOSE);
+    m_tally.CountFanotify(nCloses);
     if (bLost)
         OnEventsLost();
     if (!HasUnclaimedOpens() && m_candidates.empty())
