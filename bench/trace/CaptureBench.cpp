@@ -6,8 +6,9 @@
 //    their first write was captured;
 //  - the driver's peak resident memory while it traces one write of 256 MiB
 //    that a client drains;
-//  - a burst of 300 `stty -F` runs: how many opens were reported, and when
-//    the last one came;
+//  - a burst of 3,000 `stty -F` runs: how many opens and closes were
+//    reported, when the last open came, and how many notices said that
+//    opens or closes may be missing;
 //  - while a process that cannot stop (a vfork parent) holds one port and
 //    a client attaches and detaches it over and over, how long another
 //    client waits for the attach and the detach of another port.
@@ -137,7 +138,7 @@ struct CFigures {
     int nTraced = 0, nFirstCaptured = 0;
     double dMedianUs = 0, dP90Us = 0, dMaxUs = 0;
     double dPeakMb = 0;
-    int nBurstOpens = 0;
+    int nBurstOpens = 0, nBurstCloses = 0, nBurstLost = 0;
     double dBurstSeconds = 0;
     double dStuckCycleMs = 0; // the stuck port's attach and detach, median
     std::vector<double> attachMs, detachMs;
@@ -206,7 +207,7 @@ void LargeWrite(const std::string& strDriver, CFigures& figures) {
 }
 
 void Burst(const std::string& strDriver, CFigures& figures) {
-    constexpr int OPENERS = 300;
+    constexpr int OPENERS = 3000;
     CPty pty;
     CCapture capture(strDriver, pty.Slave());
     std::string strPort = pty.Slave();
@@ -225,14 +226,22 @@ void Burst(const std::string& strDriver, CFigures& figures) {
     std::size_t nSeen = 0;
     for (auto quiet = Clock::now(); Clock::now() - quiet < std::chrono::seconds(2);) {
         const auto records = capture.Records();
-        figures.nBurstOpens = int(std::count_if(records.begin(), records.end(), [](const auto& r) {
-            return r.nType == Vantry::CAPTURE_PORT_OPENED;
+        const auto count = [&](std::int8_t nType) {
+            return int(std::count_if(records.begin(), records.end(),
+                                     [&](const auto& r) { return r.nType == nType; }));
+        };
+        figures.nBurstOpens = count(Vantry::CAPTURE_PORT_OPENED);
+        figures.nBurstCloses = count(Vantry::CAPTURE_PORT_CLOSED);
+        figures.nBurstLost = int(std::count_if(records.begin(), records.end(), [](const auto& r) {
+            return r.nType == Vantry::CAPTURE_DRIVER_NOTICE && r.strData.size() >= 4 &&
+                   Vantry::GetU32(reinterpret_cast<const std::uint8_t*>(r.strData.data())) ==
+                       Vantry::NOTICE_EVENTS_LOST;
         }));
         if (records.size() != nSeen) {
             nSeen = records.size();
             quiet = Clock::now();
         }
-        if (figures.nBurstOpens >= OPENERS)
+        if (figures.nBurstOpens >= OPENERS && figures.nBurstCloses >= OPENERS)
             break;
         usleep(10'000);
     }
@@ -337,8 +346,11 @@ int main(int argc, char** argv) {
     row("  open to traced, maximum", [&](const CFigures& f) { return number(f.dMaxUs, "us"); });
     row("256 MiB write: driver's peak resident",
         [&](const CFigures& f) { return number(f.dPeakMb, "MB"); });
-    row("burst of 300 stty: opens reported",
+    row("burst of 3,000 stty: opens reported",
         [](const CFigures& f) { return std::to_string(f.nBurstOpens); });
+    row("  closes reported", [](const CFigures& f) { return std::to_string(f.nBurstCloses); });
+    row("  notices of opens or closes missing",
+        [](const CFigures& f) { return std::to_string(f.nBurstLost); });
     row("  last open reported after",
         [&](const CFigures& f) { return number(f.dBurstSeconds * 1000, "ms"); });
     row("stuck tracee: its port attached and detached",

@@ -16,7 +16,7 @@ void CFanotify::Mark(unsigned int nFlags, int hNode) {
     // The /proc link leads to the node the fd holds (fanotify takes no
     // O_PATH fd by itself).
     const std::string strNode = "/proc/self/fd/" + std::to_string(hNode);
-    fanotify_mark(m_fd.Get(), nFlags, FAN_OPEN, AT_FDCWD, strNode.c_str());
+    fanotify_mark(m_fd.Get(), nFlags, FAN_OPEN | FAN_CLOSE, AT_FDCWD, strNode.c_str());
 }
 
 void CFanotify::Add(int hNode) {
@@ -27,9 +27,10 @@ void CFanotify::Remove(int hNode) {
     Mark(FAN_MARK_REMOVE, hNode);
 }
 
-std::vector<pid_t> CFanotify::Drain(bool& bLost) {
+std::vector<pid_t> CFanotify::Drain(bool& bLost, unsigned& nCloses) {
     std::vector<pid_t> openers;
     bLost = false;
+    nCloses = 0;
     if (!m_fd.IsValid())
         return openers;
     alignas(fanotify_event_metadata) char buffer[4096];
@@ -42,6 +43,7 @@ std::vector<pid_t> CFanotify::Drain(bool& bLost) {
              FAN_EVENT_OK(pEvent, nLeft); pEvent = FAN_EVENT_NEXT(pEvent, nLeft)) {
             if (pEvent->mask & FAN_OPEN)
                 openers.push_back(pEvent->pid);
+            nCloses += (pEvent->mask & FAN_CLOSE) ? 1 : 0;
             bLost = bLost || (pEvent->mask & FAN_Q_OVERFLOW);
         }
     }

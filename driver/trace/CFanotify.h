@@ -1,6 +1,7 @@
 // Who opened the watched device nodes: a fanotify group in FID mode names
 // the process of every open at once, so the opener of a port is found
-// without a walk through all of /proc. FID mode opens nothing on the node
+// without a walk through all of /proc; its closes are only counted, to tell
+// when inotify folded some away. FID mode opens nothing on the node
 // (a real port is never touched); it only reports. On a kernel that refuses
 // it, no opener is named and the walk through /proc remains.
 #pragma once
@@ -16,12 +17,13 @@ public:
     CFanotify();
     bool IsActive() const { return m_fd.IsValid(); }
     int Fd() const { return m_fd.Get(); }
-    // Opens of the node that hNode (an O_PATH fd will do) refers to.
+    // Opens and closes of the node that hNode (an O_PATH fd will do) refers to.
     void Add(int hNode);
     void Remove(int hNode);
-    // The processes that opened a watched node since the last call;
-    // bLost when the queue overflowed and some were not named.
-    std::vector<pid_t> Drain(bool& bLost);
+    // The processes that opened a watched node since the last call, and in
+    // nCloses how many closes came; bLost when the queue overflowed and
+    // some were not named.
+    std::vector<pid_t> Drain(bool& bLost, unsigned& nCloses);
 
 private:
     void Mark(unsigned int nFlags, int hNode);

@@ -5,7 +5,6 @@
 
 #include "VantryProtocol.h"
 
-#include <sched.h>
 #include <signal.h>
 #include <sys/ptrace.h>
 #include <sys/signalfd.h>
@@ -21,12 +20,7 @@
 
 namespace {
 
-constexpr long TRACE_OPTIONS = PTRACE_O_TRACESYSGOOD | PTRACE_O_TRACEFORK | PTRACE_O_TRACEVFORK |
-                               PTRACE_O_TRACECLONE | PTRACE_O_TRACEEXEC;
 constexpr int SYSCALL_STOP = SIGTRAP | 0x80;
-// How long a seized process's settings wait for all its threads to stop
-// (one asleep in the kernel where no signal reaches it may never stop).
-constexpr std::uint64_t STOP_WAIT_NS = 100'000'000;
 // How often unattributed opens and the like are looked at again.
 constexpr std::uint64_t TICK_NS = 10'000'000;
 // Stops handled in a row before commands and opens get their turn: busy
@@ -122,7 +116,11 @@ void CTracer::TraceHolders(const CPortId& port) {
                          [&](const auto& entry) { return entry.second == port; })) {
             for (const auto& [nFd, fdPort] : fds)
                 it->second->Set(nFd, fdPort);
-            PublishCurrentSettings(nPid, fds);
+            // Not stopped yet: these settings wait with the others.
+            if (const auto seizure = m_seizures.find(nPid); seizure != m_seizures.end())
+                seizure->second.fds.insert(fds.begin(), fds.end());
+            else
+                PublishCurrentSettings(nPid, fds);
         }
         // A detach asked for by an earlier attachment may not have happened yet.
         KeepTracing(nPid);
@@ -212,6 +210,9 @@ void CTracer::UnwatchAll() {
 uid_t CTracer::OwnerOf(pid_t nPid) const {
     if (nPid <= 0)
         return EVERY_VIEWER;
+    // Seized and not stopped yet: whose it is now is not known.
+    if (const auto it = m_seizures.find(nPid); it != m_seizures.end() && !it->second.bOwnerKnown)
+        return 0;
     for (const auto& [nTid, tracee] : m_tracees) {
         if (tracee.nTgid == nPid)
             return tracee.uidOwner;
@@ -222,7 +223,8 @@ uid_t CTracer::OwnerOf(pid_t nPid) const {
 }
 
 int CTracer::TimeoutMs() const {
-    if (m_refused.empty() && m_candidates.empty() && m_settingsDue.empty() && !HasUnclaimedOpens())
+    if (m_refused.empty() && m_candidates.empty() && m_seizures.empty() && !HasUnclaimedOpens() &&
+        (!m_fanotify.IsActive() || m_tally.IsSettled()))
         return -1;
     const std::uint64_t qwSince = MonotonicNs() - m_qwLastLookNs;
     return qwSince >= TICK_NS ? 0 : int((TICK_NS - qwSince + 999'999) / 1'000'000);
@@ -244,154 +246,6 @@ void CTracer::Request(int nRequest, pid_t nTid, int nSignal) {
                reinterpret_cast<void*>(std::intptr_t(nSignal))) != 0 &&
         errno != ESRCH)
         Log("ptrace request " + std::to_string(nRequest) + " on " + std::to_string(nTid), errno);
-}
-
-bool CTracer::Attach(pid_t nPid, std::map<int, CPortId> fds, std::set<CPortId> opened,
-                     std::uint64_t qwOpenedNs) {
-    // An opener whose fd is not in its table yet is reported on every port.
-    const bool bEarly = fds.empty();
-    std::map<int, CPortId> every;
-    for (const auto& [port, watched] : m_ports)
-        every.emplace(-1 - int(every.size()), port);
-    const auto& reportOn = bEarly ? every : fds;
-    if (bEarly && qwOpenedNs == 0)
-        return false;
-    const auto identity = CProcessIdentity::Of(nPid);
-    const auto owner = ProcScanner::OwnerOf(nPid);
-    if (!identity || !owner)
-        return false;
-    // A debugger holds it: leave it alone until the debugger lets go.
-    if (const auto it = std::find(m_refused.begin(), m_refused.end(), *identity);
-        it != m_refused.end()) {
-        if (ProcScanner::TracerOf(nPid) != 0)
-            return false;
-        m_refused.erase(it);
-    }
-    if (!MayTrace(*owner, reportOn)) {
-        // Another user's process: named, never traced.
-        if (std::find(m_unseen.begin(), m_unseen.end(), *identity) == m_unseen.end()) {
-            m_unseen.push_back(*identity);
-            ReportOnce(nPid, reportOn, Vantry::NOTICE_PROCESS_OF_OTHER_USER);
-        }
-        return false;
-    }
-    // One open, however many fds the opener holds it on by now; reported
-    // also when the opener is gone before it can be traced.
-    for (const CPortId& port : opened)
-        Publish(port, Vantry::CAPTURE_PORT_OPENED, nPid);
-
-    std::shared_ptr<CFdTable> pFds;
-    for (auto& [nTid, tracee] : m_tracees) {
-        if (tracee.nTgid == nPid)
-            pFds = tracee.pFds;
-    }
-    if (!pFds)
-        pFds = std::make_shared<CFdTable>();
-
-    // Threads started while we seize are caught by a later pass (or, once
-    // their creator is seized, by PTRACE_O_TRACECLONE).
-    std::vector<pid_t> seized;
-    for (bool bFound = true; bFound;) {
-        bFound = false;
-        for (const pid_t nTid : ProcScanner::ListThreads(nPid)) {
-            if (m_tracees.count(nTid))
-                continue;
-            if (ptrace(PTRACE_SEIZE, nTid, 0, TRACE_OPTIONS) != 0) {
-                if (errno == EPERM && seized.empty()) {
-                    OnSeizeRefused(*identity, reportOn);
-                    return false;
-                }
-                continue;
-            }
-            Request(PTRACE_INTERRUPT, nTid);
-            CTracee& tracee = m_tracees[nTid];
-            tracee.nTid = nTid;
-            tracee.nTgid = nPid;
-            tracee.uidOwner = *owner;
-            tracee.pFds = pFds;
-            tracee.bSeized = true;
-            seized.push_back(nTid);
-            bFound = true;
-        }
-    }
-    if (seized.empty()) {
-        // Gone since its fds were read.
-        if (ProcScanner::IsExiting(nPid))
-            ReportOnce(nPid, reportOn, Vantry::NOTICE_USED_UNTRACED);
-        return false;
-    }
-    // Seized, an early opener finishes its open (the fd is installed on the
-    // way out) and stops before its first write.
-    for (int nTry = 0; bEarly && nTry < 10 && fds.empty(); ++nTry) {
-        sched_yield();
-        fds = ProcScanner::PortFds(nPid, WatchedPorts());
-    }
-    if (fds.empty()) {
-        for (const pid_t nTid : seized)
-            RequestDetach(m_tracees[nTid]);
-        ClaimUntraced(nPid);
-        return false;
-    }
-    for (const auto& [nFd, port] : fds) {
-        pFds->Set(nFd, port);
-        if (bEarly && opened.insert(port).second)
-            Publish(port, Vantry::CAPTURE_PORT_OPENED, nPid);
-    }
-    Log("tracing pid " + std::to_string(nPid) + " (uid " + std::to_string(*owner) + ")");
-
-    // It was traced only after its open: say how long after.
-    const std::uint64_t qwNow = RealtimeNs();
-    for (const CPortId& port : opened) {
-        const std::uint64_t qwOpened =
-            qwOpenedNs != 0 ? qwOpenedNs : m_ports[port].qwFirstUnclaimedNs;
-        PublishNamedNotice(port, nPid, Vantry::NOTICE_TRACED_LATE,
-                           std::uint32_t(std::min<std::uint64_t>(
-                               qwNow > qwOpened ? (qwNow - qwOpened) / 1000 : 0, UINT32_MAX)));
-    }
-    // Once every thread has stopped once and runs on under syscall tracing,
-    // a settings change is either in what is read then or traced later.
-    m_settingsDue[nPid] = {fds, MonotonicNs() + STOP_WAIT_NS};
-    return true;
-}
-
-void CTracer::PublishSettingsOnceStopped(pid_t nPid) {
-    const auto it = m_settingsDue.find(nPid);
-    if (it == m_settingsDue.end() ||
-        std::any_of(m_tracees.begin(), m_tracees.end(), [&](const auto& entry) {
-            return entry.second.nTgid == nPid && entry.second.bSeized;
-        }))
-        return;
-    PublishCurrentSettings(nPid, it->second.fds);
-    m_settingsDue.erase(it);
-}
-
-void CTracer::OnSeizeRefused(const CProcessIdentity& identity, const std::map<int, CPortId>& fds) {
-    // Say only what was seen: a process on its way out refuses as well.
-    const pid_t nPid = identity.GetPid();
-    const pid_t nTracer = ProcScanner::TracerOf(nPid);
-    if (nTracer > 0) {
-        m_refused.push_back(identity);
-        ReportOnce(nPid, fds, Vantry::NOTICE_PROCESS_NOT_TRACED);
-        Log("pid " + std::to_string(nPid) + " is traced by pid " + std::to_string(nTracer));
-    } else if (ProcScanner::IsExiting(nPid)) {
-        ReportOnce(nPid, fds, Vantry::NOTICE_USED_UNTRACED);
-        Log("pid " + std::to_string(nPid) + " exited before it could be traced");
-    } else {
-        ReportOnce(nPid, fds, Vantry::NOTICE_USED_UNTRACED);
-        Log("cannot trace pid " + std::to_string(nPid), EPERM);
-    }
-}
-
-void CTracer::RetryRefused() {
-    // A refusal lasts as long as its debugger: try again once it let go.
-    const auto refused = m_refused;
-    for (const auto& identity : refused) {
-        const pid_t nPid = identity.GetPid();
-        if (CProcessIdentity::Of(nPid) != identity)
-            std::erase(m_refused, identity);
-        else if (ProcScanner::TracerOf(nPid) == 0)
-            Attach(nPid, ProcScanner::PortFds(nPid, WatchedPorts()), {});
-    }
 }
 
 void CTracer::RequestDetach(CTracee& tracee) {
@@ -483,6 +337,7 @@ void CTracer::OnWaitStatus(pid_t nTid, int nStatus) {
     const int nEvent = nStatus >> 16;
     if (pTracee->bSeized) {
         pTracee->bSeized = false;
+        ReadOwnerOnceStopped(pTracee->nTgid);
         PublishSettingsOnceStopped(pTracee->nTgid);
     }
 

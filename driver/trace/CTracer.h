@@ -4,11 +4,12 @@
 // attached), which CTraceSource owns. Nothing here waits for a tracee: the
 // thread sleeps only in CTraceSource's poll, and a stop, an open or a
 // command is handled as it comes. Its stops and tracees are in
-// CTracer.cpp, system calls in CTracerSyscalls.cpp, records, opens and
-// closes in CTracerEvents.cpp.
+// CTracer.cpp, seizing in CTracerAttach.cpp, system calls in
+// CTracerSyscalls.cpp, records, opens and closes in CTracerEvents.cpp.
 #pragma once
 
 #include "../IEventSource.h"
+#include "CEventTally.h"
 #include "CFanotify.h"
 #include "CInotify.h"
 #include "CProcessIdentity.h"
@@ -93,13 +94,20 @@ private:
     // The process is wanted again: its threads' detaches are called off.
     void KeepTracing(pid_t nPid);
     void Forget(pid_t nTid);
+    // The first stop of a thread of a process that Attach seized: whose it
+    // is, read now, says whether its opens are published or it is let go.
+    // False when it is not traced on.
+    bool ReadOwnerOnceStopped(pid_t nPid);
     // Once every thread of the process that Attach seized has stopped, its
     // settings are read and published.
     void PublishSettingsOnceStopped(pid_t nPid);
+    // Those of processes whose threads did not all stop in time.
+    void PublishOverdueSettings();
 
     // Seizes every thread of nPid, whose port fds (from /proc) are `fds`;
-    // publishes an open record first for each port in `opened`, and the
-    // current settings of its ports once every thread stopped.
+    // once a thread stopped and the process is still one a viewer may see,
+    // publishes an open record for each port in `opened`, and the current
+    // settings of its ports once every thread stopped.
     // qwOpenedNs: when it opened them (0: at the first open not yet
     // attributed), for the notice of how late it was traced.
     // With no fds, nPid is an opener that fanotify named before its fd is in
@@ -107,6 +115,8 @@ private:
     bool Attach(pid_t nPid, std::map<int, CPortId> fds, std::set<CPortId> opened,
                 std::uint64_t qwOpenedNs = 0);
     void DropPort(std::map<CPortId, CWatchedPort>::iterator it);
+    // Another user's process, named once on these ports.
+    void NameUnseen(const CProcessIdentity& identity, const std::map<int, CPortId>& fds);
     // Whether a viewer of one of these ports may see a process of `owner`.
     bool MayTrace(uid_t owner, const std::map<int, CPortId>& fds) const;
     // Lets go of every process that no viewer may see any more.
@@ -161,6 +171,7 @@ private:
     CScopedFd m_signals; // signalfd for SIGCHLD
     CInotify m_inotify;
     CFanotify m_fanotify;
+    CEventTally m_tally;                         // inotify's closes against fanotify's
     std::map<pid_t, std::uint64_t> m_candidates; // openers fanotify named, and when
     std::map<CPortId, CWatchedPort> m_ports;
     std::map<int, CPortId> m_watchToPort;
@@ -172,12 +183,16 @@ private:
     unsigned m_nDetaching = 0;
     pid_t m_nCurrent = 0;             // the tracee whose stop is being handled
     std::uint64_t m_qwLastLookNs = 0; // of OnInotify, CLOCK_MONOTONIC
-    struct CSettingsDue {
+    // A seized process until every thread of it stopped: what it opened
+    // and its settings wait for whose it is.
+    struct CSeizure {
         std::map<int, CPortId> fds;
-        std::uint64_t qwDeadlineNs; // CLOCK_MONOTONIC: published then even so
+        std::map<CPortId, std::uint32_t> lateUs; // the ports it opened untraced: how long ago
+        std::uint64_t qwDeadlineNs = 0;          // CLOCK_MONOTONIC: settings published then even so
+        bool bOwnerKnown = false;                // read once a thread stopped
     };
-    std::map<pid_t, CSettingsDue> m_settingsDue; // by process
-    std::vector<std::uint8_t> m_buffer;          // data of the current record
+    std::map<pid_t, CSeizure> m_seizures; // by process
+    std::vector<std::uint8_t> m_buffer;   // data of the current record
 
     struct CDeferredEvent {
         CPortId port;

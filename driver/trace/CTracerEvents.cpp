@@ -144,6 +144,8 @@ bool CTracer::DrainInotify(pid_t nCause, std::optional<CPortId> claimPort) {
             OnEventsLost();
             continue;
         }
+        if (event.eKind == CInotify::EKind::Closed)
+            m_tally.CountInotify();
         const auto itPort = m_watchToPort.find(event.nWatch);
         if (itPort == m_watchToPort.end())
             continue;
@@ -183,6 +185,7 @@ bool CTracer::DrainInotify(pid_t nCause, std::optional<CPortId> claimPort) {
 void CTracer::OnEventsLost() {
     // Opens and closes (or their openers) are gone for good: say so, and
     // trace whoever holds a port now.
+    m_tally.Reset();
     for (const auto& [port, watched] : m_ports)
         PublishNotice(port, 0, Vantry::NOTICE_EVENTS_LOST, 0);
     ScanForOpeners(true);
@@ -218,24 +221,22 @@ void CTracer::OnInotify() {
     m_qwLastLookNs = MonotonicNs();
     DrainInotify(0);
     ResolveOpens(false);
-    RetryRefused();
-    // A thread that never stops (asleep where no signal reaches it) holds
-    // its process's settings back only so long.
-    for (auto it = m_settingsDue.begin(); it != m_settingsDue.end();) {
-        if (it->second.qwDeadlineNs > m_qwLastLookNs) {
-            ++it;
-            continue;
-        }
-        PublishCurrentSettings(it->first, it->second.fds);
-        it = m_settingsDue.erase(it);
+    // Which port inotify folded closes of is not known: each hears of it.
+    if (m_fanotify.IsActive() && m_tally.Check(m_qwLastLookNs)) {
+        for (const auto& [port, watched] : m_ports)
+            PublishNotice(port, 0, Vantry::NOTICE_EVENTS_LOST, 0);
     }
+    RetryRefused();
+    PublishOverdueSettings();
 }
 
 void CTracer::ResolveOpens(bool bForce) {
     const std::uint64_t qwNamed = RealtimeNs();
     bool bLost = false;
-    for (const pid_t nPid : m_fanotify.Drain(bLost))
+    unsigned nCloses = 0;
+    for (const pid_t nPid : m_fanotify.Drain(bLost, nCloses))
         m_candidates.emplace(nPid, qwNamed);
+    m_tally.CountFanotify(nCloses);
     if (bLost)
         OnEventsLost();
     if (!HasUnclaimedOpens() && m_candidates.empty())

@@ -316,8 +316,8 @@ CTracee& CTracer::OnExec(CTracee& tracee) {
     // A set-user-ID program may now run as someone no viewer may see.
     leader.uidOwner = ProcScanner::OwnerOf(nTgid).value_or(0);
     if (leader.pFds->IsEmpty() || !MayTrace(leader.uidOwner, leader.pFds->Ports())) {
-        if (!leader.pFds->IsEmpty())
-            ReportOnce(nTgid, leader.pFds->Ports(), Vantry::NOTICE_PROCESS_OF_OTHER_USER);
+        if (const auto identity = CProcessIdentity::Of(nTgid); identity && !leader.pFds->IsEmpty())
+            NameUnseen(*identity, leader.pFds->Ports());
         RequestDetach(leader);
     }
     return leader;

@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
 
 using namespace Expect;
@@ -195,6 +196,43 @@ TEST_F(LiveCaptureTest, AUserSeesOnlyItsOwnProcessesAndRootSeesAll) {
     const auto all = RecordsUntil(rootClient, dwRoot, Closed(r), {Closed(m)});
     EXPECT_TRUE(Has(all, Written(r, "secret2")) && Has(all, Written(m, "mine2")))
         << testing::PrintToString(all);
+}
+
+// The user's own process opens the port, writes, and runs a set-user-ID
+// program on it: however the exec falls against the seize, nothing the
+// program writes reaches the user. WIRELET_SETUID_TRIES sets the tries.
+TEST_F(LiveCaptureTest, ASetUserIdProgramWritesNothingItsCallerSees) {
+    if (!InPrivateNamespace())
+        return;
+    ASSERT_TRUE(driver.Start()) << driver.Stderr();
+    ASSERT_EQ(chmod(pty.Slave().c_str(), 0666), 0);
+    const std::string strHelper = driver.Dir() + "/setuid_app";
+    std::filesystem::copy_file(TRACE_APP_PATH, strHelper);
+    ASSERT_EQ(chmod(strHelper.c_str(), 04755), 0);
+    const char* pTries = std::getenv("WIRELET_SETUID_TRIES");
+    const int nTries = pTries ? std::atoi(pTries) : 300;
+    const std::string strScript =
+        "exec 3<>" + pty.Slave() + "; printf mark >&3; exec " + strHelper + " usefd 3 write secret";
+    const int nSeen = RunAs(NOBODY, {}, [&] {
+        CRawClient client(driver.DevicePath());
+        const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
+        for (int i = 0; i < nTries; ++i)
+            CChild({"/bin/sh", "-c", strScript}).Wait();
+        // The user's own last write comes after every earlier record.
+        CChild last(AppOn(pty.Slave(), "say opened hear write end"));
+        if (last.WaitLine("opened").empty() || !Eventually([&] { return TracerOf(last.Pid()); }))
+            return 255;
+        last.Send("go\n");
+        std::vector<CRecord> records;
+        FetchUntil(client, dwHandle, records,
+                   [&](const auto& got) { return Has(got, Written(last.Pid(), "end")); });
+        if (!Has(records, Written(last.Pid(), "end")))
+            return 255;
+        return int(std::min<long>(250, std::count_if(records.begin(), records.end(), [](auto& r) {
+                                      return r.strData.find("secret") != std::string::npos;
+                                  })));
+    });
+    EXPECT_EQ(nSeen, 0);
 }
 
 // Unplugging and plugging an adapter back, as a pty shows it: the node is
