@@ -2,6 +2,16 @@
 
 #include "DriverLog.h"
 
+CRefusalLog::~CRefusalLog() {
+    for (const auto& [uid, user] : m_users)
+        if (user.m_qwLeftOut != 0)
+            ::Log(LeftOut(uid, user.m_qwLeftOut));
+}
+
+std::string CRefusalLog::LeftOut(uid_t uid, std::uint64_t qwCount) {
+    return std::to_string(qwCount) + " more refusals to uid " + std::to_string(uid) + " not logged";
+}
+
 void CRefusalLog::Log(uid_t uid, const std::string& strMessage, int nError) {
     const auto now = std::chrono::steady_clock::now();
     if (m_users.size() > 256)
@@ -19,8 +29,7 @@ void CRefusalLog::Log(uid_t uid, const std::string& strMessage, int nError) {
     ++user.m_nLines;
     std::string strLine = strMessage;
     if (user.m_qwLeftOut != 0)
-        strLine = "(" + std::to_string(user.m_qwLeftOut) + " more refusals to uid " +
-                  std::to_string(uid) + " not logged) " + strLine;
+        strLine = "(" + LeftOut(uid, user.m_qwLeftOut) + ") " + strLine;
     user.m_qwLeftOut = 0;
     ::Log(strLine, nError);
 }
