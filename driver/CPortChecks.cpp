@@ -24,10 +24,11 @@ int CPortChecks::Start(const std::string& strPath, const CPeer& peer,
     CShared& shared = *m_pShared;
     {
         std::lock_guard lock(shared.m_mutex);
-        std::size_t& nOfUser = shared.m_running[peer.m_uid];
-        if (nOfUser >= MAX_CHECKS_PER_USER || (peer.m_uid != 0 && shared.m_nRunning >= MAX_CHECKS))
+        const auto it = shared.m_running.find(peer.m_uid);
+        if ((it != shared.m_running.end() && it->second >= MAX_CHECKS_PER_USER) ||
+            (peer.m_uid != 0 && shared.m_nRunning >= MAX_CHECKS))
             return EAGAIN;
-        ++nOfUser;
+        ++shared.m_running[peer.m_uid];
         shared.m_nRunning += peer.m_uid != 0;
     }
     pCheck = std::make_shared<CCheck>();
