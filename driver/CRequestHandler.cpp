@@ -75,7 +75,7 @@ std::optional<CAnswer> CRequestHandler::Attach(const CPeer& peer, std::uint32_t 
     // The path is resolved beside the driver's thread, which meanwhile
     // serves everyone else.
     if (const int nError = m_checks.Start(*strPath, peer, parked.pCheck)) {
-        m_refusals.Log(peer.m_uid, strRefused + ", too many checks under way", nError);
+        m_refusals.Log(peer.m_uid, strRefused + ", no room to check it", nError);
         return Status(nError);
     }
     parked.bAttach = true;

@@ -18,8 +18,9 @@ namespace PortAccess {
 // ENOTDIR and the like while resolving the path, ELOOP for a /proc magic
 // link, ENOTTY when it is not a serial port, EACCES when the client may not
 // read and write it. The path is absolute.
-// Takes the client's credentials and drops every capability of the calling
-// thread for good: call it on a thread of its own that ends afterwards.
+// Takes the client's credentials, and drops every capability for a client
+// other than root, on the calling thread for good: call it on a thread of
+// its own that ends afterwards.
 int CheckAsPeer(const std::string& strPath, const CPeer& peer, CPortId& port, CScopedFd& node);
 // The same on a thread of its own, waited for, for a tool with nothing else
 // to do (the driver never waits: CPortChecks); EINVAL for a relative path.
