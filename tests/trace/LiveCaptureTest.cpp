@@ -300,6 +300,11 @@ TEST_F(LiveCaptureTest, AProcessThatCannotStopIsCapturedOnceItMovesAgain) {
 TEST_F(LiveCaptureTest, ALookupThatHangsHoldsUpOnlyItsOwnAttach) {
     if (!InPrivateNamespace())
         return;
+    // LeakSanitizer stops every thread at exit, and one stuck in the mount
+    // never stops: this driver's leaks are left to the other tests.
+    const char* pszSanitizer = std::getenv("ASAN_OPTIONS");
+    setenv("ASAN_OPTIONS",
+           (std::string(pszSanitizer ? pszSanitizer : "") + ":detect_leaks=0").c_str(), 1);
     ASSERT_TRUE(driver.Start()) << driver.Stderr();
     const std::string strMount = driver.Dir() + "/fuse";
     ASSERT_EQ(mkdir(strMount.c_str(), 0755), 0);
