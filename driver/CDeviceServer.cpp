@@ -96,12 +96,16 @@ void CDeviceServer::Shutdown() {
 void CDeviceServer::Run(int hStopFd) {
     std::vector<pollfd> fds;
     for (;;) {
-        fds.assign(
-            {{m_hListen.Get(), POLLIN, 0}, {hStopFd, POLLIN, 0}, {m_table.WakeFd(), POLLIN, 0}});
+        fds.assign({{m_hListen.Get(), POLLIN, 0},
+                    {hStopFd, POLLIN, 0},
+                    {m_table.WakeFd(), POLLIN, 0},
+                    {m_handler.WakeFd(), POLLIN, 0}});
+        constexpr std::size_t FIRST_CONNECTION = 4;
         for (const auto& pConnection : m_connections)
             fds.push_back({pConnection->m_hSocket.Get(),
-                           short(pConnection->m_parked.dwHandle != 0 ? 0 : POLLIN), 0});
-        if (poll(fds.data(), fds.size(), -1) < 0) {
+                           short(pConnection->m_parked.IsParked() ? 0 : POLLIN), 0});
+        // Timed out: an attach's check is to be given up on.
+        if (poll(fds.data(), fds.size(), m_handler.PollTimeout()) < 0) {
             if (errno == EINTR)
                 continue;
             return;
@@ -110,18 +114,20 @@ void CDeviceServer::Run(int hStopFd) {
             return;
         if (fds[2].revents != 0)
             m_table.ClearWake();
+        if (fds[3].revents != 0)
+            m_handler.ClearWake();
 
         // Hang-ups first: a client's close happens before whatever another
         // client sends after it, so its attachments are gone by then.
         for (std::size_t i = 0; i < m_connections.size(); ++i) {
-            if (fds[3 + i].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            if (fds[FIRST_CONNECTION + i].revents & (POLLHUP | POLLERR | POLLNVAL)) {
                 m_connections[i]->m_hSocket.Reset();
                 m_handler.DetachConnection(m_connections[i]->m_qwId);
             }
         }
         for (std::size_t i = 0; i < m_connections.size(); ++i) {
             auto& connection = *m_connections[i];
-            if (connection.m_hSocket.IsValid() && (fds[3 + i].revents & POLLIN) &&
+            if (connection.m_hSocket.IsValid() && (fds[FIRST_CONNECTION + i].revents & POLLIN) &&
                 !ServeRequest(connection))
                 connection.m_hSocket.Reset();
         }
@@ -179,7 +185,7 @@ bool CDeviceServer::ServeRequest(CConnection& connection) {
         return errno == EAGAIN || errno == EINTR;
     // A zero-length read without a hang-up is an empty request.
     const std::span<const std::uint8_t> request(m_request.data(), std::size_t(nRead));
-    const auto answer = m_handler.Handle(connection.m_peer, connection.m_qwId, request,
+    const auto answer = m_handler.Handle(connection.m_peer, request,
                                          (message.msg_flags & MSG_TRUNC) != 0, connection.m_parked);
     return !answer || Send(connection, *answer);
 }
@@ -199,9 +205,10 @@ bool CDeviceServer::Send(CConnection& connection, const CAnswer& answer) {
 
 void CDeviceServer::AnswerParkedWaits() {
     for (auto& pConnection : m_connections) {
-        if (pConnection->m_parked.dwHandle == 0)
+        if (!pConnection->m_parked.IsParked())
             continue;
-        const auto answer = m_handler.Resume(pConnection->m_peer, pConnection->m_parked);
+        const auto answer =
+            m_handler.Resume(pConnection->m_peer, pConnection->m_qwId, pConnection->m_parked);
         if (!answer)
             continue;
         pConnection->m_parked = CParkedWait{};

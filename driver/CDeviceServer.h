@@ -1,6 +1,7 @@
 // The driver device: a SOCK_SEQPACKET socket, one message per request or
 // answer, served by one thread that polls the socket, every connection, the
-// attachment table's wake descriptor and a stop descriptor. A connection
+// attachment table's and the attach checks' wake descriptors and a stop
+// descriptor. A connection
 // with a wait parked is not read from until the wait is answered (one
 // request at a time), but its hang-up is still seen, so a client that goes
 // away mid-request leaves nothing behind.
@@ -44,7 +45,7 @@ private:
         CScopedFd m_hSocket;
         CPeer m_peer;
         std::uint64_t m_qwId = 0;
-        CParkedWait m_parked; // m_parked.dwHandle 0: none
+        CParkedWait m_parked;
     };
 
     void Accept();

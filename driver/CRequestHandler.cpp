@@ -3,7 +3,6 @@
 #include "CAttachmentTable.h"
 #include "CSourceSet.h"
 #include "DriverLog.h"
-#include "PortAccess.h"
 #include "VantryProtocol.h"
 
 #include <cerrno>
@@ -22,7 +21,7 @@ static CAnswer Value(std::uint32_t dwValue) {
     return answer;
 }
 
-std::optional<CAnswer> CRequestHandler::Handle(const CPeer& peer, std::uint64_t qwConnection,
+std::optional<CAnswer> CRequestHandler::Handle(const CPeer& peer,
                                                std::span<const std::uint8_t> request,
                                                bool bTruncated, CParkedWait& parked) {
     if (request.size() < REQUEST_HEADER_SIZE)
@@ -31,7 +30,7 @@ std::optional<CAnswer> CRequestHandler::Handle(const CPeer& peer, std::uint64_t 
     const std::uint32_t dwCapacity = GetU32(request.data() + 4);
     const auto input = request.subspan(REQUEST_HEADER_SIZE);
     if (dwCode == IOCTL_VANTRY_ATTACH)
-        return Attach(peer, qwConnection, dwCapacity, input, bTruncated, parked);
+        return Attach(peer, dwCapacity, input, bTruncated, parked);
     if (dwCode != IOCTL_VANTRY_DETACH && dwCode != IOCTL_VANTRY_WAIT_RECORD &&
         dwCode != IOCTL_VANTRY_FETCH_RECORD)
         return Status(ENOTTY);
@@ -48,12 +47,14 @@ std::optional<CAnswer> CRequestHandler::Handle(const CPeer& peer, std::uint64_t 
     return answer;
 }
 
-std::optional<CAnswer> CRequestHandler::Resume(const CPeer& peer, const CParkedWait& parked) {
+std::optional<CAnswer> CRequestHandler::Resume(const CPeer& peer, std::uint64_t qwConnection,
+                                               CParkedWait& parked) {
+    if (parked.pCheck)
+        return AttachChecked(peer, qwConnection, parked);
     return parked.bAttach ? AttachAnswer(parked.dwHandle) : Wait(peer, parked);
 }
 
-std::optional<CAnswer> CRequestHandler::Attach(const CPeer& peer, std::uint64_t qwConnection,
-                                               std::uint32_t dwCapacity,
+std::optional<CAnswer> CRequestHandler::Attach(const CPeer& peer, std::uint32_t dwCapacity,
                                                std::span<const std::uint8_t> input, bool bTruncated,
                                                CParkedWait& parked) {
     if (bTruncated)
@@ -65,25 +66,49 @@ std::optional<CAnswer> CRequestHandler::Attach(const CPeer& peer, std::uint64_t 
         return Status(EINVAL);
     if (strPath->size() >= PATH_MAX)
         return Status(ENAMETOOLONG);
+    const std::string strRefused =
+        "refused " + Quoted(*strPath) + " to uid " + std::to_string(peer.m_uid);
+    if (strPath->empty() || (*strPath)[0] != '/') {
+        m_refusals.Log(peer.m_uid, strRefused, EINVAL);
+        return Status(EINVAL);
+    }
+    // The path is resolved beside the driver's thread, which meanwhile
+    // serves everyone else.
+    if (const int nError = m_checks.Start(*strPath, peer, parked.pCheck)) {
+        m_refusals.Log(peer.m_uid, strRefused + ", no room to check it", nError);
+        return Status(nError);
+    }
+    parked.bAttach = true;
+    return std::nullopt;
+}
+
+std::optional<CAnswer> CRequestHandler::AttachChecked(const CPeer& peer, std::uint64_t qwConnection,
+                                                      CParkedWait& parked) {
+    int nError = 0;
     CPortId port;
     CScopedFd node;
-    if (const int nError = PortAccess::Check(*strPath, peer, port, node)) {
-        Log("refused " + *strPath + " to uid " + std::to_string(peer.m_uid), nError);
+    if (!m_checks.Finished(*parked.pCheck, nError, port, node))
+        return std::nullopt;
+    const std::string strPath = Quoted(parked.pCheck->m_strPath);
+    parked.pCheck.reset();
+    if (nError != 0) {
+        m_refusals.Log(peer.m_uid, "refused " + strPath + " to uid " + std::to_string(peer.m_uid),
+                       nError);
         return Status(nError);
     }
     std::uint32_t dwHandle = 0;
-    if (const int nError = m_table.Add(port, peer.m_uid, qwConnection, dwHandle))
-        return Status(nError);
-    Log("attaching " + *strPath + " for uid " + std::to_string(peer.m_uid) + ", handle " +
+    if (const int nAddError = m_table.Add(port, peer.m_uid, qwConnection, dwHandle))
+        return Status(nAddError);
+    Log("attaching " + strPath + " for uid " + std::to_string(peer.m_uid) + ", handle " +
         std::to_string(dwHandle));
     // The answer waits for the sources (the live capture seizes the port's
     // holders first), but the device serves everyone else meanwhile.
     m_sources.WatchPort(
         port, node.Get(), peer.m_uid, dwHandle,
-        [&table = m_table, dwHandle](int nError) { table.Watched(dwHandle, nError); });
+        [&table = m_table, dwHandle](int nWatchError) { table.Watched(dwHandle, nWatchError); });
     auto answer = AttachAnswer(dwHandle);
     if (!answer)
-        parked = CParkedWait{dwHandle, 0, true};
+        parked.dwHandle = dwHandle;
     return answer;
 }
 

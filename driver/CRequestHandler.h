@@ -4,8 +4,11 @@
 #pragma once
 
 #include "CPeer.h"
+#include "CPortChecks.h"
+#include "CRefusalLog.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -19,12 +22,15 @@ struct CAnswer {
 };
 
 // A wait that found its queue empty: answered later, when a record arrives
-// or the handle is detached. Or an attach, answered once its port's sources
-// answered.
+// or the handle is detached. Or an attach, answered once its path was
+// checked (pCheck) and then once its port's sources answered (dwHandle).
 struct CParkedWait {
     std::uint32_t dwHandle = 0;
     std::uint32_t dwCapacity = 0;
     bool bAttach = false;
+    std::shared_ptr<CPortChecks::CCheck> pCheck = nullptr;
+
+    bool IsParked() const { return dwHandle != 0 || pCheck; }
 };
 
 class CRequestHandler {
@@ -34,19 +40,28 @@ public:
 
     // bTruncated: the request was longer than the device reads.
     // Empty answer: the request is parked in `parked`.
-    std::optional<CAnswer> Handle(const CPeer& peer, std::uint64_t qwConnection,
-                                  std::span<const std::uint8_t> request, bool bTruncated,
+    std::optional<CAnswer> Handle(const CPeer& peer, std::span<const std::uint8_t> request,
+                                  bool bTruncated, CParkedWait& parked);
+    // The answer to a parked request, once there is one; meanwhile the
+    // request may move on to its next stage in `parked`.
+    std::optional<CAnswer> Resume(const CPeer& peer, std::uint64_t qwConnection,
                                   CParkedWait& parked);
-    // The answer to a parked request, once there is one.
-    std::optional<CAnswer> Resume(const CPeer& peer, const CParkedWait& parked);
+    // Readable when a parked attach's check finished; and how long, at
+    // most, until one is to be given up on (-1: no limit).
+    int WakeFd() const { return m_checks.WakeFd(); }
+    void ClearWake() { m_checks.ClearWake(); }
+    int PollTimeout() { return m_checks.PollTimeout(); }
 
     void DetachConnection(std::uint64_t qwConnection);
     void DetachAll();
 
 private:
-    std::optional<CAnswer> Attach(const CPeer& peer, std::uint64_t qwConnection,
-                                  std::uint32_t dwCapacity, std::span<const std::uint8_t> input,
-                                  bool bTruncated, CParkedWait& parked);
+    std::optional<CAnswer> Attach(const CPeer& peer, std::uint32_t dwCapacity,
+                                  std::span<const std::uint8_t> input, bool bTruncated,
+                                  CParkedWait& parked);
+    // Empty while the path is being checked; then attaches and watches.
+    std::optional<CAnswer> AttachChecked(const CPeer& peer, std::uint64_t qwConnection,
+                                         CParkedWait& parked);
     // Empty until the sources answered the attachment's watch.
     std::optional<CAnswer> AttachAnswer(std::uint32_t dwHandle);
     int Detach(std::uint32_t dwHandle, uid_t uid, bool bAnyOwner);
@@ -56,4 +71,6 @@ private:
 
     CAttachmentTable& m_table;
     CSourceSet& m_sources;
+    CPortChecks m_checks;
+    CRefusalLog m_refusals;
 };

@@ -15,9 +15,15 @@ namespace PortAccess {
 
 // 0, the port and its device node (opened O_PATH, which never opens the
 // device itself); or the error the client would have met: ENOENT, EACCES,
-// ENOTDIR and the like while resolving the path, ENOTTY when it is not a
-// serial port, EACCES when the client may not read and write it, EINVAL for
-// a relative path.
+// ENOTDIR and the like while resolving the path, ELOOP for a /proc magic
+// link, ENOTTY when it is not a serial port, EACCES when the client may not
+// read and write it. The path is absolute.
+// Takes the client's credentials, and drops every capability for a client
+// other than root, on the calling thread for good: call it on a thread of
+// its own that ends afterwards.
+int CheckAsPeer(const std::string& strPath, const CPeer& peer, CPortId& port, CScopedFd& node);
+// The same on a thread of its own, waited for, for a tool with nothing else
+// to do (the driver never waits: CPortChecks); EINVAL for a relative path.
 int Check(const std::string& strPath, const CPeer& peer, CPortId& port, CScopedFd& node);
 
 // Serial ports only: a Unix98 pty slave, or a tty-class device with a real

@@ -3,6 +3,7 @@
 #include "CDriverProcess.h"
 #include "CPty.h"
 #include "CRawClient.h"
+#include "CRefusalLog.h"
 #include "Records.h"
 #include "RunAs.h"
 
@@ -17,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <sstream>
 
 using namespace Vantry;
 using namespace std::string_literals;
@@ -177,6 +179,26 @@ TEST_F(DriverProtocolTest, ADriverOutOfDescriptorsTurnsConnectionsAway) {
     EXPECT_EQ(CRawClient(driver.DevicePath()).Call(IOCTL_VANTRY_WAIT_RECORD, 4).nStatus, EPIPE);
     clients.pop_back();
     EXPECT_EQ(CRawClient(driver.DevicePath()).Call(IOCTL_VANTRY_WAIT_RECORD, 4).nStatus, EINVAL);
+}
+
+// Refusals are what anyone can cause at will: a path cannot pass for a line
+// of the driver's own, and a flood of them writes a few lines.
+TEST_F(DriverProtocolTest, RefusedPathsNeitherForgeNorFloodTheLog) {
+    StartReplay({});
+    CRawClient client(driver.DevicePath());
+    EXPECT_EQ(client.Attach("/missing\nvantry.sys: attaching /dev/pts/0 for uid 0").nStatus,
+              ENOENT);
+    for (int i = 0; i < 2000; ++i)
+        ASSERT_EQ(client.Attach("/missing" + std::to_string(i)).nStatus, ENOENT);
+    ASSERT_EQ(driver.Stop(), 0);
+    std::istringstream log(driver.Stderr());
+    int nRefused = 0;
+    for (std::string strLine; std::getline(log, strLine);) {
+        EXPECT_FALSE(strLine.starts_with("vantry.sys: attaching")) << strLine;
+        nRefused += strLine.starts_with("vantry.sys: refused");
+    }
+    EXPECT_EQ(nRefused, CRefusalLog::LINES_PER_WINDOW) << driver.Stderr();
+    EXPECT_NE(driver.Stderr().find("1991 more refusals to uid 0 not logged"), std::string::npos);
 }
 
 TEST(DriverLifecycleTest, RefusesAPathInUseAndReplacesAStaleSocket) {

@@ -4,6 +4,7 @@
 // made again, a call larger than the queue, a process that cannot stop.
 // Cases that reach beyond the test's own pty run in a private namespace.
 #include "CDriverProcess.h"
+#include "CPortChecks.h"
 #include "CRawClient.h"
 #include "PrivateNamespace.h"
 #include "RunAs.h"
@@ -13,13 +14,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 using namespace Expect;
 
@@ -87,7 +91,8 @@ TEST_F(LiveCaptureTest, AHandleWorksOnEveryConnectionOfItsUserAndNoOtherUsers) {
 }
 
 // Terminals into other people's sessions are no serial ports, whoever asks;
-// and behind a directory nobody cannot search, nothing is told apart.
+// and behind a directory nobody cannot search, or through another user's
+// /proc links, nothing is told apart.
 TEST_F(LiveCaptureTest, OnlySerialPortsTheCallerCouldReachCanBeAttached) {
     ASSERT_TRUE(driver.StartReplay({Records::Read("x")})) << driver.Stderr();
     ASSERT_EQ(chmod(pty.Slave().c_str(), 0666), 0);
@@ -96,6 +101,7 @@ TEST_F(LiveCaptureTest, OnlySerialPortsTheCallerCouldReachCanBeAttached) {
     std::ofstream(strClosed + "/file") << "x";
     ASSERT_EQ(symlink(pty.Slave().c_str(), (strClosed + "/port").c_str()), 0);
     ASSERT_EQ(symlink(pty.Slave().c_str(), (driver.Dir() + "/open-link").c_str()), 0);
+    const std::string strRoot = "/proc/" + std::to_string(getpid()) + "/root";
     struct Case {
         std::string strPath;
         int nRoot, nNobody;
@@ -106,6 +112,8 @@ TEST_F(LiveCaptureTest, OnlySerialPortsTheCallerCouldReachCanBeAttached) {
         {driver.Dir() + "/open-link", 0, 0},
         {driver.Dir() + "/missing", ENOENT, ENOENT},
         {pty.Slave(), 0, 0},
+        {strRoot + "/etc/passwd", ELOOP, EACCES},
+        {strRoot + "/etc/missing", ELOOP, EACCES},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(AttachAs(0, c.strPath), c.nRoot) << c.strPath;
@@ -321,6 +329,61 @@ TEST_F(LiveCaptureTest, AProcessThatCannotStopIsCapturedOnceItMovesAgain) {
     ASSERT_EQ(kill(std::stoi(strChild), SIGKILL), 0);
     EXPECT_TRUE(Has(RecordsUntil(client, dwAgain, Closed(s)), Written(s, "after")));
     EXPECT_EQ(stuck.Wait(), 0);
+}
+
+// A lookup that never ends (a FUSE mount that nobody serves) holds up its
+// own attach alone, until the driver gives up on it; it holds up neither
+// another user's attach and capture nor the driver's exit. A user cannot
+// pile such lookups up.
+TEST_F(LiveCaptureTest, ALookupThatHangsHoldsUpOnlyItsOwnAttach) {
+    if (!InPrivateNamespace())
+        return;
+    // LeakSanitizer stops every thread at exit, and one stuck in the mount
+    // never stops: this driver's leaks are left to the other tests.
+    const char* pszSanitizer = std::getenv("ASAN_OPTIONS");
+    setenv("ASAN_OPTIONS",
+           (std::string(pszSanitizer ? pszSanitizer : "") + ":detect_leaks=0").c_str(), 1);
+    ASSERT_TRUE(driver.Start()) << driver.Stderr();
+    const std::string strMount = driver.Dir() + "/fuse";
+    ASSERT_EQ(mkdir(strMount.c_str(), 0755), 0);
+    CScopedFd hFuse(open("/dev/fuse", O_RDWR | O_CLOEXEC));
+    const std::string strOptions =
+        "fd=" + std::to_string(hFuse.Get()) + ",rootmode=40000,user_id=0,group_id=0,allow_other";
+    ASSERT_EQ(mount("fuse", strMount.c_str(), "fuse", 0, strOptions.c_str()), 0);
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<std::future<int>> stalled;
+    for (std::size_t i = 0; i < CPortChecks::MAX_CHECKS_PER_USER; ++i)
+        stalled.push_back(std::async(std::launch::async, [&] {
+            return CRawClient(driver.DevicePath(), 10s).Attach(strMount + "/port").nStatus;
+        }));
+    EXPECT_EQ(stalled[0].wait_for(300ms), std::future_status::timeout);
+    EXPECT_EQ(CRawClient(driver.DevicePath()).Attach(pty.Slave()).nStatus, EAGAIN);
+
+    ASSERT_EQ(chmod(pty.Slave().c_str(), 0666), 0);
+    CChild app(NobodysApp(pty.Slave(), "say opened hear write meanwhile close"));
+    ASSERT_FALSE(app.WaitLine("opened").empty()) << app.Err();
+    EXPECT_EQ(RunAs(NOBODY, {},
+                    [&] {
+                        CRawClient client(driver.DevicePath(), 2s);
+                        const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
+                        app.Send("go\n");
+                        return Has(RecordsUntil(client, dwHandle, Closed(app.Pid())),
+                                   Written(app.Pid(), "meanwhile"))
+                                   ? 0
+                                   : 1;
+                    }),
+              0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    for (auto& attach : stalled)
+        EXPECT_EQ(attach.get(), ETIMEDOUT);
+    EXPECT_GT(std::chrono::steady_clock::now() - start, 2s);
+
+    // The checking threads are still stuck in the mount.
+    const auto stopping = std::chrono::steady_clock::now();
+    EXPECT_EQ(driver.Stop(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, 1s);
+    hFuse.Reset();
+    umount2(strMount.c_str(), MNT_DETACH);
 }
 
 } // namespace
