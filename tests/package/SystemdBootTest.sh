@@ -1,9 +1,8 @@
 #!/bin/bash
 # The package under a real systemd: a Debian 12 root file system booted with
-# systemd-nspawn, first with the package installed before its first boot,
-# then installed again while systemd runs. Each boot runs this script again
-# inside, as a oneshot unit ("inside PHASE") that checks, leaves its verdict
-# in /root and powers the container off.
+# systemd-nspawn, with the package installed before the first boot, then
+# again while systemd runs. Inside, this script checks ("inside PHASE") as a
+# oneshot unit, leaves its verdict in /root and powers the container off.
 set -uo pipefail
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 as() { user=$1; shift; setpriv --reuid="$user" --regid="$user" --init-groups "$@"; }
@@ -11,16 +10,16 @@ wait_for() { for _ in $(seq 50); do eval "$1" && return; sleep 0.1; done; false;
 
 if [ "${1-}" = inside ]; then
     exec >"/root/verdict-$2" 2>&1
-    fail() { echo "FAIL: $*"; systemctl poweroff --no-block; exit 1; }
+    trap 'systemctl poweroff --no-block' EXIT
+    fail() { echo "FAIL: $*"; exit 1; }
     if [ "$2" = install ]; then dpkg -i /root/wirelet.deb >/dev/null || fail "dpkg -i"; fi
-    for unit in vantry.socket vantry.service; do
-        systemctl is-active -q $unit || fail "$unit not started: $(systemctl status $unit)"
-    done
+    systemctl is-active -q vantry.socket && systemctl is-active -q vantry.service ||
+        fail "not started: $(systemctl status vantry.socket vantry.service)"
     systemd-analyze security vantry.service | tail -1
 
     # alice's own pty, written once her capture is on; bob may not attach it.
     rm -f /tmp/tty /tmp/go
-    sleep 20 | as alice script -qfc 'tty >/tmp/tty; until [ -e /tmp/go ]; do sleep 0.1; done; echo vantry-probe; sleep 9' /dev/null >/dev/null &
+    sleep 20 | as alice script -qfc 'tty >/tmp/tty; until [ -e /tmp/go ]; do sleep 0.1; done; echo vantry-probe; sleep 9' /dev/null &>/dev/null &
     wait_for '[ -s /tmp/tty ]' || fail "no pty"
     as alice timeout 5 wirelet-cli monitor "$(cat /tmp/tty)" >/tmp/own 2>&1 &
     wait_for 'grep -qs attached /tmp/own' || fail "alice cannot attach her pty: $(cat /tmp/own)"
@@ -37,20 +36,17 @@ if [ "${1-}" = inside ]; then
         systemctl list-unit-files --no-legend 'vantry*'; readlink /proc/[0-9]*/exe | grep vantry)
     [ -z "$left" ] || fail "left after purge: $left"
     echo PASS
-    systemctl poweroff --no-block
     exit 0
 fi
 
 skip() { echo "SystemdBootTest: skipped: $*"; exit 77; }
-[ "$(id -u)" = 0 ] || skip "needs root"
-command -v mmdebstrap >/dev/null && command -v systemd-nspawn >/dev/null ||
-    skip "needs mmdebstrap and systemd-nspawn (tools/install-deps.sh)"
+[ "$(id -u)" = 0 ] && command -v mmdebstrap >/dev/null && command -v systemd-nspawn >/dev/null ||
+    skip "needs root, mmdebstrap and systemd-nspawn (tools/install-deps.sh)"
 build=$1 work=$2 root=$2/root
 rm -rf "$work" && mkdir -p "$work" || exit 1
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" >/dev/null || exit 1
 package=$(echo "$work"/wirelet_*.deb)
-# The package's dependencies come with the root file system (names only: the
-# versions are this release's).
+# The package's dependencies (their names) come with the root file system.
 depends=$(dpkg-deb -f "$package" Depends | sed 's/([^)]*)//g; s/|[^,]*//g; s/ //g')
 mmdebstrap --variant=minbase --include="systemd,systemd-sysv,dbus,$depends" bookworm "$root" \
     >"$work/mmdebstrap.log" 2>&1 || skip "mmdebstrap failed: $(tail -3 "$work/mmdebstrap.log")"
