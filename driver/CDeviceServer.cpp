@@ -80,12 +80,38 @@ bool CDeviceServer::Listen(const std::string& strPath, std::string& strError) {
     return true;
 }
 
+bool CDeviceServer::Adopt(int hSocket, std::string& strError) {
+    CScopedFd hListen(hSocket);
+    int nDomain = 0, nType = 0, nListening = 0;
+    socklen_t nSize = sizeof nDomain;
+    const bool bUsable = getsockopt(hSocket, SOL_SOCKET, SO_DOMAIN, &nDomain, &nSize) == 0 &&
+                         getsockopt(hSocket, SOL_SOCKET, SO_TYPE, &nType, &nSize) == 0 &&
+                         getsockopt(hSocket, SOL_SOCKET, SO_ACCEPTCONN, &nListening, &nSize) == 0;
+    if (!bUsable || nDomain != AF_UNIX || nType != SOCK_SEQPACKET || !nListening) {
+        strError = bUsable ? "the socket handed over is not a listening AF_UNIX "
+                             "SOCK_SEQPACKET socket (ListenSequentialPacket=)"
+                           : Explain("cannot check the socket handed over", errno);
+        return false;
+    }
+    const int nFlags = fcntl(hSocket, F_GETFL);
+    if (nFlags < 0 || fcntl(hSocket, F_SETFL, nFlags | O_NONBLOCK) != 0) {
+        strError = Explain("cannot set up the socket handed over", errno);
+        return false;
+    }
+    m_hReserve.Reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    m_hListen = std::move(hListen);
+    m_strPath.clear();
+    return true;
+}
+
 void CDeviceServer::Shutdown() {
     m_handler.DetachAll();
     m_connections.clear();
     if (!m_hListen.IsValid())
         return;
     m_hListen.Reset();
+    if (m_strPath.empty())
+        return;
     // Only our own socket: a driver started after us may have replaced it.
     struct stat status {};
     if (lstat(m_strPath.c_str(), &status) == 0 && status.st_dev == m_socketDevice &&

@@ -37,6 +37,9 @@ public:
     // listens on or that holds something other than a socket; a socket left
     // behind by a driver that died is replaced. On failure explains why.
     bool Listen(const std::string& strPath, std::string& strError);
+    // Serves a listening socket made by someone else (systemd's socket
+    // unit), whose path is theirs to remove. Takes hSocket in any case.
+    bool Adopt(int hSocket, std::string& strError);
     // Serves until hStopFd becomes readable.
     void Run(int hStopFd);
 
@@ -62,8 +65,8 @@ private:
     CSourceSet& m_sources;
     CRequestHandler m_handler;
     CScopedFd m_hListen;
-    CScopedFd m_hReserve; // given up to turn a connection away when out of descriptors
-    std::string m_strPath;
+    CScopedFd m_hReserve;  // given up to turn a connection away when out of descriptors
+    std::string m_strPath; // empty: not ours to remove
     dev_t m_socketDevice = 0;
     ino_t m_socketInode = 0;
     std::vector<std::unique_ptr<CConnection>> m_connections;

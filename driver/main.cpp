@@ -6,6 +6,7 @@
 #include "CReplaySource.h"
 #include "CSourceSet.h"
 #include "CTraceSource.h"
+#include "SystemdLink.h"
 #include "VantryProtocol.h"
 
 #include <signal.h>
@@ -38,7 +39,9 @@ attached port open and reports what they do on it.
                        records are dropped (default 16 MiB, at least 1024)
 
 When VANTRY_READY_FD names a file descriptor, "READY\n" is written to it and
-it is closed once the device is listening.
+it is closed once the device is listening. Started by systemd's socket unit
+(LISTEN_FDS), it serves the socket handed over instead, leaves its removal to
+systemd and reports READY=1 to NOTIFY_SOCKET.
 )";
 
 // Room for a few records and the notice that reports what was dropped.
@@ -151,9 +154,12 @@ int main(int argc, char* argv[]) {
     {
         CDeviceServer server(table, sources);
         std::string strError;
-        if (!server.Listen(strDevice, strError))
+        const int hPassed = SystemdLink::TakeListeningSocket(strError);
+        if (hPassed == -2)
             return Fail(strError);
-        if (!ReportReady(strError))
+        if (hPassed >= 0 ? !server.Adopt(hPassed, strError) : !server.Listen(strDevice, strError))
+            return Fail(strError);
+        if (!ReportReady(strError) || !SystemdLink::NotifyReady(strError))
             return Fail(strError);
         server.Run(hSignals.Get());
     }

@@ -10,6 +10,7 @@ PACKAGES=(
     xvfb xauth fonts-urw-base35 xdotool imagemagick python3-xlib fonts-wqy-microhei
     python3 python3-serial strace
     dpkg-dev file systemd
+    mmdebstrap systemd-container
 )
 
 missing=()
