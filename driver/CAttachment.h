@@ -7,43 +7,66 @@
 // being dropped the notice waits for the next record that fits with it, or
 // for the client to empty the queue. Every record offered takes the next sequence number, dropped
 // ones included, so a gap in the numbers shows where records were lost.
+//
+// Besides its own limit a queue draws on its owner's budget, which all the
+// owner's attachments share: each queued record is charged there in full,
+// with its upkeep, however many attachments share its bytes.
 #pragma once
 
+#include "CByteBudget.h"
 #include "IEventSource.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <set>
 #include <span>
 #include <vector>
 
+// One record's bytes with its sequence number left 0: made once per event
+// and held by every attachment of the port that queues it; each writes its
+// own number into the copy it hands out.
+using CSharedRecord = std::shared_ptr<const std::uint8_t[]>;
+
 class CAttachment {
 public:
+    // What a queued record costs a budget beyond its bytes: its place in the
+    // queue and the bookkeeping of its shared buffer, so that a flood of tiny
+    // records is bounded by what it really takes.
+    static constexpr std::size_t RECORD_UPKEEP = 64;
+
     CAttachment(std::uint32_t dwHandle, const CPortId& port, uid_t uid, std::uint64_t qwConnection,
-                std::size_t nQueueLimit)
+                std::size_t nQueueLimit, CByteBudget& budget)
         : m_dwHandle(dwHandle), m_port(port), m_uid(uid), m_qwConnection(qwConnection),
-          m_nQueueLimit(nQueueLimit) {}
+          m_nQueueLimit(nQueueLimit), m_budget(budget) {}
+    CAttachment(const CAttachment&) = delete;
+    CAttachment& operator=(const CAttachment&) = delete;
+    ~CAttachment();
 
     std::uint32_t Handle() const { return m_dwHandle; }
     const CPortId& Port() const { return m_port; }
     uid_t Owner() const { return m_uid; }
     std::uint64_t Connection() const { return m_qwConnection; }
 
-    // Queues one record with this payload (at most MAX_RECORD_PAYLOAD bytes).
-    void Offer(std::int8_t nType, std::uint32_t dwProcessId, std::uint64_t qwTimeNs,
-               std::span<const std::uint8_t> payload);
+    // A record with this payload (at most MAX_RECORD_PAYLOAD bytes).
+    static CSharedRecord MakeRecord(std::int8_t nType, std::uint32_t dwProcessId,
+                                    std::uint64_t qwTimeNs, std::span<const std::uint8_t> payload);
+    // Queues the record under this attachment's next sequence number.
+    void Offer(const CSharedRecord& pRecord);
     // Whether the owner may see this process's traffic: root sees all, any
     // other user only its own processes. For a process it may not see, the
     // first event queues a notice naming it instead; false then.
     bool MaySee(const CPortEvent& event);
-    // Bytes that a record may still take before the queue is full.
-    std::size_t Room() const { return m_nQueueLimit - m_nQueuedBytes; }
+    // Bytes that records of the largest size may still take before the queue
+    // or its budget is full.
+    std::size_t Room() const;
 
     bool IsEmpty() const { return m_records.empty(); }
-    std::size_t FrontSize() const { return m_records.front().size(); }
-    // Removes and returns the oldest record; the queue must not be empty.
+    std::size_t FrontSize() const { return SizeOf(m_records.front().pRecord); }
+    // Removes and returns the oldest record with its sequence number; the
+    // queue must not be empty.
     std::vector<std::uint8_t> PopFront();
 
     std::size_t QueuedBytes() const { return m_nQueuedBytes; }
@@ -55,8 +78,16 @@ public:
     std::optional<int> m_watched;
 
 private:
-    bool Push(std::int8_t nType, std::uint32_t dwProcessId, std::uint64_t qwTimeNs,
-              std::span<const std::uint8_t> payload);
+    struct CQueued {
+        CSharedRecord pRecord;
+        std::uint32_t dwSequence;
+    };
+
+    static std::size_t SizeOf(const CSharedRecord& pRecord);
+    // Whether nRecords records of nBytes together fit the queue and the budget.
+    bool Fits(std::size_t nBytes, std::size_t nRecords) const;
+    void Push(const CSharedRecord& pRecord);
+    void Drop();
     void QueueNotice(std::uint32_t dwCode, std::uint32_t dwProcessId, std::uint32_t dwValue,
                      std::uint64_t qwTimeNs);
 
@@ -65,8 +96,9 @@ private:
     const uid_t m_uid;
     const std::uint64_t m_qwConnection;
     const std::size_t m_nQueueLimit;
+    CByteBudget& m_budget;
 
-    std::deque<std::vector<std::uint8_t>> m_records;
+    std::deque<CQueued> m_records;
     std::size_t m_nQueuedBytes = 0;
     std::uint32_t m_dwSequence = 0;
     std::uint32_t m_dwDropped = 0;

@@ -2,6 +2,7 @@
 
 #include "VantryProtocol.h"
 
+#include <malloc.h>
 #include <sys/eventfd.h>
 
 #include <algorithm>
@@ -10,8 +11,17 @@
 
 using namespace Vantry;
 
-CAttachmentTable::CAttachmentTable(std::size_t nQueueLimit)
-    : m_nQueueLimit(nQueueLimit), m_hWake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+namespace {
+
+// Queues that shrink by less than this keep their memory for the next burst.
+constexpr std::size_t GIVE_BACK_STEP = 4u << 20;
+
+} // namespace
+
+CAttachmentTable::CAttachmentTable(std::size_t nQueueLimit, std::size_t nUserBudget,
+                                   std::size_t nOthersBudget)
+    : m_nQueueLimit(nQueueLimit), m_nUserBudget(nUserBudget),
+      m_hWake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), m_others(nOthersBudget, &m_all) {
     if (!m_hWake.IsValid())
         throw std::runtime_error("eventfd failed");
 }
@@ -39,8 +49,11 @@ int CAttachmentTable::Add(const CPortId& port, uid_t uid, std::uint64_t qwConnec
     do
         dwHandle = m_dwNextHandle++;
     while (dwHandle == 0 || m_attachments.contains(dwHandle));
+    // Root's budget is its own: other users can never fill it.
+    auto& budget =
+        m_users.try_emplace(uid, m_nUserBudget, uid == 0 ? &m_all : &m_others).first->second;
     auto pAttachment =
-        std::make_unique<CAttachment>(dwHandle, port, uid, qwConnection, m_nQueueLimit);
+        std::make_unique<CAttachment>(dwHandle, port, uid, qwConnection, m_nQueueLimit, budget);
     m_ports[port].push_back(pAttachment.get());
     m_attachments.emplace(dwHandle, std::move(pAttachment));
     return 0;
@@ -48,17 +61,26 @@ int CAttachmentTable::Add(const CPortId& port, uid_t uid, std::uint64_t qwConnec
 
 int CAttachmentTable::Remove(std::uint32_t dwHandle, uid_t uid, bool bAnyOwner, CPortId& port,
                              uid_t& owner) {
-    std::lock_guard lock(m_mutex);
-    const auto it = m_attachments.find(dwHandle);
-    if (it == m_attachments.end() || (!bAnyOwner && it->second->Owner() != uid))
-        return EBADF;
-    port = it->second->Port();
-    owner = it->second->Owner();
-    auto& onPort = m_ports[port];
-    std::erase(onPort, it->second.get());
-    if (onPort.empty())
-        m_ports.erase(port);
-    m_attachments.erase(it);
+    bool bGiveBack = false;
+    {
+        std::lock_guard lock(m_mutex);
+        const auto it = m_attachments.find(dwHandle);
+        if (it == m_attachments.end() || (!bAnyOwner && it->second->Owner() != uid))
+            return EBADF;
+        port = it->second->Port();
+        owner = it->second->Owner();
+        auto& onPort = m_ports[port];
+        std::erase(onPort, it->second.get());
+        if (onPort.empty())
+            m_ports.erase(port);
+        m_attachments.erase(it);
+        if (std::none_of(m_attachments.begin(), m_attachments.end(),
+                         [&](const auto& entry) { return entry.second->Owner() == owner; }))
+            m_users.erase(owner);
+        bGiveBack = ShrankALot();
+    }
+    if (bGiveBack)
+        GiveBackMemory();
     return 0;
 }
 
@@ -124,16 +146,40 @@ int CAttachmentTable::FrontSize(std::uint32_t dwHandle, uid_t uid, std::uint32_t
 
 int CAttachmentTable::Pop(std::uint32_t dwHandle, uid_t uid, std::size_t nCapacity,
                           std::vector<std::uint8_t>& record) {
-    std::lock_guard lock(m_mutex);
-    CAttachment* pAttachment = Find(dwHandle, uid);
-    if (pAttachment == nullptr)
-        return EBADF;
-    if (pAttachment->IsEmpty())
-        return EAGAIN;
-    if (pAttachment->FrontSize() > nCapacity)
-        return ERANGE;
-    record = pAttachment->PopFront();
+    bool bGiveBack = false;
+    {
+        std::lock_guard lock(m_mutex);
+        CAttachment* pAttachment = Find(dwHandle, uid);
+        if (pAttachment == nullptr)
+            return EBADF;
+        if (pAttachment->IsEmpty())
+            return EAGAIN;
+        if (pAttachment->FrontSize() > nCapacity)
+            return ERANGE;
+        record = pAttachment->PopFront();
+        bGiveBack = ShrankALot();
+    }
+    if (bGiveBack)
+        GiveBackMemory();
     return 0;
+}
+
+void CAttachmentTable::NoteQueued() {
+    m_nPeak = std::max(m_nPeak, m_all.Used());
+}
+
+bool CAttachmentTable::ShrankALot() {
+    const std::size_t nNow = m_all.Used();
+    if (nNow + GIVE_BACK_STEP > m_nPeak || nNow > m_nPeak / 2)
+        return false;
+    m_nPeak = nNow;
+    return true;
+}
+
+void CAttachmentTable::GiveBackMemory() {
+    // Records are freed in small pieces all over the heaps of the threads
+    // that made them; without this the pages stay with the driver for good.
+    malloc_trim(0);
 }
 
 std::size_t CAttachmentTable::Room(const CPortId& port) const {
@@ -146,19 +192,24 @@ std::size_t CAttachmentTable::Room(const CPortId& port) const {
     return nRoom;
 }
 
-bool CAttachmentTable::Deliver(CAttachment& attachment, const CPortEvent& event) {
-    if (!attachment.MaySee(event))
-        return WakesWaiter(attachment);
+std::vector<CSharedRecord> CAttachmentTable::MakeRecords(const CPortEvent& event) {
+    std::vector<CSharedRecord> records;
     auto payload = event.payload;
-    if (event.nType == CAPTURE_DATA_READ || event.nType == CAPTURE_DATA_WRITTEN) {
-        do {
-            const auto chunk = payload.first(std::min(payload.size(), MAX_RECORD_PAYLOAD));
-            attachment.Offer(event.nType, event.dwProcessId, event.qwTimeNs, chunk);
-            payload = payload.subspan(chunk.size());
-        } while (!payload.empty());
-    } else {
-        attachment.Offer(event.nType, event.dwProcessId, event.qwTimeNs,
-                         payload.first(std::min(payload.size(), MAX_RECORD_PAYLOAD)));
+    const bool bSplit = event.nType == CAPTURE_DATA_READ || event.nType == CAPTURE_DATA_WRITTEN;
+    do {
+        const auto chunk = payload.first(std::min(payload.size(), MAX_RECORD_PAYLOAD));
+        records.push_back(
+            CAttachment::MakeRecord(event.nType, event.dwProcessId, event.qwTimeNs, chunk));
+        payload = payload.subspan(chunk.size());
+    } while (bSplit && !payload.empty());
+    return records;
+}
+
+bool CAttachmentTable::Deliver(CAttachment& attachment, const CPortEvent& event,
+                               const std::vector<CSharedRecord>& records) {
+    if (attachment.MaySee(event)) {
+        for (const CSharedRecord& pRecord : records)
+            attachment.Offer(pRecord);
     }
     return WakesWaiter(attachment);
 }
@@ -172,13 +223,16 @@ bool CAttachmentTable::WakesWaiter(CAttachment& attachment) {
 
 void CAttachmentTable::Publish(const CPortId& port, const CPortEvent& event) {
     bool bWake = false;
+    // Made before the lock is taken, and freed after, when no attachment took them.
+    const auto records = MakeRecords(event);
     {
         std::lock_guard lock(m_mutex);
         const auto it = m_ports.find(port);
         if (it == m_ports.end())
             return;
         for (CAttachment* pAttachment : it->second)
-            bWake = Deliver(*pAttachment, event) || bWake;
+            bWake = Deliver(*pAttachment, event, records) || bWake;
+        NoteQueued();
     }
     if (bWake)
         Wake();
@@ -186,12 +240,14 @@ void CAttachmentTable::Publish(const CPortId& port, const CPortEvent& event) {
 
 void CAttachmentTable::PublishTo(std::uint32_t dwHandle, const CPortEvent& event) {
     bool bWake = false;
+    const auto records = MakeRecords(event);
     {
         std::lock_guard lock(m_mutex);
         const auto it = m_attachments.find(dwHandle);
         if (it == m_attachments.end())
             return;
-        bWake = Deliver(*it->second, event);
+        bWake = Deliver(*it->second, event, records);
+        NoteQueued();
     }
     if (bWake)
         Wake();

@@ -3,6 +3,12 @@
 // device's thread serves requests, so one lock guards it all; nothing in here
 // blocks or calls out while holding it. A parked wait is answered by the
 // device's thread: publishing only marks the wake descriptor readable.
+//
+// What the queues hold is bounded three ways: each attachment by its queue
+// limit, all the attachments of one user by the user's budget, and all the
+// users other than root together by one more, so that no other user can make
+// root's capture drop records. A port's records are made once and shared by
+// its attachments.
 #pragma once
 
 #include "CAttachment.h"
@@ -19,10 +25,14 @@
 class CAttachmentTable : public IEventSink {
 public:
     static constexpr std::size_t DEFAULT_QUEUE_LIMIT = 16u << 20;
-    // Each attachment may hold a full queue: this bounds what one user can pin.
+    static constexpr std::size_t DEFAULT_USER_BUDGET = 64u << 20;
+    static constexpr std::size_t DEFAULT_OTHERS_BUDGET = 256u << 20;
+    // Bounds the bookkeeping one user can make the driver keep.
     static constexpr std::size_t MAX_ATTACHMENTS_PER_USER = 64;
 
-    explicit CAttachmentTable(std::size_t nQueueLimit = DEFAULT_QUEUE_LIMIT);
+    explicit CAttachmentTable(std::size_t nQueueLimit = DEFAULT_QUEUE_LIMIT,
+                              std::size_t nUserBudget = DEFAULT_USER_BUDGET,
+                              std::size_t nOthersBudget = DEFAULT_OTHERS_BUDGET);
 
     // Readable after a record arrived for an attachment that a wait is parked
     // on, or after the sources answered a watch.
@@ -56,14 +66,30 @@ public:
 
 private:
     CAttachment* Find(std::uint32_t dwHandle, uid_t uid) const;
-    // Splits the payload as records allow; true when a parked wait should wake.
-    static bool Deliver(CAttachment& attachment, const CPortEvent& event);
+    // The event's records: its payload split as records allow.
+    static std::vector<CSharedRecord> MakeRecords(const CPortEvent& event);
+    // True when a parked wait should wake.
+    static bool Deliver(CAttachment& attachment, const CPortEvent& event,
+                        const std::vector<CSharedRecord>& records);
     static bool WakesWaiter(CAttachment& attachment);
     void Wake();
+    // Under the lock, after queues grew.
+    void NoteQueued();
+    // Under the lock, after queues shrank: true when they shrank so much
+    // since the last time that the freed memory should go back to the system.
+    bool ShrankALot();
+    static void GiveBackMemory();
 
     const std::size_t m_nQueueLimit;
+    const std::size_t m_nUserBudget;
     CScopedFd m_hWake;
     mutable std::mutex m_mutex;
+    CByteBudget m_all{SIZE_MAX};
+    CByteBudget m_others;
+    std::map<uid_t, CByteBudget> m_users;
+    // The most the queues held since memory was last given back.
+    std::size_t m_nPeak = 0;
+    // After the budgets: attachments give their bytes back as they go.
     std::unordered_map<std::uint32_t, std::unique_ptr<CAttachment>> m_attachments;
     std::map<CPortId, std::vector<CAttachment*>> m_ports;
     std::uint32_t m_dwNextHandle = 1;

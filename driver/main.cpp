@@ -36,7 +36,8 @@ attached port open and reports what they do on it.
                        longer than a second shortened to one)
   --fast               replay at once, without the pacing
   --queue-limit BYTES  bytes of records one attachment may hold before newer
-                       records are dropped (default 16 MiB, at least 1024)
+                       records are dropped (default 16 MiB, at least 1024);
+                       all the attachments of one user hold at most 64 MiB
 
 When VANTRY_READY_FD names a file descriptor, "READY\n" is written to it and
 it is closed once the device is listening. Started by systemd's socket unit

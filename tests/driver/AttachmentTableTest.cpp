@@ -1,7 +1,8 @@
 // The driver's queues in process: fan-out to every attachment of a port, the
 // wake-up of a parked wait, and one attachment's queue when it overflows: a
 // gap of dropped records, however long, is one notice with its count, in the
-// gap's place. What a live source publishes goes this way.
+// gap's place. The budgets of users and of all users but root bound the
+// queues together. What a live source publishes goes this way.
 #include "CAttachment.h"
 #include "CAttachmentTable.h"
 #include "Records.h"
@@ -33,9 +34,9 @@ struct AttachmentTableTest : ::testing::Test {
         EXPECT_EQ(table.Add(port, uid, 1, dwHandle), 0);
         return dwHandle;
     }
-    std::vector<std::uint8_t> Pop(CAttachmentTable& table, std::uint32_t dwHandle) {
+    std::vector<std::uint8_t> Pop(CAttachmentTable& table, std::uint32_t dwHandle, uid_t uid = 0) {
         std::vector<std::uint8_t> record;
-        EXPECT_EQ(table.Pop(dwHandle, 0, MAX_RECORD_SIZE, record), 0);
+        EXPECT_EQ(table.Pop(dwHandle, uid, MAX_RECORD_SIZE, record), 0);
         return record;
     }
 };
@@ -63,8 +64,15 @@ TEST_F(AttachmentTableTest, APortsEventsReachEachOfItsAttachmentsAndWakeParkedWa
     EXPECT_EQ(table.Remove(dwFirst, 0, false, port, owner), 0);
     EXPECT_EQ(port, port10);
     EXPECT_EQ(owner, 0u);
+    // A late attachment shares the record, under its own number.
+    const std::uint32_t dwLate = Add(table, port10);
     table.Publish(port10, data);
-    EXPECT_EQ(Pop(table, dwSecond).size(), RECORD_DATA_OFFSET + bytes.size());
+    auto record = Pop(table, dwSecond), late = Pop(table, dwLate);
+    EXPECT_EQ(record.size(), RECORD_DATA_OFFSET + bytes.size());
+    EXPECT_EQ(Records::SequenceOf(record), 3u);
+    EXPECT_EQ(Records::SequenceOf(late), 1u);
+    PutU32(late.data() + RECORD_SEQUENCE_OFFSET, 3);
+    EXPECT_EQ(late, record);
 }
 
 TEST_F(AttachmentTableTest, EachUserHoldsABoundedNumberOfAttachments) {
@@ -77,6 +85,7 @@ TEST_F(AttachmentTableTest, EachUserHoldsABoundedNumberOfAttachments) {
 }
 
 constexpr std::size_t RECORD = RECORD_DATA_OFFSET + 100, NOTICE = RECORD_DATA_OFFSET + 8;
+constexpr std::size_t COST = RECORD + CAttachment::RECORD_UPKEEP;
 
 struct CQueued {
     std::uint32_t dwSequence;
@@ -92,12 +101,44 @@ CQueued PopQueued(CAttachment& attachment) {
             bNotice ? GetU32(record.data() + RECORD_DATA_OFFSET + 4) : 0};
 }
 
+TEST_F(AttachmentTableTest, AUsersQueuesShareItsBudgetAndOtherUsersOneMoreButRootItsOwn) {
+    CAttachmentTable table(1 << 20, 4 * COST, 11 * COST);
+    const std::uint32_t dwA = Add(table, port10, 500), dwB = Add(table, port10, 500),
+                        dwRoot = Add(table, port10), dwOther = Add(table, port11, 501),
+                        dwThird = Add(table, port11, 502);
+    for (int i = 0; i < 3; ++i)
+        table.Publish(port10, data);
+    for (int i = 0; i < 4; ++i)
+        table.Publish(port11, data);
+    const auto popQueued = [&](std::uint32_t dwHandle, uid_t uid) {
+        const auto record = Pop(table, dwHandle, uid);
+        const bool bNotice = record[RECORD_EVENT_TYPE_OFFSET] == CAPTURE_DRIVER_NOTICE;
+        return std::pair(Records::SequenceOf(record),
+                         bNotice ? GetU32(record.data() + RECORD_DATA_OFFSET + 4) : 0);
+    };
+    using Queue = std::vector<std::pair<std::uint32_t, std::uint32_t>>; // sequence, dropped
+    const auto drain = [&](std::uint32_t dwHandle, uid_t uid) {
+        Queue queue;
+        for (std::uint32_t dwSize = 0; table.FrontSize(dwHandle, uid, dwSize) == 0;)
+            queue.push_back(popQueued(dwHandle, uid));
+        return queue;
+    };
+    // User 500's two queues fill its budget between them; user 501 still
+    // gets its own, user 502 what is left of all users' but root's.
+    EXPECT_EQ(drain(dwA, 500), (Queue{{1, 0}, {2, 0}, {4, 1}}));
+    EXPECT_EQ(drain(dwB, 500), (Queue{{1, 0}, {2, 0}, {4, 1}}));
+    EXPECT_EQ(drain(dwOther, 501), (Queue{{1, 0}, {2, 0}, {3, 0}, {4, 0}}));
+    EXPECT_EQ(drain(dwThird, 502), (Queue{{1, 0}, {2, 0}, {3, 0}, {5, 1}}));
+    EXPECT_EQ(drain(dwRoot, 0), (Queue{{1, 0}, {2, 0}, {3, 0}}));
+}
+
 TEST(AttachmentQueueTest, AGapIsOneNoticeWhenTheNextRecordFitsOrTheQueueEmpties) {
-    CAttachment attachment(1, CPortId{1, 2}, 0, 0, 3 * RECORD + NOTICE);
+    CByteBudget budget(SIZE_MAX);
+    CAttachment attachment(1, CPortId{1, 2}, 0, 0, 3 * RECORD + NOTICE, budget);
     const std::vector<std::uint8_t> payload(100, 'x');
     const auto offer = [&](int nCount) {
         for (int i = 0; i < nCount; ++i)
-            attachment.Offer(CAPTURE_DATA_READ, 1, 0, payload);
+            attachment.Offer(CAttachment::MakeRecord(CAPTURE_DATA_READ, 1, 0, payload));
     };
     offer(10); // 3 fit, 7 dropped
     EXPECT_EQ(PopQueued(attachment), (CQueued{1, 0}));
@@ -111,8 +152,8 @@ TEST(AttachmentQueueTest, AGapIsOneNoticeWhenTheNextRecordFitsOrTheQueueEmpties)
     EXPECT_EQ(PopQueued(attachment), (CQueued{15, 2}));
     EXPECT_TRUE(attachment.IsEmpty());
     // A record that exactly fills the queue is kept.
-    CAttachment exact(2, CPortId{1, 2}, 0, 0, RECORD);
-    exact.Offer(CAPTURE_DATA_READ, 1, 0, payload);
+    CAttachment exact(2, CPortId{1, 2}, 0, 0, RECORD, budget);
+    exact.Offer(CAttachment::MakeRecord(CAPTURE_DATA_READ, 1, 0, payload));
     EXPECT_EQ(PopQueued(exact), (CQueued{1, 0}));
 }
 
