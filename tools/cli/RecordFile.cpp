@@ -50,24 +50,31 @@ bool ForEachRecordInFile(const std::string& strPath,
     std::size_t nStart = 0; // the unread bytes are buffer[nStart, nEnd)
     std::size_t nEnd = 0;
     bool bEnded = false;
-    // Makes nBytes unread bytes available unless the file ends first; 0, or
-    // the errno value of a failed read.
+    // One read into buffer[nAt, nAt + nMost); nRead counts it. 0, or the
+    // errno value of a failed read.
+    auto readSome = [&](std::size_t nAt, std::size_t nMost, std::size_t& nRead) {
+        ssize_t nResult;
+        nRead = 0;
+        do
+            nResult = read(hFd, buffer.data() + nAt, nMost);
+        while (nResult < 0 && errno == EINTR);
+        if (nResult < 0)
+            return errno;
+        bEnded = nResult == 0;
+        nRead = std::size_t(nResult);
+        return 0;
+    };
+    // Makes nBytes unread bytes available unless the file ends first.
     auto fill = [&](std::size_t nBytes) {
         if (buffer.size() - nStart < nBytes) {
             std::memmove(buffer.data(), buffer.data() + nStart, nEnd - nStart);
             nEnd -= nStart;
             nStart = 0;
         }
-        while (nEnd - nStart < nBytes && !bEnded) {
-            const ssize_t nRead = read(hFd, buffer.data() + nEnd, buffer.size() - nEnd);
-            if (nRead < 0 && errno == EINTR)
-                continue;
-            if (nRead < 0)
-                return errno;
-            bEnded = nRead == 0;
-            nEnd += std::size_t(nRead);
-        }
-        return 0;
+        int nError = 0;
+        for (std::size_t nRead = 0; nError == 0 && nEnd - nStart < nBytes && !bEnded; nEnd += nRead)
+            nError = readSome(nEnd, buffer.size() - nEnd, nRead);
+        return nError;
     };
 
     // Passes over a record too large to hold without keeping its bytes, up
@@ -75,17 +82,10 @@ bool ForEachRecordInFile(const std::string& strPath,
     auto skip = [&](std::uint64_t qwBytes, std::uint64_t& qwHave) {
         qwHave = nEnd - nStart;
         nStart = nEnd = 0;
-        while (qwHave < qwBytes && !bEnded) {
-            const ssize_t nRead =
-                read(hFd, buffer.data(), std::min<std::uint64_t>(buffer.size(), qwBytes - qwHave));
-            if (nRead < 0 && errno == EINTR)
-                continue;
-            if (nRead < 0)
-                return errno;
-            bEnded = nRead == 0;
-            qwHave += std::uint64_t(nRead);
-        }
-        return 0;
+        int nError = 0;
+        for (std::size_t nRead = 0; nError == 0 && qwHave < qwBytes && !bEnded; qwHave += nRead)
+            nError = readSome(0, std::min<std::uint64_t>(buffer.size(), qwBytes - qwHave), nRead);
+        return nError;
     };
 
     // Where the record's size field starts: how the user finds it in the file.
