@@ -16,17 +16,17 @@
 #include <optional>
 #include <set>
 
-struct CWatchedPort {
-    CScopedFd node;
-    int nWatch = -1; // -1: the node is gone; the next Watch brings the new one
-    std::map<std::uint32_t, uid_t> viewers; // attachment handle: its user
-    // Opens inotify reported whose opener is not known yet.
-    unsigned nUnclaimedOpens = 0;
-    std::uint64_t qwFirstUnclaimedNs = 0;
-};
-
 class CWatchedPorts {
 public:
+    struct CWatchedPort {
+        CScopedFd node;
+        int nWatch = -1; // -1: the node is gone; the next Watch brings the new one
+        std::map<std::uint32_t, uid_t> viewers; // attachment handle: its user
+        // Opens inotify reported whose opener is not known yet.
+        unsigned nUnclaimedOpens = 0;
+        std::uint64_t qwFirstUnclaimedNs = 0;
+    };
+
     int InotifyFd() const { return m_inotify.Fd(); }
     int FanotifyFd() const { return m_fanotify.Fd(); }
     CInotify& Inotify() { return m_inotify; }

@@ -50,7 +50,11 @@ public:
     void AddEarlyChild(pid_t nTid) { m_earlyChildren.insert(nTid); }
     void ForgetEarlyChild(pid_t nTid) { m_earlyChildren.erase(nTid); }
 
+    // A clone event: the new thread or process is traced with the fd table
+    // the kernel gave it, and let go at once when it holds no port.
     void OnClone(CTracee& tracee, int nEvent);
+    // An exec event: the process's thread is now its leader, its fds and
+    // owner are read again. Returns the leader.
     CTracee& OnExec(CTracee& tracee);
 
 private:
