@@ -5,6 +5,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <set>
+
 namespace PortSettings {
 
 std::optional<CLineSettings> ReadFromProcess(pid_t nPid, int nFd) {
@@ -15,6 +17,16 @@ std::optional<CLineSettings> ReadFromProcess(pid_t nPid, int nFd) {
     if (!portFd.IsValid())
         return std::nullopt;
     return TermiosDecoder::Query(portFd.Get());
+}
+
+void PublishCurrentSettings(CPublisher& publisher, pid_t nPid, const std::map<int, CPortId>& fds) {
+    std::set<CPortId> done;
+    for (const auto& [nFd, port] : fds) {
+        if (!done.insert(port).second)
+            continue;
+        if (const auto settings = ReadFromProcess(nPid, nFd))
+            publisher.PublishSettings(port, nPid, *settings);
+    }
 }
 
 } // namespace PortSettings

@@ -1,6 +1,6 @@
-// CTracer's system-call stops: what each call on a port fd means, decoded
-// from its entry and exit, and the fd tables kept through clone and exec.
-#include "CTracer.h"
+// System-call stops: what each call on a port fd means, decoded from its
+// entry and exit, and the records that follow.
+#include "CSyscallStops.h"
 
 #include "CTraceeMemory.h"
 #include "DriverLog.h"
@@ -9,14 +9,18 @@
 
 #include "VantryProtocol.h"
 
-#include <sched.h>
 #include <sys/ptrace.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <set>
 #include <string>
 
-void CTracer::OnSyscallStop(CTracee& tracee) {
+CSyscallStops::CSyscallStops(IEventSink& sink, CWatchedPorts& ports, CTracees& tracees,
+                             COpenTracker& opens, CPublisher& publisher)
+    : m_sink(sink), m_ports(ports), m_tracees(tracees), m_opens(opens), m_publisher(publisher) {}
+
+void CSyscallStops::OnSyscallStop(CTracee& tracee) {
     // An exit stop of a call that does not interest us needs no look at all:
     // this is the common case, and it saves a request per system call.
     if (tracee.bInSyscall && tracee.eSyscall == ESyscall::None) {
@@ -32,10 +36,10 @@ void CTracer::OnSyscallStop(CTracee& tracee) {
     if (info.op == PTRACE_SYSCALL_INFO_ENTRY) {
         if (tracee.bReleasePending) {
             tracee.bReleasePending = false;
-            DrainInotify(tracee.nTgid);
+            m_opens.DrainInotify(tracee.nTgid);
         }
         if (tracee.bInSyscall && tracee.eSyscall == ESyscall::Open)
-            --m_nInOpen;
+            m_tracees.OpenLeft();
         tracee.bInSyscall = true;
         tracee.eSyscall = ESyscall::None;
         if (info.arch != SyscallDecoder::NativeArch()) {
@@ -52,18 +56,18 @@ void CTracer::OnSyscallStop(CTracee& tracee) {
             return; // the first stop of a new child: the rest of fork
         const ESyscall eSyscall = tracee.eSyscall;
         if (eSyscall == ESyscall::Open)
-            --m_nInOpen;
+            m_tracees.OpenLeft();
         OnExit(tracee, info.exit.rval, info.exit.is_error);
         tracee.bInSyscall = false;
         tracee.eSyscall = ESyscall::None;
         // A release is finished on the way back to user space, after this
         // stop; any trap is taken only after it (and ends the interrupt).
         if (tracee.bReleasePending)
-            Request(PTRACE_INTERRUPT, tracee.nTid);
+            m_tracees.Request(PTRACE_INTERRUPT, tracee.nTid);
     }
 }
 
-void CTracer::OnEntry(CTracee& tracee) {
+void CSyscallStops::OnEntry(CTracee& tracee) {
     tracee.eSyscall = SyscallDecoder::Classify(tracee.entry, *tracee.pFds);
     switch (tracee.eSyscall) {
     case ESyscall::SetTermios: {
@@ -77,7 +81,7 @@ void CTracer::OnEntry(CTracee& tracee) {
         break;
     }
     case ESyscall::Open:
-        ++m_nInOpen;
+        m_tracees.OpenEntered();
         break;
     case ESyscall::Clone:
         tracee.qwCloneFlags = SyscallDecoder::CloneFlags(tracee.entry);
@@ -94,7 +98,7 @@ void CTracer::OnEntry(CTracee& tracee) {
     }
 }
 
-void CTracer::OnExit(CTracee& tracee, std::int64_t nResult, bool bError) {
+void CSyscallStops::OnExit(CTracee& tracee, std::int64_t nResult, bool bError) {
     const auto& args = tracee.entry.args;
     const int nFd = SyscallDecoder::FdArgument(args[0]);
     switch (tracee.eSyscall) {
@@ -162,8 +166,8 @@ void CTracer::OnExit(CTracee& tracee, std::int64_t nResult, bool bError) {
     }
 }
 
-void CTracer::ReportUndecoded(CTracee& tracee, std::uint32_t dwCall,
-                              const std::map<int, CPortId>& fds) {
+void CSyscallStops::ReportUndecoded(CTracee& tracee, std::uint32_t dwCall,
+                                    const std::map<int, CPortId>& fds) {
     const std::uint32_t dwBit = 1u << dwCall;
     if (fds.empty() || (tracee.dwReportedCalls & dwBit))
         return;
@@ -171,16 +175,17 @@ void CTracer::ReportUndecoded(CTracee& tracee, std::uint32_t dwCall,
     std::set<CPortId> done;
     for (const auto& [nFd, port] : fds) {
         if (done.insert(port).second)
-            PublishNotice(port, tracee.nTgid, Vantry::NOTICE_CALL_NOT_DECODED, dwCall);
+            m_publisher.PublishNotice(port, tracee.nTgid, Vantry::NOTICE_CALL_NOT_DECODED, dwCall);
     }
 }
 
-void CTracer::OnDataExit(CTracee& tracee, std::int64_t nResult, bool bRead, bool bVector) {
+void CSyscallStops::OnDataExit(CTracee& tracee, std::int64_t nResult, bool bRead, bool bVector) {
     const auto& args = tracee.entry.args;
     const auto port = tracee.pFds->PortOf(SyscallDecoder::FdArgument(args[0]));
     if (!port)
         return;
-    m_buffer.clear();
+    std::vector<std::uint8_t>& buffer = m_publisher.Buffer();
+    buffer.clear();
     const CTraceeMemory memory(tracee.nTid);
     const std::size_t nMoved = std::size_t(nResult);
     // Never copy more than the queues can take: a write of a gigabyte must
@@ -194,23 +199,24 @@ void CTracer::OnDataExit(CTracee& tracee, std::int64_t nResult, bool bRead, bool
                                    : 0);
     const std::size_t nWanted = std::min(nMoved, nFits);
     const std::size_t nGot =
-        bVector ? memory.ReadVectors(CTraceeAddress(args[1]), args[2], nWanted, m_buffer)
-                : memory.Read(CTraceeAddress(args[1]), nWanted, m_buffer);
+        bVector ? memory.ReadVectors(CTraceeAddress(args[1]), args[2], nWanted, buffer)
+                : memory.Read(CTraceeAddress(args[1]), nWanted, buffer);
     if (nGot > 0)
-        Publish(*port, bRead ? Vantry::CAPTURE_DATA_READ : Vantry::CAPTURE_DATA_WRITTEN,
-                tracee.nTgid, m_buffer);
+        m_publisher.Publish(*port, bRead ? Vantry::CAPTURE_DATA_READ : Vantry::CAPTURE_DATA_WRITTEN,
+                            tracee.nTgid, buffer);
     if (nGot < nWanted) {
         // The buffer changed under us (unmapped by another thread): say so
         // rather than invent bytes.
-        PublishNotice(*port, tracee.nTgid, Vantry::NOTICE_BYTES_UNREADABLE,
-                      std::uint32_t(nWanted - nGot));
+        m_publisher.PublishNotice(*port, tracee.nTgid, Vantry::NOTICE_BYTES_UNREADABLE,
+                                  std::uint32_t(nWanted - nGot));
     }
     if (nWanted < nMoved)
-        PublishNotice(*port, tracee.nTgid, Vantry::NOTICE_BYTES_NOT_CAPTURED,
-                      std::uint32_t(std::min<std::size_t>(nMoved - nWanted, UINT32_MAX)));
+        m_publisher.PublishNotice(
+            *port, tracee.nTgid, Vantry::NOTICE_BYTES_NOT_CAPTURED,
+            std::uint32_t(std::min<std::size_t>(nMoved - nWanted, UINT32_MAX)));
 }
 
-void CTracer::OnTermiosExit(CTracee& tracee) {
+void CSyscallStops::OnTermiosExit(CTracee& tracee) {
     const int nFd = SyscallDecoder::FdArgument(tracee.entry.args[0]);
     const auto port = tracee.pFds->PortOf(nFd);
     if (!port)
@@ -221,104 +227,37 @@ void CTracer::OnTermiosExit(CTracee& tracee) {
         if (const auto current = PortSettings::ReadFromProcess(tracee.nTgid, nFd))
             settings.dwBaudRate = current->dwBaudRate;
     }
-    PublishSettings(*port, tracee.nTgid, settings);
+    m_publisher.PublishSettings(*port, tracee.nTgid, settings);
 }
 
-void CTracer::OnOpenExit(CTracee& tracee, std::int64_t nResult) {
+void CSyscallStops::OnOpenExit(CTracee& tracee, std::int64_t nResult) {
     if (nResult >= 0) {
         const int nFd = int(nResult);
         const auto device = ProcScanner::CharDeviceOf(tracee.nTid, nFd);
-        if (device && m_ports.count(*device)) {
+        if (device && m_ports.IsWatched(*device)) {
             tracee.pFds->Set(nFd, *device);
             // The open's inotify event is queued before the call returns.
-            if (!DrainInotify(tracee.nTgid, *device)) {
-                auto& watched = m_ports[*device];
+            if (!m_opens.DrainInotify(tracee.nTgid, *device)) {
+                auto& watched = m_ports.Port(*device);
                 if (watched.nUnclaimedOpens > 0)
                     --watched.nUnclaimedOpens;
-                Publish(*device, Vantry::CAPTURE_PORT_OPENED, tracee.nTgid);
+                m_publisher.Publish(*device, Vantry::CAPTURE_PORT_OPENED, tracee.nTgid);
             }
         } else {
             tracee.pFds->Close(nFd);
         }
     }
-    ResolveOpens(false);
+    m_opens.ResolveOpens(false);
 }
 
-void CTracer::PortFdRemoved(CTracee& tracee) {
+void CSyscallStops::PortFdRemoved(CTracee& tracee) {
     // The release (and its inotify close) happens on the thread's way back
     // to user space; an interrupt makes it stop right after that.
     tracee.bReleasePending = true;
     if (tracee.pFds->IsEmpty()) {
-        for (auto& [nTid, other] : m_tracees) {
+        for (auto& [nTid, other] : m_tracees.Threads()) {
             if (other.pFds == tracee.pFds)
-                RequestDetach(other);
+                m_tracees.RequestDetach(other);
         }
     }
-}
-
-void CTracer::OnClone(CTracee& parent, int nEvent) {
-    unsigned long ulChild = 0;
-    if (ptrace(PTRACE_GETEVENTMSG, parent.nTid, 0, &ulChild) != 0 || ulChild == 0)
-        return;
-    const pid_t nChild = pid_t(ulChild);
-    std::uint64_t qwFlags = parent.qwCloneFlags;
-    if (parent.eSyscall != ESyscall::Clone)
-        qwFlags = nEvent == PTRACE_EVENT_CLONE ? (CLONE_THREAD | CLONE_FILES) : 0;
-
-    CTracee& child = m_tracees[nChild];
-    child.nTid = nChild;
-    child.nTgid = (qwFlags & CLONE_THREAD) ? parent.nTgid : nChild;
-    child.uidOwner = parent.uidOwner;
-    child.pFds = (qwFlags & CLONE_FILES) ? parent.pFds : std::make_shared<CFdTable>(*parent.pFds);
-    // The child starts in the middle of fork: its first exit stop is not ours.
-    child.bInSyscall = false;
-    if (child.pFds->IsEmpty() || parent.bDetach)
-        RequestDetach(child);
-    if (m_earlyChildren.erase(nChild))
-        Resume(child, 0);
-}
-
-CTracee& CTracer::OnExec(CTracee& tracee) {
-    const pid_t nTgid = tracee.nTgid;
-    unsigned long ulFormer = 0;
-    if (ptrace(PTRACE_GETEVENTMSG, tracee.nTid, 0, &ulFormer) != 0)
-        Log("PTRACE_GETEVENTMSG on " + std::to_string(tracee.nTid), errno);
-    const pid_t nFormer = pid_t(ulFormer);
-    if (nFormer != 0 && nFormer != tracee.nTid) {
-        // A non-leader thread ran execve and has taken the leader's pid; the
-        // old leader is gone without a death report.
-        auto node = m_tracees.extract(nFormer);
-        if (!node.empty()) {
-            Forget(tracee.nTid);
-            node.key() = nTgid;
-            node.mapped().nTid = nTgid;
-            m_tracees.insert(std::move(node));
-        }
-    }
-    CTracee& leader = m_tracees[nTgid];
-    leader.nTid = nTgid;
-    // Every other thread of the process died in the exec.
-    std::vector<pid_t> others;
-    for (const auto& [nTid, other] : m_tracees) {
-        if (other.nTgid == nTgid && nTid != nTgid)
-            others.push_back(nTid);
-    }
-    for (const pid_t nTid : others)
-        Forget(nTid);
-
-    // exec unshares the fd table and closes the close-on-exec fds: ask the
-    // kernel what is left rather than replaying the flags.
-    leader.pFds = std::make_shared<CFdTable>();
-    for (const auto& [nFd, port] : ProcScanner::PortFds(nTgid, WatchedPorts()))
-        leader.pFds->Set(nFd, port);
-    // The close-on-exec fds are released after the execve exit stop.
-    leader.bReleasePending = true;
-    // A set-user-ID program may now run as someone no viewer may see.
-    leader.uidOwner = ProcScanner::OwnerOf(nTgid).value_or(0);
-    if (leader.pFds->IsEmpty() || !MayTrace(leader.uidOwner, leader.pFds->Ports())) {
-        if (const auto identity = CProcessIdentity::Of(nTgid); identity && !leader.pFds->IsEmpty())
-            NameUnseen(*identity, leader.pFds->Ports());
-        RequestDetach(leader);
-    }
-    return leader;
 }

@@ -1,14 +1,18 @@
-// CTracer's seizing of processes: who may be traced, the seize itself, and
-// whose a seized process is, told only once it stopped under the tracer.
-#include "CTracer.h"
+// Seizing processes: who may be traced, the seize itself, and whose a
+// seized process is, told only once it stopped under the tracer; then its
+// opens and its settings at the attach.
+#include "CSeizer.h"
 
 #include "DriverLog.h"
+#include "MonotonicClock.h"
+#include "PortSettings.h"
 #include "ProcScanner.h"
 
 #include "VantryProtocol.h"
 
 #include <sched.h>
 #include <sys/ptrace.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -21,17 +25,51 @@ constexpr long TRACE_OPTIONS = PTRACE_O_TRACESYSGOOD | PTRACE_O_TRACEFORK | PTRA
 // How long a seized process's settings wait for all its threads to stop
 // (one asleep in the kernel where no signal reaches it may never stop).
 constexpr std::uint64_t STOP_WAIT_NS = 100'000'000;
-// Bounds what the processes of other users can make the tracer remember.
-constexpr std::size_t MAX_UNSEEN = 4096;
 
 } // namespace
 
-bool CTracer::Attach(pid_t nPid, std::map<int, CPortId> fds, std::set<CPortId> opened,
+CSeizer::CSeizer(CWatchedPorts& ports, CTracees& tracees, CVisibility& visibility,
+                 CPublisher& publisher)
+    : m_ports(ports), m_tracees(tracees), m_visibility(visibility), m_publisher(publisher),
+      m_nSelf(getpid()) {}
+
+void CSeizer::TraceHolders(const CPortId& port) {
+    // Processes we already trace for another port get this one's fds too.
+    std::map<pid_t, std::shared_ptr<CFdTable>> traced;
+    for (auto& [nTid, tracee] : m_tracees.Threads())
+        traced.emplace(tracee.nTgid, tracee.pFds);
+    for (const pid_t nPid : ProcScanner::ListProcesses()) {
+        if (nPid == m_nSelf)
+            continue;
+        const auto fds = ProcScanner::PortFds(nPid, {port});
+        if (fds.empty())
+            continue;
+        const auto it = traced.find(nPid);
+        if (it == traced.end()) {
+            Attach(nPid, ProcScanner::PortFds(nPid, m_ports.WatchedPorts()), {});
+            continue;
+        }
+        if (std::none_of(it->second->Ports().begin(), it->second->Ports().end(),
+                         [&](const auto& entry) { return entry.second == port; })) {
+            for (const auto& [nFd, fdPort] : fds)
+                it->second->Set(nFd, fdPort);
+            // Not stopped yet: these settings wait with the others.
+            if (const auto seizure = m_seizures.find(nPid); seizure != m_seizures.end())
+                seizure->second.fds.insert(fds.begin(), fds.end());
+            else
+                PortSettings::PublishCurrentSettings(m_publisher, nPid, fds);
+        }
+        // A detach asked for by an earlier attachment may not have happened yet.
+        m_tracees.KeepTracing(nPid);
+    }
+}
+
+bool CSeizer::Attach(pid_t nPid, std::map<int, CPortId> fds, std::set<CPortId> opened,
                      std::uint64_t qwOpenedNs) {
     // An opener whose fd is not in its table yet is reported on every port.
     const bool bEarly = fds.empty();
     std::map<int, CPortId> every;
-    for (const auto& [port, watched] : m_ports)
+    for (const auto& [port, watched] : m_ports.All())
         every.emplace(-1 - int(every.size()), port);
     const auto& reportOn = bEarly ? every : fds;
     if (bEarly && qwOpenedNs == 0)
@@ -41,7 +79,7 @@ bool CTracer::Attach(pid_t nPid, std::map<int, CPortId> fds, std::set<CPortId> o
     // /proc says it is then, root once it is reaped).
     const auto publishOpened = [&] {
         for (const CPortId& port : opened)
-            Publish(port, Vantry::CAPTURE_PORT_OPENED, nPid);
+            m_publisher.Publish(port, Vantry::CAPTURE_PORT_OPENED, nPid);
     };
     const auto identity = CProcessIdentity::Of(nPid);
     // Only a first sieve: a set-user-ID exec may change it before the seize.
@@ -49,7 +87,7 @@ bool CTracer::Attach(pid_t nPid, std::map<int, CPortId> fds, std::set<CPortId> o
     if (!identity || !owner) {
         publishOpened();
         if (!opened.empty())
-            ReportOnce(nPid, reportOn, Vantry::NOTICE_USED_UNTRACED);
+            m_publisher.ReportOnce(nPid, reportOn, Vantry::NOTICE_USED_UNTRACED);
         return false;
     }
     // A debugger holds it: leave it alone until the debugger lets go.
@@ -59,12 +97,12 @@ bool CTracer::Attach(pid_t nPid, std::map<int, CPortId> fds, std::set<CPortId> o
             return false;
         m_refused.erase(it);
     }
-    if (!MayTrace(*owner, reportOn)) {
-        NameUnseen(*identity, reportOn);
+    if (!m_visibility.MayTrace(*owner, reportOn)) {
+        m_visibility.NameUnseen(*identity, reportOn);
         return false;
     }
     std::shared_ptr<CFdTable> pFds;
-    for (auto& [nTid, tracee] : m_tracees) {
+    for (auto& [nTid, tracee] : m_tracees.Threads()) {
         if (tracee.nTgid == nPid)
             pFds = tracee.pFds;
     }
@@ -77,7 +115,7 @@ bool CTracer::Attach(pid_t nPid, std::map<int, CPortId> fds, std::set<CPortId> o
     for (bool bFound = true; bFound;) {
         bFound = false;
         for (const pid_t nTid : ProcScanner::ListThreads(nPid)) {
-            if (m_tracees.count(nTid))
+            if (m_tracees.Threads().count(nTid))
                 continue;
             if (ptrace(PTRACE_SEIZE, nTid, 0, TRACE_OPTIONS) != 0) {
                 if (errno == EPERM && seized.empty()) {
@@ -87,8 +125,8 @@ bool CTracer::Attach(pid_t nPid, std::map<int, CPortId> fds, std::set<CPortId> o
                 }
                 continue;
             }
-            Request(PTRACE_INTERRUPT, nTid);
-            CTracee& tracee = m_tracees[nTid];
+            m_tracees.Request(PTRACE_INTERRUPT, nTid);
+            CTracee& tracee = m_tracees.Threads()[nTid];
             tracee.nTid = nTid;
             tracee.nTgid = nPid;
             tracee.uidOwner = *owner;
@@ -102,7 +140,7 @@ bool CTracer::Attach(pid_t nPid, std::map<int, CPortId> fds, std::set<CPortId> o
         // Gone since its fds were read.
         publishOpened();
         if (ProcScanner::IsExiting(nPid))
-            ReportOnce(nPid, reportOn, Vantry::NOTICE_USED_UNTRACED);
+            m_publisher.ReportOnce(nPid, reportOn, Vantry::NOTICE_USED_UNTRACED);
         return false;
     }
     // Until its first stop, whatever names it is for root alone.
@@ -112,14 +150,14 @@ bool CTracer::Attach(pid_t nPid, std::map<int, CPortId> fds, std::set<CPortId> o
     // way out) and stops before its first write.
     for (int nTry = 0; bEarly && nTry < 10 && fds.empty(); ++nTry) {
         sched_yield();
-        fds = ProcScanner::PortFds(nPid, WatchedPorts());
+        fds = ProcScanner::PortFds(nPid, m_ports.WatchedPorts());
     }
     if (fds.empty()) {
         // Let go unstopped: whose it is now, read after the seize, names it.
         m_seizures.erase(nPid);
         for (const pid_t nTid : seized) {
-            m_tracees[nTid].uidOwner = ProcScanner::OwnerOf(nPid).value_or(0);
-            RequestDetach(m_tracees[nTid]);
+            m_tracees.Threads()[nTid].uidOwner = ProcScanner::OwnerOf(nPid).value_or(0);
+            m_tracees.RequestDetach(m_tracees.Threads()[nTid]);
         }
         ClaimUntraced(nPid);
         return false;
@@ -135,7 +173,7 @@ bool CTracer::Attach(pid_t nPid, std::map<int, CPortId> fds, std::set<CPortId> o
     const std::uint64_t qwNow = RealtimeNs();
     for (const CPortId& port : opened) {
         const std::uint64_t qwOpened =
-            qwOpenedNs != 0 ? qwOpenedNs : m_ports[port].qwFirstUnclaimedNs;
+            qwOpenedNs != 0 ? qwOpenedNs : m_ports.Port(port).qwFirstUnclaimedNs;
         seizure.lateUs[port] = std::uint32_t(
             std::min<std::uint64_t>(qwNow > qwOpened ? (qwNow - qwOpened) / 1000 : 0, UINT32_MAX));
     }
@@ -146,7 +184,7 @@ bool CTracer::Attach(pid_t nPid, std::map<int, CPortId> fds, std::set<CPortId> o
     return true;
 }
 
-bool CTracer::ReadOwnerOnceStopped(pid_t nPid) {
+bool CSeizer::ReadOwnerOnceStopped(pid_t nPid) {
     const auto it = m_seizures.find(nPid);
     if (it == m_seizures.end() || it->second.bOwnerKnown)
         return it != m_seizures.end();
@@ -155,84 +193,73 @@ bool CTracer::ReadOwnerOnceStopped(pid_t nPid) {
     it->second.bOwnerKnown = true;
     const auto owner = ProcScanner::OwnerOf(nPid);
     const uid_t uidOwner = owner.value_or(0);
-    for (auto& [nTid, tracee] : m_tracees) {
+    for (auto& [nTid, tracee] : m_tracees.Threads()) {
         if (tracee.nTgid == nPid)
             tracee.uidOwner = uidOwner;
     }
-    if (!MayTrace(uidOwner, it->second.fds)) {
+    if (!m_visibility.MayTrace(uidOwner, it->second.fds)) {
         if (const auto identity = CProcessIdentity::Of(nPid); owner && identity)
-            NameUnseen(*identity, it->second.fds);
+            m_visibility.NameUnseen(*identity, it->second.fds);
         m_seizures.erase(it);
-        for (auto& [nTid, tracee] : m_tracees) {
+        for (auto& [nTid, tracee] : m_tracees.Threads()) {
             if (tracee.nTgid == nPid)
-                RequestDetach(tracee);
+                m_tracees.RequestDetach(tracee);
         }
         return false;
     }
     for (const auto& [port, dwLateUs] : it->second.lateUs) {
-        Publish(port, Vantry::CAPTURE_PORT_OPENED, nPid);
-        PublishNamedNotice(port, nPid, Vantry::NOTICE_TRACED_LATE, dwLateUs);
+        m_publisher.Publish(port, Vantry::CAPTURE_PORT_OPENED, nPid);
+        m_publisher.PublishNamedNotice(port, nPid, Vantry::NOTICE_TRACED_LATE, dwLateUs);
     }
     return true;
 }
 
-void CTracer::NameUnseen(const CProcessIdentity& identity, const std::map<int, CPortId>& fds) {
-    // Another user's process: named once, never traced.
-    if (std::find(m_unseen.begin(), m_unseen.end(), identity) != m_unseen.end())
-        return;
-    // The oldest makes room: at worst it is named once more.
-    if (m_unseen.size() >= MAX_UNSEEN)
-        m_unseen.erase(m_unseen.begin());
-    m_unseen.push_back(identity);
-    ReportOnce(identity.GetPid(), fds, Vantry::NOTICE_PROCESS_OF_OTHER_USER);
-}
-
-void CTracer::PublishSettingsOnceStopped(pid_t nPid) {
+void CSeizer::PublishSettingsOnceStopped(pid_t nPid) {
     const auto it = m_seizures.find(nPid);
     if (it == m_seizures.end() || !it->second.bOwnerKnown ||
-        std::any_of(m_tracees.begin(), m_tracees.end(), [&](const auto& entry) {
+        std::any_of(m_tracees.Threads().begin(), m_tracees.Threads().end(), [&](const auto& entry) {
             return entry.second.nTgid == nPid && entry.second.bSeized;
         }))
         return;
-    PublishCurrentSettings(nPid, it->second.fds);
+    PortSettings::PublishCurrentSettings(m_publisher, nPid, it->second.fds);
     m_seizures.erase(it);
 }
 
-void CTracer::PublishOverdueSettings() {
+void CSeizer::PublishOverdueSettings(std::uint64_t qwNowNs) {
     // A thread that never stops (asleep where no signal reaches it) holds
     // its process's settings back only so long; no exec can have passed
     // unseen since the seize, so /proc says whose it is by then.
     std::vector<pid_t> overdue;
     for (const auto& [nPid, seizure] : m_seizures) {
-        if (seizure.qwDeadlineNs <= m_qwLastLookNs)
+        if (seizure.qwDeadlineNs <= qwNowNs)
             overdue.push_back(nPid);
     }
     for (const pid_t nPid : overdue) {
         if (!ReadOwnerOnceStopped(nPid))
             continue;
-        PublishCurrentSettings(nPid, m_seizures[nPid].fds);
+        PortSettings::PublishCurrentSettings(m_publisher, nPid, m_seizures[nPid].fds);
         m_seizures.erase(nPid);
     }
 }
 
-void CTracer::OnSeizeRefused(const CProcessIdentity& identity, const std::map<int, CPortId>& fds) {
+void CSeizer::OnSeizeRefused(const CProcessIdentity& identity, const std::map<int, CPortId>& fds) {
     // Say only what was seen: a process on its way out refuses as well.
     const pid_t nPid = identity.GetPid();
     const pid_t nTracer = ProcScanner::TracerOf(nPid);
     if (nTracer > 0) {
         m_refused.push_back(identity);
-        ReportOnce(nPid, fds, Vantry::NOTICE_PROCESS_NOT_TRACED);
+        m_publisher.ReportOnce(nPid, fds, Vantry::NOTICE_PROCESS_NOT_TRACED);
         Log("pid " + std::to_string(nPid) + " is traced by pid " + std::to_string(nTracer));
     } else if (ProcScanner::IsExiting(nPid)) {
-        ReportOnce(nPid, fds, Vantry::NOTICE_USED_UNTRACED);
+        m_publisher.ReportOnce(nPid, fds, Vantry::NOTICE_USED_UNTRACED);
         Log("pid " + std::to_string(nPid) + " exited before it could be traced");
     } else {
-        ReportOnce(nPid, fds, Vantry::NOTICE_USED_UNTRACED);
+        m_publisher.ReportOnce(nPid, fds, Vantry::NOTICE_USED_UNTRACED);
         Log("cannot trace pid " + std::to_string(nPid), EPERM);
     }
 }
 
-void CTracer::RetryRefused() {
+void CSeizer::RetryRefused() {
     // A refusal lasts as long as its debugger: try again once it let go.
     const auto refused = m_refused;
     for (const auto& identity : refused) {
@@ -240,6 +267,31 @@ void CTracer::RetryRefused() {
         if (CProcessIdentity::Of(nPid) != identity)
             std::erase(m_refused, identity);
         else if (ProcScanner::TracerOf(nPid) == 0)
-            Attach(nPid, ProcScanner::PortFds(nPid, WatchedPorts()), {});
+            Attach(nPid, ProcScanner::PortFds(nPid, m_ports.WatchedPorts()), {});
+    }
+}
+
+uid_t CSeizer::OwnerOf(pid_t nPid) const {
+    if (nPid <= 0)
+        return EVERY_VIEWER;
+    // Seized and not stopped yet: whose it is now is not known.
+    if (const auto it = m_seizures.find(nPid); it != m_seizures.end() && !it->second.bOwnerKnown)
+        return 0;
+    for (const auto& [nTid, tracee] : m_tracees.Threads()) {
+        if (tracee.nTgid == nPid)
+            return tracee.uidOwner;
+    }
+    // Gone from our tracees (its death came first): while it is not reaped,
+    // /proc still knows; after that, only root may see it.
+    return ProcScanner::OwnerOf(nPid).value_or(0);
+}
+
+void CSeizer::ClaimUntraced(pid_t nPid) {
+    // Which of several ports it opened is not known: each hears of it, and
+    // none gets an open record.
+    for (auto& [port, watched] : m_ports.All()) {
+        if (m_ports.All().size() == 1)
+            m_publisher.Publish(port, Vantry::CAPTURE_PORT_OPENED, nPid);
+        m_publisher.PublishNamedNotice(port, nPid, Vantry::NOTICE_USED_UNTRACED, 0);
     }
 }

@@ -1,0 +1,231 @@
+// Opens and closes of the watched ports, as inotify and fanotify report
+// them, and their processes: an open's opener is found and traced, a close
+// is given to the traced process that released it.
+#include "COpenTracker.h"
+
+#include "ProcScanner.h"
+
+#include "VantryProtocol.h"
+
+#include <sched.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+namespace {
+
+// An open whose opener is not traced yet is looked for again on the
+// tracer's ticks; while a traced thread is inside an open the open is
+// probably its own and waits for its exit stop, but not for ever (it may be
+// blocked opening something else).
+constexpr std::uint64_t DEFER_NS = 20'000'000;
+constexpr std::uint64_t GIVE_UP_NS = 200'000'000;
+
+// How long after its open an opener's fd may take to show in /proc.
+constexpr std::uint64_t FD_APPEARS_NS = 5'000'000;
+
+} // namespace
+
+COpenTracker::COpenTracker(CWatchedPorts& ports, CTracees& tracees, CSeizer& seizer,
+                           CVisibility& visibility, CPublisher& publisher)
+    : m_ports(ports), m_tracees(tracees), m_seizer(seizer), m_visibility(visibility),
+      m_publisher(publisher), m_nSelf(getpid()) {}
+
+bool COpenTracker::DrainInotify(pid_t nCause, std::optional<CPortId> claimPort) {
+    bool bClaimed = false;
+    std::set<CPortId> releasedByCause;
+    for (const auto& event : m_ports.Inotify().Drain()) {
+        if (event.eKind == CInotify::EKind::Lost) {
+            OnEventsLost();
+            continue;
+        }
+        if (event.eKind == CInotify::EKind::Closed)
+            m_tally.CountInotify();
+        const auto watchedPort = m_ports.PortOfWatch(event.nWatch);
+        if (!watchedPort)
+            continue;
+        const CPortId port = *watchedPort;
+        auto& watched = m_ports.Port(port);
+        if (event.eKind == CInotify::EKind::Gone) {
+            m_ports.NodeGone(port);
+            continue;
+        }
+        if (event.eKind == CInotify::EKind::Changed) {
+            if (!m_ports.HasLinks(watched.node.Get()))
+                m_ports.NodeGone(port);
+            continue;
+        }
+        if (event.eKind == CInotify::EKind::Opened) {
+            if (claimPort == port && !bClaimed) {
+                bClaimed = true;
+                m_publisher.Publish(port, Vantry::CAPTURE_PORT_OPENED, nCause);
+            } else if (!m_ports.Fanotify().IsActive() && watched.nUnclaimedOpens++ == 0) {
+                // Without fanotify's openers, the open waits for a walk
+                // through /proc (inotify folds opens that follow each other).
+                watched.qwFirstUnclaimedNs = RealtimeNs();
+            }
+            continue;
+        }
+        // An open still unattributed happened before this close.
+        if (watched.nUnclaimedOpens > 0)
+            ResolveOpens(true);
+        // A releasing cause's own close comes first; others queued with it
+        // are of processes that closed at the same time.
+        const bool bOwn = nCause != 0 && !claimPort && releasedByCause.insert(port).second;
+        m_publisher.Publish(port, Vantry::CAPTURE_PORT_CLOSED, bOwn ? nCause : TakeReleaser());
+    }
+    return bClaimed;
+}
+
+void COpenTracker::OnEventsLost() {
+    // Opens and closes (or their openers) are gone for good: say so, and
+    // trace whoever holds a port now.
+    m_tally.Reset();
+    for (const auto& [port, watched] : m_ports.All())
+        m_publisher.PublishNotice(port, 0, Vantry::NOTICE_EVENTS_LOST, 0);
+    ScanForOpeners(true);
+}
+
+pid_t COpenTracker::TakeReleaser() {
+    // One that is known to have released a port fd comes before one that
+    // merely is in a call that may release one; its release is now seen,
+    // and its next stop must not take another process's close for its own.
+    for (auto& [nTid, tracee] : m_tracees.Threads()) {
+        if (tracee.bReleasePending) {
+            tracee.bReleasePending = false;
+            return tracee.nTgid;
+        }
+    }
+    for (const auto& [nTid, tracee] : m_tracees.Threads()) {
+        if (tracee.bInSyscall &&
+            (tracee.eSyscall == ESyscall::Close || tracee.eSyscall == ESyscall::Exit ||
+             tracee.eSyscall == ESyscall::Exec))
+            return tracee.nTgid;
+    }
+    // A process killed by a signal releases its fds before its death is
+    // reported to us: look for one on its way out.
+    std::set<pid_t> checked;
+    for (const auto& [nTid, tracee] : m_tracees.Threads()) {
+        if (checked.insert(tracee.nTgid).second && ProcScanner::IsExiting(tracee.nTgid))
+            return tracee.nTgid;
+    }
+    return 0;
+}
+
+void COpenTracker::Look(std::uint64_t qwNowNs) {
+    DrainInotify(0);
+    ResolveOpens(false);
+    // Which port inotify folded closes of is not known: each hears of it.
+    if (m_ports.Fanotify().IsActive() && m_tally.Check(qwNowNs)) {
+        for (const auto& [port, watched] : m_ports.All())
+            m_publisher.PublishNotice(port, 0, Vantry::NOTICE_EVENTS_LOST, 0);
+    }
+}
+
+void COpenTracker::ResolveOpens(bool bForce) {
+    const std::uint64_t qwNamed = RealtimeNs();
+    bool bLost = false;
+    unsigned nCloses = 0;
+    for (const pid_t nPid : m_ports.Fanotify().Drain(bLost, nCloses))
+        m_candidates.emplace(nPid, qwNamed);
+    m_tally.CountFanotify(nCloses);
+    if (bLost)
+        OnEventsLost();
+    if (!m_ports.HasUnclaimedOpens() && m_candidates.empty())
+        return;
+    const std::uint64_t qwNow = RealtimeNs();
+    std::uint64_t qwOldest = qwNow;
+    for (const auto& [port, watched] : m_ports.All()) {
+        if (watched.nUnclaimedOpens > 0)
+            qwOldest = std::min(qwOldest, watched.qwFirstUnclaimedNs);
+    }
+    if (!bForce && m_tracees.InOpen() > 0 && qwNow - qwOldest < DEFER_NS)
+        return;
+    // The opener's fd appears in /proc only just after its inotify event:
+    // look again a few times before leaving it to the next tick.
+    for (int nTry = 0; nTry < 3 && (m_ports.HasUnclaimedOpens() || !m_candidates.empty()); ++nTry) {
+        if (nTry > 0)
+            sched_yield();
+        ScanForOpeners(false);
+    }
+    for (auto& [port, watched] : m_ports.All()) {
+        if (watched.nUnclaimedOpens == 0)
+            continue;
+        if (!bForce && qwNow - watched.qwFirstUnclaimedNs < GIVE_UP_NS)
+            continue;
+        // Opened and gone before we could see by whom.
+        for (; watched.nUnclaimedOpens > 0; --watched.nUnclaimedOpens) {
+            m_publisher.Publish(port, Vantry::CAPTURE_PORT_OPENED, 0);
+            m_publisher.PublishNotice(port, 0, Vantry::NOTICE_USED_UNTRACED, 0);
+        }
+    }
+}
+
+void COpenTracker::ScanForOpeners(bool bEveryHolder) {
+    std::set<pid_t> traced;
+    for (const auto& [nTid, tracee] : m_tracees.Threads())
+        traced.insert(tracee.nTgid);
+    const auto ports = m_ports.WatchedPorts();
+    // False when it holds no port (yet: its fd appears just after the open).
+    // qwNamedNs: fanotify saw it open then; every port it holds is one it
+    // just opened (it would be traced already otherwise).
+    auto tryProcess = [&](pid_t nPid, std::uint64_t qwNamedNs) {
+        if (nPid == m_nSelf || traced.count(nPid))
+            return true;
+        const auto fds = ProcScanner::PortFds(nPid, ports);
+        if (fds.empty()) {
+            // Its open may still be returning (the tracer woke in between):
+            // seized now, it stops before its first write. Only where
+            // whoever watches any port may see it, since its port is unknown.
+            const auto owner = ProcScanner::OwnerOf(nPid);
+            if (qwNamedNs == 0 || !owner || ProcScanner::IsExiting(nPid) ||
+                !std::all_of(ports.begin(), ports.end(), [&](const CPortId& port) {
+                    return m_visibility.MayTrace(*owner, {{0, port}});
+                }))
+                return false;
+            m_seizer.Attach(nPid, {}, {}, qwNamedNs);
+            traced.insert(nPid);
+            return true;
+        }
+        std::set<CPortId> opened;
+        for (const auto& [nFd, port] : fds) {
+            auto& watched = m_ports.Port(port);
+            if (qwNamedNs != 0)
+                opened.insert(port);
+            else if (watched.nUnclaimedOpens > 0 && opened.insert(port).second)
+                --watched.nUnclaimedOpens;
+        }
+        m_seizer.Attach(nPid, fds, opened, qwNamedNs);
+        traced.insert(nPid);
+        return true;
+    };
+    // fanotify names the openers: look at them alone. Without it (a kernel
+    // that refuses it, or opens lost to an overflow) all of /proc is looked
+    // through.
+    const std::uint64_t qwNow = RealtimeNs();
+    // Attaching handles stops, which may land here again: work on a copy.
+    for (const auto& [nPid, qwNamed] : std::exchange(m_candidates, {})) {
+        if (tryProcess(nPid, qwNamed))
+            continue;
+        // Its fd appears just after its open; one that holds none a while
+        // later, or is gone, used the port untraced.
+        if (qwNow - qwNamed < FD_APPEARS_NS && !ProcScanner::IsExiting(nPid))
+            m_candidates.emplace(nPid, qwNamed);
+        else
+            m_seizer.ClaimUntraced(nPid);
+    }
+    if (m_ports.Fanotify().IsActive() && !bEveryHolder)
+        return;
+    auto processes = ProcScanner::ListProcesses();
+    // The newest processes first: an opener is usually young.
+    std::sort(processes.rbegin(), processes.rend());
+    for (const pid_t nPid : processes) {
+        // Every open is accounted for: the rest of /proc can wait (a
+        // thousand stat calls are most of the open-to-traced time).
+        if (!bEveryHolder && !m_ports.HasUnclaimedOpens())
+            break;
+        tryProcess(nPid, 0);
+    }
+}
