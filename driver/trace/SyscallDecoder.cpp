@@ -37,6 +37,9 @@ std::optional<CUndecodedCall> Undecoded(const CSyscallEntry& entry) {
         return CUndecodedCall{Vantry::CALL_COPY_FILE_RANGE, {0, 2}};
     case SYS_io_uring_enter:
         return CUndecodedCall{Vantry::CALL_IO_URING, {}};
+    // Its fds are inside the requests, in the caller's memory.
+    case SYS_io_submit:
+        return CUndecodedCall{Vantry::CALL_IO_SUBMIT, {}};
     default:
         return std::nullopt;
     }

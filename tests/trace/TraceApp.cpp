@@ -4,7 +4,7 @@
 //   open PATH | usefd N | set RATE MODE (9600 8N1; a rate
 //   without a Bxxx code goes as termios2 with BOTHER) | write TEXT | big N |
 //   writev TEXT TEXT | read N (EINTR ends it) | readv N (N bytes to each of
-//   two buffers) | sendfile TEXT | splice TEXT | dup2 N (the port also at fd
+//   two buffers) | sendfile TEXT | splice TEXT | aio TEXT | dup2 N (the port also at fd
 //   N, /dev/null over its old fd) | cloexec | close | trap-usr1 | say TEXT |
 //   hear | threads N K | fork TEXT TEXT | spawn | vfork-sleep SECONDS |
 //   exec STEPS... | thread-exec STEPS...
@@ -13,6 +13,7 @@
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
 #include <fcntl.h>
+#include <linux/aio_abi.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
@@ -136,6 +137,22 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
                              : splice(hFrom, nullptr, g_hPort, nullptr, strText.size(), 0)) ==
                           ssize_t(strText.size()),
                   strStep);
+        } else if (strStep == "aio") {
+            const std::string strText = Unescape(next());
+            aio_context_t context = 0;
+            iocb request{};
+            request.aio_fildes = std::uint32_t(g_hPort);
+            request.aio_lio_opcode = IOCB_CMD_PWRITE;
+            request.aio_buf = std::uint64_t(std::uintptr_t(strText.data()));
+            request.aio_nbytes = strText.size();
+            iocb* requests[1] = {&request};
+            io_event done{};
+            Check(syscall(SYS_io_setup, 1, &context) == 0 &&
+                      syscall(SYS_io_submit, context, 1, requests) == 1 &&
+                      syscall(SYS_io_getevents, context, 1, 1, &done, nullptr) == 1 &&
+                      done.res == std::int64_t(strText.size()),
+                  "aio");
+            syscall(SYS_io_destroy, context);
         } else if (strStep == "dup2") {
             const int nFd = std::stoi(next()), hNull = open("/dev/null", O_WRONLY);
             Check(dup2(g_hPort, nFd) == nFd && dup2(hNull, g_hPort) == g_hPort, "dup2");

@@ -224,15 +224,17 @@ TEST_F(TraceTest, ReadvIsAReadAndAFdThatDup2ReplacedIsNoLongerThePort) {
 }
 
 // Data that moves without a call we decode is named, not lost silently.
-TEST_F(TraceTest, SendfileAndSpliceAreNamedInNotices) {
-    CChild& app = Traced("sendfile file-data splice pipe-data sendfile again write plain close");
+TEST_F(TraceTest, SendfileSpliceAndAioAreNamedInNotices) {
+    CChild& app =
+        Traced("sendfile file-data splice pipe-data sendfile again aio async write plain close");
     ASSERT_EQ(app.Wait(), 0) << app.Err();
     const pid_t p = app.Pid();
     EXPECT_EQ(UntilClosed(),
               Attached(p, {Notice(p, Vantry::NOTICE_CALL_NOT_DECODED, Vantry::CALL_SENDFILE),
                            Notice(p, Vantry::NOTICE_CALL_NOT_DECODED, Vantry::CALL_SPLICE),
+                           Notice(p, Vantry::NOTICE_CALL_NOT_DECODED, Vantry::CALL_IO_SUBMIT),
                            Written(p, "plain"), Closed(p)}));
-    EXPECT_TRUE(m_pty.WaitReceived(9 + 9 + 5 + 5));
+    EXPECT_TRUE(m_pty.WaitReceived(9 + 9 + 5 + 5 + 5));
 }
 
 // wirelet-cli monitor shows what the driver traces; its detach, the driver's
