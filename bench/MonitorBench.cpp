@@ -12,7 +12,8 @@
 // Usage: bench_monitor [SECONDS [CASE [QUEUE-LIMIT]]]: the paced length of
 // each case (3 s by default), the number of the one case to run (all by
 // default), and the driver's queue limit in bytes (its own by default; a
-// small one shows losses within a short run).
+// small one shows losses within a short run). VANTRY_SYS=PATH runs another
+// driver: an older one, which the monitors read a record at a time.
 #include "CChildFrame.h"
 #include "CDriverProcess.h"
 #include "CMainFrame.h"
@@ -108,6 +109,8 @@ int RunCase(std::size_t nCase, const CCase& c, double dSeconds, int argc, char* 
     const std::uint64_t qwExpected = nRecords * c.nRecordBytes;
 
     CDriverProcess driver;
+    if (const char* pszDriver = std::getenv("VANTRY_SYS"))
+        driver.UseBinary(pszDriver);
     std::vector<std::string> args{"--replay",
                                   driver.WriteFile("replay.rec", ReplayFile(c, nRecords))};
     if (c.bFast)
@@ -177,7 +180,7 @@ int RunCase(std::size_t nCase, const CCase& c, double dSeconds, int argc, char* 
         const double dStartCpuMs = ThreadCpuMs();
 
         std::uint64_t qwFormatted = 0, qwAtPacedEnd = 0;
-        double dLastProgress = 0;
+        double dLastProgress = 0, dFirstProgress = -1;
         const double dPacedEnd = c.bFast ? 0 : dPacedSeconds;
         bool bPacedEndSeen = c.bFast;
         for (;;) {
@@ -192,6 +195,8 @@ int RunCase(std::size_t nCase, const CCase& c, double dSeconds, int argc, char* 
             }
             if (qwNow != qwFormatted)
                 dLastProgress = dNow;
+            if (qwNow != 0 && dFirstProgress < 0)
+                dFirstProgress = dNow;
             qwFormatted = qwNow;
             const bool bAll = qwFormatted == qwExpected * std::uint64_t(c.nMonitors);
             // Lost records never come: a second without progress after the
@@ -203,15 +208,20 @@ int RunCase(std::size_t nCase, const CCase& c, double dSeconds, int argc, char* 
         const double dUiLoad = (ThreadCpuMs() - dStartCpuMs) / 1e3 / dLastProgress;
         const double dPerMonitor = double(qwFormatted) / c.nMonitors;
         const double dLost = (double(qwExpected) - dPerMonitor) / double(c.nRecordBytes);
+        // From the first record formatted: opening the windows left out.
+        const double dDrainRate =
+            dPerMonitor / double(c.nRecordBytes) / std::max(1e-3, dLastProgress - dFirstProgress);
         const double dBacklog =
             c.bFast ? 0 : double(qwExpected) - double(qwAtPacedEnd) / c.nMonitors;
         std::printf(
-            "%2zu: %d x %4zu B %-6s %8zu rec %6.2f s | %9.0f B/s each %6.2f s %-5s %10.0f B "
-            "behind, UI thread %3.0f %% busy | lost %8.0f (notices %8llu) | stall %6.1f ms (busy "
+            "%2zu: %d x %4zu B %-6s %8zu rec %6.2f s | %9.0f B/s each (%7.0f rec/s from the "
+            "first) %6.2f s %-5s %10.0f B behind, UI thread %3.0f %% busy | lost %8.0f (notices "
+            "%8llu) | stall %6.1f ms (busy "
             "%5.1f) | RSS %s HWM %s\n",
             nCase, c.nMonitors, c.nRecordBytes, c.bFast ? "fast" : "paced", nRecords, dPacedSeconds,
-            dPerMonitor / dLastProgress, c.bFast ? dLastProgress : dLastProgress - dPacedSeconds,
-            c.bFast ? "taken" : "late", dBacklog, dUiLoad * 100, dLost * c.nMonitors,
+            dPerMonitor / dLastProgress, dDrainRate,
+            c.bFast ? dLastProgress : dLastProgress - dPacedSeconds, c.bFast ? "taken" : "late",
+            dBacklog, dUiLoad * 100, dLost * c.nMonitors,
             static_cast<unsigned long long>(qwDropped), dWorstStallMs, dWorstBusyMs,
             StatusLine("VmRSS:").c_str(), StatusLine("VmHWM:").c_str());
         std::fflush(stdout);
@@ -237,8 +247,9 @@ int main(int argc, char* argv[]) {
     for (const int nMonitors : {1, 4})
         for (const std::size_t nBytes : {1u, 64u, 4096u})
             cases.push_back({nMonitors, nBytes, 1.2e6, true});
-    std::printf("case: monitors x record, pacing, records, paced length | formatted per monitor, "
-                "finished after the file's end (paced) or time taken (fast), backlog at the "
+    std::printf("case: monitors x record, pacing, records, paced length | formatted per monitor "
+                "(records a second from the first one formatted to the last), finished after the "
+                "file's end (paced) or time taken (fast), backlog at the "
                 "file's end, the user-interface thread's processor share | records lost | worst "
                 "event-loop stall (the user-interface thread's own time in it) | memory at the "
                 "end\n");

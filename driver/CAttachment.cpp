@@ -78,18 +78,37 @@ bool CAttachment::MaySee(const CPortEvent& event) {
 }
 
 std::vector<std::uint8_t> CAttachment::PopFront() {
+    std::vector<std::uint8_t> record(FrontSize());
+    TakeFront(record.data());
+    return record;
+}
+
+void CAttachment::PopBatch(std::size_t nCapacity, std::vector<std::uint8_t>& out) {
+    // One allocation: what is queued, and a notice the emptied queue may add.
+    out.reserve(out.size() +
+                std::min(nCapacity, m_nQueuedBytes + 4 * m_records.size() + 4 + NOTICE_SIZE));
+    std::size_t nUsed = 0;
+    while (!m_records.empty() && 4 + FrontSize() <= nCapacity - nUsed) {
+        const std::size_t nSize = FrontSize(), nAt = out.size();
+        out.resize(nAt + 4 + nSize);
+        PutU32(out.data() + nAt, std::uint32_t(nSize));
+        TakeFront(out.data() + nAt + 4);
+        nUsed += 4 + nSize;
+    }
+}
+
+void CAttachment::TakeFront(std::uint8_t* pOut) {
     const CQueued queued = std::move(m_records.front());
     m_records.pop_front();
     const std::size_t nSize = SizeOf(queued.pRecord);
-    std::vector<std::uint8_t> record(queued.pRecord.get(), queued.pRecord.get() + nSize);
-    PutU32(record.data() + RECORD_SEQUENCE_OFFSET, queued.dwSequence);
+    std::memcpy(pOut, queued.pRecord.get(), nSize);
+    PutU32(pOut + RECORD_SEQUENCE_OFFSET, queued.dwSequence);
     m_nQueuedBytes -= nSize;
     m_budget.Give(nSize + RECORD_UPKEEP);
     // A client that drained the queue hears of the gap now, not with the
     // next record, which may be long in coming.
     if (m_dwDropped != 0 && m_records.empty())
         QueueNotice(NOTICE_RECORDS_DROPPED, 0, std::exchange(m_dwDropped, 0), RealtimeNs());
-    return record;
 }
 
 void CAttachment::Push(const CSharedRecord& pRecord) {

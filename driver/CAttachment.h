@@ -68,6 +68,10 @@ public:
     // Removes and returns the oldest record with its sequence number; the
     // queue must not be empty.
     std::vector<std::uint8_t> PopFront();
+    // Removes the oldest records that fit in nCapacity bytes together, each
+    // with its u32 size before it, and appends them to `out`; a drop notice
+    // queued as the queue empties comes along when it fits.
+    void PopBatch(std::size_t nCapacity, std::vector<std::uint8_t>& out);
 
     std::size_t QueuedBytes() const { return m_nQueuedBytes; }
     std::uint32_t DroppedRecords() const { return m_dwDropped; }
@@ -84,6 +88,9 @@ private:
     };
 
     static std::size_t SizeOf(const CSharedRecord& pRecord);
+    // Writes the oldest record, numbered, to pOut (FrontSize() bytes) and
+    // removes it.
+    void TakeFront(std::uint8_t* pOut);
     // Whether nRecords records of nBytes together fit the queue and the budget.
     bool Fits(std::size_t nBytes, std::size_t nRecords) const;
     void Push(const CSharedRecord& pRecord);

@@ -164,6 +164,28 @@ int CAttachmentTable::Pop(std::uint32_t dwHandle, uid_t uid, std::size_t nCapaci
     return 0;
 }
 
+int CAttachmentTable::PopBatch(std::uint32_t dwHandle, uid_t uid, std::size_t nCapacity,
+                               std::vector<std::uint8_t>& out) {
+    bool bGiveBack = false;
+    {
+        std::lock_guard lock(m_mutex);
+        CAttachment* pAttachment = Find(dwHandle, uid);
+        if (pAttachment == nullptr)
+            return EBADF;
+        if (pAttachment->IsEmpty()) {
+            pAttachment->m_bWaitedFor = true;
+            return EAGAIN;
+        }
+        if (4 + pAttachment->FrontSize() > nCapacity)
+            return ERANGE;
+        pAttachment->PopBatch(nCapacity, out);
+        bGiveBack = ShrankALot();
+    }
+    if (bGiveBack)
+        GiveBackMemory();
+    return 0;
+}
+
 void CAttachmentTable::NoteQueued() {
     m_nPeak = std::max(m_nPeak, m_all.Used());
 }

@@ -53,6 +53,12 @@ public:
     // The oldest record, removed; ERANGE (record kept) when it exceeds nCapacity.
     int Pop(std::uint32_t dwHandle, uid_t uid, std::size_t nCapacity,
             std::vector<std::uint8_t>& record);
+    // The oldest records that fit in nCapacity bytes, each after its u32
+    // size, removed. When the queue is empty: EAGAIN, and the attachment is
+    // marked as by FrontSize; ERANGE (record kept) when the oldest alone
+    // does not fit.
+    int PopBatch(std::uint32_t dwHandle, uid_t uid, std::size_t nCapacity,
+                 std::vector<std::uint8_t>& out);
     bool Exists(std::uint32_t dwHandle) const;
     // The sources' answer to the watch of the attachment's port (any
     // thread): kept for the device's thread, which is woken.

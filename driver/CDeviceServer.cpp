@@ -164,6 +164,19 @@ void CDeviceServer::Run(int hStopFd) {
     }
 }
 
+// The kernel refuses a message longer than the socket's send buffer less 32
+// bytes, and the default buffer is under a whole batch. Where the system
+// caps the buffer lower, this client's batches are smaller.
+static std::size_t AnswerLimit(int hSocket) {
+    const int nWanted = int(Vantry::MAX_BATCH_SIZE + 64 * 1024);
+    setsockopt(hSocket, SOL_SOCKET, SO_SNDBUF, &nWanted, sizeof nWanted);
+    int nBuffer = 0;
+    socklen_t nSize = sizeof nBuffer;
+    if (getsockopt(hSocket, SOL_SOCKET, SO_SNDBUF, &nBuffer, &nSize) != 0 || nBuffer < 64)
+        return 0;
+    return std::min(Vantry::MAX_BATCH_SIZE, std::size_t(nBuffer) - 32 - Vantry::ANSWER_HEADER_SIZE);
+}
+
 void CDeviceServer::Accept() {
     for (;;) {
         CScopedFd hSocket(accept4(m_hListen.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
@@ -185,6 +198,7 @@ void CDeviceServer::Accept() {
         if (CPeer::FromSocket(hSocket.Get(), pConnection->m_peer) != 0 ||
             !HasRoomFor(pConnection->m_peer))
             continue;
+        pConnection->m_nAnswerLimit = AnswerLimit(hSocket.Get());
         pConnection->m_hSocket = std::move(hSocket);
         pConnection->m_qwId = m_qwNextConnection++;
         m_connections.push_back(std::move(pConnection));
@@ -211,8 +225,9 @@ bool CDeviceServer::ServeRequest(CConnection& connection) {
         return errno == EAGAIN || errno == EINTR;
     // A zero-length read without a hang-up is an empty request.
     const std::span<const std::uint8_t> request(m_request.data(), std::size_t(nRead));
-    const auto answer = m_handler.Handle(connection.m_peer, request,
-                                         (message.msg_flags & MSG_TRUNC) != 0, connection.m_parked);
+    const auto answer =
+        m_handler.Handle(connection.m_peer, request, (message.msg_flags & MSG_TRUNC) != 0,
+                         connection.m_nAnswerLimit, connection.m_parked);
     return !answer || Send(connection, *answer);
 }
 

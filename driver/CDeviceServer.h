@@ -48,6 +48,8 @@ private:
         CScopedFd m_hSocket;
         CPeer m_peer;
         std::uint64_t m_qwId = 0;
+        // The longest answer its send buffer takes in one message.
+        std::size_t m_nAnswerLimit = 0;
         CParkedWait m_parked;
     };
 

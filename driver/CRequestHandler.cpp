@@ -5,6 +5,7 @@
 #include "DriverLog.h"
 #include "VantryProtocol.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 
@@ -23,7 +24,8 @@ static CAnswer Value(std::uint32_t dwValue) {
 
 std::optional<CAnswer> CRequestHandler::Handle(const CPeer& peer,
                                                std::span<const std::uint8_t> request,
-                                               bool bTruncated, CParkedWait& parked) {
+                                               bool bTruncated, std::size_t nAnswerLimit,
+                                               CParkedWait& parked) {
     if (request.size() < REQUEST_HEADER_SIZE)
         return Status(EBADMSG);
     const std::uint32_t dwCode = GetU32(request.data());
@@ -32,7 +34,7 @@ std::optional<CAnswer> CRequestHandler::Handle(const CPeer& peer,
     if (dwCode == IOCTL_VANTRY_ATTACH)
         return Attach(peer, dwCapacity, input, bTruncated, parked);
     if (dwCode != IOCTL_VANTRY_DETACH && dwCode != IOCTL_VANTRY_WAIT_RECORD &&
-        dwCode != IOCTL_VANTRY_FETCH_RECORD)
+        dwCode != IOCTL_VANTRY_FETCH_RECORD && dwCode != IOCTL_VANTRY_FETCH_RECORDS)
         return Status(ENOTTY);
     if (input.size() != 4 || bTruncated)
         return Status(EINVAL);
@@ -41,6 +43,18 @@ std::optional<CAnswer> CRequestHandler::Handle(const CPeer& peer,
         return Status(Detach(dwHandle, peer.m_uid, false));
     if (dwCode == IOCTL_VANTRY_FETCH_RECORD)
         return Fetch(peer, dwHandle, dwCapacity);
+    if (dwCode == IOCTL_VANTRY_FETCH_RECORDS) {
+        // No record fits less; more than one message can carry is cut down.
+        if (dwCapacity < 4 + RECORD_DATA_OFFSET)
+            return Status(ERANGE);
+        const CParkedWait batch{dwHandle,
+                                std::uint32_t(std::min<std::size_t>(dwCapacity, nAnswerLimit)),
+                                false, nullptr, true};
+        auto answer = FetchBatch(peer, batch);
+        if (!answer)
+            parked = batch;
+        return answer;
+    }
     auto answer = Wait(peer, CParkedWait{dwHandle, dwCapacity});
     if (!answer)
         parked = CParkedWait{dwHandle, dwCapacity};
@@ -51,7 +65,9 @@ std::optional<CAnswer> CRequestHandler::Resume(const CPeer& peer, std::uint64_t 
                                                CParkedWait& parked) {
     if (parked.pCheck)
         return AttachChecked(peer, qwConnection, parked);
-    return parked.bAttach ? AttachAnswer(parked.dwHandle) : Wait(peer, parked);
+    if (parked.bAttach)
+        return AttachAnswer(parked.dwHandle);
+    return parked.bBatch ? FetchBatch(peer, parked) : Wait(peer, parked);
 }
 
 std::optional<CAnswer> CRequestHandler::Attach(const CPeer& peer, std::uint32_t dwCapacity,
@@ -161,5 +177,15 @@ CAnswer CRequestHandler::Fetch(const CPeer& peer, std::uint32_t dwHandle,
                                std::uint32_t dwCapacity) {
     CAnswer answer;
     answer.dwStatus = std::uint32_t(m_table.Pop(dwHandle, peer.m_uid, dwCapacity, answer.output));
+    return answer;
+}
+
+std::optional<CAnswer> CRequestHandler::FetchBatch(const CPeer& peer, const CParkedWait& batch) {
+    CAnswer answer;
+    const int nError =
+        m_table.PopBatch(batch.dwHandle, peer.m_uid, batch.dwCapacity, answer.output);
+    if (nError == EAGAIN)
+        return std::nullopt;
+    answer.dwStatus = std::uint32_t(nError);
     return answer;
 }

@@ -1,4 +1,4 @@
-// The four requests of the driver device, decoded and carried out. Every
+// The five requests of the driver device, decoded and carried out. Every
 // field is checked before anything changes, so a malformed request gets its
 // errno status and leaves the driver as it was.
 #pragma once
@@ -21,14 +21,15 @@ struct CAnswer {
     std::vector<std::uint8_t> output;
 };
 
-// A wait that found its queue empty: answered later, when a record arrives
-// or the handle is detached. Or an attach, answered once its path was
+// A wait, or a batched fetch, that found its queue empty: answered later,
+// when a record arrives or the handle is detached. Or an attach, answered once its path was
 // checked (pCheck) and then once its port's sources answered (dwHandle).
 struct CParkedWait {
     std::uint32_t dwHandle = 0;
     std::uint32_t dwCapacity = 0;
     bool bAttach = false;
     std::shared_ptr<CPortChecks::CCheck> pCheck = nullptr;
+    bool bBatch = false;
 
     bool IsParked() const { return dwHandle != 0 || pCheck; }
 };
@@ -39,9 +40,10 @@ public:
         : m_table(table), m_sources(sources) {}
 
     // bTruncated: the request was longer than the device reads.
-    // Empty answer: the request is parked in `parked`.
+    // nAnswerLimit: the longest answer the connection can carry in one
+    // message. Empty answer: the request is parked in `parked`.
     std::optional<CAnswer> Handle(const CPeer& peer, std::span<const std::uint8_t> request,
-                                  bool bTruncated, CParkedWait& parked);
+                                  bool bTruncated, std::size_t nAnswerLimit, CParkedWait& parked);
     // The answer to a parked request, once there is one; meanwhile the
     // request may move on to its next stage in `parked`.
     std::optional<CAnswer> Resume(const CPeer& peer, std::uint64_t qwConnection,
@@ -68,6 +70,8 @@ private:
     // Empty while the queue is empty; the next record then wakes the device.
     std::optional<CAnswer> Wait(const CPeer& peer, const CParkedWait& wait);
     CAnswer Fetch(const CPeer& peer, std::uint32_t dwHandle, std::uint32_t dwCapacity);
+    // Empty while the queue is empty, as Wait.
+    std::optional<CAnswer> FetchBatch(const CPeer& peer, const CParkedWait& batch);
 
     CAttachmentTable& m_table;
     CSourceSet& m_sources;

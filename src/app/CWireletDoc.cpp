@@ -4,6 +4,7 @@
 #include "CCounterBar.h"
 #include "CMainFrame.h"
 #include "CMessageBox.h"
+#include "CRecordReader.h"
 #include "CViewRead.h"
 #include "CViewWrite.h"
 #include "DriverDevice.h"
@@ -73,9 +74,10 @@ unsigned CWireletDoc::ReaderThreadProc(CWireletDoc* pDoc, CAttachHandle hAttach)
 // The handle is the one attached when the thread started: the user-interface
 // thread never changes what this thread reads.
 unsigned CWireletDoc::ReaderLoop(CAttachHandle hAttach) {
+    CRecordReader reader(g_hDevice, hAttach);
     for (;;) {
         CCaptureRecord record;
-        if (g_hDevice.ReadRecord(hAttach, *m_hStopEvent, record) != 0)
+        if (reader.Next(*m_hStopEvent, record) != 0)
             break;
         bool bWake = false;
         if (!m_records.Push(std::move(record), bWake))

@@ -15,6 +15,7 @@ bool CRecordQueue::Push(CCaptureRecord record, bool& bWake) {
 }
 
 bool CRecordQueue::Pop(CCaptureRecord& record) {
+    bool bRoom = false;
     {
         std::lock_guard lock(m_mutex);
         if (m_records.empty()) {
@@ -24,8 +25,12 @@ bool CRecordQueue::Pop(CCaptureRecord& record) {
         record = std::move(m_records.front());
         m_records.pop_front();
         m_nBytes -= Cost(record);
+        // A reader held back by a full queue wakes once half of it is free,
+        // not for every record: in a flood that would be a wake-up each.
+        bRoom = m_nBytes <= m_nMaxBytes / 2;
     }
-    m_roomFreed.notify_one();
+    if (bRoom)
+        m_roomFreed.notify_one();
     return true;
 }
 

@@ -21,7 +21,7 @@ int CVantryConnection::Connect(const std::string& strPath) {
     if (connect(hSocket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         return errno;
     m_hSocket = std::move(hSocket);
-    m_bBroken = false;
+    m_bBroken = m_bAnswerOwed = false;
     return 0;
 }
 
@@ -43,7 +43,20 @@ int CVantryConnection::Transact(std::uint32_t dwCode, std::span<const std::uint8
         m_bBroken = true;
         return errno == EPIPE || errno == ECONNRESET || errno == ENOTCONN ? EPIPE : errno;
     }
+    return Await(output, nOutput, hStopFd, hCloseFd);
+}
 
+int CVantryConnection::AwaitOwedAnswer(std::span<std::uint8_t> output, std::size_t& nOutput,
+                                       int hStopFd, int hCloseFd) {
+    nOutput = 0;
+    if (!IsAnswerOwed())
+        return EPIPE;
+    m_bBroken = m_bAnswerOwed = false;
+    return Await(output, nOutput, hStopFd, hCloseFd);
+}
+
+int CVantryConnection::Await(std::span<std::uint8_t> output, std::size_t& nOutput, int hStopFd,
+                             int hCloseFd) {
     pollfd fds[3] = {{m_hSocket.Get(), POLLIN, 0}, {hStopFd, POLLIN, 0}, {hCloseFd, POLLIN, 0}};
     for (;;) {
         if (poll(fds, 3, -1) < 0) {
@@ -57,6 +70,7 @@ int CVantryConnection::Transact(std::uint32_t dwCode, std::span<const std::uint8
             return Receive(output, nOutput);
         if (fds[1].revents != 0 || fds[2].revents != 0) {
             m_bBroken = true;
+            m_bAnswerOwed = fds[2].revents == 0;
             return fds[2].revents != 0 ? EBADF : ECANCELED;
         }
     }

@@ -22,12 +22,20 @@ public:
     // EPIPE (the driver went away), EPROTO (a malformed answer). -1: none.
     int Transact(std::uint32_t dwCode, std::span<const std::uint8_t> input,
                  std::span<std::uint8_t> output, std::size_t& nOutput, int hStopFd, int hCloseFd);
+    // After a request that its stop event cut short: waits again for that
+    // request's answer, into an output as large as the first. EPIPE when no
+    // answer is owed.
+    int AwaitOwedAnswer(std::span<std::uint8_t> output, std::size_t& nOutput, int hStopFd,
+                        int hCloseFd);
 
     bool IsBroken() const { return m_bBroken || !m_hSocket.IsValid(); }
+    bool IsAnswerOwed() const { return m_bAnswerOwed && m_hSocket.IsValid(); }
 
 private:
+    int Await(std::span<std::uint8_t> output, std::size_t& nOutput, int hStopFd, int hCloseFd);
     int Receive(std::span<std::uint8_t> output, std::size_t& nOutput);
 
     CScopedFd m_hSocket;
     bool m_bBroken = false;
+    bool m_bAnswerOwed = false;
 };

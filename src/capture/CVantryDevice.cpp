@@ -186,3 +186,22 @@ int CVantryDevice::ReadRecord(CAttachHandle hAttach, const CStopEvent& stop,
     const int nError = Wait(hAttach, stop, dwSize);
     return nError != 0 ? nError : Fetch(hAttach, dwSize, record);
 }
+
+int CVantryDevice::ReadBatch(CAttachHandle hAttach, const CStopEvent& stop,
+                             CVantryConnection& connection, std::span<std::uint8_t> output,
+                             std::size_t& nOutput) {
+    nOutput = 0;
+    const auto pSession = Session();
+    if (!pSession)
+        return EBADF;
+    if (connection.IsAnswerOwed())
+        return connection.AwaitOwedAnswer(output, nOutput, stop.Fd(), pSession->m_hClosed.Get());
+    if (connection.IsBroken()) {
+        if (const int nError = connection.Connect(pSession->m_strPath))
+            return nError;
+    }
+    std::uint8_t input[4];
+    Vantry::PutU32(input, hAttach.Value());
+    return connection.Transact(Vantry::IOCTL_VANTRY_FETCH_RECORDS, input, output, nOutput,
+                               stop.Fd(), pSession->m_hClosed.Get());
+}

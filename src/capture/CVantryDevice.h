@@ -20,8 +20,11 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
+
+class CVantryConnection;
 
 class CVantryDevice {
 public:
@@ -49,8 +52,17 @@ public:
     // once, and a record it took out of the queue for an answer nobody reads
     // would be lost.
     int Fetch(CAttachHandle hAttach, std::uint32_t dwSize, CCaptureRecord& record);
-    // Wait and Fetch together: what a reader does for every record.
+    // Wait and Fetch together: one record, two requests.
     int ReadRecord(CAttachHandle hAttach, const CStopEvent& stop, CCaptureRecord& record);
+    // Waits for records and fetches as many as fit in `output` (at most
+    // MAX_BATCH_SIZE are sent), each after its u32 size, into `output`, on
+    // the caller's own connection, connected on first use. A request cut
+    // short by the stop event stays asked for: the next call on the same
+    // connection waits for its answer instead of asking again, so that no
+    // record the driver sent meanwhile is lost. ENOTTY: the driver has no
+    // batched fetch.
+    int ReadBatch(CAttachHandle hAttach, const CStopEvent& stop, CVantryConnection& connection,
+                  std::span<std::uint8_t> output, std::size_t& nOutput);
 
 private:
     struct CSession;

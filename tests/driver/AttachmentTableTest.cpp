@@ -93,12 +93,15 @@ struct CQueued {
     bool operator==(const CQueued&) const = default;
 };
 
-CQueued PopQueued(CAttachment& attachment) {
-    const auto record = attachment.PopFront();
+CQueued Queued(std::span<const std::uint8_t> record) {
     const bool bNotice = record[RECORD_EVENT_TYPE_OFFSET] == CAPTURE_DRIVER_NOTICE;
     EXPECT_TRUE(!bNotice || GetU32(record.data() + RECORD_DATA_OFFSET) == NOTICE_RECORDS_DROPPED);
-    return {Records::SequenceOf(record),
+    return {GetU32(record.data() + RECORD_SEQUENCE_OFFSET),
             bNotice ? GetU32(record.data() + RECORD_DATA_OFFSET + 4) : 0};
+}
+
+CQueued PopQueued(CAttachment& attachment) {
+    return Queued(attachment.PopFront());
 }
 
 TEST_F(AttachmentTableTest, AUsersQueuesShareItsBudgetAndOtherUsersOneMoreButRootItsOwn) {
@@ -136,14 +139,14 @@ TEST(AttachmentQueueTest, AGapIsOneNoticeWhenTheNextRecordFitsOrTheQueueEmpties)
     CByteBudget budget(SIZE_MAX);
     CAttachment attachment(1, CPortId{1, 2}, 0, 0, 3 * RECORD + NOTICE, budget);
     const std::vector<std::uint8_t> payload(100, 'x');
-    const auto offer = [&](int nCount) {
+    const auto offer = [&](CAttachment& to, int nCount) {
         for (int i = 0; i < nCount; ++i)
-            attachment.Offer(CAttachment::MakeRecord(CAPTURE_DATA_READ, 1, 0, payload));
+            to.Offer(CAttachment::MakeRecord(CAPTURE_DATA_READ, 1, 0, payload));
     };
-    offer(10); // 3 fit, 7 dropped
+    offer(attachment, 10); // 3 fit, 7 dropped
     EXPECT_EQ(PopQueued(attachment), (CQueued{1, 0}));
-    offer(1); // room for the notice and the record: the gap ends
-    offer(2); // a new gap of 2
+    offer(attachment, 1); // room for the notice and the record: the gap ends
+    offer(attachment, 2); // a new gap of 2
     EXPECT_EQ(PopQueued(attachment), (CQueued{2, 0}));
     EXPECT_EQ(PopQueued(attachment), (CQueued{3, 0}));
     EXPECT_EQ(PopQueued(attachment), (CQueued{11, 7}));
@@ -155,6 +158,19 @@ TEST(AttachmentQueueTest, AGapIsOneNoticeWhenTheNextRecordFitsOrTheQueueEmpties)
     CAttachment exact(2, CPortId{1, 2}, 0, 0, RECORD, budget);
     exact.Offer(CAttachment::MakeRecord(CAPTURE_DATA_READ, 1, 0, payload));
     EXPECT_EQ(PopQueued(exact), (CQueued{1, 0}));
+
+    // In batches: the same records in the same order, each after its size,
+    // and the notice queued as a batch empties the queue comes with it.
+    CAttachment batched(3, CPortId{1, 2}, 0, 0, 3 * RECORD + NOTICE, budget);
+    std::vector<std::uint8_t> batch;
+    offer(batched, 10);
+    batched.PopBatch(2 * (4 + RECORD) - 1, batch); // room for one
+    offer(batched, 3);
+    batched.PopBatch(SIZE_MAX, batch);
+    std::vector<CQueued> queued;
+    EXPECT_EQ(ForEachFileRecord(batch, [&](auto record) { queued.push_back(Queued(record)); }),
+              batch.size());
+    EXPECT_EQ(queued, (std::vector<CQueued>{{1, 0}, {2, 0}, {3, 0}, {11, 7}, {12, 0}, {15, 2}}));
 }
 
 } // namespace

@@ -83,14 +83,55 @@ TEST_F(DriverProtocolTest, APacedReplaySurvivesTimesFarInTheFuture) {
                           ch - 'a' + 1));
 }
 
+// A batch is a record file's bytes: as many whole records as fit, never
+// more than one message carries whatever the capacity. The oldest record
+// alone too large stays queued; an empty queue parks the request until a
+// record comes.
+TEST_F(DriverProtocolTest, ABatchIsWholeRecordsAsInARecordFileAndParksOnAnEmptyQueue) {
+    std::vector<Bytes> records(300, Stamped(Records::Read(Bytes(1000, 'x')), 1));
+    records.push_back(Stamped(Records::Read("late"), 1000000001)); // a second later
+    ASSERT_TRUE(driver.Start({"--replay", driver.WriteFile("r.rec", Records::File(records))}));
+    CRawClient client(driver.DevicePath());
+    const Bytes handle = CRawClient::Handle(client.AttachOk(pty.Slave()));
+    // The replay serves a later attachment after it: once this one has its
+    // 300 records, all of the first one's are queued.
+    const std::uint32_t dwWitness = client.AttachOk(pty.Slave());
+    for (int i = 0; i < 300; ++i)
+        ASSERT_EQ(client.Next(dwWitness).size(), 1024u);
+    const auto batch = [&](std::uint32_t dwCapacity) {
+        return client.Call(IOCTL_VANTRY_FETCH_RECORDS, dwCapacity, handle);
+    };
+    EXPECT_EQ(batch(27).nStatus, ERANGE);
+    EXPECT_EQ(batch(4 + 1023).nStatus, ERANGE);
+    Bytes file;
+    for (const auto& [dwCapacity, nSize] : {std::pair{1u << 20, 255 * 1028u},
+                                            {10 * 1028u, 10 * 1028u},
+                                            {1u << 20, 35 * 1028u},
+                                            {1u << 20, 4 + 28u}}) {
+        const auto answer = batch(dwCapacity);
+        ASSERT_EQ(answer.nStatus, 0);
+        EXPECT_EQ(answer.output.size(), nSize);
+        file.insert(file.end(), answer.output.begin(), answer.output.end());
+    }
+    for (std::size_t i = 0; i < records.size(); ++i)
+        records[i] = Stamped(records[i], GetU64(records[i].data()), 0, std::uint32_t(i + 1));
+    EXPECT_EQ(file, Records::File(records));
+}
+
 TEST_F(DriverProtocolTest, DetachAnswersAPendingWaitAndAVanishedClientLeavesNothing) {
     ASSERT_TRUE(driver.Start()) << driver.Stderr();
     CRawClient owner(driver.DevicePath()), waiter(driver.DevicePath());
     const std::uint32_t dwHandle = owner.AttachOk(pty.Slave());
+    CRawClient batchWaiter(driver.DevicePath());
     auto waiting = std::async(std::launch::async, [&] { return waiter.Wait(dwHandle).nStatus; });
+    auto batching = std::async(std::launch::async, [&] {
+        return batchWaiter.Call(IOCTL_VANTRY_FETCH_RECORDS, 1024, CRawClient::Handle(dwHandle))
+            .nStatus;
+    });
     EXPECT_EQ(waiting.wait_for(100ms), std::future_status::timeout);
     EXPECT_EQ(owner.Detach(dwHandle), 0);
     EXPECT_EQ(waiting.get(), EBADF);
+    EXPECT_EQ(batching.get(), EBADF);
     EXPECT_EQ(owner.Wait(dwHandle).nStatus, EBADF);
 
     // A client attaches, parks a wait, gives up on it and goes: its
@@ -128,10 +169,11 @@ TEST_F(DriverProtocolTest, BadRequestsGetAnErrnoAndChangeNothing) {
         Bytes input;
         int nStatus;
     } cases[] = {
-        {"unknown code", 0x10012014, 4, handle, ENOTTY},
+        {"unknown code", 0x10012018, 4, handle, ENOTTY},
         {"detach, 3-byte input", IOCTL_VANTRY_DETACH, 0, {1, 0, 0}, EINVAL},
         {"wait, 5-byte input", IOCTL_VANTRY_WAIT_RECORD, 4, {1, 0, 0, 0, 0}, EINVAL},
         {"fetch, no input", IOCTL_VANTRY_FETCH_RECORD, 64, {}, EINVAL},
+        {"batch, 5-byte input", IOCTL_VANTRY_FETCH_RECORDS, 64, {1, 0, 0, 0, 0}, EINVAL},
         {"attach, capacity 3", IOCTL_VANTRY_ATTACH, 3, path(u"/dev/ptmx\0"s), ERANGE},
         {"wait, capacity 3", IOCTL_VANTRY_WAIT_RECORD, 3, handle, ERANGE},
         {"fetch, capacity too small", IOCTL_VANTRY_FETCH_RECORD, 24, handle, ERANGE},

@@ -3,6 +3,7 @@
 #include "CDriverProcess.h"
 #include "CPty.h"
 #include "CRawClient.h"
+#include "CRecordReader.h"
 #include "CVantryDevice.h"
 #include "Records.h"
 
@@ -100,6 +101,35 @@ TEST_F(VantryDeviceTest, AReportedSizeBeyondTheLargestRecordIsNotAllocated) {
     EXPECT_EQ(device.ReadRecord(CAttachHandle(1), stop, record), 0);
     standIn.join();
     EXPECT_EQ(dwCapacity, MAX_RECORD_SIZE);
+}
+
+// A driver from before the batched fetch answers it ENOTTY: the reader goes
+// on with a wait and a fetch per record.
+TEST_F(VantryDeviceTest, AReaderOfADriverWithoutBatchesFetchesRecordByRecord) {
+    const std::string strPath = driver.Dir() + "/stand-in";
+    CScopedFd hListen(socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+    const sockaddr_un address = UnixAddress(strPath);
+    ASSERT_EQ(bind(hListen.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(hListen.Get(), 4), 0);
+    std::thread standIn([&] {
+        std::uint8_t request[64], answer[24] = {ENOTTY}, size[8] = {0, 0, 0, 0, 20};
+        CScopedFd hControl(accept(hListen.Get(), nullptr, nullptr));
+        CScopedFd hBatch(accept(hListen.Get(), nullptr, nullptr));
+        recv(hBatch.Get(), request, sizeof request, 0);
+        send(hBatch.Get(), answer, 4, 0);
+        CScopedFd hReader(accept(hListen.Get(), nullptr, nullptr));
+        recv(hReader.Get(), request, sizeof request, 0); // the wait
+        send(hReader.Get(), size, 8, 0);
+        recv(hReader.Get(), request, sizeof request, 0); // the fetch
+        answer[0] = 0;
+        send(hReader.Get(), answer, 24, 0);
+    });
+    ASSERT_EQ(device.Open(strPath), 0);
+    CRecordReader reader(device, CAttachHandle(1));
+    CCaptureRecord record;
+    EXPECT_EQ(reader.Next(stop, record), 0);
+    standIn.join();
+    EXPECT_EQ(record.Size(), 20u);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "CaptureSession.h"
 
+#include "CRecordReader.h"
 #include "CVantryDevice.h"
 
 #include <signal.h>
@@ -84,10 +85,11 @@ int RunCaptureSession(const std::string& strCommand, const std::string& strPort,
 
     // Every record until the stop event is set; 0 then, else the exit status.
     std::atomic<int> nRecords{0};
+    CRecordReader reader(device, hAttach);
     const auto readUntil = [&](const CStopEvent& until) {
         for (;;) {
             CCaptureRecord record;
-            const int nError = device.ReadRecord(hAttach, until, record);
+            const int nError = reader.Next(until, record);
             if (nError == ECANCELED)
                 return 0;
             if (nError != 0)

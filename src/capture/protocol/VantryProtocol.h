@@ -15,11 +15,14 @@
 
 namespace Vantry {
 
-// Device type 0x1001, functions 0x801 to 0x804, buffered, any access.
+// Device type 0x1001, functions 0x801 to 0x805, buffered, any access.
 inline constexpr std::uint32_t IOCTL_VANTRY_ATTACH = 0x10012004;
 inline constexpr std::uint32_t IOCTL_VANTRY_DETACH = 0x10012008;
 inline constexpr std::uint32_t IOCTL_VANTRY_WAIT_RECORD = 0x1001200C;
 inline constexpr std::uint32_t IOCTL_VANTRY_FETCH_RECORD = 0x10012010;
+// Wait and fetch in one: as many whole records as fit, each preceded by its
+// u32 size as in a record file. A driver older than it answers ENOTTY.
+inline constexpr std::uint32_t IOCTL_VANTRY_FETCH_RECORDS = 0x10012014;
 
 inline constexpr const char* DEFAULT_DEVICE_PATH = "/run/Vantry";
 inline constexpr const char* DEVICE_PATH_VARIABLE = "VANTRY_DEVICE";
@@ -60,6 +63,10 @@ inline constexpr std::size_t RECORD_DATA_OFFSET = sizeof(CAPTURE_RECORD);
 // is ever larger than MAX_RECORD_SIZE.
 inline constexpr std::size_t MAX_RECORD_PAYLOAD = 64 * 1024;
 inline constexpr std::size_t MAX_RECORD_SIZE = RECORD_DATA_OFFSET + MAX_RECORD_PAYLOAD;
+// The most one batched fetch answers, whatever capacity it asks for: one
+// socket message must fit the driver's send buffer.
+inline constexpr std::size_t MAX_BATCH_SIZE = 256 * 1024;
+static_assert(3 * (4 + MAX_RECORD_SIZE) <= MAX_BATCH_SIZE);
 
 // A CAPTURE_DRIVER_NOTICE payload: a 32-bit notice code and a 32-bit value.
 inline constexpr std::uint32_t NOTICE_RECORDS_DROPPED = 1; // value: records lost to a full queue
