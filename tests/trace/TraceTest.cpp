@@ -4,6 +4,7 @@
 // where the test needs a fixed starting point (a late opener's first
 // moments are a known gap).
 #include "CDriverProcess.h"
+#include "CaptureSource.h"
 #include "TraceHarness.h"
 
 #include "VantryProtocol.h"
@@ -21,15 +22,6 @@ using namespace Expect;
 
 namespace {
 
-// The settings every pty starts with (the kernel's standard termios: B38400
-// CS8), recovered when a late opener is first traced; then what followed.
-std::vector<CRecord> Attached(pid_t nPid, const std::vector<CRecord>& after = {}) {
-    std::vector<CRecord> records = {Opened(nPid), TracedLate(nPid), Baud(nPid, 38400),
-                                    Line(nPid, 0, 0, 8)};
-    records.insert(records.end(), after.begin(), after.end());
-    return records;
-}
-
 // The call it is blocked in: the first word of /proc/PID/syscall.
 std::string BlockedIn(pid_t nPid) {
     const std::string strCall = ReadText("/proc/" + std::to_string(nPid) + "/syscall");
@@ -42,9 +34,19 @@ pid_t TracingProcessOf(pid_t nPid) {
     return nTracer > 0 ? ProcScanner::ThreadGroupOf(nTracer) : nTracer;
 }
 
-class TraceTest : public testing::Test {
+class TraceTest : public testing::Test, public CCaptureSource {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_driver.Start()) << m_driver.Stderr(); }
+    void SetUp() override { START_DRIVER(m_driver); }
+    // The settings every pty starts with (the kernel's standard termios:
+    // B38400 CS8), seen as the opener opens (eBPF) or recovered when a late
+    // opener is first traced; then what followed.
+    std::vector<CRecord> Attached(pid_t nPid, const std::vector<CRecord>& after = {}) const {
+        std::vector<CRecord> records = {Opened(nPid), Baud(nPid, 38400), Line(nPid, 0, 0, 8)};
+        if (!IsBpf())
+            records.insert(records.begin() + 1, TracedLate(nPid));
+        records.insert(records.end(), after.begin(), after.end());
+        return records;
+    }
     std::string Port() const { return m_pty.Slave(); }
     void Attach() {
         m_client.emplace(m_driver.DevicePath());
@@ -56,7 +58,9 @@ protected:
     CChild& Traced(const std::string& strSteps) {
         Attach();
         m_app.emplace(AppOn(Port(), "say opened hear " + strSteps));
-        FetchUntil(*m_client, m_dwHandle, m_records, [](const auto& r) { return r.size() >= 4; });
+        const std::size_t nFirst = Attached(0).size();
+        FetchUntil(*m_client, m_dwHandle, m_records,
+                   [&](const auto& r) { return r.size() >= nFirst; });
         m_app->Send("go\n");
         return *m_app;
     }
@@ -73,7 +77,7 @@ protected:
     std::optional<CChild> m_app;
 };
 
-TEST_F(TraceTest, LateOpenerDataAndEverySettingsChange) {
+TEST_P(TraceTest, LateOpenerDataAndEverySettingsChange) {
     CChild& app = Traced("set 9600 8N1 write hello\\x00\\xff say wrote read 5 set 115200 7E1 "
                          "set 19200 8O2 set 250000 8N1 writev ab cd set 57600 8M1 set 9600 5S2 "
                          "close");
@@ -92,7 +96,7 @@ TEST_F(TraceTest, LateOpenerDataAndEverySettingsChange) {
     EXPECT_EQ(m_pty.Received(), std::string("hello\0\xff", 7) + "abcd");
 }
 
-TEST_F(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
+TEST_P(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
     // Four threads write 50 tokens each; then a forked child and its parent
     // write; a spawned child inherits the port and does nothing with it;
     // then the port moves to fd 7 (the fd it had depends on what the test
@@ -112,12 +116,12 @@ TEST_F(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
     app.Send("\n");
     ASSERT_EQ(app.Wait(), 0) << app.Err();
 
-    ASSERT_GE(records.size(), 6u + 200 + 5) << testing::PrintToString(records);
-    EXPECT_EQ(std::vector<CRecord>(records.begin(), records.begin() + 6),
-              Attached(p, {Baud(p, 115200), Line(p, 0, 0, 8)}));
+    const auto first = Attached(p, {Baud(p, 115200), Line(p, 0, 0, 8)});
+    const std::size_t n = first.size();
+    ASSERT_GE(records.size(), n + 200 + 5) << testing::PrintToString(records);
+    EXPECT_EQ(std::vector<CRecord>(records.begin(), records.begin() + n), first);
     std::map<std::string, int> next;
-    std::size_t i = 6;
-    for (; i < 206; ++i) {
+    for (std::size_t i = n; i < n + 200; ++i) {
         const auto& record = records[i];
         ASSERT_EQ(record.nType, Vantry::CAPTURE_DATA_WRITTEN) << record;
         EXPECT_EQ(record.dwPid, std::uint32_t(p));
@@ -127,7 +131,7 @@ TEST_F(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
         EXPECT_EQ(record.strData, strThread + "." + std::to_string(next[strThread]++) + ";");
     }
     EXPECT_EQ(next.size(), 4u);
-    EXPECT_EQ(std::vector<CRecord>(records.begin() + 206, records.end()),
+    EXPECT_EQ(std::vector<CRecord>(records.begin() + n + 200, records.end()),
               (std::vector<CRecord>{Written(nChild, "C"), Written(p, "P"), Written(p, "before"),
                                     Written(p, "after"), Written(p, "again"), Closed(p)}));
 }
@@ -135,7 +139,7 @@ TEST_F(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
 // Signals that arrive while the application sleeps in its read of the port
 // do what they do untraced: a stop stops it, a continue lets the read go on,
 // a handled signal interrupts it, an unhandled one ends the application.
-TEST_F(TraceTest, SignalsDuringABlockingPortReadBehaveAsUntraced) {
+TEST_P(TraceTest, SignalsDuringABlockingPortReadBehaveAsUntraced) {
     CChild& app =
         Traced("set 9600 8N1 trap-usr1 say reading read 5 write woke read 5 write after hear");
     const pid_t p = app.Pid();
@@ -161,7 +165,7 @@ TEST_F(TraceTest, SignalsDuringABlockingPortReadBehaveAsUntraced) {
                                           Written(p, "woke"), Written(p, "after"), Closed(p)}));
 }
 
-TEST_F(TraceTest, PyserialApplication) {
+TEST_P(TraceTest, PyserialApplication) {
     CChild app({"/usr/bin/python3", PYTHON_APP_PATH, Port()});
     ASSERT_FALSE(app.WaitLine("opened").empty()) << app.Err();
     Attach();
@@ -181,7 +185,7 @@ TEST_F(TraceTest, PyserialApplication) {
     EXPECT_EQ(m_pty.Received(), "py-hello");
 }
 
-TEST_F(TraceTest, ProcessTracedByADebuggerIsReportedAndTracedOnceTheDebuggerLetsGo) {
+TEST_P(TraceTest, ProcessTracedByADebuggerIsReportedAndTracedOnceTheDebuggerLetsGo) {
     CChild app(AppOn(Port(), "say opened hear write free say wrote hear write later close"));
     const pid_t p = app.Pid();
     ASSERT_FALSE(app.WaitLine("opened").empty());
@@ -208,7 +212,7 @@ TEST_F(TraceTest, ProcessTracedByADebuggerIsReportedAndTracedOnceTheDebuggerLets
 
 // readv fills the application's buffers from the port: a read. A file
 // that dup2 puts over a port fd takes that fd away from the port.
-TEST_F(TraceTest, ReadvIsAReadAndAFdThatDup2ReplacedIsNoLongerThePort) {
+TEST_P(TraceTest, ReadvIsAReadAndAFdThatDup2ReplacedIsNoLongerThePort) {
     CChild& app =
         Traced("set 9600 8N1 say ready hear readv 2 dup2 9 write hidden usefd 9 write two close");
     ASSERT_FALSE(app.WaitLine("ready").empty()) << app.Err();
@@ -224,7 +228,7 @@ TEST_F(TraceTest, ReadvIsAReadAndAFdThatDup2ReplacedIsNoLongerThePort) {
 }
 
 // Data that moves without a call we decode is named, not lost silently.
-TEST_F(TraceTest, SendfileAndSpliceAreNamedInNotices) {
+TEST_P(TraceTest, SendfileAndSpliceAreNamedInNotices) {
     CChild& app = Traced("sendfile file-data splice pipe-data sendfile again write plain close");
     ASSERT_EQ(app.Wait(), 0) << app.Err();
     const pid_t p = app.Pid();
@@ -237,7 +241,7 @@ TEST_F(TraceTest, SendfileAndSpliceAreNamedInNotices) {
 
 // wirelet-cli monitor shows what the driver traces; its detach, the driver's
 // stop and the driver's death each let the application go on untraced.
-TEST_F(TraceTest, MonitorShowsEventsAndItsDetachOrTheDriversEndLetsTheApplicationGo) {
+TEST_P(TraceTest, MonitorShowsEventsAndItsDetachOrTheDriversEndLetsTheApplicationGo) {
     m_driver.UseForThisProcess();
     CChild app(AppOn(Port(),
                      "set 9600 8N1 say opened hear write AT\\x0d say wrote hear write untraced "
@@ -270,7 +274,7 @@ TEST_F(TraceTest, MonitorShowsEventsAndItsDetachOrTheDriversEndLetsTheApplicatio
     ASSERT_FALSE(app.WaitLine("again").empty());
 
     // Attached by a driver that is then killed outright.
-    ASSERT_TRUE(m_driver.Start()) << m_driver.Stderr();
+    START_DRIVER(m_driver);
     CChild again({WIRELET_CLI_PATH, "capture", Port(), "-o", "-"});
     ASSERT_TRUE(Eventually([&] { return TracingProcessOf(p) == m_driver.Pid(); }));
     kill(m_driver.Pid(), SIGKILL);
@@ -280,5 +284,7 @@ TEST_F(TraceTest, MonitorShowsEventsAndItsDetachOrTheDriversEndLetsTheApplicatio
     EXPECT_TRUE(m_pty.WaitReceived(21));
     EXPECT_EQ(m_pty.Received(), "AT\runtracedafterstill");
 }
+
+CAPTURE_SOURCES(TraceTest);
 
 } // namespace
