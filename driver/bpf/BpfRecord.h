@@ -29,8 +29,11 @@ enum bpf_record_kind {
 // The most a piece of a call's data carries; a longer call comes as several
 // pieces that share qwCall and count up in wPiece.
 #define BPF_PIECE_SIZE 16384
-// Settings structures are small (a termios2 is 44 bytes).
+// Settings structures are small (a termios2 is 44 bytes). A settings record
+// holds the caller's structure in this many bytes, then the terminal's
+// settings after the call (a termios2, 44 bytes).
 #define BPF_SETTINGS_SIZE 64
+#define BPF_TERMIOS2_SIZE 44
 
 struct bpf_record {
     __u64 ktime; // CLOCK_MONOTONIC ns at the record

@@ -1,6 +1,5 @@
 #include "CBpfRecords.h"
 
-#include "PortSettings.h"
 #include "VantryProtocol.h"
 
 #include <sys/sysmacros.h>
@@ -131,10 +130,11 @@ void CBpfRecords::OnSettings(const bpf_record& head, std::span<const std::uint8_
     if (eKind == TermiosDecoder::ESetCommand::None || data.size() < TermiosDecoder::SizeOf(eKind))
         return;
     CLineSettings settings = TermiosDecoder::Decode(data, eKind);
-    if (!settings.dwBaudRate) {
-        // BOTHER through the old request keeps the speed the port had: ask it.
-        if (const auto current = PortSettings::ReadFromProcess(pid_t(head.tgid), int(head.call)))
-            settings.dwBaudRate = current->dwBaudRate;
+    if (!settings.dwBaudRate && data.size() >= BPF_SETTINGS_SIZE + BPF_TERMIOS2_SIZE) {
+        // BOTHER through the old request keeps the speed the port had.
+        settings.dwBaudRate = TermiosDecoder::Decode(data.subspan(BPF_SETTINGS_SIZE),
+                                                     TermiosDecoder::ESetCommand::Termios2)
+                                  .dwBaudRate;
     }
     PublishSettings(PortOf(head), pid_t(head.tgid), head.uid, settings,
                     std::uint64_t(std::int64_t(head.ktime) + m_nClockOffset));

@@ -20,6 +20,7 @@ char LICENSE[] SEC("license") = "GPL";
 #define NR_open 2
 #define NR_close 3
 #define NR_ioctl 16
+#define NR_execve 59
 #define NR_pread64 17
 #define NR_pwrite64 18
 #define NR_readv 19
@@ -38,6 +39,7 @@ char LICENSE[] SEC("license") = "GPL";
 #define NR_pwritev2 328
 #define NR_io_uring_enter 426
 #define NR_openat2 437
+#define NR_execveat 322
 #define NR_pidfd_getfd 438
 
 // The calls of the driver's notices (VantryProtocol.h).
@@ -124,6 +126,15 @@ struct {
     __type(key, __u64);
     __type(value, struct bpf_port_key);
 } closing SEC(".maps");
+
+// The ports an exec releases (their fds close on exec), by process: a
+// thread other than the leader that execs takes the leader's id.
+struct {
+    __uint(type, BPF_MAP_TYPE_HASH);
+    __uint(max_entries, 16384);
+    __type(key, __u32);
+    __type(value, struct bpf_port_key);
+} exec_closing SEC(".maps");
 
 // The calls already named for a process (by its id outside any namespace).
 struct {
@@ -323,22 +334,40 @@ static __always_inline void ship_settings(struct bpf_port_key *key, __u32 fd, __
     s->record.kind = BPF_REC_SETTINGS;
     s->record.port = *key;
     s->record.arg = cmd;
-    s->record.call = fd; // for a look at the speed that the call left as it was
     s->record.piece = 0;
     s->record.flags = BPF_PIECE_LAST;
-    s->record.len = BPF_SETTINGS_SIZE;
+    s->record.len = BPF_SETTINGS_SIZE + sizeof(struct ktermios);
     if (kernel ? bpf_probe_read_kernel(s->data, sizeof(struct ktermios), (void *)arg)
                : bpf_probe_read_user(s->data, BPF_SETTINGS_SIZE, (void *)arg))
         return;
+    // What the terminal holds now: the speed that a call which names none
+    // left as it was.
+    if (!kernel) {
+        struct file *file = file_of((struct task_struct *)bpf_get_current_task(), fd);
+        struct tty_file_private *priv = BPF_CORE_READ(file, private_data);
+        struct tty_struct *tty = BPF_CORE_READ(priv, tty);
+        if (tty)
+            bpf_probe_read_kernel(s->data + BPF_SETTINGS_SIZE, sizeof(struct ktermios),
+                                  &tty->termios);
+    }
     s->record.seq = next_seq();
-    if (bpf_ringbuf_output(&records, s, sizeof(struct bpf_record) + BPF_SETTINGS_SIZE, 0))
+    if (bpf_ringbuf_output(&records, s,
+                           sizeof(struct bpf_record) + BPF_SETTINGS_SIZE + sizeof(struct ktermios),
+                           0))
         count_lost();
 }
 
+enum scan_mode {
+    SCAN_FIND,  // any port in the table
+    SCAN_EXIT,  // the table goes away: report the ports it releases
+    SCAN_EXEC,  // the ports that an exec would release
+};
+
 struct scan_state {
     struct file **table;
+    unsigned long *close_on_exec;
     __u32 max;
-    __u32 closing; // the table goes away: report the ports it releases
+    __u32 mode;
     __u32 found;
     struct bpf_port_key key;
 };
@@ -352,9 +381,15 @@ static long scan_fd(__u32 fd, void *ctx) {
     struct bpf_port_key key;
     if (!port_of(file, &key))
         return 0;
+    if (scan->mode == SCAN_EXEC) {
+        unsigned long word = 0;
+        bpf_probe_read_kernel(&word, sizeof word, &scan->close_on_exec[fd / 64]);
+        if (!(word & (1ul << (fd % 64))) || !last_reference(file))
+            return 0;
+    }
     scan->found = 1;
     scan->key = key;
-    if (!scan->closing)
+    if (scan->mode != SCAN_EXIT)
         return 1;
     if (last_reference(file))
         emit(BPF_REC_CLOSE, &key, 0);
@@ -367,6 +402,7 @@ static __always_inline void scan_table(struct scan_state *scan) {
     if (!fdt)
         return;
     scan->table = BPF_CORE_READ(fdt, fd);
+    scan->close_on_exec = BPF_CORE_READ(fdt, close_on_exec);
     scan->max = BPF_CORE_READ(fdt, max_fds);
     bpf_loop(scan->max < MAX_SCANNED_FDS ? scan->max : MAX_SCANNED_FDS, scan_fd, scan, 0);
 }
@@ -393,7 +429,17 @@ static __always_inline void name_call(__u32 call, __u32 fd1, __u32 fd2, int any)
 }
 
 static __always_inline int on_enter(struct pt_regs *regs, long id) {
-    if (!watched_ports || id != NR_close)
+    if (!watched_ports)
+        return 0;
+    if (id == NR_execve || id == NR_execveat) {
+        struct scan_state scan = {.mode = SCAN_EXEC};
+        scan_table(&scan);
+        __u32 tgid = bpf_get_current_pid_tgid() >> 32;
+        if (scan.found)
+            bpf_map_update_elem(&exec_closing, &tgid, &scan.key, BPF_ANY);
+        return 0;
+    }
+    if (id != NR_close)
         return 0;
     struct file *file =
         file_of((struct task_struct *)bpf_get_current_task(), BPF_CORE_READ(regs, di));
@@ -467,6 +513,18 @@ static __always_inline int on_exit(struct pt_regs *regs, long ret) {
             emit(BPF_REC_CLOSE, &key, 0);
         return 0;
     }
+    case NR_execve:
+    case NR_execveat: {
+        __u32 tgid = bpf_get_current_pid_tgid() >> 32;
+        struct bpf_port_key *pending = bpf_map_lookup_elem(&exec_closing, &tgid);
+        if (!pending)
+            return 0;
+        key = *pending;
+        bpf_map_delete_elem(&exec_closing, &tgid);
+        if (ret == 0)
+            emit(BPF_REC_CLOSE, &key, 0);
+        return 0;
+    }
     case NR_sendfile:
         name_call(CALL_SENDFILE, a0, BPF_CORE_READ(regs, si), 0);
         return 0;
@@ -500,7 +558,7 @@ static __always_inline int on_process_exit(void) {
     struct task_struct *task = (struct task_struct *)bpf_get_current_task();
     if (BPF_CORE_READ(task, files, count.counter) != 1)
         return 0;
-    struct scan_state scan = {.closing = 1};
+    struct scan_state scan = {.mode = SCAN_EXIT};
     scan_table(&scan);
     return 0;
 }
