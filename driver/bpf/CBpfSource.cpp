@@ -113,8 +113,9 @@ void CBpfSource::Watch(CCommand& command) {
         ports.insert(port);
     m_pRecords->SetPorts(std::move(ports));
     // The port is in the programs' map before its holders are looked for:
-    // a holder's settings call now is seen by one or the other.
-    PublishHolders(command.port, command.dwHandle, bNewPort);
+    // a holder's settings call now is seen by one or the other. Every
+    // attachment learns them; the others of the port have had them.
+    PublishHolders(command.port, bNewPort ? 0 : command.dwHandle);
     command.done(0);
 }
 
@@ -135,10 +136,11 @@ void CBpfSource::Unwatch(std::uint32_t dwHandle) {
     m_pRecords->SetPorts(std::move(ports));
 }
 
-void CBpfSource::PublishHolders(const CPortId& port, std::uint32_t dwHandle, bool bNewPort) {
+void CBpfSource::PublishHolders(const CPortId& port, std::uint32_t dwHandle) {
     // Nobody is stopped for this: the settings are read through a
     // duplicate of the holder's fd (pidfd_getfd), which the programs do
-    // not report because it is ours.
+    // not report because it is ours. An attachment of another user gets
+    // the notice naming the process instead.
     const pid_t nSelf = getpid();
     for (const pid_t nPid : ProcScanner::ListProcesses()) {
         if (nPid == nSelf)
@@ -148,10 +150,7 @@ void CBpfSource::PublishHolders(const CPortId& port, std::uint32_t dwHandle, boo
             continue;
         const auto owner = ProcScanner::OwnerOf(nPid);
         const auto settings = PortSettings::ReadFromProcess(nPid, fds.begin()->first);
-        if (!owner || !settings)
-            continue;
-        // A later attachment learns them alone; the others have had them.
-        m_pRecords->PublishSettings(port, nPid, *owner, *settings, RealtimeNs(),
-                                    bNewPort ? 0 : dwHandle);
+        if (owner && settings)
+            m_pRecords->PublishSettings(port, nPid, *owner, *settings, RealtimeNs(), dwHandle);
     }
 }

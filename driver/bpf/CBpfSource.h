@@ -47,7 +47,9 @@ private:
     void Main();
     void Watch(CCommand& command);
     void Unwatch(std::uint32_t dwHandle);
-    void PublishHolders(const CPortId& port, std::uint32_t dwHandle, bool bNewPort);
+    // The current settings of the port's holders, to every attachment of
+    // it (dwHandle 0) or to one.
+    void PublishHolders(const CPortId& port, std::uint32_t dwHandle);
     void Drain();
 
     IEventSink& m_sink;

@@ -36,7 +36,10 @@ pid_t TracingProcessOf(pid_t nPid) {
 
 class TraceTest : public testing::Test, public CCaptureSource {
 protected:
-    void SetUp() override { START_DRIVER(m_driver); }
+    void SetUp() override {
+        SKIP_WITHOUT_SOURCE();
+        ASSERT_TRUE(m_driver.Start(Args())) << m_driver.Stderr();
+    }
     // The settings every pty starts with (the kernel's standard termios:
     // B38400 CS8), seen as the opener opens (eBPF) or recovered when a late
     // opener is first traced; then what followed.
@@ -285,7 +288,7 @@ TEST_P(TraceTest, MonitorShowsEventsAndItsDetachOrTheDriversEndLetsTheApplicatio
     ASSERT_FALSE(app.WaitLine("again").empty());
 
     // Attached by a driver that is then killed outright.
-    START_DRIVER(m_driver);
+    ASSERT_TRUE(m_driver.Start(Args())) << m_driver.Stderr();
     CChild again({WIRELET_CLI_PATH, "capture", Port(), "-o", "-"});
     ASSERT_TRUE(IsBpf() || Eventually([&] { return TracingProcessOf(p) == m_driver.Pid(); }));
     kill(m_driver.Pid(), SIGKILL);
