@@ -44,7 +44,8 @@ attached port open and reports what they do on it.
   --source SOURCE      how the live capture sees the processes: ebpf
                        (programs on the kernel's system-call tracepoints,
                        which stop nobody), ptrace (traces them), or auto
-                       (the default: ptrace; see ChooseSource)
+                       (the default: eBPF where the kernel takes it,
+                       ptrace otherwise)
   --queue-limit BYTES  bytes of records one attachment may hold before newer
                        records are dropped (default 16 MiB, at least 1024);
                        all the attachments of one user hold at most 64 MiB
@@ -98,29 +99,30 @@ bool ReportReady(std::string& strError) {
     return bWritten;
 }
 
-// The live capture. ebpf where asked for, and the eBPF source's refusal
-// is then the driver's; auto takes ptrace, which passes every capture test
-// (eBPF does not pass them all yet), and says so.
+// The live capture: eBPF where the kernel loads and attaches its programs
+// (auto, the default, or ebpf, which then insists on it), ptrace otherwise.
 std::unique_ptr<IEventSource> StartLiveSource(const std::string& strSource, IEventSink& sink,
                                               std::string& strError) {
-    if (strSource == "ebpf") {
+    std::string strRefused = "this vantry.sys was built without the eBPF source";
 #ifdef VANTRY_HAVE_EBPF
+    if (strSource != "ptrace") {
         try {
             auto pSource = std::make_unique<CBpfSource>(sink);
             Log("capturing with eBPF (" + pSource->Kind() + " system-call tracepoints)");
             return pSource;
         } catch (const std::exception& error) {
-            strError = std::string("the kernel refused the eBPF programs: ") + error.what();
-            return nullptr;
+            strRefused = std::string("the kernel refused the eBPF programs: ") + error.what();
         }
-#else
-        strError = "this vantry.sys was built without the eBPF source";
-        return nullptr;
+    }
 #endif
+    if (strSource == "ebpf") {
+        strError = strRefused;
+        return nullptr;
     }
     try {
         auto pSource = std::make_unique<CTraceSource>(sink);
-        Log(strSource == "auto" ? "capturing with ptrace (the default)" : "capturing with ptrace");
+        Log(strSource == "ptrace" ? "capturing with ptrace"
+                                  : "capturing with ptrace: " + strRefused);
         return pSource;
     } catch (const std::exception& error) {
         strError = std::string("cannot start the capture: ") + error.what();

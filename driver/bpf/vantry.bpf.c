@@ -26,6 +26,7 @@ char LICENSE[] SEC("license") = "GPL";
 #define NR_readv 19
 #define NR_writev 20
 #define NR_sendfile 40
+#define NR_dup2 33
 #define NR_creat 85
 #define NR_io_submit 209
 #define NR_openat 257
@@ -37,10 +38,10 @@ char LICENSE[] SEC("license") = "GPL";
 #define NR_copy_file_range 326
 #define NR_preadv2 327
 #define NR_pwritev2 328
+#define NR_dup3 292
 #define NR_io_uring_enter 426
 #define NR_openat2 437
 #define NR_execveat 322
-#define NR_pidfd_getfd 438
 
 // The calls of the driver's notices (VantryProtocol.h).
 #define CALL_SENDFILE 1
@@ -119,7 +120,8 @@ struct {
     __type(value, struct counters);
 } counts SEC(".maps");
 
-// A close of a port's last fd, between its entry and its result.
+// A close of a port's last fd (by close, or by a dup2 over it), between its
+// entry and its result.
 struct {
     __uint(type, BPF_MAP_TYPE_HASH);
     __uint(max_entries, 16384);
@@ -439,10 +441,15 @@ static __always_inline int on_enter(struct pt_regs *regs, long id) {
             bpf_map_update_elem(&exec_closing, &tgid, &scan.key, BPF_ANY);
         return 0;
     }
-    if (id != NR_close)
+    // A dup2 or dup3 onto a port's fd closes that fd.
+    __u32 fd;
+    if (id == NR_close)
+        fd = BPF_CORE_READ(regs, di);
+    else if ((id == NR_dup2 || id == NR_dup3) && BPF_CORE_READ(regs, si) != BPF_CORE_READ(regs, di))
+        fd = BPF_CORE_READ(regs, si);
+    else
         return 0;
-    struct file *file =
-        file_of((struct task_struct *)bpf_get_current_task(), BPF_CORE_READ(regs, di));
+    struct file *file = file_of((struct task_struct *)bpf_get_current_task(), fd);
     struct bpf_port_key key;
     if (!port_of(file, &key) || !last_reference(file))
         return 0;
@@ -486,8 +493,7 @@ static __always_inline int on_exit(struct pt_regs *regs, long ret) {
     case NR_open:
     case NR_creat:
     case NR_openat:
-    case NR_openat2:
-    case NR_pidfd_getfd: {
+    case NR_openat2: {
         if (ret < 0)
             return 0;
         struct file *file = file_of((struct task_struct *)bpf_get_current_task(), ret);
@@ -502,14 +508,16 @@ static __always_inline int on_exit(struct pt_regs *regs, long ret) {
             ship_settings(&key, ret, TCSETS2, (__u64)&tty->termios, 1);
         return 0;
     }
-    case NR_close: {
+    case NR_close:
+    case NR_dup2:
+    case NR_dup3: {
         __u64 id_key = bpf_get_current_pid_tgid();
         struct bpf_port_key *pending = bpf_map_lookup_elem(&closing, &id_key);
         if (!pending)
             return 0;
         key = *pending;
         bpf_map_delete_elem(&closing, &id_key);
-        if (ret == 0)
+        if (ret >= 0)
             emit(BPF_REC_CLOSE, &key, 0);
         return 0;
     }

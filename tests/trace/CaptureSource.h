@@ -10,6 +10,16 @@
 #include <string>
 #include <vector>
 
+// Why the kernel refuses the eBPF source, empty when it takes it; asked of
+// a driver once per test program.
+inline const std::string& BpfRefusal() {
+    static const std::string strRefusal = [] {
+        CDriverProcess probe;
+        return probe.Start({"--source", "ebpf"}) ? std::string() : probe.Stderr();
+    }();
+    return strRefusal;
+}
+
 // The test's source as the driver's --source names it.
 class CCaptureSource : public testing::WithParamInterface<const char*> {
 protected:
@@ -17,15 +27,6 @@ protected:
     std::vector<std::string> Args(std::vector<std::string> args = {}) const {
         args.insert(args.end(), {"--source", GetParam()});
         return args;
-    }
-    // Why the kernel refuses the eBPF source, empty when it takes it; asked
-    // of a driver once per test program.
-    static const std::string& BpfRefusal() {
-        static const std::string strRefusal = [] {
-            CDriverProcess probe;
-            return probe.Start({"--source", "ebpf"}) ? std::string() : probe.Stderr();
-        }();
-        return strRefusal;
     }
 };
 
