@@ -304,9 +304,9 @@ CFileTally Tally(const std::string& strPath) {
 
 // The 64-byte writer once more through the real thing: vantry.sys traces
 // it and `wirelet-cli capture` drains the records over the driver device.
-void ThroughDriver(const CDevice& device) {
+void ThroughDriver(const CDevice& device, const std::string& strSource) {
     CDriverProcess driver;
-    if (!driver.Start()) {
+    if (!driver.Start({"--source", strSource})) {
         std::printf("vantry.sys did not start: %s\n", driver.Stderr().c_str());
         return;
     }
@@ -320,8 +320,12 @@ void ThroughDriver(const CDevice& device) {
     pid_t nCapture;
     if (posix_spawn(&nCapture, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
         return;
+    // ptrace: the writer waits to be traced; eBPF: for the capture's attach.
+    const bool bPtrace = strSource == "ptrace";
+    if (!bPtrace)
+        usleep(300'000);
     const auto traced =
-        InChild<CWriterResult>([&] { return RunWriter(device.Slave(), 64, MIB, true); });
+        InChild<CWriterResult>([&] { return RunWriter(device.Slave(), 64, MIB, bPtrace); });
     // The client drains at its own pace: wait until the file holds it all.
     CFileTally tally;
     for (int i = 0; i < 200; ++i) {
@@ -333,9 +337,9 @@ void ThroughDriver(const CDevice& device) {
     kill(nCapture, SIGINT);
     waitpid(nCapture, nullptr, 0);
     tally = Tally(strFile);
-    std::printf("64 B through vantry.sys and wirelet-cli capture: %.1f MB/s, median write %.2f us, "
-                "%llu records, lost %llu, captured %llu of %zu bytes\n",
-                MegabytesPerSecond(traced), double(traced.qwMedianWriteNs) / 1e3,
+    std::printf("64 B through vantry.sys (%s) and wirelet-cli capture: %.1f MB/s, median write "
+                "%.2f us, %llu records, lost %llu, captured %llu of %zu bytes\n",
+                strSource.c_str(), MegabytesPerSecond(traced), double(traced.qwMedianWriteNs) / 1e3,
                 (unsigned long long)tally.qwRecords, (unsigned long long)tally.qwDropped,
                 (unsigned long long)tally.qwWritten, MIB);
 }
@@ -413,7 +417,8 @@ int main(int argc, char** argv) {
     if (PortAccess::Check(device.Slave(), CPeer{}, port, node) != 0)
         return 1;
     Throughput(device, port, node.Get());
-    ThroughDriver(device);
+    ThroughDriver(device, "ebpf");
+    ThroughDriver(device, "ptrace");
 #ifdef VANTRY_HAVE_EBPF
     try {
         LateOpeners<CBpfSource>(device, port, node.Get(), "eBPF");
