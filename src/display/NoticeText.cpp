@@ -18,6 +18,8 @@ const char* CallName(std::uint32_t dwCall) {
         return "a 32-bit system call";
     case CALL_IO_URING:
         return "io_uring";
+    case CALL_IO_SUBMIT:
+        return "io_submit";
     default:
         return "a call";
     }

@@ -97,6 +97,7 @@ inline constexpr std::uint32_t CALL_SPLICE = 2; // splice, tee, vmsplice
 inline constexpr std::uint32_t CALL_COPY_FILE_RANGE = 3;
 inline constexpr std::uint32_t CALL_32_BIT = 4; // any 32-bit system call
 inline constexpr std::uint32_t CALL_IO_URING = 5;
+inline constexpr std::uint32_t CALL_IO_SUBMIT = 6;
 
 // Line-control payload: stop-bits code, parity code, word length in bits.
 inline constexpr std::uint8_t STOP_BITS_1 = 0;
