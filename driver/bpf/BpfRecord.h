@@ -26,8 +26,8 @@ enum bpf_record_kind {
 // Flags of a data record's piece.
 #define BPF_PIECE_LAST 1 // the call's data ends with this piece
 
-// The most a piece of a call's data carries; a longer call comes as several
-// pieces that share qwCall and count up in wPiece.
+// A piece of a call's data carries less than this; a longer call comes as
+// several pieces that share `call` and count up in `piece`.
 #define BPF_PIECE_SIZE 16384
 // Settings structures are small (a termios2 is 44 bytes). A settings record
 // holds the caller's structure in this many bytes, then the terminal's

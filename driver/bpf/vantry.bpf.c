@@ -54,9 +54,9 @@ char LICENSE[] SEC("license") = "GPL";
 #define TCSETS2 0x402C542B
 // Beyond this many fds a table is not searched for a port (io_uring, exit).
 #define MAX_SCANNED_FDS 4096
-// Data records stop waking the driver (which looks on a short timer) until
-// this much waits.
-#define WAKE_THRESHOLD (256 * 1024)
+// Data records wake the driver (which looks on a short timer anyway) only
+// as this much comes to wait.
+#define WAKE_THRESHOLD (1024 * 1024)
 
 // Set before the load: the driver's PID namespace (ids are given in it and
 // processes outside it are not seen) and the driver itself.
@@ -90,11 +90,11 @@ struct piece_state {
     __u16 piece;
 };
 
-// A record with its data is built here: a reservation must have a
-// constant size, and the stack is too small for a piece.
+// A record is built here: the stack is too small for the loop's state, and
+// a settings record goes out whole from here.
 struct scratch {
     struct bpf_record record;
-    __u8 data[BPF_PIECE_SIZE];
+    __u8 data[BPF_SETTINGS_SIZE + 64];
     struct piece_state state;
 };
 
@@ -236,6 +236,27 @@ static __always_inline void emit(__u8 kind, struct bpf_port_key *key, __u32 arg)
         count_lost();
 }
 
+// One piece straight into a reservation of a constant size that holds it:
+// one copy, and a 1-byte write does not take a whole piece's room. `mask`
+// is one less than a power of two, at least the piece's length.
+static __always_inline void reserve_piece(struct scratch *s, struct piece_state *st, __u64 len,
+                                          const __u64 mask, __u64 wake) {
+    // The verifier must see the bound on the very register that is used:
+    // keep the compiler from dropping a mask that the caller's test makes
+    // redundant to it.
+    asm volatile("" : "+r"(len));
+    len &= mask;
+    __u8 *out = bpf_ringbuf_reserve(&records, sizeof(struct bpf_record) + mask + 1, 0);
+    if (!out) {
+        count_lost();
+        return;
+    }
+    if (bpf_probe_read_user(out + sizeof(struct bpf_record), len, (void *)(st->base + st->offset)))
+        s->record.flags |= 2;
+    __builtin_memcpy(out, &s->record, sizeof(struct bpf_record));
+    bpf_ringbuf_submit(out, wake);
+}
+
 static long ship_piece(__u32 index, void *ctx) {
     __u32 key = 0;
     struct scratch *s = bpf_map_lookup_elem(&scratches, &key);
@@ -257,26 +278,28 @@ static long ship_piece(__u32 index, void *ctx) {
     __u64 size = st->length - st->offset;
     if (size > st->left)
         size = st->left;
-    if (size > BPF_PIECE_SIZE)
-        size = BPF_PIECE_SIZE;
-    __u32 len = size & (BPF_PIECE_SIZE * 2 - 1);
-    if (len > BPF_PIECE_SIZE)
-        return 1;
-    s->record.flags = 0;
-    if (bpf_probe_read_user(s->data, len, (void *)(st->base + st->offset)))
-        s->record.flags = 2;
-    st->offset += len;
-    st->left -= len;
-    if (st->left == 0)
-        s->record.flags |= BPF_PIECE_LAST;
+    if (size > BPF_PIECE_SIZE - 1)
+        size = BPF_PIECE_SIZE - 1;
+    __u32 len = size;
+    s->record.flags = st->left == len ? BPF_PIECE_LAST : 0;
     s->record.len = len;
     s->record.piece = st->piece++;
     s->record.seq = next_seq();
-    __u64 wake = bpf_ringbuf_query(&records, BPF_RB_AVAIL_DATA) > WAKE_THRESHOLD
-                     ? BPF_RB_FORCE_WAKEUP
-                     : BPF_RB_NO_WAKEUP;
-    if (bpf_ringbuf_output(&records, s, sizeof(struct bpf_record) + len, wake))
-        count_lost();
+    // Data wakes the driver only as the waiting records pass the mark; its
+    // timer takes the rest.
+    __u64 waiting = bpf_ringbuf_query(&records, BPF_RB_AVAIL_DATA);
+    __u64 wake = waiting < WAKE_THRESHOLD && waiting + len >= WAKE_THRESHOLD ? BPF_RB_FORCE_WAKEUP
+                                                                             : BPF_RB_NO_WAKEUP;
+    if (len < 64)
+        reserve_piece(s, st, len, 63, wake);
+    else if (len < 512)
+        reserve_piece(s, st, len, 511, wake);
+    else if (len < 8192)
+        reserve_piece(s, st, len, 8191, wake);
+    else
+        reserve_piece(s, st, len, BPF_PIECE_SIZE - 1, wake);
+    st->offset += len;
+    st->left -= len;
     return st->left == 0;
 }
 
