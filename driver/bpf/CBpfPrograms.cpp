@@ -95,6 +95,9 @@ bool CBpfPrograms::TryLoad(bool bTyped, std::string& strError) {
         return fail("load", nError);
     if (const int nError = vantry_bpf__attach(m_pSkeleton))
         return fail("attach", nError);
+    // Attached only while a port is watched: the system-call tracepoints
+    // cost every call of the machine something once anything is on them.
+    vantry_bpf__detach(m_pSkeleton);
     m_pRing = ring_buffer__new(bpf_map__fd(m_pSkeleton->maps.records), OnRecord, this, nullptr);
     if (m_pRing == nullptr)
         return fail("ring buffer", errno);
@@ -131,14 +134,23 @@ int CBpfPrograms::AddPort(const CPortId& port) {
     if (bpf_map__update_elem(m_pSkeleton->maps.ports, &key, sizeof key, &byWatched,
                              sizeof byWatched, BPF_NOEXIST) != 0)
         return errno == EEXIST ? 0 : errno;
+    if (m_nPorts == 0) {
+        if (const int nError = vantry_bpf__attach(m_pSkeleton)) {
+            bpf_map__delete_elem(m_pSkeleton->maps.ports, &key, sizeof key, 0);
+            return -nError;
+        }
+    }
     m_pSkeleton->bss->watched_ports = ++m_nPorts;
     return 0;
 }
 
 void CBpfPrograms::RemovePort(const CPortId& port) {
     const bpf_port_key key = KernelKey(port);
-    if (bpf_map__delete_elem(m_pSkeleton->maps.ports, &key, sizeof key, 0) == 0)
-        m_pSkeleton->bss->watched_ports = --m_nPorts;
+    if (bpf_map__delete_elem(m_pSkeleton->maps.ports, &key, sizeof key, 0) != 0)
+        return;
+    m_pSkeleton->bss->watched_ports = --m_nPorts;
+    if (m_nPorts == 0)
+        vantry_bpf__detach(m_pSkeleton);
 }
 
 std::uint64_t CBpfPrograms::LostCount() const {
