@@ -16,6 +16,8 @@
 #include "CQueueSink.h"
 #include "CTraceSource.h"
 #include "PortAccess.h"
+#include "RecordFileTally.h"
+#include "UnrelatedCalls.h"
 #include "VantryProtocol.h"
 
 #include <fcntl.h>
@@ -277,74 +279,6 @@ void Throughput(const CDevice& device, const CPortId& port, int hNode) {
     }
 }
 
-// An unrelated process's system calls while the eBPF source watches a port:
-// every call of the machine passes its programs.
-#ifdef VANTRY_HAVE_EBPF
-void Unrelated(const CPortId& port, int hNode) {
-    constexpr int CALLS = 1'000'000;
-    const auto timed = [](const std::function<void()>& call) {
-        std::vector<double> runs;
-        for (int nRun = 0; nRun < 5; ++nRun) {
-            const auto start = std::chrono::steady_clock::now();
-            for (int i = 0; i < CALLS; ++i)
-                call();
-            runs.push_back(
-                std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start)
-                    .count() /
-                CALLS);
-        }
-        std::sort(runs.begin(), runs.end());
-        return runs[runs.size() / 2];
-    };
-    const int hNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    const auto getpidCall = [] { syscall(SYS_getpid); };
-    const auto nullWrite = [hNull] { [[maybe_unused]] auto n = write(hNull, "x", 1); };
-    const double dGetpid = timed(getpidCall), dNull = timed(nullWrite);
-    CQueueSink sink([](const CQueuedRecord&) {});
-    try {
-        CBpfSource source(sink);
-        std::promise<int> answer;
-        source.WatchPort(port, hNode, 0, 1, [&](int nError) { answer.set_value(nError); });
-        answer.get_future().get();
-        const double dGetpidWatched = timed(getpidCall), dNullWatched = timed(nullWrite);
-        std::printf("\nUnrelated calls while eBPF watches a port (median of 5 x %d):\n"
-                    "  getpid %.0f ns -> %.0f ns (%+.1f%%), 1-byte write to /dev/null %.0f ns -> "
-                    "%.0f ns (%+.1f%%)\n",
-                    CALLS, dGetpid, dGetpidWatched, (dGetpidWatched / dGetpid - 1) * 100, dNull,
-                    dNullWatched, (dNullWatched / dNull - 1) * 100);
-    } catch (const std::exception& error) {
-        std::printf("eBPF refused: %s\n", error.what());
-    }
-    close(hNull);
-}
-#endif
-
-// Sums what a record file holds: data written, and records the driver
-// reported dropped.
-struct CFileTally {
-    std::uint64_t qwWritten = 0, qwRecords = 0, qwDropped = 0;
-};
-
-CFileTally Tally(const std::string& strPath) {
-    std::ifstream file(strPath, std::ios::binary);
-    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)),
-                                          std::istreambuf_iterator<char>());
-    CFileTally tally;
-    Vantry::ForEachFileRecord(bytes, [&](std::span<const std::uint8_t> record) {
-        if (record.size() < Vantry::RECORD_DATA_OFFSET)
-            return;
-        ++tally.qwRecords;
-        const auto nType = std::int8_t(record[Vantry::RECORD_EVENT_TYPE_OFFSET]);
-        const auto payload = record.subspan(Vantry::RECORD_DATA_OFFSET);
-        if (nType == Vantry::CAPTURE_DATA_WRITTEN)
-            tally.qwWritten += payload.size();
-        if (nType == Vantry::CAPTURE_DRIVER_NOTICE && payload.size() >= 8 &&
-            Vantry::GetU32(payload.data()) == Vantry::NOTICE_RECORDS_DROPPED)
-            tally.qwDropped += Vantry::GetU32(payload.data() + 4);
-    });
-    return tally;
-}
-
 // The 64-byte writer once more through the real thing: vantry.sys traces
 // it and `wirelet-cli capture` drains the records over the driver device.
 void ThroughDriver(const CDevice& device, const std::string& strSource) {
@@ -471,7 +405,7 @@ int main(int argc, char** argv) {
 #endif
     LateOpeners<CTraceSource>(device, port, node.Get(), "ptrace");
 #ifdef VANTRY_HAVE_EBPF
-    Unrelated(port, node.Get());
+    MeasureUnrelatedCalls(port, node.Get());
 #endif
     return 0;
 }
