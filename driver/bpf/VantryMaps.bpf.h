@@ -40,7 +40,10 @@
 #define CALL_SPLICE 2
 #define CALL_COPY_FILE_RANGE 3
 #define CALL_IO_URING 5
+#define CALL_32_BIT 4
 #define CALL_IO_SUBMIT 6
+// The code segment of a 64-bit caller; a 32-bit one's calls have other numbers.
+#define USER64_CS 0x33
 
 #define FMODE_PATH 0x4000
 #define TCSETS2 0x402C542B

@@ -15,7 +15,7 @@
 char LICENSE[] SEC("license") = "GPL";
 
 static __always_inline int on_enter(struct pt_regs *regs, long id) {
-    if (!watched_ports)
+    if (!watched_ports || BPF_CORE_READ(regs, cs) != USER64_CS)
         return 0;
     if (id == NR_execve || id == NR_execveat) {
         struct scan_state scan = {.mode = SCAN_EXEC};
@@ -45,6 +45,11 @@ static __always_inline int on_enter(struct pt_regs *regs, long id) {
 static __always_inline int on_exit(struct pt_regs *regs, long ret) {
     if (!watched_ports)
         return 0;
+    if (BPF_CORE_READ(regs, cs) != USER64_CS) {
+        // Not decoded: named once for a process that holds a port.
+        name_call(CALL_32_BIT, 0, 0, 1);
+        return 0;
+    }
     long id = BPF_CORE_READ(regs, orig_ax);
     __u64 a0 = BPF_CORE_READ(regs, di);
     struct bpf_port_key key;
