@@ -393,6 +393,13 @@ int main(int argc, char** argv) {
     CScopedFd node;
     if (PortAccess::Check(device.Slave(), CPeer{}, port, node) != 0)
         return 1;
+#ifdef VANTRY_HAVE_EBPF
+    // --unrelated: that measurement alone.
+    if (argc == 2 && std::strcmp(argv[1], "--unrelated") == 0) {
+        MeasureUnrelatedCalls(port, node.Get());
+        return 0;
+    }
+#endif
     Throughput(device, port, node.Get());
     ThroughDriver(device, "ebpf");
     ThroughDriver(device, "ptrace");
