@@ -2,10 +2,14 @@
 // detaches it), serves the driver device until SIGTERM or SIGINT, then
 // detaches everything, removes the device and exits 0.
 #include "CAttachmentTable.h"
+#ifdef VANTRY_HAVE_EBPF
+#include "CBpfSource.h"
+#endif
 #include "CDeviceServer.h"
 #include "CReplaySource.h"
 #include "CSourceSet.h"
 #include "CTraceSource.h"
+#include "DriverLog.h"
 #include "SystemdLink.h"
 #include "VantryProtocol.h"
 
@@ -20,21 +24,28 @@
 #include <cstring>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <string>
 
 namespace {
 
 const char* const USAGE = R"(Usage: vantry.sys [--replay FILE [--fast]] [--queue-limit BYTES]
+                  [--source auto|ebpf|ptrace]
 
 The capture driver of wirelet. It listens on the driver device, /run/Vantry
 or the path that VANTRY_DEVICE names, and serves attachments until SIGTERM.
-Without --replay it captures live: it traces the processes that hold an
+Without --replay it captures live: it watches the processes that hold an
 attached port open and reports what they do on it.
 
   --replay FILE        serve every attachment the records of FILE (a record
                        file), with their recorded pacing (pauses
                        longer than a second shortened to one)
   --fast               replay at once, without the pacing
+  --source SOURCE      how the live capture sees the processes: ebpf
+                       (programs on the kernel's system-call tracepoints,
+                       which stop nobody), ptrace (traces them), or auto
+                       (the default: eBPF where the kernel takes it,
+                       ptrace otherwise)
   --queue-limit BYTES  bytes of records one attachment may hold before newer
                        records are dropped (default 16 MiB, at least 1024);
                        all the attachments of one user hold at most 64 MiB
@@ -50,6 +61,7 @@ constexpr std::size_t MIN_QUEUE_LIMIT = 1024;
 
 struct COptions {
     std::string m_strReplay;
+    std::string m_strSource = "auto";
     bool m_bFast = false;
     std::size_t m_nQueueLimit = CAttachmentTable::DEFAULT_QUEUE_LIMIT;
 };
@@ -87,6 +99,37 @@ bool ReportReady(std::string& strError) {
     return bWritten;
 }
 
+// The live capture: eBPF where the kernel loads and attaches its programs
+// (auto, the default, or ebpf, which then insists on it), ptrace otherwise.
+std::unique_ptr<IEventSource> StartLiveSource(const std::string& strSource, IEventSink& sink,
+                                              std::string& strError) {
+    std::string strRefused = "this vantry.sys was built without the eBPF source";
+#ifdef VANTRY_HAVE_EBPF
+    if (strSource != "ptrace") {
+        try {
+            auto pSource = std::make_unique<CBpfSource>(sink);
+            Log("capturing with eBPF (" + pSource->Kind() + " system-call tracepoints)");
+            return pSource;
+        } catch (const std::exception& error) {
+            strRefused = std::string("the kernel refused the eBPF programs: ") + error.what();
+        }
+    }
+#endif
+    if (strSource == "ebpf") {
+        strError = strRefused;
+        return nullptr;
+    }
+    try {
+        auto pSource = std::make_unique<CTraceSource>(sink);
+        Log(strSource == "ptrace" ? "capturing with ptrace"
+                                  : "capturing with ptrace: " + strRefused);
+        return pSource;
+    } catch (const std::exception& error) {
+        strError = std::string("cannot start the capture: ") + error.what();
+        return nullptr;
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -98,6 +141,11 @@ int main(int argc, char* argv[]) {
             return 0;
         } else if (strArg == "--replay" && i + 1 < argc) {
             options.m_strReplay = argv[++i];
+        } else if (strArg == "--source" && i + 1 < argc) {
+            options.m_strSource = argv[++i];
+            if (options.m_strSource != "auto" && options.m_strSource != "ebpf" &&
+                options.m_strSource != "ptrace")
+                return Fail("--source " + options.m_strSource + ": auto, ebpf or ptrace", 2);
         } else if (strArg == "--fast") {
             options.m_bFast = true;
         } else if (strArg == "--queue-limit" && i + 1 < argc) {
@@ -142,12 +190,11 @@ int main(int argc, char* argv[]) {
             return Fail(strError);
         sources.Add(std::move(pReplay));
     } else {
-        // The live capture: trace whoever holds an attached port.
-        try {
-            sources.Add(std::make_unique<CTraceSource>(table));
-        } catch (const std::exception& error) {
-            return Fail(std::string("cannot start the capture: ") + error.what());
-        }
+        std::string strError;
+        auto pLive = StartLiveSource(options.m_strSource, table, strError);
+        if (!pLive)
+            return Fail(strError);
+        sources.Add(std::move(pLive));
     }
 
     const char* pszDevice = std::getenv(Vantry::DEVICE_PATH_VARIABLE);

@@ -9,6 +9,7 @@ PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth fonts-urw-base35 xdotool imagemagick python3-xlib fonts-wqy-microhei
     python3 python3-serial strace
+    clang llvm libbpf-dev bpftool
     dpkg-dev file systemd
     mmdebstrap systemd-container
 )

@@ -1,17 +1,23 @@
 // What tracing costs and how soon it starts, measured side by side in one
 // run on one pty:
-//  - an application writing 1 MiB in 64-byte and 4096-byte writes, untraced
-//    and traced, next to a bare ptrace loop (the floor of any ptrace-based
-//    capture) and strace, with the median time of one write() and the
-//    records a draining client lost;
+//  - an application writing 1 MiB in 64-byte and 4096-byte writes (64 KiB
+//    in 1-byte writes), untraced, captured with eBPF where the kernel takes
+//    it, and traced, next to a bare ptrace loop (the floor of any
+//    ptrace-based capture) and strace, with the median time of one write()
+//    and the records a draining client lost;
 //  - the 64-byte writer through vantry.sys with wirelet-cli capture draining;
 //  - 100 applications that open the port after it is watched: how often
 //    their first write was captured, and the time from open to traced.
 #include "BenchApps.h"
+#ifdef VANTRY_HAVE_EBPF
+#include "CBpfSource.h"
+#endif
 #include "CDriverProcess.h"
 #include "CQueueSink.h"
 #include "CTraceSource.h"
 #include "PortAccess.h"
+#include "RecordFileTally.h"
+#include "UnrelatedCalls.h"
 #include "VantryProtocol.h"
 
 #include <fcntl.h>
@@ -22,6 +28,7 @@
 #include <sys/eventfd.h>
 #include <sys/ptrace.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,12 +40,14 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <iterator>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 extern char** environ;
@@ -122,10 +131,15 @@ T InChild(
 
 // The least any ptrace-based capture can cost: a tracer that stops the
 // writer at every system call entry and exit and does nothing else.
+// 1-byte writes are so many that 64 KiB of them make the point.
+std::size_t TotalFor(std::size_t nChunk) {
+    return nChunk == 1 ? 64 * 1024 : MIB;
+}
+
 CWriterResult UnderBarePtrace(const std::string& strPort, std::size_t nChunk) {
     std::thread tracer;
     const auto result = InChild<CWriterResult>(
-        [&] { return RunWriter(strPort, nChunk, MIB, true); },
+        [&] { return RunWriter(strPort, nChunk, TotalFor(nChunk), true); },
         [&](pid_t nPid) {
             tracer = std::thread([nPid] {
                 ptrace(PTRACE_SEIZE, nPid, 0, PTRACE_O_TRACESYSGOOD);
@@ -142,8 +156,53 @@ CWriterResult UnderBarePtrace(const std::string& strPort, std::size_t nChunk) {
     return result;
 }
 
-double MegabytesPerSecond(const CWriterResult& result) {
-    return double(MIB) / 1e6 / (double(result.qwElapsedNs) / 1e9);
+double MegabytesPerSecond(const CWriterResult& result, std::size_t nTotal = MIB) {
+    return double(nTotal) / 1e6 / (double(result.qwElapsedNs) / 1e9);
+}
+
+double WritesPerSecond(const CWriterResult& result) {
+    return double(result.qwWrites) / (double(result.qwElapsedNs) / 1e9);
+}
+
+// The writer while a source watches the port, and the data records it
+// published.
+struct CSourceRun {
+    CWriterResult writer;
+    std::uint64_t qwRecords = 0, qwBytes = 0, qwDropped = 0;
+    bool bRan = false;
+};
+
+template <typename TSource>
+CSourceRun UnderSource(const std::string& strPort, const CPortId& port, int hNode,
+                       std::size_t nChunk) {
+    std::atomic<std::uint64_t> qwRecords{0}, qwBytes{0};
+    CQueueSink sink([&](const CQueuedRecord& record) {
+        if (record.nType == Vantry::CAPTURE_DATA_WRITTEN) {
+            ++qwRecords;
+            qwBytes += record.payload.size();
+        }
+    });
+    CSourceRun run;
+    {
+        TSource source(sink);
+        std::promise<int> answer;
+        source.WatchPort(port, hNode, 0, 1, [&](int nError) { answer.set_value(nError); });
+        if (answer.get_future().get() != 0)
+            return run;
+        // ptrace: the writer waits to be traced; eBPF sees it from the open.
+        run.writer = InChild<CWriterResult>([&] {
+            return RunWriter(strPort, nChunk, TotalFor(nChunk),
+                             std::is_same_v<TSource, CTraceSource>);
+        });
+        // What the eBPF source looks at on its timer is in by then.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    sink.Drain();
+    run.qwRecords = qwRecords;
+    run.qwBytes = qwBytes;
+    run.qwDropped = sink.Dropped();
+    run.bRan = true;
+    return run;
 }
 
 // The writer under strace, for scale; empty when strace is missing.
@@ -170,81 +229,61 @@ std::optional<CWriterResult> UnderStrace(const std::string& strPort, std::size_t
 }
 
 void Throughput(const CDevice& device, const CPortId& port, int hNode) {
-    std::printf("Tracing cost: 1 MiB written to a pty, side by side\n");
-    std::printf("%-8s %-11s %9s %14s %14s %10s\n", "write", "run", "MB/s", "median write",
-                "records", "lost");
-    for (const std::size_t nChunk : {std::size_t(64), std::size_t(4096)}) {
-        const auto untraced =
-            InChild<CWriterResult>([&] { return RunWriter(device.Slave(), nChunk, MIB, false); });
-
-        std::atomic<std::uint64_t> qwRecords{0}, qwBytes{0};
-        CQueueSink sink([&](const CQueuedRecord& record) {
-            if (record.nType == Vantry::CAPTURE_DATA_WRITTEN) {
-                ++qwRecords;
-                qwBytes += record.payload.size();
-            }
-        });
-        CWriterResult traced;
-        {
-            CTraceSource source(sink);
-            source.Watch(port, hNode, 0, 1);
-            traced = InChild<CWriterResult>(
-                [&] { return RunWriter(device.Slave(), nChunk, MIB, true); });
+    std::printf("Capture cost: bytes written to a pty, side by side\n");
+    std::printf("%-6s %-11s %9s %11s %14s %10s %10s\n", "write", "run", "MB/s", "writes/s",
+                "median write", "records", "lost");
+    for (const std::size_t nChunk : {std::size_t(1), std::size_t(64), std::size_t(4096)}) {
+        const std::size_t nTotal = TotalFor(nChunk);
+        const auto untraced = InChild<CWriterResult>(
+            [&] { return RunWriter(device.Slave(), nChunk, nTotal, false); });
+        CSourceRun bpf;
+#ifdef VANTRY_HAVE_EBPF
+        try {
+            bpf = UnderSource<CBpfSource>(device.Slave(), port, hNode, nChunk);
+        } catch (const std::exception& error) {
+            std::printf("eBPF refused: %s\n", error.what());
         }
-        sink.Drain();
+#endif
+        const auto traced = UnderSource<CTraceSource>(device.Slave(), port, hNode, nChunk);
         const auto bare = UnderBarePtrace(device.Slave(), nChunk);
         const auto straced = UnderStrace(device.Slave(), nChunk);
 
-        std::printf("%-8zu %-11s %9.1f %11.2f us %14s %10s\n", nChunk, "untraced",
-                    MegabytesPerSecond(untraced), double(untraced.qwMedianWriteNs) / 1e3, "-", "-");
-        std::printf("%-8zu %-11s %9.1f %11.2f us %14llu %10llu\n", nChunk, "traced",
-                    MegabytesPerSecond(traced), double(traced.qwMedianWriteNs) / 1e3,
-                    (unsigned long long)qwRecords.load(), (unsigned long long)sink.Dropped());
-        std::printf("%-8zu %-11s %9.1f %11.2f us %14s %10s\n", nChunk, "bare ptrace",
-                    MegabytesPerSecond(bare), double(bare.qwMedianWriteNs) / 1e3, "-", "-");
+        const auto row = [&](const char* pszRun, const CWriterResult& result,
+                             const CSourceRun* pRun) {
+            std::printf("%-6zu %-11s %9.2f %11.0f %11.2f us", nChunk, pszRun,
+                        MegabytesPerSecond(result, nTotal), WritesPerSecond(result),
+                        double(result.qwMedianWriteNs) / 1e3);
+            if (pRun)
+                std::printf(" %10llu %10llu\n", (unsigned long long)pRun->qwRecords,
+                            (unsigned long long)pRun->qwDropped);
+            else
+                std::printf(" %10s %10s\n", "-", "-");
+        };
+        row("untraced", untraced, nullptr);
+        if (bpf.bRan)
+            row("eBPF", bpf.writer, &bpf);
+        row("ptrace", traced.writer, &traced);
+        row("bare ptrace", bare, nullptr);
         if (straced)
-            std::printf("%-8zu %-11s %9.1f %11.2f us %14s %10s\n", nChunk, "strace",
-                        MegabytesPerSecond(*straced), double(straced->qwMedianWriteNs) / 1e3, "-",
-                        "-");
-        std::printf("         traced/untraced %.2fx, added per traced write() %.2f us (median), "
-                    "captured %llu of %zu bytes\n",
-                    MegabytesPerSecond(traced) / MegabytesPerSecond(untraced),
-                    (double(traced.qwMedianWriteNs) - double(untraced.qwMedianWriteNs)) / 1e3,
-                    (unsigned long long)qwBytes.load(), MIB);
+            row("strace", *straced, nullptr);
+        const auto ratio = [&](const CWriterResult& result) {
+            return WritesPerSecond(result) / WritesPerSecond(untraced);
+        };
+        std::printf("       of untraced: eBPF %.2fx, ptrace %.2fx%s; captured: eBPF %llu, ptrace "
+                    "%llu of %zu bytes\n",
+                    bpf.bRan ? ratio(bpf.writer) : 0.0, ratio(traced.writer),
+                    straced
+                        ? (", strace " + std::to_string(ratio(*straced)).substr(0, 4) + "x").c_str()
+                        : "",
+                    (unsigned long long)bpf.qwBytes, (unsigned long long)traced.qwBytes, nTotal);
     }
-}
-
-// Sums what a record file holds: data written, and records the driver
-// reported dropped.
-struct CFileTally {
-    std::uint64_t qwWritten = 0, qwRecords = 0, qwDropped = 0;
-};
-
-CFileTally Tally(const std::string& strPath) {
-    std::ifstream file(strPath, std::ios::binary);
-    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)),
-                                          std::istreambuf_iterator<char>());
-    CFileTally tally;
-    Vantry::ForEachFileRecord(bytes, [&](std::span<const std::uint8_t> record) {
-        if (record.size() < Vantry::RECORD_DATA_OFFSET)
-            return;
-        ++tally.qwRecords;
-        const auto nType = std::int8_t(record[Vantry::RECORD_EVENT_TYPE_OFFSET]);
-        const auto payload = record.subspan(Vantry::RECORD_DATA_OFFSET);
-        if (nType == Vantry::CAPTURE_DATA_WRITTEN)
-            tally.qwWritten += payload.size();
-        if (nType == Vantry::CAPTURE_DRIVER_NOTICE && payload.size() >= 8 &&
-            Vantry::GetU32(payload.data()) == Vantry::NOTICE_RECORDS_DROPPED)
-            tally.qwDropped += Vantry::GetU32(payload.data() + 4);
-    });
-    return tally;
 }
 
 // The 64-byte writer once more through the real thing: vantry.sys traces
 // it and `wirelet-cli capture` drains the records over the driver device.
-void ThroughDriver(const CDevice& device) {
+void ThroughDriver(const CDevice& device, const std::string& strSource) {
     CDriverProcess driver;
-    if (!driver.Start()) {
+    if (!driver.Start({"--source", strSource})) {
         std::printf("vantry.sys did not start: %s\n", driver.Stderr().c_str());
         return;
     }
@@ -258,8 +297,12 @@ void ThroughDriver(const CDevice& device) {
     pid_t nCapture;
     if (posix_spawn(&nCapture, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
         return;
+    // ptrace: the writer waits to be traced; eBPF: for the capture's attach.
+    const bool bPtrace = strSource == "ptrace";
+    if (!bPtrace)
+        usleep(300'000);
     const auto traced =
-        InChild<CWriterResult>([&] { return RunWriter(device.Slave(), 64, MIB, true); });
+        InChild<CWriterResult>([&] { return RunWriter(device.Slave(), 64, MIB, bPtrace); });
     // The client drains at its own pace: wait until the file holds it all.
     CFileTally tally;
     for (int i = 0; i < 200; ++i) {
@@ -271,14 +314,15 @@ void ThroughDriver(const CDevice& device) {
     kill(nCapture, SIGINT);
     waitpid(nCapture, nullptr, 0);
     tally = Tally(strFile);
-    std::printf("64 B through vantry.sys and wirelet-cli capture: %.1f MB/s, median write %.2f us, "
-                "%llu records, lost %llu, captured %llu of %zu bytes\n",
-                MegabytesPerSecond(traced), double(traced.qwMedianWriteNs) / 1e3,
+    std::printf("64 B through vantry.sys (%s) and wirelet-cli capture: %.1f MB/s, median write "
+                "%.2f us, %llu records, lost %llu, captured %llu of %zu bytes\n",
+                strSource.c_str(), MegabytesPerSecond(traced), double(traced.qwMedianWriteNs) / 1e3,
                 (unsigned long long)tally.qwRecords, (unsigned long long)tally.qwDropped,
                 (unsigned long long)tally.qwWritten, MIB);
 }
 
-void LateOpeners(const CDevice& device, const CPortId& port, int hNode) {
+template <typename TSource>
+void LateOpeners(const CDevice& device, const CPortId& port, int hNode, const char* pszSource) {
     constexpr int RUNS = 100, WRITES = 5;
     std::mutex mutex;
     std::condition_variable changed;
@@ -288,8 +332,11 @@ void LateOpeners(const CDevice& device, const CPortId& port, int hNode) {
         byPid[record.dwPid].push_back(record);
         changed.notify_all();
     });
-    CTraceSource source(sink);
-    source.Watch(port, hNode, 0, 1);
+    TSource source(sink);
+    std::promise<int> answer;
+    source.WatchPort(port, hNode, 0, 1, [&](int nError) { answer.set_value(nError); });
+    if (answer.get_future().get() != 0)
+        return;
 
     int nFirstCaptured = 0, nTraced = 0;
     std::vector<double> latencies;
@@ -319,8 +366,8 @@ void LateOpeners(const CDevice& device, const CPortId& port, int hNode) {
         }
     }
     std::sort(latencies.begin(), latencies.end());
-    std::printf("\nLate openers: %d runs, open, 9600 8N1, 32 bytes at once and every 10 ms\n",
-                RUNS);
+    std::printf("\nLate openers (%s): %d runs, open, 9600 8N1, 32 bytes at once and every 10 ms\n",
+                pszSource, RUNS);
     std::printf("  traced: %d of %d; first write captured: %d of %d\n", nTraced, RUNS,
                 nFirstCaptured, RUNS);
     if (!latencies.empty())
@@ -333,7 +380,8 @@ void LateOpeners(const CDevice& device, const CPortId& port, int hNode) {
 
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "--writer") == 0) {
-        const auto result = RunWriter(argv[2], std::stoul(argv[3]), MIB, false);
+        const auto result =
+            RunWriter(argv[2], std::stoul(argv[3]), TotalFor(std::stoul(argv[3])), false);
         std::printf("%llu %llu %llu\n", (unsigned long long)result.qwElapsedNs,
                     (unsigned long long)result.qwMedianWriteNs,
                     (unsigned long long)result.qwWrites);
@@ -345,8 +393,26 @@ int main(int argc, char** argv) {
     CScopedFd node;
     if (PortAccess::Check(device.Slave(), CPeer{}, port, node) != 0)
         return 1;
+#ifdef VANTRY_HAVE_EBPF
+    // --unrelated: that measurement alone.
+    if (argc == 2 && std::strcmp(argv[1], "--unrelated") == 0) {
+        MeasureUnrelatedCalls(port, node.Get());
+        return 0;
+    }
+#endif
     Throughput(device, port, node.Get());
-    ThroughDriver(device);
-    LateOpeners(device, port, node.Get());
+    ThroughDriver(device, "ebpf");
+    ThroughDriver(device, "ptrace");
+#ifdef VANTRY_HAVE_EBPF
+    try {
+        LateOpeners<CBpfSource>(device, port, node.Get(), "eBPF");
+    } catch (const std::exception& error) {
+        std::printf("eBPF refused: %s\n", error.what());
+    }
+#endif
+    LateOpeners<CTraceSource>(device, port, node.Get(), "ptrace");
+#ifdef VANTRY_HAVE_EBPF
+    MeasureUnrelatedCalls(port, node.Get());
+#endif
     return 0;
 }

@@ -7,7 +7,9 @@
 //   two buffers) | sendfile TEXT | splice TEXT | aio TEXT | dup2 N (the port also at fd
 //   N, /dev/null over its old fd) | cloexec | close | trap-usr1 | say TEXT |
 //   hear | threads N K | fork TEXT TEXT | spawn | vfork-sleep SECONDS |
-//   exec STEPS... | thread-exec STEPS...
+//   exec STEPS... | thread-exec STEPS... | pass TEXT | take TEXT | epoll
+// pass and take: a child without the port gets its fd over a unix socket
+// (SCM_RIGHTS) or takes it with pidfd_getfd, and writes TEXT.
 // TEXT may hold \xHH escapes, and no spaces (the tests write steps as one
 // line of words).
 #include <asm/ioctls.h>
@@ -16,9 +18,11 @@
 #include <linux/aio_abi.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/epoll.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/sendfile.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
 #include <sys/wait.h>
@@ -103,6 +107,57 @@ void Read(std::size_t n, bool bVectors) {
     std::cout << (nDone < n ? "read:EINTR" : "read:" + strGot) << std::endl;
 }
 
+// A child that holds no fd of the port gets one without opening it and
+// writes strText through it.
+void WriteFromChild(const std::string& strText, bool bPassed) {
+    int sockets[2];
+    Check(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) == 0, "socketpair");
+    const pid_t nParent = getpid();
+    const pid_t nChild = fork();
+    if (nChild == 0) {
+        close(g_hPort);
+        char byData = 0;
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+        iovec vector = {&byData, 1};
+        msghdr message{};
+        message.msg_iov = &vector;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        if (bPassed) {
+            Check(recvmsg(sockets[1], &message, 0) == 1, "recvmsg");
+            std::memcpy(&g_hPort, CMSG_DATA(CMSG_FIRSTHDR(&message)), sizeof(int));
+        } else {
+            const int hPid = int(syscall(SYS_pidfd_open, nParent, 0));
+            Check(read(sockets[1], &byData, 1) == 1, "read");
+            g_hPort = int(syscall(SYS_pidfd_getfd, hPid, int(byData), 0));
+            Check(g_hPort >= 0, "pidfd_getfd");
+        }
+        WriteAll(strText);
+        _exit(0);
+    }
+    std::cout << (bPassed ? "passed:" : "taken:") << nChild << std::endl;
+    char byData = char(g_hPort);
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    iovec vector = {&byData, 1};
+    msghdr message{};
+    message.msg_iov = &vector;
+    message.msg_iovlen = 1;
+    if (bPassed) {
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr* pHeader = CMSG_FIRSTHDR(&message);
+        pHeader->cmsg_level = SOL_SOCKET;
+        pHeader->cmsg_type = SCM_RIGHTS;
+        pHeader->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(pHeader), &g_hPort, sizeof(int));
+    }
+    Check(sendmsg(sockets[0], &message, 0) == 1, "sendmsg");
+    waitpid(nChild, nullptr, 0);
+    close(sockets[0]);
+    close(sockets[1]);
+}
+
 void Run(std::vector<std::string> steps, const char* pSelf) {
     for (std::size_t i = 0; i < steps.size(); ++i) {
         const std::string& strStep = steps[i];
@@ -166,6 +221,19 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
             struct sigaction action {};
             action.sa_handler = [](int) {};
             sigaction(SIGUSR1, &action, nullptr);
+        } else if (strStep == "pass" || strStep == "take") {
+            WriteFromChild(Unescape(next()), strStep == "pass");
+        } else if (strStep == "epoll") {
+            // Waits for the port to be readable; a stop in the wait (a
+            // tracer's attach) ends it with EINTR.
+            const int hEpoll = epoll_create1(EPOLL_CLOEXEC);
+            epoll_event event{};
+            event.events = EPOLLIN;
+            Check(epoll_ctl(hEpoll, EPOLL_CTL_ADD, g_hPort, &event) == 0, "epoll_ctl");
+            const int nReady = epoll_wait(hEpoll, &event, 1, -1);
+            std::cout << (nReady < 0 && errno == EINTR ? "epoll:EINTR" : "epoll:ready")
+                      << std::endl;
+            close(hEpoll);
         } else if (strStep == "say") {
             std::cout << next() << std::endl;
         } else if (strStep == "hear") {

@@ -4,6 +4,7 @@
 // where the test needs a fixed starting point (a late opener's first
 // moments are a known gap).
 #include "CDriverProcess.h"
+#include "CaptureSource.h"
 #include "TraceHarness.h"
 
 #include "VantryProtocol.h"
@@ -21,15 +22,6 @@ using namespace Expect;
 
 namespace {
 
-// The settings every pty starts with (the kernel's standard termios: B38400
-// CS8), recovered when a late opener is first traced; then what followed.
-std::vector<CRecord> Attached(pid_t nPid, const std::vector<CRecord>& after = {}) {
-    std::vector<CRecord> records = {Opened(nPid), TracedLate(nPid), Baud(nPid, 38400),
-                                    Line(nPid, 0, 0, 8)};
-    records.insert(records.end(), after.begin(), after.end());
-    return records;
-}
-
 // The call it is blocked in: the first word of /proc/PID/syscall.
 std::string BlockedIn(pid_t nPid) {
     const std::string strCall = ReadText("/proc/" + std::to_string(nPid) + "/syscall");
@@ -42,9 +34,22 @@ pid_t TracingProcessOf(pid_t nPid) {
     return nTracer > 0 ? ProcScanner::ThreadGroupOf(nTracer) : nTracer;
 }
 
-class TraceTest : public testing::Test {
+class TraceTest : public testing::Test, public CCaptureSource {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_driver.Start()) << m_driver.Stderr(); }
+    void SetUp() override {
+        SKIP_WITHOUT_SOURCE();
+        ASSERT_TRUE(m_driver.Start(Args())) << m_driver.Stderr();
+    }
+    // The settings every pty starts with (the kernel's standard termios:
+    // B38400 CS8), seen as the opener opens (eBPF) or recovered when a late
+    // opener is first traced; then what followed.
+    std::vector<CRecord> Attached(pid_t nPid, const std::vector<CRecord>& after = {}) const {
+        std::vector<CRecord> records = {Opened(nPid), Baud(nPid, 38400), Line(nPid, 0, 0, 8)};
+        if (!IsBpf())
+            records.insert(records.begin() + 1, TracedLate(nPid));
+        records.insert(records.end(), after.begin(), after.end());
+        return records;
+    }
     std::string Port() const { return m_pty.Slave(); }
     void Attach() {
         m_client.emplace(m_driver.DevicePath());
@@ -56,7 +61,9 @@ protected:
     CChild& Traced(const std::string& strSteps) {
         Attach();
         m_app.emplace(AppOn(Port(), "say opened hear " + strSteps));
-        FetchUntil(*m_client, m_dwHandle, m_records, [](const auto& r) { return r.size() >= 4; });
+        const std::size_t nFirst = Attached(0).size();
+        FetchUntil(*m_client, m_dwHandle, m_records,
+                   [&](const auto& r) { return r.size() >= nFirst; });
         m_app->Send("go\n");
         return *m_app;
     }
@@ -73,7 +80,7 @@ protected:
     std::optional<CChild> m_app;
 };
 
-TEST_F(TraceTest, LateOpenerDataAndEverySettingsChange) {
+TEST_P(TraceTest, LateOpenerDataAndEverySettingsChange) {
     CChild& app = Traced("set 9600 8N1 write hello\\x00\\xff say wrote read 5 set 115200 7E1 "
                          "set 19200 8O2 set 250000 8N1 writev ab cd set 57600 8M1 set 9600 5S2 "
                          "close");
@@ -92,7 +99,7 @@ TEST_F(TraceTest, LateOpenerDataAndEverySettingsChange) {
     EXPECT_EQ(m_pty.Received(), std::string("hello\0\xff", 7) + "abcd");
 }
 
-TEST_F(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
+TEST_P(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
     // Four threads write 50 tokens each; then a forked child and its parent
     // write; a spawned child inherits the port and does nothing with it;
     // then the port moves to fd 7 (the fd it had depends on what the test
@@ -112,12 +119,12 @@ TEST_F(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
     app.Send("\n");
     ASSERT_EQ(app.Wait(), 0) << app.Err();
 
-    ASSERT_GE(records.size(), 6u + 200 + 5) << testing::PrintToString(records);
-    EXPECT_EQ(std::vector<CRecord>(records.begin(), records.begin() + 6),
-              Attached(p, {Baud(p, 115200), Line(p, 0, 0, 8)}));
+    const auto first = Attached(p, {Baud(p, 115200), Line(p, 0, 0, 8)});
+    const std::size_t n = first.size();
+    ASSERT_GE(records.size(), n + 200 + 5) << testing::PrintToString(records);
+    EXPECT_EQ(std::vector<CRecord>(records.begin(), records.begin() + n), first);
     std::map<std::string, int> next;
-    std::size_t i = 6;
-    for (; i < 206; ++i) {
+    for (std::size_t i = n; i < n + 200; ++i) {
         const auto& record = records[i];
         ASSERT_EQ(record.nType, Vantry::CAPTURE_DATA_WRITTEN) << record;
         EXPECT_EQ(record.dwPid, std::uint32_t(p));
@@ -127,7 +134,7 @@ TEST_F(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
         EXPECT_EQ(record.strData, strThread + "." + std::to_string(next[strThread]++) + ";");
     }
     EXPECT_EQ(next.size(), 4u);
-    EXPECT_EQ(std::vector<CRecord>(records.begin() + 206, records.end()),
+    EXPECT_EQ(std::vector<CRecord>(records.begin() + n + 200, records.end()),
               (std::vector<CRecord>{Written(nChild, "C"), Written(p, "P"), Written(p, "before"),
                                     Written(p, "after"), Written(p, "again"), Closed(p)}));
 }
@@ -135,7 +142,7 @@ TEST_F(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
 // Signals that arrive while the application sleeps in its read of the port
 // do what they do untraced: a stop stops it, a continue lets the read go on,
 // a handled signal interrupts it, an unhandled one ends the application.
-TEST_F(TraceTest, SignalsDuringABlockingPortReadBehaveAsUntraced) {
+TEST_P(TraceTest, SignalsDuringABlockingPortReadBehaveAsUntraced) {
     CChild& app =
         Traced("set 9600 8N1 trap-usr1 say reading read 5 write woke read 5 write after hear");
     const pid_t p = app.Pid();
@@ -161,7 +168,7 @@ TEST_F(TraceTest, SignalsDuringABlockingPortReadBehaveAsUntraced) {
                                           Written(p, "woke"), Written(p, "after"), Closed(p)}));
 }
 
-TEST_F(TraceTest, PyserialApplication) {
+TEST_P(TraceTest, PyserialApplication) {
     CChild app({"/usr/bin/python3", PYTHON_APP_PATH, Port()});
     ASSERT_FALSE(app.WaitLine("opened").empty()) << app.Err();
     Attach();
@@ -181,7 +188,7 @@ TEST_F(TraceTest, PyserialApplication) {
     EXPECT_EQ(m_pty.Received(), "py-hello");
 }
 
-TEST_F(TraceTest, ProcessTracedByADebuggerIsReportedAndTracedOnceTheDebuggerLetsGo) {
+TEST_P(TraceTest, ProcessTracedByADebuggerIsReportedAndTracedOnceTheDebuggerLetsGo) {
     CChild app(AppOn(Port(), "say opened hear write free say wrote hear write later close"));
     const pid_t p = app.Pid();
     ASSERT_FALSE(app.WaitLine("opened").empty());
@@ -191,6 +198,16 @@ TEST_F(TraceTest, ProcessTracedByADebuggerIsReportedAndTracedOnceTheDebuggerLets
     app.Send("go\n");
     ASSERT_FALSE(app.WaitLine("wrote").empty());
     EXPECT_TRUE(m_pty.WaitReceived(4));
+    if (IsBpf()) {
+        // Nothing stops it: everything it does is seen, debugger or not.
+        debugger.Kill(SIGINT);
+        app.Send("go\n");
+        ASSERT_EQ(app.Wait(), 0);
+        EXPECT_EQ(UntilClosed(),
+                  (std::vector<CRecord>{Baud(p, 38400), Line(p, 0, 0, 8), Written(p, "free"),
+                                        Written(p, "later"), Closed(p)}));
+        return;
+    }
     // strace detaches on SIGINT; the process is traced again at once.
     debugger.Kill(SIGINT);
     ASSERT_TRUE(Eventually([&] {
@@ -208,7 +225,7 @@ TEST_F(TraceTest, ProcessTracedByADebuggerIsReportedAndTracedOnceTheDebuggerLets
 
 // readv fills the application's buffers from the port: a read. A file
 // that dup2 puts over a port fd takes that fd away from the port.
-TEST_F(TraceTest, ReadvIsAReadAndAFdThatDup2ReplacedIsNoLongerThePort) {
+TEST_P(TraceTest, ReadvIsAReadAndAFdThatDup2ReplacedIsNoLongerThePort) {
     CChild& app =
         Traced("set 9600 8N1 say ready hear readv 2 dup2 9 write hidden usefd 9 write two close");
     ASSERT_FALSE(app.WaitLine("ready").empty()) << app.Err();
@@ -224,7 +241,7 @@ TEST_F(TraceTest, ReadvIsAReadAndAFdThatDup2ReplacedIsNoLongerThePort) {
 }
 
 // Data that moves without a call we decode is named, not lost silently.
-TEST_F(TraceTest, SendfileSpliceAndAioAreNamedInNotices) {
+TEST_P(TraceTest, SendfileSpliceAndAioAreNamedInNotices) {
     CChild& app =
         Traced("sendfile file-data splice pipe-data sendfile again aio async write plain close");
     ASSERT_EQ(app.Wait(), 0) << app.Err();
@@ -239,7 +256,7 @@ TEST_F(TraceTest, SendfileSpliceAndAioAreNamedInNotices) {
 
 // wirelet-cli monitor shows what the driver traces; its detach, the driver's
 // stop and the driver's death each let the application go on untraced.
-TEST_F(TraceTest, MonitorShowsEventsAndItsDetachOrTheDriversEndLetsTheApplicationGo) {
+TEST_P(TraceTest, MonitorShowsEventsAndItsDetachOrTheDriversEndLetsTheApplicationGo) {
     m_driver.UseForThisProcess();
     CChild app(AppOn(Port(),
                      "set 9600 8N1 say opened hear write AT\\x0d say wrote hear write untraced "
@@ -254,7 +271,8 @@ TEST_F(TraceTest, MonitorShowsEventsAndItsDetachOrTheDriversEndLetsTheApplicatio
     ASSERT_TRUE(bShows("* StopBits: 1 stop bit, Parity: No parity, WordLength: 8\n"));
     app.Send("go\n");
     ASSERT_TRUE(bShows("> 41 54 0D ")) << monitor.Out();
-    EXPECT_EQ(TracingProcessOf(p), m_driver.Pid());
+    // eBPF captures without a tracer: nothing for the application to see.
+    EXPECT_EQ(TracingProcessOf(p), IsBpf() ? 0 : m_driver.Pid());
     // Ctrl+C detaches the last attachment: the application runs on untraced.
     monitor.Kill(SIGINT);
     EXPECT_EQ(monitor.Wait(), 0);
@@ -264,7 +282,7 @@ TEST_F(TraceTest, MonitorShowsEventsAndItsDetachOrTheDriversEndLetsTheApplicatio
 
     // Attached again, in its blocking read: the driver's stop detaches it.
     CChild capture({WIRELET_CLI_PATH, "capture", Port(), "-o", "-"});
-    ASSERT_TRUE(Eventually([&] { return TracingProcessOf(p) == m_driver.Pid(); }));
+    ASSERT_TRUE(IsBpf() || Eventually([&] { return TracingProcessOf(p) == m_driver.Pid(); }));
     EXPECT_EQ(m_driver.Stop(), 0);
     EXPECT_EQ(TracerOf(p), 0);
     m_pty.Send("abc");
@@ -272,9 +290,9 @@ TEST_F(TraceTest, MonitorShowsEventsAndItsDetachOrTheDriversEndLetsTheApplicatio
     ASSERT_FALSE(app.WaitLine("again").empty());
 
     // Attached by a driver that is then killed outright.
-    ASSERT_TRUE(m_driver.Start()) << m_driver.Stderr();
+    ASSERT_TRUE(m_driver.Start(Args())) << m_driver.Stderr();
     CChild again({WIRELET_CLI_PATH, "capture", Port(), "-o", "-"});
-    ASSERT_TRUE(Eventually([&] { return TracingProcessOf(p) == m_driver.Pid(); }));
+    ASSERT_TRUE(IsBpf() || Eventually([&] { return TracingProcessOf(p) == m_driver.Pid(); }));
     kill(m_driver.Pid(), SIGKILL);
     EXPECT_TRUE(Eventually([&] { return TracerOf(p) == 0; }));
     app.Send("go\n");
@@ -282,5 +300,7 @@ TEST_F(TraceTest, MonitorShowsEventsAndItsDetachOrTheDriversEndLetsTheApplicatio
     EXPECT_TRUE(m_pty.WaitReceived(21));
     EXPECT_EQ(m_pty.Received(), "AT\runtracedafterstill");
 }
+
+CAPTURE_SOURCES(TraceTest);
 
 } // namespace

@@ -1,0 +1,153 @@
+// Who calls and on what: a task's fd table, the watched ports in it, and
+// records without data.
+// Part of vantry.bpf.c, which includes it once.
+#pragma once
+
+static __always_inline struct file* file_of(struct task_struct* task, __u32 fd) {
+    struct fdtable* fdt = BPF_CORE_READ(task, files, fdt);
+    if (!fdt || fd >= BPF_CORE_READ(fdt, max_fds))
+        return 0;
+    struct file** table = BPF_CORE_READ(fdt, fd);
+    struct file* file = 0;
+    bpf_probe_read_kernel(&file, sizeof file, &table[fd]);
+    return file;
+}
+
+// Whether the file is a watched port, and which.
+static __always_inline int port_of(struct file* file, struct bpf_port_key* key) {
+    if (!file)
+        return 0;
+    struct inode* inode = BPF_CORE_READ(file, f_inode);
+    key->rdev = BPF_CORE_READ(inode, i_rdev);
+    if (!key->rdev)
+        return 0;
+    key->s_dev = BPF_CORE_READ(inode, i_sb, s_dev);
+    return bpf_map_lookup_elem(&ports, key) != 0;
+}
+
+static __always_inline int fd_port(__u32 fd, struct bpf_port_key* key) {
+    return port_of(file_of((struct task_struct*)bpf_get_current_task(), fd), key);
+}
+
+// This fd holds the file's only reference: closing it releases the port.
+static __always_inline long references(struct file* file) {
+    // Newer kernels count from 0 for one reference (file_ref_t).
+    if (bpf_core_field_exists(file->f_ref))
+        return BPF_CORE_READ(file, f_ref.refcnt.counter) + 1;
+    struct file___old* old = (void*)file;
+    return BPF_CORE_READ(old, f_count.counter);
+}
+
+static __always_inline int last_reference(struct file* file) {
+    return references(file) == 1;
+}
+
+// Fills the ids of the calling thread; false for a thread outside the
+// driver's namespace, and for the driver itself.
+static __always_inline int fill_ids(struct bpf_record* r) {
+    struct bpf_pidns_info ns;
+    if (bpf_get_ns_current_pid_tgid(ns_dev, ns_ino, &ns, sizeof ns))
+        return 0;
+    if (ns.tgid == self_tgid)
+        return 0;
+    r->tid = ns.pid;
+    r->tgid = ns.tgid;
+    // The credentials of this call: a set-user-ID program is root's.
+    struct task_struct* task = (struct task_struct*)bpf_get_current_task();
+    const struct cred* cred = BPF_CORE_READ(task, cred);
+    __u32 uid = BPF_CORE_READ(cred, uid.val);
+    if (BPF_CORE_READ(cred, euid.val) != uid || BPF_CORE_READ(cred, suid.val) != uid ||
+        BPF_CORE_READ(cred, fsuid.val) != uid)
+        uid = 0;
+    r->uid = uid;
+    r->ktime = bpf_ktime_get_ns();
+    r->cpu = bpf_get_smp_processor_id();
+    return 1;
+}
+
+// A record without data.
+static __always_inline void emit(__u8 kind, struct bpf_port_key* key, __u32 arg) {
+    struct bpf_record head = {};
+    if (!fill_ids(&head))
+        return;
+    head.kind = kind;
+    head.port = *key;
+    head.arg = arg;
+    head.seq = next_seq();
+    head.flags = BPF_PIECE_LAST;
+    if (bpf_ringbuf_output(&records, &head, sizeof head, 0))
+        count_lost();
+}
+
+enum scan_mode {
+    SCAN_FIND, // any port in the table
+    SCAN_EXIT, // the table goes away: report the ports it releases
+    SCAN_EXEC, // the ports that an exec would release
+};
+
+struct scan_state {
+    struct file** table;
+    unsigned long* close_on_exec;
+    __u32 max;
+    __u32 mode;
+    __u32 found;
+    struct bpf_port_key key;
+    struct file* file; // the first port found
+    long fds;          // the table's fds on it
+};
+
+static long scan_fd(__u32 fd, void* ctx) {
+    struct scan_state* scan = ctx;
+    if (fd >= scan->max)
+        return 1;
+    struct file* file = 0;
+    bpf_probe_read_kernel(&file, sizeof file, &scan->table[fd]);
+    struct bpf_port_key key;
+    if (!port_of(file, &key))
+        return 0;
+    if (scan->mode == SCAN_EXEC) {
+        unsigned long word = 0;
+        bpf_probe_read_kernel(&word, sizeof word, &scan->close_on_exec[fd / 64]);
+        if (!(word & (1ul << (fd % 64))) || !last_reference(file))
+            return 0;
+    }
+    if (scan->found && file != scan->file)
+        return 0; // a second port in one table: its close is not told
+    scan->found = 1;
+    scan->key = key;
+    scan->file = file;
+    scan->fds++;
+    return scan->mode != SCAN_EXIT;
+}
+
+static __always_inline void scan_table(struct scan_state* scan) {
+    struct task_struct* task = (struct task_struct*)bpf_get_current_task();
+    struct fdtable* fdt = BPF_CORE_READ(task, files, fdt);
+    if (!fdt)
+        return;
+    scan->table = BPF_CORE_READ(fdt, fd);
+    scan->close_on_exec = BPF_CORE_READ(fdt, close_on_exec);
+    scan->max = BPF_CORE_READ(fdt, max_fds);
+    bpf_loop(scan->max < MAX_SCANNED_FDS ? scan->max : MAX_SCANNED_FDS, scan_fd, scan, 0);
+}
+
+// A call that moves bytes we cannot see: named once per process and call.
+static __always_inline void name_call(__u32 call, __u32 fd1, __u32 fd2, int any) {
+    __u32 tgid = bpf_get_current_pid_tgid() >> 32;
+    __u32* seen = bpf_map_lookup_elem(&named, &tgid);
+    if (seen && (*seen & (1u << call)))
+        return;
+    struct bpf_port_key key;
+    if (any) {
+        struct scan_state scan = {};
+        scan_table(&scan);
+        if (!scan.found)
+            return;
+        key = scan.key;
+    } else if (!fd_port(fd1, &key) && !fd_port(fd2, &key)) {
+        return;
+    }
+    __u32 bits = (seen ? *seen : 0) | (1u << call);
+    bpf_map_update_elem(&named, &tgid, &bits, BPF_ANY);
+    emit(BPF_REC_UNDECODED, &key, call);
+}
