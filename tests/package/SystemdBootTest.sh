@@ -16,6 +16,7 @@ if [ "${1-}" = inside ]; then
     systemctl is-active -q vantry.socket && systemctl is-active -q vantry.service ||
         fail "not started: $(systemctl status vantry.socket vantry.service)"
     systemd-analyze security vantry.service | tail -1
+    journalctl -b -u vantry.service -o cat | grep -o 'capturing with [^(]*'
 
     # alice's own pty, written once her capture is on; bob may not attach it.
     rm -f /tmp/tty /tmp/go
@@ -55,7 +56,9 @@ for phase in boot install; do
     printf '[Unit]\nAfter=vantry.service\n[Service]\nType=oneshot\nExecStart=/root/check.sh inside %s\n' "$phase" \
         >"$root/etc/systemd/system/boot-check.service"
     ln -sf ../boot-check.service "$root/etc/systemd/system/multi-user.target.wants/"
+    # What the unit grants the eBPF source, the container must have to give.
     timeout -k 5 120 systemd-nspawn --register=no --keep-unit -q -D "$root" -b \
+        --capability=CAP_BPF,CAP_PERFMON --system-call-filter=bpf \
         >"$work/boot-$phase.log" 2>&1 </dev/null
     verdict=$(cat "$root/root/verdict-$phase" 2>/dev/null)
     echo "$phase: $verdict"
