@@ -14,8 +14,10 @@
 #include <cerrno>
 #include <cstring>
 
-CDeviceServer::CDeviceServer(CAttachmentTable& table, CSourceSet& sources)
-    : m_table(table), m_sources(sources), m_handler(table, sources), m_request(MAX_REQUEST_SIZE) {}
+CDeviceServer::CDeviceServer(CAttachmentTable& table, CSourceSet& sources,
+                             std::string strCaptureSource)
+    : m_table(table), m_sources(sources), m_handler(table, sources, std::move(strCaptureSource)),
+      m_request(MAX_REQUEST_SIZE) {}
 
 CDeviceServer::~CDeviceServer() {
     Shutdown();

@@ -27,7 +27,9 @@ public:
     // Longest request read whole; an attach path beyond it is refused.
     static constexpr std::size_t MAX_REQUEST_SIZE = 16 * 1024;
 
-    CDeviceServer(CAttachmentTable& table, CSourceSet& sources);
+    // strCaptureSource: how the sources capture ("ptrace", "replay", ...),
+    // told to any client that asks.
+    CDeviceServer(CAttachmentTable& table, CSourceSet& sources, std::string strCaptureSource);
     // Detaches everything and removes the socket.
     ~CDeviceServer();
     CDeviceServer(const CDeviceServer&) = delete;

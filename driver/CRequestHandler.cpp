@@ -33,6 +33,8 @@ std::optional<CAnswer> CRequestHandler::Handle(const CPeer& peer,
     const auto input = request.subspan(REQUEST_HEADER_SIZE);
     if (dwCode == IOCTL_VANTRY_ATTACH)
         return Attach(peer, dwCapacity, input, bTruncated, parked);
+    if (dwCode == IOCTL_VANTRY_CAPTURE_SOURCE)
+        return CaptureSource(dwCapacity, input, bTruncated);
     if (dwCode != IOCTL_VANTRY_DETACH && dwCode != IOCTL_VANTRY_WAIT_RECORD &&
         dwCode != IOCTL_VANTRY_FETCH_RECORD && dwCode != IOCTL_VANTRY_FETCH_RECORDS)
         return Status(ENOTTY);
@@ -96,6 +98,15 @@ std::optional<CAnswer> CRequestHandler::Attach(const CPeer& peer, std::uint32_t 
     }
     parked.bAttach = true;
     return std::nullopt;
+}
+
+CAnswer CRequestHandler::CaptureSource(std::uint32_t dwCapacity,
+                                       std::span<const std::uint8_t> input, bool bTruncated) const {
+    if (!input.empty() || bTruncated)
+        return Status(EINVAL);
+    if (dwCapacity < m_strCaptureSource.size())
+        return Status(ERANGE);
+    return CAnswer{0, {m_strCaptureSource.begin(), m_strCaptureSource.end()}};
 }
 
 std::optional<CAnswer> CRequestHandler::AttachChecked(const CPeer& peer, std::uint64_t qwConnection,

@@ -1,4 +1,4 @@
-// The five requests of the driver device, decoded and carried out. Every
+// The six requests of the driver device, decoded and carried out. Every
 // field is checked before anything changes, so a malformed request gets its
 // errno status and leaves the driver as it was.
 #pragma once
@@ -11,6 +11,8 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
+#include <utility>
 #include <vector>
 
 class CAttachmentTable;
@@ -36,8 +38,9 @@ struct CParkedWait {
 
 class CRequestHandler {
 public:
-    CRequestHandler(CAttachmentTable& table, CSourceSet& sources)
-        : m_table(table), m_sources(sources) {}
+    // strCaptureSource: how the sources capture, the answer to whoever asks.
+    CRequestHandler(CAttachmentTable& table, CSourceSet& sources, std::string strCaptureSource)
+        : m_table(table), m_sources(sources), m_strCaptureSource(std::move(strCaptureSource)) {}
 
     // bTruncated: the request was longer than the device reads.
     // nAnswerLimit: the longest answer the connection can carry in one
@@ -64,6 +67,8 @@ private:
     // Empty while the path is being checked; then attaches and watches.
     std::optional<CAnswer> AttachChecked(const CPeer& peer, std::uint64_t qwConnection,
                                          CParkedWait& parked);
+    CAnswer CaptureSource(std::uint32_t dwCapacity, std::span<const std::uint8_t> input,
+                          bool bTruncated) const;
     // Empty until the sources answered the attachment's watch.
     std::optional<CAnswer> AttachAnswer(std::uint32_t dwHandle);
     int Detach(std::uint32_t dwHandle, uid_t uid, bool bAnyOwner);
@@ -75,6 +80,7 @@ private:
 
     CAttachmentTable& m_table;
     CSourceSet& m_sources;
+    const std::string m_strCaptureSource;
     CPortChecks m_checks;
     CRefusalLog m_refusals;
 };

@@ -101,14 +101,16 @@ bool ReportReady(std::string& strError) {
 
 // The live capture: eBPF where the kernel loads and attaches its programs
 // (auto, the default, or ebpf, which then insists on it), ptrace otherwise.
+// strCapture: which one runs, as the device tells its clients.
 std::unique_ptr<IEventSource> StartLiveSource(const std::string& strSource, IEventSink& sink,
-                                              std::string& strError) {
+                                              std::string& strCapture, std::string& strError) {
     std::string strRefused = "this vantry.sys was built without the eBPF source";
 #ifdef VANTRY_HAVE_EBPF
     if (strSource != "ptrace") {
         try {
             auto pSource = std::make_unique<CBpfSource>(sink);
             Log("capturing with eBPF (" + pSource->Kind() + " system-call tracepoints)");
+            strCapture = "ebpf " + pSource->Kind();
             return pSource;
         } catch (const std::exception& error) {
             strRefused = std::string("the kernel refused the eBPF programs: ") + error.what();
@@ -123,6 +125,7 @@ std::unique_ptr<IEventSource> StartLiveSource(const std::string& strSource, IEve
         auto pSource = std::make_unique<CTraceSource>(sink);
         Log(strSource == "ptrace" ? "capturing with ptrace"
                                   : "capturing with ptrace: " + strRefused);
+        strCapture = "ptrace";
         return pSource;
     } catch (const std::exception& error) {
         strError = std::string("cannot start the capture: ") + error.what();
@@ -183,6 +186,7 @@ int main(int argc, char* argv[]) {
 
     CAttachmentTable table(options.m_nQueueLimit);
     CSourceSet sources;
+    std::string strCapture = "replay";
     if (!options.m_strReplay.empty()) {
         std::string strError;
         auto pReplay = CReplaySource::Load(options.m_strReplay, options.m_bFast, table, strError);
@@ -191,7 +195,7 @@ int main(int argc, char* argv[]) {
         sources.Add(std::move(pReplay));
     } else {
         std::string strError;
-        auto pLive = StartLiveSource(options.m_strSource, table, strError);
+        auto pLive = StartLiveSource(options.m_strSource, table, strCapture, strError);
         if (!pLive)
             return Fail(strError);
         sources.Add(std::move(pLive));
@@ -200,7 +204,7 @@ int main(int argc, char* argv[]) {
     const char* pszDevice = std::getenv(Vantry::DEVICE_PATH_VARIABLE);
     const std::string strDevice = pszDevice && *pszDevice ? pszDevice : Vantry::DEFAULT_DEVICE_PATH;
     {
-        CDeviceServer server(table, sources);
+        CDeviceServer server(table, sources, strCapture);
         std::string strError;
         const int hPassed = SystemdLink::TakeListeningSocket(strError);
         if (hPassed == -2)

@@ -7,6 +7,8 @@
 #include "CMultiDocTemplate.h"
 #include "CSplashWnd.h"
 #include "CWireletDoc.h"
+#include "CaptureSourceText.h"
+#include "DriverDevice.h"
 #include "DriverService.h"
 #include "FileErrorText.h"
 #include "ProgramDirectory.h"
@@ -30,6 +32,7 @@ namespace {
 CWireletApp* s_pApp = nullptr;
 
 constexpr int SPLASH_MS = 3000;
+constexpr int CAPTURE_SOURCE_MS = 5000;
 constexpr const char* MSG_WRONG_PLATFORM = "本程序只能运行在 Linux 平台！";
 
 QString ResourceText(UINT nID) {
@@ -89,7 +92,13 @@ bool CWireletApp::InitInstance(const QStringList& arguments) {
         AfxMessages().ShowWarning(MSG_WRONG_PLATFORM);
         return false;
     }
-    return EnsureDriver(AfxMessages(), GetProgramDirectory()) == EStartup::Continue;
+    if (EnsureDriver(AfxMessages(), GetProgramDirectory()) != EStartup::Continue)
+        return false;
+    // Which capture runs decides what can be missed, so it is said once.
+    if (const auto strSource = g_hDevice.CaptureSource())
+        m_pMainWnd->ShowNotice(QString::fromStdString(CaptureSourceText::Describe(*strSource)),
+                               CAPTURE_SOURCE_MS);
+    return true;
 }
 
 void CWireletApp::ExitInstance() {

@@ -108,6 +108,19 @@ std::shared_ptr<CVantryDevice::CSession> CVantryDevice::Session() const {
     return m_pSession;
 }
 
+std::optional<std::string> CVantryDevice::CaptureSource() {
+    const auto pSession = Session();
+    if (!pSession)
+        return std::nullopt;
+    std::uint8_t output[Vantry::MAX_CAPTURE_SOURCE_SIZE];
+    std::size_t nOutput = 0;
+    std::lock_guard lock(pSession->m_controlMutex);
+    if (pSession->m_control.Transact(Vantry::IOCTL_VANTRY_CAPTURE_SOURCE, {}, output, nOutput, -1,
+                                     pSession->m_hClosed.Get()) != 0)
+        return std::nullopt;
+    return std::string(output, output + nOutput);
+}
+
 int CVantryDevice::Attach(std::string_view strPortName, CAttachHandle& hAttach) {
     const auto input = Vantry::EncodeDevicePath(PortDevicePath(strPortName));
     if (!input)

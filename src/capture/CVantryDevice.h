@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -43,6 +44,9 @@ public:
     void Close();
     bool IsOpen() const;
 
+    // How the driver captures ("ebpf tp_btf", "ptrace", "replay", ...); empty
+    // when it does not say (a driver older than the request) or is not open.
+    std::optional<std::string> CaptureSource();
     int Attach(std::string_view strPortName, CAttachHandle& hAttach);
     int Detach(CAttachHandle hAttach);
     // The size of the oldest record waiting; waits for one when there is none.

@@ -214,8 +214,8 @@ CChildFrame* CMainFrame::MDIGetActive() const {
     return qobject_cast<CChildFrame*>(m_wndMdiClient->currentSubWindow());
 }
 
-void CMainFrame::ShowNotice(const QString& strText) {
-    statusBar()->showMessage(strText);
+void CMainFrame::ShowNotice(const QString& strText, int nTimeoutMs) {
+    statusBar()->showMessage(strText, nTimeoutMs);
 }
 
 std::vector<CCmdTarget*> CMainFrame::CommandRoute() const {

@@ -34,8 +34,9 @@ public:
     CMdiBackground& GetMdiArea() const { return *m_wndMdiClient; }
     // The monitor window that is active, even while the main window is not.
     CChildFrame* MDIGetActive() const;
-    // A line in the status bar that stays until something else is shown there.
-    void ShowNotice(const QString& strText);
+    // A line in the status bar that stays until something else is shown
+    // there, or for nTimeoutMs when that is not 0.
+    void ShowNotice(const QString& strText, int nTimeoutMs = 0);
 
     // The objects a command is offered to, in order.
     std::vector<CCmdTarget*> CommandRoute() const;

@@ -1,6 +1,7 @@
 // wirelet-cli monitor and capture against a real driver.
 #include "CDriverProcess.h"
 #include "CPty.h"
+#include "CaptureSourceText.h"
 #include "Process.h"
 #include "Records.h"
 
@@ -92,6 +93,18 @@ TEST_F(CliMonitorTest, CaptureWritesEveryRecordAsTheDriverNumberedIt) {
     struct stat status {};
     EXPECT_EQ(stat(strFile.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0644u);
+}
+
+// A driver that is gone is not named; odd text cannot act on a terminal.
+TEST_F(CliMonitorTest, VersionNamesHowTheDriverCaptures) {
+    EXPECT_EQ(RunProcess({WIRELET_CLI_PATH, "--version"}).strOut,
+              "wirelet-cli " WIRELET_VERSION "\ndriver: replaying a record file\n");
+    driver.Stop();
+    EXPECT_EQ(RunProcess({WIRELET_CLI_PATH, "--version"}).strOut,
+              "wirelet-cli " WIRELET_VERSION "\n");
+    EXPECT_EQ(CaptureSourceText::Describe("ebpf raw_tp"), "driver: capturing with eBPF (raw_tp)");
+    EXPECT_EQ(CaptureSourceText::Describe("ebpf \x1b[2J\nx"),
+              "driver: capturing with eBPF (?[2J?x)");
 }
 
 TEST_F(CliMonitorTest, DriverErrorsAreSaidInPlainWords) {

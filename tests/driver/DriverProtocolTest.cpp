@@ -172,7 +172,9 @@ TEST_F(DriverProtocolTest, BadRequestsGetAnErrnoAndChangeNothing) {
         Bytes input;
         int nStatus;
     } cases[] = {
-        {"unknown code", 0x10012018, 4, handle, ENOTTY},
+        {"unknown code", 0x1001201C, 4, handle, ENOTTY},
+        {"capture source, an input", IOCTL_VANTRY_CAPTURE_SOURCE, 64, handle, EINVAL},
+        {"capture source, capacity 5", IOCTL_VANTRY_CAPTURE_SOURCE, 5, {}, ERANGE},
         {"detach, 3-byte input", IOCTL_VANTRY_DETACH, 0, {1, 0, 0}, EINVAL},
         {"wait, 5-byte input", IOCTL_VANTRY_WAIT_RECORD, 4, {1, 0, 0, 0, 0}, EINVAL},
         {"fetch, no input", IOCTL_VANTRY_FETCH_RECORD, 64, {}, EINVAL},
@@ -200,6 +202,27 @@ TEST_F(DriverProtocolTest, BadRequestsGetAnErrnoAndChangeNothing) {
     EXPECT_EQ(SequenceOf(client.Next(dwHandle)), 2u);
     EXPECT_EQ(client.Fetch(dwHandle, 64).nStatus, EAGAIN);
     EXPECT_EQ(client.Detach(dwHandle), 0);
+}
+
+// Any client may ask; the answer is what the log says, and fits its length.
+TEST_F(DriverProtocolTest, TheDriverSaysHowItCaptures) {
+    StartReplay({});
+    EXPECT_EQ(CRawClient(driver.DevicePath()).Call(IOCTL_VANTRY_CAPTURE_SOURCE, 6).output,
+              (Bytes{'r', 'e', 'p', 'l', 'a', 'y'}));
+    for (const char* pszSource : {"ptrace", "auto"}) {
+        CDriverProcess live;
+        ASSERT_TRUE(live.Start({"--source", pszSource})) << live.Stderr();
+        const Bytes answer =
+            CRawClient(live.DevicePath()).Call(IOCTL_VANTRY_CAPTURE_SOURCE, 64).output;
+        live.Stop();
+        const std::string strAnswer(answer.begin(), answer.end());
+        const std::string strLogged = strAnswer.starts_with("ebpf ")
+                                          ? "with eBPF (" + strAnswer.substr(5) + " system-call"
+                                          : "with " + strAnswer;
+        EXPECT_NE(live.Stderr().find("capturing " + strLogged), std::string::npos)
+            << pszSource << ": " << strAnswer << "\n"
+            << live.Stderr();
+    }
 }
 
 // Out of descriptors, a connection is turned away at once: it neither

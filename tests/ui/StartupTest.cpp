@@ -8,6 +8,8 @@
 #include "CWireletApp.h"
 #include "DriverDevice.h"
 
+#include <QStatusBar>
+
 #include <filesystem>
 
 namespace {
@@ -77,6 +79,8 @@ TEST_F(StartupTest, StepsRunInOrderAndTheDriverComesLast) {
                                                          "platform check, frame shown"}));
     EXPECT_TRUE(g_hDevice.IsOpen());
     EXPECT_TRUE(m_box.m_messages.empty());
+    EXPECT_TRUE(m_pApp->GetMainFrame()->statusBar()->currentMessage().startsWith(
+        "driver: capturing with "));
     EXPECT_EQ(m_pApp->GetMainFrame()->GetPortToolBar().m_wndPortCombo->count(), 0)
         << "an unreadable port map gives an empty list";
 }

@@ -1,3 +1,5 @@
+#include "CVantryDevice.h"
+#include "CaptureSourceText.h"
 #include "MonitorCommand.h"
 #include "RenderCommand.h"
 
@@ -43,6 +45,12 @@ const char* const CAPTURE_HELP = R"(  capture PORT -o FILE
       capture has started.
 )";
 
+const char* const VERSION_HELP = R"HELP(  --version
+      Print the version of this tool and, when a driver answers on the
+      driver device, how it captures: a line such as
+      "driver: capturing with eBPF (tp_btf)" or "driver: capturing with ptrace".
+)HELP";
+
 struct CCommand {
     const char* pszName;
     std::string strHelp;
@@ -57,11 +65,22 @@ const CCommand COMMANDS[] = {
 
 std::string Usage() {
     return std::string("Usage: wirelet-cli COMMAND ...\n\nCommands:\n") + RENDER_HELP + "\n" +
-           MONITOR_HELP + CAPTURE_HELP + PORT_HELP + FILE_HELP;
+           MONITOR_HELP + CAPTURE_HELP + VERSION_HELP + PORT_HELP + FILE_HELP;
 }
 
 bool IsHelp(const std::string& strArg) {
     return strArg == "--help" || strArg == "-h";
+}
+
+// A driver that is not running, or too old to say, is simply not named.
+int PrintVersion() {
+    std::cout << "wirelet-cli " << WIRELET_VERSION << "\n";
+    CVantryDevice device;
+    if (device.Open() == 0) {
+        if (const auto strSource = device.CaptureSource())
+            std::cout << CaptureSourceText::Describe(*strSource) << "\n";
+    }
+    return 0;
 }
 
 } // namespace
@@ -72,6 +91,8 @@ int main(int argc, char* argv[]) {
         std::cout << Usage();
         return 0;
     }
+    if (strCommand == "--version")
+        return PrintVersion();
     for (const CCommand& command : COMMANDS) {
         if (strCommand != command.pszName)
             continue;

@@ -15,7 +15,7 @@
 
 namespace Vantry {
 
-// Device type 0x1001, functions 0x801 to 0x805, buffered, any access.
+// Device type 0x1001, functions 0x801 to 0x806, buffered, any access.
 inline constexpr std::uint32_t IOCTL_VANTRY_ATTACH = 0x10012004;
 inline constexpr std::uint32_t IOCTL_VANTRY_DETACH = 0x10012008;
 inline constexpr std::uint32_t IOCTL_VANTRY_WAIT_RECORD = 0x1001200C;
@@ -23,6 +23,12 @@ inline constexpr std::uint32_t IOCTL_VANTRY_FETCH_RECORD = 0x10012010;
 // Wait and fetch in one: as many whole records as fit, each preceded by its
 // u32 size as in a record file. A driver older than it answers ENOTTY.
 inline constexpr std::uint32_t IOCTL_VANTRY_FETCH_RECORDS = 0x10012014;
+// How the driver captures, as short ASCII text without a NUL: "ebpf tp_btf",
+// "ebpf raw_tp", "ptrace" or "replay". No input; any client may ask. A
+// driver older than it answers ENOTTY.
+inline constexpr std::uint32_t IOCTL_VANTRY_CAPTURE_SOURCE = 0x10012018;
+// The capacity that always holds that text.
+inline constexpr std::size_t MAX_CAPTURE_SOURCE_SIZE = 64;
 
 inline constexpr const char* DEFAULT_DEVICE_PATH = "/run/Vantry";
 inline constexpr const char* DEVICE_PATH_VARIABLE = "VANTRY_DEVICE";
