@@ -1,6 +1,8 @@
 // The live capture through a real vantry.sys, for two builds side by side:
-// `bench_capture [OTHER_VANTRY_SYS]` runs each measurement with the other
-// driver (an older build) and with this build's, and prints both columns.
+// `bench_capture [--source SOURCE] [--late-openers] [OTHER_VANTRY_SYS]` runs
+// each measurement with the other driver (an older build) and with this
+// build's, and prints both columns; --source picks the drivers' capture
+// (auto by default), --late-openers measures the late openers alone.
 //  - late openers: 100 applications that open the port, set it and write at
 //    once: how long from the open until a record names them, and whether
 //    their first write was captured;
@@ -40,6 +42,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// What the drivers capture with: their own choice unless told.
+std::string g_strSource = "auto";
+
 struct CRecordSeen {
     std::int8_t nType;
     std::uint32_t dwPid;
@@ -60,7 +65,7 @@ public:
         if (m_nDriver == 0) {
             setenv(Vantry::DEVICE_PATH_VARIABLE, strDevice.c_str(), 1);
             freopen("/dev/null", "w", stderr);
-            execl(strDriver.c_str(), strDriver.c_str(), nullptr);
+            execl(strDriver.c_str(), strDriver.c_str(), "--source", g_strSource.c_str(), nullptr);
             _exit(127);
         }
         for (int i = 0; i < 500 && !m_pClient; ++i) {
@@ -304,9 +309,11 @@ void StuckTracee(const std::string& strDriver, CFigures& figures) {
     waitpid(nStuck, nullptr, 0);
 }
 
-CFigures Measure(const std::string& strDriver) {
+CFigures Measure(const std::string& strDriver, bool bLateOnly) {
     CFigures figures;
     LateOpeners(strDriver, figures);
+    if (bLateOnly)
+        return figures;
     LargeWrite(strDriver, figures);
     Burst(strDriver, figures);
     StuckTracee(strDriver, figures);
@@ -317,10 +324,21 @@ CFigures Measure(const std::string& strDriver) {
 
 int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
+    bool bLateOnly = false;
+    std::string strOther;
+    for (int i = 1; i < argc; ++i) {
+        const std::string strArg = argv[i];
+        if (strArg == "--source" && i + 1 < argc)
+            g_strSource = argv[++i];
+        else if (strArg == "--late-openers")
+            bLateOnly = true;
+        else
+            strOther = strArg;
+    }
     std::vector<std::pair<std::string, CFigures>> columns;
-    if (argc > 1)
-        columns.emplace_back("other", Measure(argv[1]));
-    columns.emplace_back("this build", Measure(VANTRY_SYS_PATH));
+    if (!strOther.empty())
+        columns.emplace_back("other", Measure(strOther, bLateOnly));
+    columns.emplace_back("this build", Measure(VANTRY_SYS_PATH, bLateOnly));
     auto row = [&](const char* pszWhat, auto value) {
         std::printf("%-44s", pszWhat);
         for (const auto& column : columns)
@@ -344,6 +362,8 @@ int main(int argc, char** argv) {
     row("  open to traced, 90th percentile",
         [&](const CFigures& f) { return number(f.dP90Us, "us"); });
     row("  open to traced, maximum", [&](const CFigures& f) { return number(f.dMaxUs, "us"); });
+    if (bLateOnly)
+        return 0;
     row("256 MiB write: driver's peak resident",
         [&](const CFigures& f) { return number(f.dPeakMb, "MB"); });
     row("burst of 3,000 stty: opens reported",

@@ -33,31 +33,51 @@ CSeizer::CSeizer(CWatchedPorts& ports, CTracees& tracees, CVisibility& visibilit
     : m_ports(ports), m_tracees(tracees), m_visibility(visibility), m_publisher(publisher),
       m_nSelf(getpid()) {}
 
-void CSeizer::TraceHolders(const CPortId& port) {
+void CSeizer::TraceHolders(const CPortId& port, std::optional<std::uint32_t> foundLateUs) {
     // Processes we already trace for another port get this one's fds too.
     std::map<pid_t, std::shared_ptr<CFdTable>> traced;
-    for (auto& [nTid, tracee] : m_tracees.Threads())
+    // Inside an open or a dup, a new fd is in /proc before its exit stop
+    // tells of it: such a process is left to that stop.
+    std::set<pid_t> changing;
+    for (auto& [nTid, tracee] : m_tracees.Threads()) {
         traced.emplace(tracee.nTgid, tracee.pFds);
+        if (tracee.bInSyscall &&
+            (tracee.eSyscall == ESyscall::Open || tracee.eSyscall == ESyscall::Dup))
+            changing.insert(tracee.nTgid);
+    }
     for (const pid_t nPid : ProcScanner::ListProcesses()) {
-        if (nPid == m_nSelf)
+        if (nPid == m_nSelf || (foundLateUs && changing.count(nPid)))
             continue;
         const auto fds = ProcScanner::PortFds(nPid, {port});
         if (fds.empty())
             continue;
         const auto it = traced.find(nPid);
         if (it == traced.end()) {
-            Attach(nPid, ProcScanner::PortFds(nPid, m_ports.WatchedPorts()), {});
+            if (Attach(nPid, ProcScanner::PortFds(nPid, m_ports.WatchedPorts()), {}) && foundLateUs)
+                m_seizures[nPid].foundUs[port] = *foundLateUs;
             continue;
         }
-        if (std::none_of(it->second->Ports().begin(), it->second->Ports().end(),
-                         [&](const auto& entry) { return entry.second == port; })) {
-            for (const auto& [nFd, fdPort] : fds)
+        // An fd it received while traced (recvmsg is not decoded) is new to
+        // its table; one it took with pidfd_getfd was seen at its exit.
+        std::map<int, CPortId> added;
+        for (const auto& [nFd, fdPort] : fds) {
+            if (!it->second->IsPort(nFd))
+                added.emplace(nFd, fdPort);
+        }
+        if (!added.empty()) {
+            const bool bNewPort =
+                std::none_of(it->second->Ports().begin(), it->second->Ports().end(),
+                             [&](const auto& entry) { return entry.second == port; });
+            for (const auto& [nFd, fdPort] : added)
                 it->second->Set(nFd, fdPort);
+            if (foundLateUs)
+                m_publisher.PublishNamedNotice(port, nPid, Vantry::NOTICE_TRACED_LATE,
+                                               *foundLateUs);
             // Not stopped yet: these settings wait with the others.
             if (const auto seizure = m_seizures.find(nPid); seizure != m_seizures.end())
-                seizure->second.fds.insert(fds.begin(), fds.end());
-            else
-                PortSettings::PublishCurrentSettings(m_publisher, nPid, fds);
+                seizure->second.fds.insert(added.begin(), added.end());
+            else if (bNewPort)
+                PortSettings::PublishCurrentSettings(m_publisher, nPid, added);
         }
         // A detach asked for by an earlier attachment may not have happened yet.
         m_tracees.KeepTracing(nPid);
@@ -211,6 +231,8 @@ bool CSeizer::ReadOwnerOnceStopped(pid_t nPid) {
         m_publisher.Publish(port, Vantry::CAPTURE_PORT_OPENED, nPid);
         m_publisher.PublishNamedNotice(port, nPid, Vantry::NOTICE_TRACED_LATE, dwLateUs);
     }
+    for (const auto& [port, dwFoundUs] : it->second.foundUs)
+        m_publisher.PublishNamedNotice(port, nPid, Vantry::NOTICE_TRACED_LATE, dwFoundUs);
     return true;
 }
 
@@ -246,6 +268,10 @@ void CSeizer::OnSeizeRefused(const CProcessIdentity& identity, const std::map<in
     // Say only what was seen: a process on its way out refuses as well.
     const pid_t nPid = identity.GetPid();
     const pid_t nTracer = ProcScanner::TracerOf(nPid);
+    // A tracee's child, traced from its fork on, whose fork event is still
+    // to come: a look at the holders found it first.
+    if (nTracer == gettid())
+        return;
     if (nTracer > 0) {
         m_refused.push_back(identity);
         m_publisher.ReportOnce(nPid, fds, Vantry::NOTICE_PROCESS_NOT_TRACED);

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -33,8 +34,11 @@ public:
     // its table: it is seized first, and its fds are read as its open ends.
     bool Attach(pid_t nPid, std::map<int, CPortId> fds, std::set<CPortId> opened,
                 std::uint64_t qwOpenedNs = 0);
-    // Traces the holders of the port that are not traced yet.
-    void TraceHolders(const CPortId& port);
+    // Traces the holders of the port that are not traced yet. With
+    // foundLateUs, the port was watched before and its holders looked at
+    // that long ago: one found now got its fd since, without an open, and
+    // its notice says how late it may be traced.
+    void TraceHolders(const CPortId& port, std::optional<std::uint32_t> foundLateUs = std::nullopt);
     // The first stop of a thread of a process that Attach seized: whose it
     // is, read now, says whether its opens are published or it is let go.
     // False when it is not traced on.
@@ -60,8 +64,10 @@ private:
     struct CSeizure {
         std::map<int, CPortId> fds;
         std::map<CPortId, std::uint32_t> lateUs; // the ports it opened untraced: how long ago
-        std::uint64_t qwDeadlineNs = 0;          // CLOCK_MONOTONIC: settings published then even so
-        bool bOwnerKnown = false;                // read once a thread stopped
+        std::map<CPortId, std::uint32_t>
+            foundUs;                    // the ports it got without an open: at most how long ago
+        std::uint64_t qwDeadlineNs = 0; // CLOCK_MONOTONIC: settings published then even so
+        bool bOwnerKnown = false;       // read once a thread stopped
     };
 
     // PTRACE_SEIZE said EPERM: a debugger, an exit, or a refusal of the

@@ -10,6 +10,7 @@
 #include "VantryProtocol.h"
 
 #include <sys/ptrace.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -17,8 +18,9 @@
 #include <string>
 
 CSyscallStops::CSyscallStops(IEventSink& sink, CWatchedPorts& ports, CTracees& tracees,
-                             COpenTracker& opens, CPublisher& publisher)
-    : m_sink(sink), m_ports(ports), m_tracees(tracees), m_opens(opens), m_publisher(publisher) {}
+                             COpenTracker& opens, CHolderLook& holders, CPublisher& publisher)
+    : m_sink(sink), m_ports(ports), m_tracees(tracees), m_opens(opens), m_holders(holders),
+      m_publisher(publisher) {}
 
 void CSyscallStops::OnSyscallStop(CTracee& tracee) {
     // An exit stop of a call that does not interest us needs no look at all:
@@ -142,6 +144,10 @@ void CSyscallStops::OnExit(CTracee& tracee, std::int64_t nResult, bool bError) {
                 PortFdRemoved(tracee);
         }
         break;
+    case ESyscall::SendMessage:
+        if (!bError && PassedPortFd(tracee, nResult))
+            m_holders.OnFdPassed();
+        break;
     case ESyscall::Unshare:
         if (!bError)
             tracee.pFds = std::make_shared<CFdTable>(*tracee.pFds);
@@ -260,4 +266,19 @@ void CSyscallStops::PortFdRemoved(CTracee& tracee) {
                 m_tracees.RequestDetach(other);
         }
     }
+}
+
+bool CSyscallStops::PassedPortFd(const CTracee& tracee, std::int64_t nSent) const {
+    const CTraceeMemory memory(tracee.nTid);
+    const CTraceeAddress messages(tracee.entry.args[1]);
+    if (!SyscallDecoder::IsSendMany(tracee.entry))
+        nSent = 1;
+    // The fds are numbers in the sender's table, as it is at this stop.
+    for (std::int64_t i = 0; i < nSent; ++i) {
+        for (const int nFd : memory.PassedFds(messages + std::uint64_t(i) * sizeof(mmsghdr))) {
+            if (tracee.pFds->IsPort(nFd))
+                return true;
+        }
+    }
+    return false;
 }

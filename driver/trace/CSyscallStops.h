@@ -4,6 +4,7 @@
 #pragma once
 
 #include "../IEventSource.h"
+#include "CHolderLook.h"
 #include "COpenTracker.h"
 #include "CPublisher.h"
 #include "CTracee.h"
@@ -16,7 +17,7 @@
 class CSyscallStops {
 public:
     CSyscallStops(IEventSink& sink, CWatchedPorts& ports, CTracees& tracees, COpenTracker& opens,
-                  CPublisher& publisher);
+                  CHolderLook& holders, CPublisher& publisher);
 
     void OnSyscallStop(CTracee& tracee);
 
@@ -30,10 +31,13 @@ private:
     void ReportUndecoded(CTracee& tracee, std::uint32_t dwCall, const std::map<int, CPortId>& fds);
     void OnOpenExit(CTracee& tracee, std::int64_t nResult);
     void PortFdRemoved(CTracee& tracee);
+    // A sendmsg or sendmmsg sent nSent messages: whether one passed a port fd.
+    bool PassedPortFd(const CTracee& tracee, std::int64_t nSent) const;
 
     IEventSink& m_sink; // how much its queues could take
     CWatchedPorts& m_ports;
     CTracees& m_tracees;
     COpenTracker& m_opens;
+    CHolderLook& m_holders;
     CPublisher& m_publisher;
 };

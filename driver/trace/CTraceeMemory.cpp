@@ -1,5 +1,6 @@
 #include "CTraceeMemory.h"
 
+#include <sys/socket.h>
 #include <sys/uio.h>
 
 #include <algorithm>
@@ -8,6 +9,10 @@
 #include <span>
 
 namespace {
+
+// More control data than any sender of a few fds needs; the kernel itself
+// takes at most about this much (net.core.optmem_max).
+constexpr std::size_t MAX_CONTROL = 64 * 1024;
 
 // process_vm_readv stops at the first bad page of a remote vector; collect
 // what did arrive so a half-unmapped buffer still yields its readable start.
@@ -73,4 +78,38 @@ std::size_t CTraceeMemory::ReadVectors(CTraceeAddress vectors, std::uint64_t nCo
     const std::size_t nDone = ReadRemote(m_nTid, out.data() + nOld, nWanted, remote);
     out.resize(nOld + nDone);
     return nDone;
+}
+
+std::vector<int> CTraceeMemory::PassedFds(CTraceeAddress message) const {
+    std::vector<std::uint8_t> raw;
+    if (Read(message, sizeof(msghdr), raw) != sizeof(msghdr))
+        return {};
+    msghdr header;
+    std::copy_n(raw.data(), sizeof header, reinterpret_cast<std::uint8_t*>(&header));
+    std::vector<std::uint8_t> control;
+    Read(CTraceeAddress(reinterpret_cast<std::uint64_t>(header.msg_control)),
+         std::min<std::size_t>(header.msg_controllen, MAX_CONTROL), control);
+    // The walk runs over our copy: the macros read only through msg_control
+    // and msg_controllen, which now describe it.
+    header.msg_control = control.data();
+    header.msg_controllen = control.size();
+    std::vector<int> fds;
+    for (cmsghdr* pHeader = CMSG_FIRSTHDR(&header); pHeader != nullptr;
+         pHeader = CMSG_NXTHDR(&header, pHeader)) {
+        if (pHeader->cmsg_level != SOL_SOCKET || pHeader->cmsg_type != SCM_RIGHTS ||
+            pHeader->cmsg_len < CMSG_LEN(0))
+            continue;
+        // A header that claims more than the copy holds is read as far as it goes.
+        const std::size_t nFirst = std::size_t(CMSG_DATA(pHeader) - control.data());
+        const std::size_t nCount = (pHeader->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (std::size_t i = 0; i < nCount; ++i) {
+            const std::size_t nAt = nFirst + i * sizeof(int);
+            if (nAt + sizeof(int) > control.size())
+                break;
+            int nFd;
+            std::copy_n(control.data() + nAt, sizeof nFd, reinterpret_cast<std::uint8_t*>(&nFd));
+            fds.push_back(nFd);
+        }
+    }
+    return fds;
 }

@@ -25,6 +25,10 @@ public:
     std::size_t ReadVectors(CTraceeAddress vectors, std::uint64_t nCount, std::size_t nLimit,
                             std::vector<std::uint8_t>& out) const;
 
+    // The fds that the sendmsg message at `message` (a struct msghdr) hands
+    // over with SCM_RIGHTS, as far as its control data can be read.
+    std::vector<int> PassedFds(CTraceeAddress message) const;
+
 private:
     pid_t m_nTid;
 };

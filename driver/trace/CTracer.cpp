@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -35,7 +36,8 @@ CTracer::CTracer(IEventSink& sink)
       m_visibility(m_ports, m_publisher), m_tracees(m_ports, m_visibility),
       m_seizer(m_ports, m_tracees, m_visibility, m_publisher),
       m_opens(m_ports, m_tracees, m_seizer, m_visibility, m_publisher),
-      m_syscalls(sink, m_ports, m_tracees, m_opens, m_publisher) {
+      m_holders(m_ports, m_seizer),
+      m_syscalls(sink, m_ports, m_tracees, m_opens, m_holders, m_publisher) {
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGCHLD);
@@ -62,6 +64,7 @@ int CTracer::Watch(const CPortId& port, CScopedFd node, uid_t viewer, std::uint3
         // Whoever was left untraced before may be seen now: name them again.
         m_visibility.ForgetUnseen();
         m_seizer.TraceHolders(port);
+        m_holders.Looked(port, MonotonicNs());
     }
     return nError;
 }
@@ -86,10 +89,13 @@ void CTracer::UnwatchAll() {
 }
 
 int CTracer::TimeoutMs() const {
+    const std::uint64_t qwNow = MonotonicNs();
+    const int nHolders = m_holders.TimeoutMs(qwNow);
     if (m_seizer.IsIdle() && m_opens.IsSettled())
-        return -1;
-    const std::uint64_t qwSince = MonotonicNs() - m_qwLastLookNs;
-    return qwSince >= TICK_NS ? 0 : int((TICK_NS - qwSince + 999'999) / 1'000'000);
+        return nHolders;
+    const std::uint64_t qwSince = qwNow - m_qwLastLookNs;
+    const int nTick = qwSince >= TICK_NS ? 0 : int((TICK_NS - qwSince + 999'999) / 1'000'000);
+    return nHolders < 0 ? nTick : std::min(nTick, nHolders);
 }
 
 void CTracer::OnInotify() {
@@ -97,6 +103,7 @@ void CTracer::OnInotify() {
     m_opens.Look(m_qwLastLookNs);
     m_seizer.RetryRefused();
     m_seizer.PublishOverdueSettings(m_qwLastLookNs);
+    m_holders.LookIfDue(m_qwLastLookNs);
 }
 
 // --- stops ---------------------------------------------------------------

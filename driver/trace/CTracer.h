@@ -10,6 +10,7 @@
 #pragma once
 
 #include "../IEventSource.h"
+#include "CHolderLook.h"
 #include "COpenTracker.h"
 #include "CPublisher.h"
 #include "CScopedFd.h"
@@ -55,7 +56,8 @@ public:
     // inotify or fanotify was readable, or TimeoutMs ran out: opens and closes.
     void OnInotify();
     // How long until OnInotify wants another look (opens waiting for their
-    // opener, a debugger that may let go, settings still due); -1: none.
+    // opener, a debugger that may let go, settings still due, the holders'
+    // next look); -1: none.
     int TimeoutMs() const;
 
 private:
@@ -68,6 +70,7 @@ private:
     CTracees m_tracees;
     CSeizer m_seizer;
     COpenTracker m_opens;
+    CHolderLook m_holders;
     CSyscallStops m_syscalls;
     std::uint64_t m_qwLastLookNs = 0; // of OnInotify, CLOCK_MONOTONIC
 };

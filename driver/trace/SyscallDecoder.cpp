@@ -114,9 +114,16 @@ ESyscall Classify(const CSyscallEntry& entry, const CFdTable& fds) {
     case SYS_exit:
     case SYS_exit_group:
         return ESyscall::Exit;
+    case SYS_sendmsg:
+    case SYS_sendmmsg:
+        return fds.IsEmpty() ? ESyscall::None : ESyscall::SendMessage;
     default:
         return ESyscall::None;
     }
+}
+
+bool IsSendMany(const CSyscallEntry& entry) {
+    return entry.qwNumber == SYS_sendmmsg;
 }
 
 bool IsClone3(const CSyscallEntry& entry) {

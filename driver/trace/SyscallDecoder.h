@@ -24,6 +24,7 @@ enum class ESyscall {
     Unshare,     // unshare(CLONE_FILES)
     Exec,        // execve, execveat
     Exit,        // exit, exit_group
+    SendMessage, // sendmsg, sendmmsg while the table holds a port fd: may pass it on
     Undecoded,   // moves port data in a way not decoded (sendfile, splice, io_uring...)
 };
 
@@ -57,6 +58,10 @@ struct CUndecodedCall {
     std::vector<std::size_t> fdArguments;
 };
 std::optional<CUndecodedCall> Undecoded(const CSyscallEntry& entry);
+
+// sendmmsg rather than sendmsg: an array of struct mmsghdr, as many sent
+// as it returns.
+bool IsSendMany(const CSyscallEntry& entry);
 
 // close_range: its flags and whether it closes (rather than marks) fds.
 bool CloseRangeCloses(const CSyscallEntry& entry);

@@ -7,9 +7,11 @@
 //   two buffers) | sendfile TEXT | splice TEXT | aio TEXT | dup2 N (the port also at fd
 //   N, /dev/null over its old fd) | cloexec | close | trap-usr1 | say TEXT |
 //   hear | threads N K | fork TEXT TEXT | spawn | vfork-sleep SECONDS |
-//   exec STEPS... | thread-exec STEPS... | pass TEXT | take TEXT | epoll
+//   exec STEPS... | thread-exec STEPS... | pass TEXT | take TEXT | epoll |
+//   await MS
 // pass and take: a child without the port gets its fd over a unix socket
-// (SCM_RIGHTS) or takes it with pidfd_getfd, and writes TEXT.
+// (SCM_RIGHTS) or takes it with pidfd_getfd, and writes TEXT; after await,
+// once a tracer holds it (or MS milliseconds passed).
 // TEXT may hold \xHH escapes, and no spaces (the tests write steps as one
 // line of words).
 #include <asm/ioctls.h>
@@ -30,6 +32,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <string>
@@ -41,6 +44,7 @@ extern char** environ;
 namespace {
 
 int g_hPort = -1;
+int g_nAwaitTracerMs = 0;
 
 std::string Unescape(const std::string& strText) {
     std::string strOut;
@@ -107,6 +111,16 @@ void Read(std::size_t n, bool bVectors) {
     std::cout << (nDone < n ? "read:EINTR" : "read:" + strGot) << std::endl;
 }
 
+bool IsTraced() {
+    std::ifstream status("/proc/self/status");
+    std::string strLine;
+    while (std::getline(status, strLine)) {
+        if (strLine.rfind("TracerPid:", 0) == 0)
+            return std::stoi(strLine.substr(10)) != 0;
+    }
+    return false;
+}
+
 // A child that holds no fd of the port gets one without opening it and
 // writes strText through it.
 void WriteFromChild(const std::string& strText, bool bPassed) {
@@ -133,6 +147,8 @@ void WriteFromChild(const std::string& strText, bool bPassed) {
             g_hPort = int(syscall(SYS_pidfd_getfd, hPid, int(byData), 0));
             Check(g_hPort >= 0, "pidfd_getfd");
         }
+        for (int i = 0; i < g_nAwaitTracerMs && !IsTraced(); ++i)
+            usleep(1'000);
         WriteAll(strText);
         _exit(0);
     }
@@ -223,6 +239,8 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
             sigaction(SIGUSR1, &action, nullptr);
         } else if (strStep == "pass" || strStep == "take") {
             WriteFromChild(Unescape(next()), strStep == "pass");
+        } else if (strStep == "await") {
+            g_nAwaitTracerMs = std::stoi(next());
         } else if (strStep == "epoll") {
             // Waits for the port to be readable; a stop in the wait (a
             // tracer's attach) ends it with EINTR.
