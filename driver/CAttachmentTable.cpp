@@ -144,28 +144,9 @@ int CAttachmentTable::FrontSize(std::uint32_t dwHandle, uid_t uid, std::uint32_t
     return 0;
 }
 
-int CAttachmentTable::Pop(std::uint32_t dwHandle, uid_t uid, std::size_t nCapacity,
-                          std::vector<std::uint8_t>& record) {
-    bool bGiveBack = false;
-    {
-        std::lock_guard lock(m_mutex);
-        CAttachment* pAttachment = Find(dwHandle, uid);
-        if (pAttachment == nullptr)
-            return EBADF;
-        if (pAttachment->IsEmpty())
-            return EAGAIN;
-        if (pAttachment->FrontSize() > nCapacity)
-            return ERANGE;
-        record = pAttachment->PopFront();
-        bGiveBack = ShrankALot();
-    }
-    if (bGiveBack)
-        GiveBackMemory();
-    return 0;
-}
-
-int CAttachmentTable::PopBatch(std::uint32_t dwHandle, uid_t uid, std::size_t nCapacity,
-                               std::vector<std::uint8_t>& out) {
+int CAttachmentTable::Take(std::uint32_t dwHandle, uid_t uid, std::size_t nFraming,
+                           std::size_t nCapacity, bool bPark,
+                           const std::function<void(CAttachment&)>& take) {
     bool bGiveBack = false;
     {
         std::lock_guard lock(m_mutex);
@@ -173,17 +154,29 @@ int CAttachmentTable::PopBatch(std::uint32_t dwHandle, uid_t uid, std::size_t nC
         if (pAttachment == nullptr)
             return EBADF;
         if (pAttachment->IsEmpty()) {
-            pAttachment->m_bWaitedFor = true;
+            pAttachment->m_bWaitedFor = pAttachment->m_bWaitedFor || bPark;
             return EAGAIN;
         }
-        if (4 + pAttachment->FrontSize() > nCapacity)
+        if (nFraming + pAttachment->FrontSize() > nCapacity)
             return ERANGE;
-        pAttachment->PopBatch(nCapacity, out);
+        take(*pAttachment);
         bGiveBack = ShrankALot();
     }
     if (bGiveBack)
         GiveBackMemory();
     return 0;
+}
+
+int CAttachmentTable::Pop(std::uint32_t dwHandle, uid_t uid, std::size_t nCapacity,
+                          std::vector<std::uint8_t>& record) {
+    return Take(dwHandle, uid, 0, nCapacity, false,
+                [&](CAttachment& attachment) { record = attachment.PopFront(); });
+}
+
+int CAttachmentTable::PopBatch(std::uint32_t dwHandle, uid_t uid, std::size_t nCapacity,
+                               std::vector<std::uint8_t>& out) {
+    return Take(dwHandle, uid, 4, nCapacity, true,
+                [&](CAttachment& attachment) { attachment.PopBatch(nCapacity, out); });
 }
 
 void CAttachmentTable::NoteQueued() {

@@ -16,6 +16,7 @@
 #include "IEventSource.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -72,6 +73,12 @@ public:
 
 private:
     CAttachment* Find(std::uint32_t dwHandle, uid_t uid) const;
+    // What Pop and PopBatch share: `take` runs on the attachment once its
+    // oldest record, after nFraming bytes, fits in nCapacity; the memory the
+    // queues gave up goes back to the system outside the lock. bPark marks
+    // an empty queue as FrontSize does.
+    int Take(std::uint32_t dwHandle, uid_t uid, std::size_t nFraming, std::size_t nCapacity,
+             bool bPark, const std::function<void(CAttachment&)>& take);
     // The event's records: its payload split as records allow.
     static std::vector<CSharedRecord> MakeRecords(const CPortEvent& event);
     // True when a parked wait should wake.
