@@ -131,12 +131,17 @@ int CBpfPrograms::OnRecord(void* pContext, void* pData, std::size_t nSize) {
 int CBpfPrograms::AddPort(const CPortId& port) {
     const bpf_port_key key = KernelKey(port);
     const std::uint8_t byWatched = 1;
+    // The programs pass a port's major number before they ask the map.
+    CountMajor(key.rdev, +1);
     if (bpf_map__update_elem(m_pSkeleton->maps.ports, &key, sizeof key, &byWatched,
-                             sizeof byWatched, BPF_NOEXIST) != 0)
+                             sizeof byWatched, BPF_NOEXIST) != 0) {
+        CountMajor(key.rdev, -1);
         return errno == EEXIST ? 0 : errno;
+    }
     if (m_nPorts == 0) {
         if (const int nError = vantry_bpf__attach(m_pSkeleton)) {
             bpf_map__delete_elem(m_pSkeleton->maps.ports, &key, sizeof key, 0);
+            CountMajor(key.rdev, -1);
             return -nError;
         }
     }
@@ -148,9 +153,23 @@ void CBpfPrograms::RemovePort(const CPortId& port) {
     const bpf_port_key key = KernelKey(port);
     if (bpf_map__delete_elem(m_pSkeleton->maps.ports, &key, sizeof key, 0) != 0)
         return;
+    CountMajor(key.rdev, -1);
     m_pSkeleton->bss->watched_ports = --m_nPorts;
     if (m_nPorts == 0)
         vantry_bpf__detach(m_pSkeleton);
+}
+
+void CBpfPrograms::CountMajor(std::uint32_t dwKernelDevice, int nChange) {
+    const std::uint32_t dwMajor = dwKernelDevice >> 20;
+    const unsigned nPorts = m_portsByMajor[dwMajor] += nChange;
+    const std::uint64_t qwBit = std::uint64_t(1) << (dwMajor % 64);
+    auto& qwWord = m_pSkeleton->bss->port_majors[dwMajor / 64];
+    if (nPorts == 0) {
+        qwWord &= ~qwBit;
+        m_portsByMajor.erase(dwMajor);
+    } else {
+        qwWord |= qwBit;
+    }
 }
 
 std::uint64_t CBpfPrograms::LostCount() const {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <span>
 #include <string>
 
@@ -41,10 +42,13 @@ private:
     bool TryLoad(bool bTyped, std::string& strError);
     void Destroy();
     static int OnRecord(void* pContext, void* pData, std::size_t nSize);
+    // Keeps the programs' set of watched major numbers.
+    void CountMajor(std::uint32_t dwKernelDevice, int nChange);
 
     CConsumer m_consumer;
     vantry_bpf* m_pSkeleton = nullptr;
     ring_buffer* m_pRing = nullptr;
     std::string m_strKind;
     unsigned m_nPorts = 0;
+    std::map<std::uint32_t, unsigned> m_portsByMajor;
 };

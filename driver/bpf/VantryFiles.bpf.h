@@ -3,30 +3,59 @@
 // Part of vantry.bpf.c, which includes it once.
 #pragma once
 
-static __always_inline struct file* file_of(struct task_struct* task, __u32 fd) {
-    struct fdtable* fdt = BPF_CORE_READ(task, files, fdt);
-    if (!fdt || fd >= BPF_CORE_READ(fdt, max_fds))
+// Every call of the machine passes these look-ups while a port is watched,
+// so the BTF-typed programs (`typed`) read the kernel with plain loads,
+// which the verifier checks once; the raw ones must ask a helper for each.
+extern void* bpf_rdonly_cast(const void* obj, __u32 btf_id) __ksym __weak;
+
+#define KERNEL_FIELD(typed, object, field)                                                         \
+    ((typed) ? (object)->field : BPF_CORE_READ(object, field))
+
+// The calling thread's file on fd, or 0.
+static __always_inline struct file* file_of(int typed, __u32 fd) {
+    struct fdtable* fdt;
+    if (typed) {
+        fdt = bpf_get_current_task_btf()->files->fdt;
+    } else {
+        fdt = BPF_CORE_READ((struct task_struct*)bpf_get_current_task(), files, fdt);
+        if (!fdt)
+            return 0;
+    }
+    if (fd >= KERNEL_FIELD(typed, fdt, max_fds))
         return 0;
-    struct file** table = BPF_CORE_READ(fdt, fd);
+    struct file** table = KERNEL_FIELD(typed, fdt, fd);
     struct file* file = 0;
     bpf_probe_read_kernel(&file, sizeof file, &table[fd]);
     return file;
 }
 
+// Most files the machine reads and writes are no device of a watched
+// port's major number: they are let go before the map is asked.
+static __always_inline int watched_major(__u32 rdev) {
+    __u32 major = rdev >> 20;
+    return port_majors[(major / 64) & 63] >> (major % 64) & 1;
+}
+
 // Whether the file is a watched port, and which.
-static __always_inline int port_of(struct file* file, struct bpf_port_key* key) {
+static __always_inline int port_of(int typed, struct file* file, struct bpf_port_key* key) {
     if (!file)
         return 0;
-    struct inode* inode = BPF_CORE_READ(file, f_inode);
-    key->rdev = BPF_CORE_READ(inode, i_rdev);
-    if (!key->rdev)
+    struct inode* inode;
+    if (typed) {
+        file = bpf_rdonly_cast(file, bpf_core_type_id_kernel(struct file));
+        inode = file->f_inode;
+    } else {
+        inode = BPF_CORE_READ(file, f_inode);
+    }
+    key->rdev = KERNEL_FIELD(typed, inode, i_rdev);
+    if (!key->rdev || !watched_major(key->rdev))
         return 0;
-    key->s_dev = BPF_CORE_READ(inode, i_sb, s_dev);
+    key->s_dev = typed ? inode->i_sb->s_dev : BPF_CORE_READ(inode, i_sb, s_dev);
     return bpf_map_lookup_elem(&ports, key) != 0;
 }
 
-static __always_inline int fd_port(__u32 fd, struct bpf_port_key* key) {
-    return port_of(file_of((struct task_struct*)bpf_get_current_task(), fd), key);
+static __always_inline int fd_port(int typed, __u32 fd, struct bpf_port_key* key) {
+    return port_of(typed, file_of(typed, fd), key);
 }
 
 // This fd holds the file's only reference: closing it releases the port.
@@ -44,7 +73,7 @@ static __always_inline int last_reference(struct file* file) {
 
 // Fills the ids of the calling thread; false for a thread outside the
 // driver's namespace, and for the driver itself.
-static __always_inline int fill_ids(struct bpf_record* r) {
+static __always_inline int fill_ids(int typed, struct bpf_record* r) {
     struct bpf_pidns_info ns;
     if (bpf_get_ns_current_pid_tgid(ns_dev, ns_ino, &ns, sizeof ns))
         return 0;
@@ -53,11 +82,12 @@ static __always_inline int fill_ids(struct bpf_record* r) {
     r->tid = ns.pid;
     r->tgid = ns.tgid;
     // The credentials of this call: a set-user-ID program is root's.
-    struct task_struct* task = (struct task_struct*)bpf_get_current_task();
-    const struct cred* cred = BPF_CORE_READ(task, cred);
-    __u32 uid = BPF_CORE_READ(cred, uid.val);
-    if (BPF_CORE_READ(cred, euid.val) != uid || BPF_CORE_READ(cred, suid.val) != uid ||
-        BPF_CORE_READ(cred, fsuid.val) != uid)
+    const struct cred* cred =
+        typed ? bpf_get_current_task_btf()->cred
+              : BPF_CORE_READ((struct task_struct*)bpf_get_current_task(), cred);
+    __u32 uid = KERNEL_FIELD(typed, cred, uid.val);
+    if (KERNEL_FIELD(typed, cred, euid.val) != uid || KERNEL_FIELD(typed, cred, suid.val) != uid ||
+        KERNEL_FIELD(typed, cred, fsuid.val) != uid)
         uid = 0;
     r->uid = uid;
     r->ktime = bpf_ktime_get_ns();
@@ -68,7 +98,7 @@ static __always_inline int fill_ids(struct bpf_record* r) {
 // A record without data.
 static __always_inline void emit(__u8 kind, struct bpf_port_key* key, __u32 arg) {
     struct bpf_record head = {};
-    if (!fill_ids(&head))
+    if (!fill_ids(0, &head))
         return;
     head.kind = kind;
     head.port = *key;
@@ -103,7 +133,7 @@ static long scan_fd(__u32 fd, void* ctx) {
     struct file* file = 0;
     bpf_probe_read_kernel(&file, sizeof file, &scan->table[fd]);
     struct bpf_port_key key;
-    if (!port_of(file, &key))
+    if (!port_of(0, file, &key))
         return 0;
     if (scan->mode == SCAN_EXEC) {
         unsigned long word = 0;
@@ -144,7 +174,7 @@ static __always_inline void name_call(__u32 call, __u32 fd1, __u32 fd2, int any)
         if (!scan.found)
             return;
         key = scan.key;
-    } else if (!fd_port(fd1, &key) && !fd_port(fd2, &key)) {
+    } else if (!fd_port(0, fd1, &key) && !fd_port(0, fd2, &key)) {
         return;
     }
     __u32 bits = (seen ? *seen : 0) | (1u << call);

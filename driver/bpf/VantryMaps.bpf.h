@@ -61,6 +61,8 @@ const volatile __u32 self_tgid = 0;
 
 // How many ports are watched: nothing is looked at while there are none.
 __u32 watched_ports = 0;
+// Bit n: a watched port has major number n (of 4096).
+__u64 port_majors[64] = {};
 
 struct {
     __uint(type, BPF_MAP_TYPE_HASH);
@@ -87,9 +89,13 @@ struct piece_state {
 
 // A record is built here: the stack is too small for the loop's state, and
 // a settings record goes out whole from here.
+// Pieces shorter than this are copied here first (a power of two, larger
+// than a settings record's data).
+#define SMALL_PIECE 512
+
 struct scratch {
     struct bpf_record record;
-    __u8 data[BPF_SETTINGS_SIZE + 64];
+    __u8 data[SMALL_PIECE];
     struct piece_state state;
 };
 

@@ -14,8 +14,12 @@
 
 char LICENSE[] SEC("license") = "GPL";
 
-static __always_inline int on_enter(struct pt_regs *regs, long id) {
-    if (!watched_ports || BPF_CORE_READ(regs, cs) != USER64_CS)
+static __always_inline int on_enter(int typed, struct pt_regs *regs, long id) {
+    // Only closes and execs are looked at before they run.
+    if (!watched_ports || (id != NR_close && id != NR_dup2 && id != NR_dup3 && id != NR_execve &&
+                           id != NR_execveat))
+        return 0;
+    if (KERNEL_FIELD(typed, regs, cs) != USER64_CS)
         return 0;
     if (id == NR_execve || id == NR_execveat) {
         struct scan_state scan = {.mode = SCAN_EXEC};
@@ -28,39 +32,39 @@ static __always_inline int on_enter(struct pt_regs *regs, long id) {
     // A dup2 or dup3 onto a port's fd closes that fd.
     __u32 fd;
     if (id == NR_close)
-        fd = BPF_CORE_READ(regs, di);
-    else if ((id == NR_dup2 || id == NR_dup3) && BPF_CORE_READ(regs, si) != BPF_CORE_READ(regs, di))
-        fd = BPF_CORE_READ(regs, si);
+        fd = KERNEL_FIELD(typed, regs, di);
+    else if (KERNEL_FIELD(typed, regs, si) != KERNEL_FIELD(typed, regs, di))
+        fd = KERNEL_FIELD(typed, regs, si);
     else
         return 0;
-    struct file *file = file_of((struct task_struct *)bpf_get_current_task(), fd);
+    struct file *file = file_of(typed, fd);
     struct bpf_port_key key;
-    if (!port_of(file, &key) || !last_reference(file))
+    if (!port_of(typed, file, &key) || !last_reference(file))
         return 0;
     __u64 id_key = bpf_get_current_pid_tgid();
     bpf_map_update_elem(&closing, &id_key, &key, BPF_ANY);
     return 0;
 }
 
-static __always_inline int on_exit(struct pt_regs *regs, long ret) {
+static __always_inline int on_exit(int typed, struct pt_regs *regs, long ret) {
     if (!watched_ports)
         return 0;
-    if (BPF_CORE_READ(regs, cs) != USER64_CS) {
+    if (KERNEL_FIELD(typed, regs, cs) != USER64_CS) {
         // Not decoded: named once for a process that holds a port.
         name_call(CALL_32_BIT, 0, 0, 1);
         return 0;
     }
-    long id = BPF_CORE_READ(regs, orig_ax);
-    __u64 a0 = BPF_CORE_READ(regs, di);
+    long id = KERNEL_FIELD(typed, regs, orig_ax);
+    __u64 a0 = KERNEL_FIELD(typed, regs, di);
     struct bpf_port_key key;
     switch (id) {
     case NR_read:
     case NR_pread64:
     case NR_write:
     case NR_pwrite64:
-        if (ret > 0 && fd_port(a0, &key))
-            ship_data(id == NR_read || id == NR_pread64 ? BPF_REC_READ : BPF_REC_WRITE, &key,
-                      BPF_CORE_READ(regs, si), 0, 0, ret);
+        if (ret > 0 && fd_port(typed, a0, &key))
+            ship_data(typed, id == NR_read || id == NR_pread64 ? BPF_REC_READ : BPF_REC_WRITE, &key,
+                      KERNEL_FIELD(typed, regs, si), 0, 0, ret);
         return 0;
     case NR_readv:
     case NR_preadv:
@@ -68,14 +72,14 @@ static __always_inline int on_exit(struct pt_regs *regs, long ret) {
     case NR_writev:
     case NR_pwritev:
     case NR_pwritev2:
-        if (ret > 0 && fd_port(a0, &key))
-            ship_data(id == NR_writev || id == NR_pwritev || id == NR_pwritev2 ? BPF_REC_WRITE
+        if (ret > 0 && fd_port(typed, a0, &key))
+            ship_data(typed, id == NR_writev || id == NR_pwritev || id == NR_pwritev2 ? BPF_REC_WRITE
                                                                                 : BPF_REC_READ,
-                      &key, BPF_CORE_READ(regs, si), BPF_CORE_READ(regs, dx), 1, ret);
+                      &key, KERNEL_FIELD(typed, regs, si), KERNEL_FIELD(typed, regs, dx), 1, ret);
         return 0;
     case NR_ioctl: {
-        __u32 cmd = BPF_CORE_READ(regs, si);
-        if (ret == 0 && is_set_termios(cmd) && fd_port(a0, &key))
+        __u32 cmd = KERNEL_FIELD(typed, regs, si);
+        if (ret == 0 && is_set_termios(cmd) && fd_port(typed, a0, &key))
             ship_settings(&key, a0, cmd, BPF_CORE_READ(regs, dx), 0);
         return 0;
     }
@@ -85,8 +89,8 @@ static __always_inline int on_exit(struct pt_regs *regs, long ret) {
     case NR_openat2: {
         if (ret < 0)
             return 0;
-        struct file *file = file_of((struct task_struct *)bpf_get_current_task(), ret);
-        if (!port_of(file, &key) || (BPF_CORE_READ(file, f_mode) & FMODE_PATH))
+        struct file *file = file_of(typed, ret);
+        if (!port_of(typed, file, &key) || (BPF_CORE_READ(file, f_mode) & FMODE_PATH))
             return 0;
         emit(BPF_REC_OPEN, &key, 0);
         // What the port is set to as it is opened, read before anything
@@ -167,12 +171,12 @@ static __always_inline int on_process_exit(void) {
 // allows them, the raw ones otherwise. The driver loads one pair.
 SEC("tp_btf/sys_enter")
 int btf_enter(__u64 *ctx) {
-    return on_enter((struct pt_regs *)ctx[0], (long)ctx[1]);
+    return on_enter(1, (struct pt_regs *)ctx[0], (long)ctx[1]);
 }
 
 SEC("tp_btf/sys_exit")
 int btf_exit(__u64 *ctx) {
-    return on_exit((struct pt_regs *)ctx[0], (long)ctx[1]);
+    return on_exit(1, (struct pt_regs *)ctx[0], (long)ctx[1]);
 }
 
 SEC("tp_btf/sched_process_exit")
@@ -182,12 +186,12 @@ int btf_process_exit(__u64 *ctx) {
 
 SEC("raw_tp/sys_enter")
 int raw_enter(struct bpf_raw_tracepoint_args *ctx) {
-    return on_enter((struct pt_regs *)ctx->args[0], (long)ctx->args[1]);
+    return on_enter(0, (struct pt_regs *)ctx->args[0], (long)ctx->args[1]);
 }
 
 SEC("raw_tp/sys_exit")
 int raw_exit(struct bpf_raw_tracepoint_args *ctx) {
-    return on_exit((struct pt_regs *)ctx->args[0], (long)ctx->args[1]);
+    return on_exit(0, (struct pt_regs *)ctx->args[0], (long)ctx->args[1]);
 }
 
 SEC("raw_tp/sched_process_exit")

@@ -161,6 +161,19 @@ TEST_P(LiveSourceTest, APtyOfAnotherDevptsInstanceIsAnotherPort) {
     EXPECT_EQ(
         RecordsUntil(client, dwHandle, Closed(p)),
         (std::vector<CRecord>{Baud(p, 38400), Line(p, 0, 0, 8), Written(p, "mine"), Closed(p)}));
+
+    // Both watched, then one let go: the other, of the same major number,
+    // is still watched.
+    const std::uint32_t dwHost = client.AttachOk(pty.Slave());
+    ASSERT_EQ(client.Detach(dwHandle), 0);
+    CChild again(AppOn(pty.Slave(), "say opened hear write again close"));
+    ASSERT_FALSE(again.WaitLine("opened").empty()) << again.Err();
+    const pid_t a = again.Pid();
+    std::vector<CRecord> records;
+    FetchUntil(client, dwHost, records, [&](const auto& sofar) { return Has(sofar, Opened(a)); });
+    again.Send("go\n");
+    EXPECT_EQ(again.Wait(), 0);
+    EXPECT_TRUE(Has(RecordsUntil(client, dwHost, Closed(a)), Written(a, "again")));
 }
 
 TEST_P(LiveSourceTest, AUserSeesOnlyItsOwnProcessesAndRootSeesAll) {
