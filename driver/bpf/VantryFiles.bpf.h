@@ -110,9 +110,10 @@ static __always_inline void emit(__u8 kind, struct bpf_port_key* key, __u32 arg)
 }
 
 enum scan_mode {
-    SCAN_FIND, // any port in the table
-    SCAN_EXIT, // the table goes away: report the ports it releases
-    SCAN_EXEC, // the ports that an exec would release
+    SCAN_FIND,  // any port in the table
+    SCAN_EXIT,  // the table goes away: report the ports it releases
+    SCAN_EXEC,  // the ports that an exec would release
+    SCAN_RANGE, // the ports that closing fds first to last would release
 };
 
 struct scan_state {
@@ -120,29 +121,48 @@ struct scan_state {
     unsigned long* close_on_exec;
     __u32 max;
     __u32 mode;
+    __u32 first;
+    __u32 last;
     __u32 found;
     struct bpf_port_key key;
-    struct file* file; // the first port found
-    long fds;          // the table's fds on it
+    struct file* file;   // the first port found
+    long fds;            // the table's fds on it
+    struct released out; // SCAN_EXEC, SCAN_RANGE
 };
 
-static long scan_fd(__u32 fd, void* ctx) {
+static long scan_fd(__u32 index, void* ctx) {
     struct scan_state* scan = ctx;
-    if (fd >= scan->max)
+    __u32 fd = scan->first + index;
+    if (fd >= scan->max || fd > scan->last)
         return 1;
     struct file* file = 0;
     bpf_probe_read_kernel(&file, sizeof file, &scan->table[fd]);
     struct bpf_port_key key;
     if (!port_of(0, file, &key))
         return 0;
-    if (scan->mode == SCAN_EXEC) {
-        unsigned long word = 0;
-        bpf_probe_read_kernel(&word, sizeof word, &scan->close_on_exec[fd / 64]);
-        if (!(word & (1ul << (fd % 64))) || !last_reference(file))
+    if (scan->mode == SCAN_EXEC || scan->mode == SCAN_RANGE) {
+        if (scan->mode == SCAN_EXEC) {
+            unsigned long word = 0;
+            bpf_probe_read_kernel(&word, sizeof word, &scan->close_on_exec[fd / 64]);
+            if (!(word & (1ul << (fd % 64))))
+                return 0;
+        }
+        if (!last_reference(file))
             return 0;
+        __u32 n = scan->out.count;
+        if (n >= MAX_RELEASED)
+            return 1;
+        scan->out.keys[n] = key;
+        scan->out.count = n + 1;
+        return 0;
+    }
+    // A port this table alone holds, on this fd alone, goes with the table.
+    if (scan->mode == SCAN_EXIT && last_reference(file)) {
+        emit(BPF_REC_CLOSE, &key, 0);
+        return 0;
     }
     if (scan->found && file != scan->file)
-        return 0; // a second port in one table: its close is not told
+        return 0; // a second port held on several fds: its close is not told
     scan->found = 1;
     scan->key = key;
     scan->file = file;
@@ -158,7 +178,13 @@ static __always_inline void scan_table(struct scan_state* scan) {
     scan->table = BPF_CORE_READ(fdt, fd);
     scan->close_on_exec = BPF_CORE_READ(fdt, close_on_exec);
     scan->max = BPF_CORE_READ(fdt, max_fds);
-    bpf_loop(scan->max < MAX_SCANNED_FDS ? scan->max : MAX_SCANNED_FDS, scan_fd, scan, 0);
+    if (scan->mode != SCAN_RANGE)
+        scan->last = scan->max;
+    __u32 end = scan->last < scan->max ? scan->last + 1 : scan->max;
+    if (end <= scan->first)
+        return;
+    __u32 count = end - scan->first;
+    bpf_loop(count < MAX_SCANNED_FDS ? count : MAX_SCANNED_FDS, scan_fd, scan, 0);
 }
 
 // A call that moves bytes we cannot see: named once per process and call.

@@ -32,6 +32,7 @@
 #define NR_pwritev2 328
 #define NR_dup3 292
 #define NR_io_uring_enter 426
+#define NR_close_range 436
 #define NR_openat2 437
 #define NR_execveat 322
 
@@ -46,6 +47,8 @@
 #define USER64_CS 0x33
 
 #define FMODE_PATH 0x4000
+#define CLOSE_RANGE_UNSHARE (1u << 1)
+#define CLOSE_RANGE_CLOEXEC (1u << 2)
 #define TCSETS2 0x402C542B
 // Beyond this many fds a table is not searched for a port (io_uring, exit).
 #define MAX_SCANNED_FDS 4096
@@ -121,13 +124,21 @@ struct {
     __type(value, struct counters);
 } counts SEC(".maps");
 
-// A close of a port's last fd (by close, or by a dup2 over it), between its
-// entry and its result.
+// The ports one call releases: a close_range or an exec may release several.
+#define MAX_RELEASED 4
+struct released {
+    __u32 count;
+    __u32 pad;
+    struct bpf_port_key keys[MAX_RELEASED];
+};
+
+// A close of ports' last fds (by close, close_range, or a dup2 over one),
+// between its entry and its result.
 struct {
     __uint(type, BPF_MAP_TYPE_LRU_HASH);
     __uint(max_entries, 16384);
     __type(key, __u64);
-    __type(value, struct bpf_port_key);
+    __type(value, struct released);
 } closing SEC(".maps");
 
 // The ports an exec releases (their fds close on exec), by process: a
@@ -136,7 +147,7 @@ struct {
     __uint(type, BPF_MAP_TYPE_LRU_HASH);
     __uint(max_entries, 16384);
     __type(key, __u32);
-    __type(value, struct bpf_port_key);
+    __type(value, struct released);
 } exec_closing SEC(".maps");
 
 // The calls already named for a process (by its id outside any namespace).

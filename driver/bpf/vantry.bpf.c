@@ -17,16 +17,34 @@ char LICENSE[] SEC("license") = "GPL";
 static __always_inline int on_enter(int typed, struct pt_regs *regs, long id) {
     // Only closes and execs are looked at before they run.
     if (!watched_ports || (id != NR_close && id != NR_dup2 && id != NR_dup3 && id != NR_execve &&
-                           id != NR_execveat))
+                           id != NR_execveat && id != NR_close_range))
         return 0;
     if (KERNEL_FIELD(typed, regs, cs) != USER64_CS)
         return 0;
+    struct scan_state scan = {};
     if (id == NR_execve || id == NR_execveat) {
-        struct scan_state scan = {.mode = SCAN_EXEC};
+        scan.mode = SCAN_EXEC;
         scan_table(&scan);
         __u32 tgid = bpf_get_current_pid_tgid() >> 32;
-        if (scan.found)
-            bpf_map_update_elem(&exec_closing, &tgid, &scan.key, BPF_ANY);
+        if (scan.out.count)
+            bpf_map_update_elem(&exec_closing, &tgid, &scan.out, BPF_ANY);
+        return 0;
+    }
+    __u64 id_key = bpf_get_current_pid_tgid();
+    if (id == NR_close_range) {
+        __u32 flags = KERNEL_FIELD(typed, regs, dx);
+        // Marked close-on-exec only; or closed in a private copy of a
+        // table that others share, which still hold the ports.
+        if ((flags & CLOSE_RANGE_CLOEXEC) ||
+            ((flags & CLOSE_RANGE_UNSHARE) &&
+             BPF_CORE_READ((struct task_struct *)bpf_get_current_task(), files, count.counter) != 1))
+            return 0;
+        scan.mode = SCAN_RANGE;
+        scan.first = KERNEL_FIELD(typed, regs, di);
+        scan.last = KERNEL_FIELD(typed, regs, si);
+        scan_table(&scan);
+        if (scan.out.count)
+            bpf_map_update_elem(&closing, &id_key, &scan.out, BPF_ANY);
         return 0;
     }
     // A dup2 or dup3 onto a port's fd closes that fd.
@@ -38,12 +56,24 @@ static __always_inline int on_enter(int typed, struct pt_regs *regs, long id) {
     else
         return 0;
     struct file *file = file_of(typed, fd);
-    struct bpf_port_key key;
-    if (!port_of(typed, file, &key) || !last_reference(file))
+    if (!port_of(typed, file, &scan.out.keys[0]) || !last_reference(file))
         return 0;
-    __u64 id_key = bpf_get_current_pid_tgid();
-    bpf_map_update_elem(&closing, &id_key, &key, BPF_ANY);
+    scan.out.count = 1;
+    bpf_map_update_elem(&closing, &id_key, &scan.out, BPF_ANY);
     return 0;
+}
+
+// The ports a call released, once it succeeded.
+static __always_inline void emit_released(void *map, void *key, int succeeded) {
+    struct released *pending = bpf_map_lookup_elem(map, key);
+    if (!pending)
+        return;
+    struct released out = *pending;
+    bpf_map_delete_elem(map, key);
+    if (!succeeded)
+        return;
+    for (__u32 i = 0; i < MAX_RELEASED && i < out.count; i++)
+        emit(BPF_REC_CLOSE, &out.keys[i], 0);
 }
 
 static __always_inline int on_exit(int typed, struct pt_regs *regs, long ret) {
@@ -102,28 +132,17 @@ static __always_inline int on_exit(int typed, struct pt_regs *regs, long ret) {
         return 0;
     }
     case NR_close:
+    case NR_close_range:
     case NR_dup2:
     case NR_dup3: {
         __u64 id_key = bpf_get_current_pid_tgid();
-        struct bpf_port_key *pending = bpf_map_lookup_elem(&closing, &id_key);
-        if (!pending)
-            return 0;
-        key = *pending;
-        bpf_map_delete_elem(&closing, &id_key);
-        if (ret >= 0)
-            emit(BPF_REC_CLOSE, &key, 0);
+        emit_released(&closing, &id_key, ret >= 0);
         return 0;
     }
     case NR_execve:
     case NR_execveat: {
         __u32 tgid = bpf_get_current_pid_tgid() >> 32;
-        struct bpf_port_key *pending = bpf_map_lookup_elem(&exec_closing, &tgid);
-        if (!pending)
-            return 0;
-        key = *pending;
-        bpf_map_delete_elem(&exec_closing, &tgid);
-        if (ret == 0)
-            emit(BPF_REC_CLOSE, &key, 0);
+        emit_released(&exec_closing, &tgid, ret == 0);
         return 0;
     }
     case NR_sendfile:
@@ -156,6 +175,12 @@ static __always_inline int on_exit(int typed, struct pt_regs *regs, long ret) {
 static __always_inline int on_process_exit(void) {
     if (!watched_ports)
         return 0;
+    // The calls named for a process are named afresh for the next one
+    // that gets its id.
+    __u64 ids = bpf_get_current_pid_tgid();
+    __u32 tgid = ids >> 32;
+    if ((__u32)ids == tgid)
+        bpf_map_delete_elem(&named, &tgid);
     struct task_struct *task = (struct task_struct *)bpf_get_current_task();
     if (BPF_CORE_READ(task, files, count.counter) != 1)
         return 0;

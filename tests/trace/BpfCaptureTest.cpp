@@ -89,4 +89,27 @@ TEST_F(BpfCaptureTest, AnApplicationWaitingOnThePortSeesNoTracerAndNoInterruptio
               (std::vector<CRecord>{Baud(p, 9600), Line(p, 0, 0, 8), Read(p, "hi"), Closed(p)}));
 }
 
+// A process that lets go of two ports at once: by its end, by an exec that
+// closes both, by one close_range.
+TEST_F(BpfCaptureTest, EveryPortReleasedAtOnceIsClosed) {
+    CPty second;
+    Attach();
+    const std::uint32_t dwSecond = m_client->AttachOk(second.Slave());
+    const std::string strOpen = "import os\nflags = os.O_RDWR | os.O_NOCTTY | os.O_CLOEXEC\n"
+                                "a = os.open('" +
+                                m_pty.Slave() +
+                                "', flags)\n"
+                                "b = os.open('" +
+                                second.Slave() + "', flags)\n";
+    for (const char* pszRelease :
+         {"os._exit(0)", "os.execv('/bin/true', ['true'])", "os.closerange(a, b + 1)"}) {
+        CChild app({"/usr/bin/python3", "-c", strOpen + pszRelease});
+        ASSERT_EQ(app.Wait(), 0) << app.Err();
+        const pid_t p = app.Pid();
+        const std::vector<CRecord> expected{Opened(p), Baud(p, 38400), Line(p, 0, 0, 8), Closed(p)};
+        EXPECT_EQ(Until(Closed(p)), expected) << pszRelease;
+        EXPECT_EQ(RecordsUntil(*m_client, dwSecond, Closed(p)), expected) << pszRelease;
+    }
+}
+
 } // namespace
