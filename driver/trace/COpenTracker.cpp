@@ -168,27 +168,32 @@ void COpenTracker::ScanForOpeners(bool bEveryHolder) {
     for (const auto& [nTid, tracee] : m_tracees.Threads())
         traced.insert(tracee.nTgid);
     const auto ports = m_ports.WatchedPorts();
+    // An opener that fanotify named is seized before its fds are read, so
+    // that it stops as its open returns, before its first write (its open
+    // may still be returning, its fd not in its table yet). Only where
+    // whoever watches any port may see it, since its port is not known yet.
+    auto seizeFirst = [&](pid_t nPid, std::uint64_t qwNamedNs) {
+        const auto owner = ProcScanner::OwnerOf(nPid);
+        if (!owner || ProcScanner::IsExiting(nPid) ||
+            !std::all_of(ports.begin(), ports.end(), [&](const CPortId& port) {
+                return m_visibility.MayTrace(*owner, {{0, port}});
+            }))
+            return false;
+        m_seizer.Attach(nPid, {}, {}, qwNamedNs);
+        traced.insert(nPid);
+        return true;
+    };
     // False when it holds no port (yet: its fd appears just after the open).
     // qwNamedNs: fanotify saw it open then; every port it holds is one it
     // just opened (it would be traced already otherwise).
     auto tryProcess = [&](pid_t nPid, std::uint64_t qwNamedNs) {
         if (nPid == m_nSelf || traced.count(nPid))
             return true;
-        const auto fds = ProcScanner::PortFds(nPid, ports);
-        if (fds.empty()) {
-            // Its open may still be returning (the tracer woke in between):
-            // seized now, it stops before its first write. Only where
-            // whoever watches any port may see it, since its port is unknown.
-            const auto owner = ProcScanner::OwnerOf(nPid);
-            if (qwNamedNs == 0 || !owner || ProcScanner::IsExiting(nPid) ||
-                !std::all_of(ports.begin(), ports.end(), [&](const CPortId& port) {
-                    return m_visibility.MayTrace(*owner, {{0, port}});
-                }))
-                return false;
-            m_seizer.Attach(nPid, {}, {}, qwNamedNs);
-            traced.insert(nPid);
+        if (qwNamedNs != 0 && seizeFirst(nPid, qwNamedNs))
             return true;
-        }
+        const auto fds = ProcScanner::PortFds(nPid, ports);
+        if (fds.empty())
+            return false;
         std::set<CPortId> opened;
         for (const auto& [nFd, port] : fds) {
             auto& watched = m_ports.Port(port);

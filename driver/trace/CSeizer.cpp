@@ -140,7 +140,10 @@ bool CSeizer::Attach(pid_t nPid, std::map<int, CPortId> fds, std::set<CPortId> o
             if (ptrace(PTRACE_SEIZE, nTid, 0, TRACE_OPTIONS) != 0) {
                 if (errno == EPERM && seized.empty()) {
                     publishOpened();
-                    OnSeizeRefused(*identity, reportOn);
+                    // Named only on the ports it holds, where those are known by now.
+                    const auto held =
+                        bEarly ? ProcScanner::PortFds(nPid, m_ports.WatchedPorts()) : fds;
+                    OnSeizeRefused(*identity, held.empty() ? reportOn : held);
                     return false;
                 }
                 continue;

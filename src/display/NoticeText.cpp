@@ -59,7 +59,9 @@ std::optional<std::string> Describe(const CRecordView& record) {
         return strProcess + " moved data through " + CallName(dwValue) +
                ", which is not decoded: that data is not captured";
     case NOTICE_TRACED_LATE:
-        return strProcess + " was traced " + strValue + " us after it opened the port";
+        return strProcess + " was traced " + strValue +
+               " us after it opened or received the port: what it read or wrote before then " +
+               "may be missing";
     case NOTICE_USED_UNTRACED:
         return strProcess + " used the port before it could be traced: its traffic is missing";
     default:
