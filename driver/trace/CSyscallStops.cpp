@@ -11,6 +11,7 @@
 
 #include <sys/ptrace.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -242,8 +243,10 @@ void CSyscallStops::OnOpenExit(CTracee& tracee, std::int64_t nResult) {
         const auto device = ProcScanner::CharDeviceOf(tracee.nTid, nFd);
         if (device && m_ports.IsWatched(*device)) {
             tracee.pFds->Set(nFd, *device);
-            // The open's inotify event is queued before the call returns.
-            if (!m_opens.DrainInotify(tracee.nTgid, *device)) {
+            // A port fd taken from another process opened nothing. An
+            // open's inotify event is queued before the call returns.
+            if (tracee.entry.qwNumber != SYS_pidfd_getfd &&
+                !m_opens.DrainInotify(tracee.nTgid, *device)) {
                 auto& watched = m_ports.Port(*device);
                 if (watched.nUnclaimedOpens > 0)
                     --watched.nUnclaimedOpens;

@@ -228,6 +228,11 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
             const int nFd = std::stoi(next()), hNull = open("/dev/null", O_WRONLY);
             Check(dup2(g_hPort, nFd) == nFd && dup2(hNull, g_hPort) == g_hPort, "dup2");
             close(hNull);
+        } else if (strStep == "take-own") {
+            const int hPid = int(syscall(SYS_pidfd_open, getpid(), 0));
+            g_hPort = int(syscall(SYS_pidfd_getfd, hPid, g_hPort, 0));
+            Check(g_hPort >= 0, "pidfd_getfd");
+            close(hPid);
         } else if (strStep == "cloexec") {
             Check(fcntl(g_hPort, F_SETFD, FD_CLOEXEC) == 0, "F_SETFD");
         } else if (strStep == "close") {

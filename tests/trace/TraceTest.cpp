@@ -225,9 +225,11 @@ TEST_P(TraceTest, ProcessTracedByADebuggerIsReportedAndTracedOnceTheDebuggerLets
 
 // readv fills the application's buffers from the port: a read. A file
 // that dup2 puts over a port fd takes that fd away from the port.
+// A copy of its own fd taken with pidfd_getfd opens nothing.
 TEST_P(TraceTest, ReadvIsAReadAndAFdThatDup2ReplacedIsNoLongerThePort) {
     CChild& app =
-        Traced("set 9600 8N1 say ready hear readv 2 dup2 9 write hidden usefd 9 write two close");
+        Traced("set 9600 8N1 say ready hear readv 2 dup2 9 write hidden usefd 9 write two "
+               "take-own write three close");
     ASSERT_FALSE(app.WaitLine("ready").empty()) << app.Err();
     m_pty.Send("abcd");
     app.Send("go\n");
@@ -235,9 +237,9 @@ TEST_P(TraceTest, ReadvIsAReadAndAFdThatDup2ReplacedIsNoLongerThePort) {
     ASSERT_EQ(app.Wait(), 0) << app.Err();
     const pid_t p = app.Pid();
     EXPECT_EQ(UntilClosed(), Attached(p, {Baud(p, 9600), Line(p, 0, 0, 8), Read(p, "abcd"),
-                                          Written(p, "two"), Closed(p)}));
-    EXPECT_TRUE(m_pty.WaitReceived(3));
-    EXPECT_EQ(m_pty.Received(), "two");
+                                          Written(p, "two"), Written(p, "three"), Closed(p)}));
+    EXPECT_TRUE(m_pty.WaitReceived(8));
+    EXPECT_EQ(m_pty.Received(), "twothree");
 }
 
 // Data that moves without a call we decode is named, not lost silently.
