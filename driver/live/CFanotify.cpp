@@ -10,17 +10,17 @@ CFanotify::CFanotify()
     : m_fd(fanotify_init(FAN_CLASS_NOTIF | FAN_REPORT_FID | FAN_NONBLOCK | FAN_CLOEXEC, O_RDONLY)) {
 }
 
-void CFanotify::Mark(unsigned int nFlags, int hNode) {
+bool CFanotify::Mark(unsigned int nFlags, int hNode) {
     if (!m_fd.IsValid())
-        return;
+        return false;
     // The /proc link leads to the node the fd holds (fanotify takes no
     // O_PATH fd by itself).
     const std::string strNode = "/proc/self/fd/" + std::to_string(hNode);
-    fanotify_mark(m_fd.Get(), nFlags, FAN_OPEN | FAN_CLOSE, AT_FDCWD, strNode.c_str());
+    return fanotify_mark(m_fd.Get(), nFlags, FAN_OPEN | FAN_CLOSE, AT_FDCWD, strNode.c_str()) == 0;
 }
 
-void CFanotify::Add(int hNode) {
-    Mark(FAN_MARK_ADD, hNode);
+bool CFanotify::Add(int hNode) {
+    return Mark(FAN_MARK_ADD, hNode);
 }
 
 void CFanotify::Remove(int hNode) {

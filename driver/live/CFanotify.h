@@ -17,8 +17,9 @@ public:
     CFanotify();
     bool IsActive() const { return m_fd.IsValid(); }
     int Fd() const { return m_fd.Get(); }
-    // Opens and closes of the node that hNode (an O_PATH fd will do) refers to.
-    void Add(int hNode);
+    // Opens and closes of the node that hNode (an O_PATH fd will do) refers
+    // to; false, with errno set, when the kernel refused the mark.
+    bool Add(int hNode);
     void Remove(int hNode);
     // The processes that opened a watched node since the last call, and in
     // nCloses how many closes came; bLost when the queue overflowed and
@@ -26,7 +27,7 @@ public:
     std::vector<pid_t> Drain(bool& bLost, unsigned& nCloses);
 
 private:
-    void Mark(unsigned int nFlags, int hNode);
+    bool Mark(unsigned int nFlags, int hNode);
 
     CScopedFd m_fd;
 };

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 
 int CWatchedPorts::Watch(const CPortId& port, CScopedFd node, uid_t viewer, std::uint32_t dwHandle,
                          bool& bWider) {
@@ -24,7 +25,9 @@ int CWatchedPorts::Watch(const CPortId& port, CScopedFd node, uid_t viewer, std:
         watched.node = std::move(node);
         watched.nWatch = nWatch;
         m_watchToPort[nWatch] = port;
-        m_fanotify.Add(watched.node.Get());
+        watched.bNamedByFanotify = m_fanotify.Add(watched.node.Get());
+        if (m_fanotify.IsActive() && !watched.bNamedByFanotify)
+            Log("fanotify refused to watch a port's node", errno);
     }
     const bool bNewViewer = std::none_of(watched.viewers.begin(), watched.viewers.end(),
                                          [&](const auto& entry) { return entry.second == viewer; });
@@ -93,4 +96,9 @@ bool CWatchedPorts::HasUnclaimedOpens() const {
             return true;
     }
     return false;
+}
+
+bool CWatchedPorts::AllNamedByFanotify() const {
+    return std::all_of(m_ports.begin(), m_ports.end(),
+                       [](const auto& entry) { return entry.second.bNamedByFanotify; });
 }

@@ -25,6 +25,9 @@ public:
         // Opens inotify reported whose opener is not known yet.
         unsigned nUnclaimedOpens = 0;
         std::uint64_t qwFirstUnclaimedNs = 0;
+        // fanotify names its openers and counts its closes: the group
+        // exists and took the mark on this node.
+        bool bNamedByFanotify = false;
     };
 
     int InotifyFd() const { return m_inotify.Fd(); }
@@ -58,6 +61,8 @@ public:
     std::map<CPortId, CWatchedPort>& All() { return m_ports; }
     const std::map<CPortId, CWatchedPort>& All() const { return m_ports; }
     bool HasUnclaimedOpens() const;
+    // Every port's openers are named by fanotify: no walk through /proc.
+    bool AllNamedByFanotify() const;
 
 private:
     CInotify m_inotify;

@@ -41,13 +41,14 @@ bool COpenTracker::DrainInotify(pid_t nCause, std::optional<CPortId> claimPort) 
             OnEventsLost();
             continue;
         }
-        if (event.eKind == CInotify::EKind::Closed)
-            m_tally.CountInotify();
         const auto watchedPort = m_ports.PortOfWatch(event.nWatch);
         if (!watchedPort)
             continue;
         const CPortId port = *watchedPort;
         auto& watched = m_ports.Port(port);
+        // Only closes that fanotify counts too are compared with its count.
+        if (event.eKind == CInotify::EKind::Closed && watched.bNamedByFanotify)
+            m_tally.CountInotify();
         if (event.eKind == CInotify::EKind::Gone) {
             m_ports.NodeGone(port);
             continue;
@@ -61,7 +62,7 @@ bool COpenTracker::DrainInotify(pid_t nCause, std::optional<CPortId> claimPort) 
             if (claimPort == port && !bClaimed) {
                 bClaimed = true;
                 m_publisher.Publish(port, Vantry::CAPTURE_PORT_OPENED, nCause);
-            } else if (!m_ports.Fanotify().IsActive() && watched.nUnclaimedOpens++ == 0) {
+            } else if (!watched.bNamedByFanotify && watched.nUnclaimedOpens++ == 0) {
                 // Without fanotify's openers, the open waits for a walk
                 // through /proc (inotify folds opens that follow each other).
                 watched.qwFirstUnclaimedNs = RealtimeNs();
@@ -221,7 +222,7 @@ void COpenTracker::ScanForOpeners(bool bEveryHolder) {
         else
             m_seizer.ClaimUntraced(nPid);
     }
-    if (m_ports.Fanotify().IsActive() && !bEveryHolder)
+    if (m_ports.AllNamedByFanotify() && !bEveryHolder)
         return;
     auto processes = ProcScanner::ListProcesses();
     // The newest processes first: an opener is usually young.

@@ -44,6 +44,28 @@ struct LiveCaptureTest : ::testing::Test {
     }
 };
 
+// A kernel that lets the fanotify group be made but refuses its mark on a
+// node (here: a user namespace's mark limit of 0) leaves that port's late
+// openers to inotify and the walk through /proc.
+TEST_F(LiveCaptureTest, ALateOpenerIsFoundWhereFanotifyRefusesTheMark) {
+    if (!InPrivateUserNamespace())
+        return;
+    std::ofstream("/proc/sys/user/max_fanotify_marks") << 0 << std::endl;
+    ASSERT_TRUE(driver.Start({"--source", "ptrace"})) << driver.Stderr();
+    CRawClient client(driver.DevicePath());
+    const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
+    CChild app(AppOn(pty.Slave(), "say opened hear write late close"));
+    ASSERT_FALSE(app.WaitLine("opened").empty()) << app.Err();
+    const pid_t p = app.Pid();
+    std::vector<CRecord> records;
+    FetchUntil(client, dwHandle, records, [&](const auto& sofar) { return Has(sofar, Opened(p)); });
+    app.Send("go\n");
+    EXPECT_EQ(app.Wait(), 0);
+    EXPECT_TRUE(Has(RecordsUntil(client, dwHandle, Closed(p)), Written(p, "late")));
+    driver.Stop();
+    EXPECT_NE(driver.Stderr().find("fanotify refused to watch a port's node"), std::string::npos);
+}
+
 // The cases with a live capture, once per source.
 struct LiveSourceTest : LiveCaptureTest, CCaptureSource {
     void SetUp() override { SKIP_WITHOUT_SOURCE(); }

@@ -17,22 +17,78 @@
 #include <unistd.h>
 
 #include <climits>
+#include <fstream>
 #include <string>
+#include <utility>
+#include <vector>
+
+namespace PrivateNamespace {
+
+inline const char* const INSIDE = "WIRELET_PRIVATE_NAMESPACE";
+
+// This test again, alone, in a PID and mount namespace of its own.
+inline std::vector<std::string> ThisTestInside() {
+    const auto* pTest = testing::UnitTest::GetInstance()->current_test_info();
+    char szSelf[PATH_MAX] = {};
+    EXPECT_GT(readlink("/proc/self/exe", szSelf, sizeof szSelf - 1), 0);
+    return {"/usr/bin/unshare",
+            "--pid",
+            "--fork",
+            "--mount-proc",
+            "--kill-child",
+            "/usr/bin/env",
+            std::string(INSIDE) + "=1",
+            szSelf,
+            std::string("--gtest_filter=") + pTest->test_suite_name() + "." + pTest->name()};
+}
+
+inline void ExpectPassed(CChild& inner) {
+    const int nStatus = inner.Wait(50s);
+    EXPECT_EQ(nStatus, 0) << inner.Out() << inner.Err();
+}
+
+} // namespace PrivateNamespace
 
 // Inside the namespace: true, and the test goes on. Outside: runs the test
 // inside, expects it to pass, and returns false (the test ends there).
 inline bool InPrivateNamespace() {
-    static const char* const INSIDE = "WIRELET_PRIVATE_NAMESPACE";
-    if (std::getenv(INSIDE) != nullptr)
+    if (std::getenv(PrivateNamespace::INSIDE) != nullptr)
         return true;
-    const auto* pTest = testing::UnitTest::GetInstance()->current_test_info();
-    char szSelf[PATH_MAX] = {};
-    EXPECT_GT(readlink("/proc/self/exe", szSelf, sizeof szSelf - 1), 0);
-    CChild inner({"/usr/bin/unshare", "--pid", "--fork", "--mount-proc", "--kill-child",
-                  "/usr/bin/env", std::string(INSIDE) + "=1", szSelf,
-                  std::string("--gtest_filter=") + pTest->test_suite_name() + "." + pTest->name()});
-    const int nStatus = inner.Wait(50s);
-    EXPECT_EQ(nStatus, 0) << inner.Out() << inner.Err();
+    CChild inner(PrivateNamespace::ThisTestInside());
+    PrivateNamespace::ExpectPassed(inner);
+    return false;
+}
+
+// The same, in a user namespace of its own too, with every id mapped to
+// itself: there the test may lower the namespace's own limits
+// (/proc/sys/user) and leave the machine's as they are.
+inline bool InPrivateUserNamespace() {
+    if (std::getenv(PrivateNamespace::INSIDE) != nullptr)
+        return true;
+    std::vector<std::string> args = {"/usr/bin/unshare",       "--user", "--", "/bin/sh", "-c",
+                                     "read go && exec \"$@\"", "sh"};
+    const auto inside = PrivateNamespace::ThisTestInside();
+    args.insert(args.end(), inside.begin(), inside.end());
+    CChild inner(args);
+    // Its ids are mapped by us, from outside, once it is in the namespace.
+    const auto userNamespace = [](const std::string& strPid) {
+        char szLink[64] = {};
+        return readlink(("/proc/" + strPid + "/ns/user").c_str(), szLink, sizeof szLink - 1) > 0
+                   ? std::string(szLink)
+                   : std::string();
+    };
+    const std::string strPid = std::to_string(inner.Pid());
+    for (int i = 0; i < 5000 && userNamespace(strPid) == userNamespace("self"); ++i)
+        usleep(1000);
+    for (const auto& [pszFile, pszMap] :
+         {std::pair{"uid_map", "0 0 4294967295"}, std::pair{"setgroups", "allow"},
+          std::pair{"gid_map", "0 0 4294967295"}}) {
+        std::ofstream file("/proc/" + strPid + "/" + pszFile);
+        file << pszMap << std::endl;
+        EXPECT_TRUE(file.good()) << pszFile;
+    }
+    inner.Send("\n");
+    PrivateNamespace::ExpectPassed(inner);
     return false;
 }
 
