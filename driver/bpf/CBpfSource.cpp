@@ -2,6 +2,7 @@
 
 #include "CBpfPrograms.h"
 #include "CBpfRecords.h"
+#include "PollEvents.h"
 #include "PortSettings.h"
 #include "ProcScanner.h"
 
@@ -68,7 +69,8 @@ void CBpfSource::Queue(CCommand command) {
 void CBpfSource::Main() {
     for (;;) {
         pollfd fds[] = {{m_hCommands.Get(), POLLIN, 0}, {m_pPrograms->Fd(), POLLIN, 0}};
-        poll(fds, std::size(fds), m_handles.empty() ? -1 : LOOK_MS);
+        if (PollEvents(fds, std::size(fds), m_handles.empty() ? -1 : LOOK_MS) < 0)
+            continue;
         Drain();
         if (!fds[0].revents)
             continue;

@@ -2,6 +2,7 @@
 
 #include "CTracer.h"
 #include "DriverLog.h"
+#include "PollEvents.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -125,8 +126,8 @@ void CTraceSource::TracerMain(std::promise<void> started) {
                 0, std::chrono::ceil<std::chrono::milliseconds>(*stopBy - Clock::now()).count()));
             nTimeout = nTimeout < 0 ? nLeft : std::min(nTimeout, nLeft);
         }
-        if (poll(fds, std::size(fds), nTimeout) < 0)
-            continue; // EINTR, or no memory for now
+        if (PollEvents(fds, std::size(fds), nTimeout) < 0)
+            continue;
         if (fds[0].revents) {
             eventfd_t count;
             eventfd_read(m_hCommands.Get(), &count);
