@@ -74,7 +74,6 @@ public:
     void PopBatch(std::size_t nCapacity, std::vector<std::uint8_t>& out);
 
     std::size_t QueuedBytes() const { return m_nQueuedBytes; }
-    std::uint32_t DroppedRecords() const { return m_dwDropped; }
 
     // A client waits for this attachment's next record.
     bool m_bWaitedFor = false;

@@ -236,34 +236,33 @@ bool CAttachmentTable::WakesWaiter(CAttachment& attachment) {
     return true;
 }
 
-void CAttachmentTable::Publish(const CPortId& port, const CPortEvent& event) {
+template <typename TForEachTarget>
+void CAttachmentTable::Broadcast(const CPortEvent& event, TForEachTarget forEachTarget) {
     bool bWake = false;
     // Made before the lock is taken, and freed after, when no attachment took them.
     const auto records = MakeRecords(event);
     {
         std::lock_guard lock(m_mutex);
-        const auto it = m_ports.find(port);
-        if (it == m_ports.end())
-            return;
-        for (CAttachment* pAttachment : it->second)
-            bWake = Deliver(*pAttachment, event, records) || bWake;
+        forEachTarget(
+            [&](CAttachment& attachment) { bWake = Deliver(attachment, event, records) || bWake; });
         NoteQueued();
     }
     if (bWake)
         Wake();
 }
 
+void CAttachmentTable::Publish(const CPortId& port, const CPortEvent& event) {
+    Broadcast(event, [&](const auto& deliver) {
+        if (const auto it = m_ports.find(port); it != m_ports.end()) {
+            for (CAttachment* pAttachment : it->second)
+                deliver(*pAttachment);
+        }
+    });
+}
+
 void CAttachmentTable::PublishTo(std::uint32_t dwHandle, const CPortEvent& event) {
-    bool bWake = false;
-    const auto records = MakeRecords(event);
-    {
-        std::lock_guard lock(m_mutex);
-        const auto it = m_attachments.find(dwHandle);
-        if (it == m_attachments.end())
-            return;
-        bWake = Deliver(*it->second, event, records);
-        NoteQueued();
-    }
-    if (bWake)
-        Wake();
+    Broadcast(event, [&](const auto& deliver) {
+        if (const auto it = m_attachments.find(dwHandle); it != m_attachments.end())
+            deliver(*it->second);
+    });
 }

@@ -85,6 +85,10 @@ private:
     static bool Deliver(CAttachment& attachment, const CPortEvent& event,
                         const std::vector<CSharedRecord>& records);
     static bool WakesWaiter(CAttachment& attachment);
+    // Delivers the event's records to the attachments that forEachTarget
+    // hands to its callback, under the lock; wakes a waiter it fed.
+    template <typename TForEachTarget>
+    void Broadcast(const CPortEvent& event, TForEachTarget forEachTarget);
     void Wake();
     // Under the lock, after queues grew.
     void NoteQueued();

@@ -1,5 +1,7 @@
 #include "CFanotify.h"
 
+#include "DrainNotifications.h"
+
 #include <fcntl.h>
 #include <sys/fanotify.h>
 #include <unistd.h>
@@ -33,11 +35,7 @@ std::vector<pid_t> CFanotify::Drain(bool& bLost, unsigned& nCloses) {
     nCloses = 0;
     if (!m_fd.IsValid())
         return openers;
-    alignas(fanotify_event_metadata) char buffer[4096];
-    for (;;) {
-        const ssize_t nRead = read(m_fd.Get(), buffer, sizeof buffer);
-        if (nRead <= 0)
-            break;
+    DrainNotifications(m_fd.Get(), [&](const char* buffer, ssize_t nRead) {
         ssize_t nLeft = nRead;
         for (auto* pEvent = reinterpret_cast<const fanotify_event_metadata*>(buffer);
              FAN_EVENT_OK(pEvent, nLeft); pEvent = FAN_EVENT_NEXT(pEvent, nLeft)) {
@@ -46,6 +44,6 @@ std::vector<pid_t> CFanotify::Drain(bool& bLost, unsigned& nCloses) {
             nCloses += (pEvent->mask & FAN_CLOSE) ? 1 : 0;
             bLost = bLost || (pEvent->mask & FAN_Q_OVERFLOW);
         }
-    }
+    });
     return openers;
 }

@@ -1,5 +1,7 @@
 #include "CInotify.h"
 
+#include "DrainNotifications.h"
+
 #include <sys/inotify.h>
 
 #include <cerrno>
@@ -28,11 +30,7 @@ void CInotify::Remove(int nWatch) {
 
 std::vector<CInotify::CEvent> CInotify::Drain() {
     std::vector<CEvent> events;
-    alignas(inotify_event) char buffer[4096];
-    for (;;) {
-        const ssize_t nRead = read(m_fd.Get(), buffer, sizeof buffer);
-        if (nRead <= 0)
-            break;
+    DrainNotifications(m_fd.Get(), [&](const char* buffer, ssize_t nRead) {
         for (ssize_t nOffset = 0; nOffset < nRead;) {
             inotify_event event;
             std::memcpy(&event, buffer + nOffset, sizeof event);
@@ -48,6 +46,6 @@ std::vector<CInotify::CEvent> CInotify::Drain() {
                 events.push_back({event.wd, EKind::Gone});
             nOffset += ssize_t(sizeof(inotify_event) + event.len);
         }
-    }
+    });
     return events;
 }
