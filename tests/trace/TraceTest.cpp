@@ -229,7 +229,7 @@ TEST_P(TraceTest, ProcessTracedByADebuggerIsReportedAndTracedOnceTheDebuggerLets
 TEST_P(TraceTest, ReadvIsAReadAndAFdThatDup2ReplacedIsNoLongerThePort) {
     CChild& app =
         Traced("set 9600 8N1 say ready hear readv 2 dup2 9 write hidden usefd 9 write two "
-               "take-own write three close");
+               "take-own write three close usefd 9 close");
     ASSERT_FALSE(app.WaitLine("ready").empty()) << app.Err();
     m_pty.Send("abcd");
     app.Send("go\n");
