@@ -13,6 +13,7 @@
 #
 # Usage: WholeProgramTest.py WIRELET VANTRY_SYS TRACE_APP SCREENSHOT
 # (background.png and mainwindow.png are saved beside SCREENSHOT)
+import ctypes
 import itertools
 import os
 import re
@@ -186,6 +187,39 @@ def nothing_left():
     return [p for p in os.listdir("/proc") if p.isdigit() and p != "1"] == []
 
 
+class CPortOpens:
+    """Notices any open of a port, by anyone, from now on (inotify)."""
+    IN_OPEN = 0x20
+
+    def __init__(self, port):
+        libc = ctypes.CDLL(None, use_errno=True)
+        self.fd = libc.inotify_init1(os.O_NONBLOCK | os.O_CLOEXEC)
+        assert self.fd >= 0 and libc.inotify_add_watch(self.fd, port.encode(), self.IN_OPEN) >= 0
+
+    def seen(self):
+        try:
+            return len(os.read(self.fd, 65536)) > 0
+        except BlockingIOError:
+            return False
+
+
+def save_as(x, main, typed=None):
+    """File -> Save As by keyboard: accepts the name the dialog proposes, or
+    types one over it; returns the dialog."""
+    x.focus(main)
+    shown = x.windows(".*")
+    x.xdotool("key", "alt+f")
+    eventually(lambda: set(x.windows(".*")) - set(shown), "the File menu")
+    x.xdotool("key", "a")
+    dialog = eventually(lambda: x.windows("^保存为$"), "the Save As dialog")[0]
+    x.focus(dialog)
+    if typed:
+        x.xdotool("key", "ctrl+a")
+        x.xdotool("type", typed)
+    x.xdotool("key", "Return")
+    return dialog
+
+
 def pty_port():
     master, slave = os.openpty()
     name = os.ttyname(slave)
@@ -213,9 +247,9 @@ class CWholeProgramTest:
 
     def run(self):
         # No driver runs: the program installs and starts it from its own
-        # directory, as the service manager's first service.
-        program = subprocess.Popen([self.wirelet], cwd=os.path.dirname(self.vantry),
-                                   env=self.env)
+        # directory, as the service manager's first service. Its files go
+        # to the test's folder, where its dialogs start.
+        program = subprocess.Popen([self.wirelet], cwd=self.dir, env=self.env)
         # The splash holds start-up for three seconds first.
         main = self.x.main_window()
         time.sleep(0.5)
@@ -243,6 +277,7 @@ class CWholeProgramTest:
         text = export_panes(self.x, main, os.path.join(self.dir, "pane"),
                             exactly(self.received), exactly(self.sent), self.screenshot)
         assert "Baud rate set to 115200" in text and "Port closed" in text, text
+        self.save_as_never_touches_the_port(main)
 
         # The second port is now the list's first: the keyboard opens it,
         # and the Window menu tiles both monitors.
@@ -262,6 +297,29 @@ class CWholeProgramTest:
         # driver and ends.
         end_program(self.x, program, main)
         eventually(nothing_left, "every process to end")
+
+    def save_as_never_touches_the_port(self, main):
+        """Save As offers a plain file name made from the port's and never
+        opens the port; a FIFO is
+        refused at once, where opening it would wait for a reader."""
+        opens = CPortOpens(self.port)
+        name = self.port[len("/dev/"):].replace("/", "-")
+        save_as(self.x, main)
+        eventually(lambda: self.x.windows(MAIN_TITLE + " - " + name + "$"), "the window renamed")
+        assert os.path.getsize(os.path.join(self.dir, name)) == 0
+        assert not opens.seen(), "the port was opened"
+
+        fifo = os.path.join(self.dir, "fifo")
+        os.mkfifo(fifo)
+        dialog = save_as(self.x, main, fifo)
+        question = eventually(lambda: set(self.x.windows("^保存为$")) - {dialog},
+                              "the replace question")
+        self.x.focus(question.pop())
+        self.x.xdotool("key", "y")
+        self.x.focus(eventually(lambda: self.x.windows("^wirelet$"), "the file error", 10)[0])
+        self.x.xdotool("key", "Return")
+        eventually(lambda: not self.x.windows("^wirelet$"), "the file error to close")
+        assert self.x.windows(MAIN_TITLE + " - " + name + "$"), "the window renamed after a FIFO"
 
     def beside(self, name):
         return os.path.join(os.path.dirname(self.screenshot), name)
