@@ -3,6 +3,7 @@
 #include "CChildFrame.h"
 #include "CMessageBox.h"
 #include "CMultiDocTemplate.h"
+#include "CRegularFile.h"
 #include "CView.h"
 #include "CWireletApp.h"
 #include "FileErrorText.h"
@@ -13,10 +14,6 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <cerrno>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 CDocument::~CDocument() {
     // Views outlive a document only while their window waits to be deleted.
@@ -77,8 +74,16 @@ void CDocument::OnFileClose() {
         OnCloseDocument();
 }
 
-// The document type has no filter of its own: all files, and the title as
-// the name offered.
+// A plain file name made from the title: a port's title is its path, and
+// offering that path would save into the port.
+static QString ProposedFileName(const QString& strTitle) {
+    static const QString DEVICES = QStringLiteral("/dev/");
+    QString strName = strTitle.startsWith(DEVICES) ? strTitle.mid(DEVICES.size())
+                                                   : QFileInfo(strTitle).fileName();
+    return strName.replace(u'/', u'-');
+}
+
+// The document type has no filter of its own: all files.
 void CDocument::OnFileSaveAs() {
     const QString strCaption = QString::fromUtf8(LoadResourceString(AFX_IDS_SAVEFILE));
     QFileDialog dialog(QApplication::activeWindow(), strCaption);
@@ -86,7 +91,7 @@ void CDocument::OnFileSaveAs() {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(QString::fromUtf8(LoadResourceString(AFX_IDS_ALLFILTER)));
-    dialog.selectFile(m_strTitle);
+    dialog.selectFile(ProposedFileName(m_strTitle));
     dialog.setAccessibleName(strCaption);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
@@ -100,12 +105,13 @@ void CDocument::OnFileSaveAs() {
 
 // A monitor keeps nothing in its file: the file is created empty.
 bool CDocument::OnSaveDocument(const QString& strPath) {
-    const int fd = ::open(QFile::encodeName(strPath).constData(),
-                          O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        AfxMessages().ShowWarning(FileErrorText::Message(errno, strPath.toStdString()));
+    CRegularFile file;
+    int nError = file.OpenToWrite(QFile::encodeName(strPath).toStdString());
+    if (nError == 0)
+        nError = file.Close();
+    if (nError != 0) {
+        AfxMessages().ShowWarning(FileErrorText::Message(nError, strPath.toStdString()));
         return false;
     }
-    ::close(fd);
     return true;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "CCmdTarget.h"
+#include "CPaneStore.h"
 
 #include <QString>
 
@@ -22,8 +23,13 @@ public:
     const QString& GetTitle() const { return m_strTitle; }
     virtual void SetTitle(const QString& strTitle);
 
+    // The text of the receive and of the send pane: every window on the
+    // document shows the same.
+    CPaneStore& GetReadStore() { return m_readStore; }
+    CPaneStore& GetWriteStore() { return m_writeStore; }
+
     const std::vector<CView*>& GetViews() const { return m_views; }
-    void AddView(CView* pView);
+    virtual void AddView(CView* pView);
     void RemoveView(CView* pView);
     // Each window that shows a view of this document, once, in view order.
     std::vector<CChildFrame*> GetFrames() const;
@@ -36,7 +42,7 @@ public:
     virtual void OnCloseDocument();
     // The user closes one window of this document. Closing its last window
     // closes the document.
-    virtual void OnCloseFrame(CChildFrame* pFrame);
+    void OnCloseFrame(CChildFrame* pFrame);
 
     bool OnCmdMsg(UINT nID, ECmdMsg eMsg, CCmdUI* pCmdUI) override;
     void OnFileClose();
@@ -51,6 +57,8 @@ public:
 
 private:
     QString m_strTitle;
+    CPaneStore m_readStore;
+    CPaneStore m_writeStore;
     std::vector<CView*> m_views;
     CMultiDocTemplate* m_pDocTemplate = nullptr;
 };

@@ -12,4 +12,5 @@ void CView::SetDocument(CDocument* pDocument) {
     m_pDocument = pDocument;
     if (m_pDocument != nullptr)
         m_pDocument->AddView(this);
+    OnDocumentChanged();
 }

@@ -21,6 +21,10 @@ public:
     void SetDocument(CDocument* pDocument);
     void SetParentFrame(CChildFrame* pFrame) { m_pFrame = pFrame; }
 
+protected:
+    // The view joined another document, or left its own.
+    virtual void OnDocumentChanged() {}
+
 private:
     CDocument* m_pDocument = nullptr;
     CChildFrame* m_pFrame = nullptr;

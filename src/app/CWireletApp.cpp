@@ -5,6 +5,7 @@
 #include "CMainFrame.h"
 #include "CMessageBox.h"
 #include "CMultiDocTemplate.h"
+#include "CRegularFile.h"
 #include "CSplashWnd.h"
 #include "CWireletDoc.h"
 #include "CaptureSourceText.h"
@@ -22,10 +23,6 @@
 #include <QPrinter>
 
 #include <sys/utsname.h>
-
-#include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -172,14 +169,14 @@ void CWireletApp::OnFileOpen() {
 }
 
 // The document keeps nothing in its file, so opening one only checks that
-// it can be read.
+// it is a regular file that can be read.
 CDocument* CWireletApp::OpenDocumentFile(const QString& strPath) {
-    const int fd = ::open(QFile::encodeName(strPath).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        AfxMessages().ShowWarning(FileErrorText::Message(errno, strPath.toStdString()));
+    CRegularFile file;
+    if (const int nError = file.OpenToRead(QFile::encodeName(strPath).toStdString())) {
+        AfxMessages().ShowWarning(FileErrorText::Message(nError, strPath.toStdString()));
         return nullptr;
     }
-    ::close(fd);
+    file.Close();
     CDocument* pDocument = g_pDocTemplate->CreateNewDocument();
     if (pDocument == nullptr)
         return nullptr;

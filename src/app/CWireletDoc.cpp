@@ -38,30 +38,34 @@ int CWireletDoc::AttachPort(const QString& strPortName) {
 }
 
 void CWireletDoc::StartMonitor() {
-    CViewRead* pViewRead = nullptr;
-    CViewWrite* pViewWrite = nullptr;
+    bool bRead = false, bWrite = false;
     for (CView* pView : GetViews()) {
-        if (auto* pRead = dynamic_cast<CViewRead*>(pView); pRead != nullptr && !pViewRead)
-            pViewRead = pRead;
-        else if (auto* pWrite = dynamic_cast<CViewWrite*>(pView); pWrite != nullptr && !pViewWrite)
-            pViewWrite = pWrite;
+        bRead = bRead || dynamic_cast<CViewRead*>(pView) != nullptr;
+        bWrite = bWrite || dynamic_cast<CViewWrite*>(pView) != nullptr;
     }
-    if (pViewRead == nullptr)
+    if (!bRead)
         AfxMessages().ShowWarning(MSG_NO_READ_VIEW);
-    if (pViewWrite == nullptr)
+    if (!bWrite)
         AfxMessages().ShowWarning(MSG_NO_WRITE_VIEW);
-    SetPanes(pViewRead, pViewWrite);
-    m_pMonitorFrame = pViewRead != nullptr ? pViewRead->GetParentFrame() : nullptr;
+    SetPanes(&GetReadStore(), &GetWriteStore());
 
     m_hStopEvent = std::make_unique<CStopEvent>();
     m_pReaderThread = std::make_unique<std::thread>(ReaderThreadProc, this, m_hAttach);
     ++s_nRunning;
 
     m_font = CPaneView::MonitorFont();
-    for (CPaneView* pPane :
-         {static_cast<CPaneView*>(pViewRead), static_cast<CPaneView*>(pViewWrite)}) {
-        if (pPane == nullptr)
-            continue;
+    for (CView* pView : GetViews())
+        StylePane(pView);
+}
+
+void CWireletDoc::AddView(CView* pView) {
+    CDocument::AddView(pView);
+    if (IsRunning())
+        StylePane(pView);
+}
+
+void CWireletDoc::StylePane(CView* pView) const {
+    if (auto* pPane = dynamic_cast<CPaneView*>(pView)) {
         pPane->SetPaneFont(m_font);
         pPane->SetTabStops(CPaneView::MONITOR_TAB_STOPS);
     }
@@ -159,15 +163,4 @@ void CWireletDoc::OnCloseDocument() {
         m_pCounters->SetSendCount(u"");
     }
     CDocument::OnCloseDocument();
-}
-
-// The monitor writes only into the panes of the window it started in; a
-// further window on it shows its own, empty panes. Closing the monitor's own
-// window therefore ends the monitor, whatever other windows are open on it.
-void CWireletDoc::OnCloseFrame(CChildFrame* pFrame) {
-    if (pFrame == m_pMonitorFrame) {
-        OnCloseDocument();
-        return;
-    }
-    CDocument::OnCloseFrame(pFrame);
 }

@@ -30,14 +30,16 @@ public:
 
     bool SaveModified() override { return true; }
     void OnCloseDocument() override;
-    void OnCloseFrame(CChildFrame* pFrame) override;
+    // A window opened on a running monitor looks as its first one does.
+    void AddView(CView* pView) override;
 
     // The open sequence's part of the document: counts the monitor and asks
     // the driver to attach to the port. On success the document takes the
     // port's name as title. Returns 0 or the driver's errno value.
     int AttachPort(const QString& strPortName);
     // Finds the panes, gives them their font and tab stops and starts the
-    // reader thread. Called once, after a successful attach.
+    // reader thread, which writes the text every window on the monitor
+    // shows. Called once, after a successful attach.
     void StartMonitor();
 
     const QString& GetPortName() const { return m_strPortName; }
@@ -57,6 +59,7 @@ private:
     void ScheduleDrain();
     void DrainRecords();
     void StopReader();
+    void StylePane(CView* pView) const;
 
     std::unique_ptr<CStopEvent> m_hStopEvent;
     std::unique_ptr<std::thread> m_pReaderThread;
@@ -64,8 +67,6 @@ private:
     CAttachHandle m_hAttach;
     QFont m_font;
     bool m_bCounted = false;
-    // The window whose panes the monitor writes; closing it ends the monitor.
-    CChildFrame* m_pMonitorFrame = nullptr;
     CRecordQueue m_records;
     // Running monitors share the budget: their batches run back to back.
     static int s_nRunning;

@@ -1,11 +1,10 @@
 #include "PaneExport.h"
 
-#include "CScopedFd.h"
+#include "CRegularFile.h"
 #include "FileErrorText.h"
 #include "TextEncoding.h"
 #include "WriteAll.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,16 +13,15 @@ namespace PaneExport {
 
 int Write(const std::string& strPath, std::u16string_view text) {
     const std::string bytes = TextEncoding::ToUtf16Le(text);
-    CScopedFd file(::open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!file.IsValid())
-        return errno;
+    CRegularFile file;
+    if (const int nError = file.OpenToWrite(strPath))
+        return nError;
     errno = 0;
     if (!WriteAll(file.Get(), bytes.data(), bytes.size()))
         return errno != 0 ? errno : EIO;
-    // Devices and pipes cannot be synced; for them the write was the whole job.
-    if (::fsync(file.Get()) != 0 && errno != EINVAL && errno != EROFS)
+    if (::fsync(file.Get()) != 0)
         return errno;
-    return ::close(file.Release()) == 0 ? 0 : errno;
+    return file.Close();
 }
 
 std::optional<std::string> Save(const std::string& strPath, std::u16string_view text) {

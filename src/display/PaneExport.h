@@ -1,6 +1,7 @@
 // Writes a pane's text to a file the way the export defines it: the UTF-16
 // little-endian code units, no byte-order mark, no terminating null, into the
-// chosen path (truncated or created), flushed to disk.
+// chosen path (truncated or created; never anything but a regular file),
+// flushed to disk.
 #pragma once
 
 #include <optional>

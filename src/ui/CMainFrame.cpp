@@ -392,7 +392,8 @@ void CMainFrame::OnUpdateMDIWindowCmd(CCmdUI* pCmdUI) {
     pCmdUI->Enable(MDIGetActive() != nullptr);
 }
 
-// A further window on the active monitor, with panes of its own.
+// A further window on the active monitor: panes of its own, showing the
+// same text.
 void CMainFrame::OnWindowNew() {
     CChildFrame* pActive = MDIGetActive();
     if (pActive == nullptr || pActive->GetActiveDocument() == nullptr || g_pDocTemplate == nullptr)

@@ -1,12 +1,7 @@
 #include "CPaneView.h"
 
-#include "CMessageBox.h"
-#include "PaneExport.h"
-
 #include <QApplication>
 #include <QClipboard>
-#include <QFile>
-#include <QFileDialog>
 #include <QFontMetricsF>
 #include <QGlyphRun>
 #include <QKeyEvent>
@@ -43,6 +38,7 @@ QFont CPaneView::MonitorFont() {
 
 CPaneView::CPaneView(const CPaneStyle& style, QWidget* pParent)
     : QAbstractScrollArea(pParent), m_style(style) {
+    m_ownStore.AddObserver(this);
     setAccessibleName(style.strName);
     setAccessibleDescription(style.strExportTitle);
     setFocusPolicy(Qt::StrongFocus);
@@ -82,37 +78,38 @@ void CPaneView::Relayout() {
     ScheduleFlush();
 }
 
-void CPaneView::AppendText(std::u16string_view text) {
-    const int nFirst = m_store.LineCount() - 1;
-    m_store.AppendText(text);
-    Edited(nFirst, m_store.TextLength(), true);
+CPaneView::~CPaneView() {
+    m_pStore->RemoveObserver(this);
 }
 
-void CPaneView::ReplaceLine(int nLine, std::u16string_view text, bool bScrollCaret) {
-    const int nFirst = nLine >= 0 && nLine < m_store.LineCount() ? nLine : m_store.LineCount() - 1;
-    const std::size_t nStart =
-        nLine >= 0 && nLine < m_store.LineCount() ? m_store.LineIndex(nLine) : m_store.TextLength();
-    m_store.ReplaceLine(nLine, text, bScrollCaret);
-    Edited(nFirst, nStart + text.size(), bScrollCaret);
+void CPaneView::OnDocumentChanged() {
+    ShowStore(GetDocument() != nullptr ? &StoreOf(*GetDocument()) : &m_ownStore);
 }
 
-int CPaneView::RemoveLeadingLines(std::size_t nChars, int nMaxLines) {
-    const std::size_t nBefore = m_store.TextLength();
-    const int nDropped = m_store.RemoveLeadingLines(nChars, nMaxLines);
-    const std::size_t nGone = nBefore - m_store.TextLength();
-    const auto shift = [nGone](std::size_t& nOffset) {
-        nOffset = nOffset > nGone ? nOffset - nGone : 0;
+void CPaneView::ShowStore(CPaneStore* pStore) {
+    if (pStore == m_pStore)
+        return;
+    m_pStore->RemoveObserver(this);
+    m_pStore = pStore;
+    m_pStore->AddObserver(this);
+    OnStoreCleared();
+    MeasureFrom(0);
+    m_bScrollPending = true;
+    m_nScrollTo = m_pStore->TextLength();
+}
+
+void CPaneView::OnLinesDropped(std::size_t nChars, int nLines) {
+    const auto shift = [nChars](std::size_t& nOffset) {
+        nOffset = nOffset > nChars ? nOffset - nChars : 0;
     };
     shift(m_nAnchor);
     shift(m_nCaret);
     shift(m_nScrollTo);
-    m_nDroppedLines += nDropped;
+    m_nDroppedLines += nLines;
     ScheduleFlush();
-    return nDropped;
 }
 
-void CPaneView::Clear() {
-    m_store.Clear();
+void CPaneView::OnStoreCleared() {
     m_nAnchor = m_nCaret = m_nScrollTo = 0;
     m_dMaxWidth = 0;
     m_nDroppedLines = 0;
@@ -124,8 +121,8 @@ void CPaneView::Clear() {
 
 // Only the lines from nFirstLine on changed: measuring them costs what the
 // edit wrote (the formatter only ever rewrites the last lines).
-void CPaneView::Edited(int nFirstLine, std::size_t nScrollTo, bool bScroll) {
-    const std::size_t nLength = m_store.TextLength();
+void CPaneView::OnStoreEdited(int nFirstLine, std::size_t nScrollTo, bool bScroll) {
+    const std::size_t nLength = m_pStore->TextLength();
     m_nAnchor = std::min(m_nAnchor, nLength);
     m_nCaret = std::min(m_nCaret, nLength);
     MeasureFrom(nFirstLine);
@@ -137,8 +134,8 @@ void CPaneView::Edited(int nFirstLine, std::size_t nScrollTo, bool bScroll) {
 }
 
 void CPaneView::MeasureFrom(int nFirstLine) {
-    for (int nLine = std::max(0, nFirstLine); nLine < m_store.LineCount(); ++nLine) {
-        const auto line = m_store.LineText(nLine);
+    for (int nLine = std::max(0, nFirstLine); nLine < m_pStore->LineCount(); ++nLine) {
+        const auto line = m_pStore->LineText(nLine);
         m_dMaxWidth = std::max(m_dMaxWidth, m_layout.XOf(line, line.size()));
     }
 }
@@ -172,7 +169,7 @@ int CPaneView::VisibleLines() const {
 void CPaneView::UpdateScrollBars() {
     const int nPage = VisibleLines();
     verticalScrollBar()->setPageStep(nPage);
-    verticalScrollBar()->setRange(0, std::max(0, m_store.LineCount() - nPage));
+    verticalScrollBar()->setRange(0, std::max(0, m_pStore->LineCount() - nPage));
     const int nWidth = static_cast<int>(std::ceil(m_dMaxWidth)) + 2 * MARGIN;
     horizontalScrollBar()->setPageStep(viewport()->width());
     horizontalScrollBar()->setSingleStep(std::max(1, m_nLineHeight));
@@ -181,14 +178,14 @@ void CPaneView::UpdateScrollBars() {
 
 void CPaneView::EnsureVisible(std::size_t nOffset) {
     UpdateScrollBars();
-    const int nLine = m_store.LineFromChar(nOffset);
+    const int nLine = m_pStore->LineFromChar(nOffset);
     QScrollBar* pVertical = verticalScrollBar();
     if (nLine < pVertical->value())
         pVertical->setValue(nLine);
     else if (nLine >= pVertical->value() + VisibleLines())
         pVertical->setValue(nLine - VisibleLines() + 1);
-    const auto line = m_store.LineText(nLine);
-    const int x = static_cast<int>(m_layout.XOf(line, nOffset - m_store.LineIndex(nLine)));
+    const auto line = m_pStore->LineText(nLine);
+    const int x = static_cast<int>(m_layout.XOf(line, nOffset - m_pStore->LineIndex(nLine)));
     QScrollBar* pHorizontal = horizontalScrollBar();
     const int nWidth = viewport()->width() - 2 * MARGIN;
     if (x < pHorizontal->value())
@@ -202,44 +199,27 @@ std::pair<std::size_t, std::size_t> CPaneView::Selection() const {
 }
 
 void CPaneView::SetSelection(std::size_t nAnchor, std::size_t nCaret) {
-    m_nAnchor = std::min(nAnchor, m_store.TextLength());
+    m_nAnchor = std::min(nAnchor, m_pStore->TextLength());
     MoveCaret(nCaret, true);
 }
 
 void CPaneView::SelectAll() {
-    SetSelection(0, m_store.TextLength());
+    SetSelection(0, m_pStore->TextLength());
 }
 
 void CPaneView::Copy() {
     if (!HasSelection())
         return;
     const auto [nStart, nEnd] = Selection();
-    QApplication::clipboard()->setText(ToQString(m_store.View().substr(nStart, nEnd - nStart)));
+    QApplication::clipboard()->setText(ToQString(m_pStore->View().substr(nStart, nEnd - nStart)));
 }
 
 void CPaneView::MoveCaret(std::size_t nCaret, bool bExtend) {
-    m_nCaret = std::min(nCaret, m_store.TextLength());
+    m_nCaret = std::min(nCaret, m_pStore->TextLength());
     if (!bExtend)
         m_nAnchor = m_nCaret;
     EnsureVisible(m_nCaret);
     viewport()->update();
-}
-
-void CPaneView::OnFileSave() {
-    QFileDialog dialog(window(), m_style.strExportTitle);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(QStringLiteral("*.txt"));
-    dialog.setDefaultSuffix(QStringLiteral("txt"));
-    dialog.selectFile(m_style.strExportFile);
-    dialog.setAccessibleName(m_style.strExportTitle);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return;
-    const QString strPath = dialog.selectedFiles().constFirst();
-    if (const auto strError =
-            PaneExport::Save(QFile::encodeName(strPath).toStdString(), m_store.View()))
-        AfxMessages().ShowWarning(*strError);
 }
 
 // The keys the pane handles itself win over shortcuts of the same keys.
@@ -259,12 +239,13 @@ void CPaneView::paintEvent(QPaintEvent*) {
     painter.fillRect(viewport()->rect(), m_style.crBack);
     painter.setFont(m_font);
     const int nTop = verticalScrollBar()->value();
-    const int nBottom = std::min(m_store.LineCount(), nTop + VisibleLines() + 1);
+    const int nBottom = std::min(m_pStore->LineCount(), nTop + VisibleLines() + 1);
     for (int nLine = nTop; nLine < nBottom; ++nLine)
         DrawLine(painter, nLine, double(nLine - nTop) * m_nLineHeight);
     if (hasFocus()) {
-        const int nLine = m_store.LineFromChar(m_nCaret);
-        const double x = m_layout.XOf(m_store.LineText(nLine), m_nCaret - m_store.LineIndex(nLine));
+        const int nLine = m_pStore->LineFromChar(m_nCaret);
+        const double x =
+            m_layout.XOf(m_pStore->LineText(nLine), m_nCaret - m_pStore->LineIndex(nLine));
         const double y = double(nLine - nTop) * m_nLineHeight;
         painter.fillRect(QRectF(x + MARGIN - horizontalScrollBar()->value(), y, 1, m_nLineHeight),
                          m_style.crText);
@@ -286,8 +267,8 @@ quint32 CPaneView::Glyph(char16_t ch) const {
 // glyph at the x the layout gives it, so columns line up whatever the line
 // holds.
 void CPaneView::DrawLine(QPainter& painter, int nLine, double y) const {
-    const auto line = m_store.LineText(nLine);
-    const std::size_t nLineStart = m_store.LineIndex(nLine);
+    const auto line = m_pStore->LineText(nLine);
+    const std::size_t nLineStart = m_pStore->LineIndex(nLine);
     const auto [nSelStart, nSelEnd] = Selection();
     const double dLeft = MARGIN - horizontalScrollBar()->value();
     const double dRight = viewport()->width();
@@ -332,14 +313,14 @@ void CPaneView::resizeEvent(QResizeEvent* pEvent) {
 }
 
 std::size_t CPaneView::CaretAfterKey(int nKey, bool bControl) const {
-    const int nLine = m_store.LineFromChar(m_nCaret);
-    const std::size_t nLineStart = m_store.LineIndex(nLine);
-    const auto line = m_store.LineText(nLine);
+    const int nLine = m_pStore->LineFromChar(m_nCaret);
+    const std::size_t nLineStart = m_pStore->LineIndex(nLine);
+    const auto line = m_pStore->LineText(nLine);
     const auto offsetOnLine = [&](int nTarget) {
-        nTarget = std::clamp(nTarget, 0, m_store.LineCount() - 1);
-        const auto text = m_store.LineText(nTarget);
+        nTarget = std::clamp(nTarget, 0, m_pStore->LineCount() - 1);
+        const auto text = m_pStore->LineText(nTarget);
         const double x = m_dGoalX >= 0 ? m_dGoalX : m_layout.XOf(line, m_nCaret - nLineStart);
-        return m_store.LineIndex(nTarget) + m_layout.IndexAt(text, x);
+        return m_pStore->LineIndex(nTarget) + m_layout.IndexAt(text, x);
     };
     switch (nKey) {
     case Qt::Key_Left:
@@ -348,7 +329,7 @@ std::size_t CPaneView::CaretAfterKey(int nKey, bool bControl) const {
         return m_nCaret - 1;
     case Qt::Key_Right:
         if (m_nCaret == nLineStart + line.size())
-            return nLine + 1 < m_store.LineCount() ? m_store.LineIndex(nLine + 1) : m_nCaret;
+            return nLine + 1 < m_pStore->LineCount() ? m_pStore->LineIndex(nLine + 1) : m_nCaret;
         return m_nCaret + 1;
     case Qt::Key_Up:
         return offsetOnLine(nLine - 1);
@@ -361,7 +342,7 @@ std::size_t CPaneView::CaretAfterKey(int nKey, bool bControl) const {
     case Qt::Key_Home:
         return bControl ? 0 : nLineStart;
     case Qt::Key_End:
-        return bControl ? m_store.TextLength() : nLineStart + line.size();
+        return bControl ? m_pStore->TextLength() : nLineStart + line.size();
     default:
         return m_nCaret;
     }
@@ -386,8 +367,8 @@ void CPaneView::keyPressEvent(QKeyEvent* pEvent) {
         return;
     }
     if (bVertical && m_dGoalX < 0) {
-        const int nLine = m_store.LineFromChar(m_nCaret);
-        m_dGoalX = m_layout.XOf(m_store.LineText(nLine), m_nCaret - m_store.LineIndex(nLine));
+        const int nLine = m_pStore->LineFromChar(m_nCaret);
+        m_dGoalX = m_layout.XOf(m_pStore->LineText(nLine), m_nCaret - m_pStore->LineIndex(nLine));
     }
     const std::size_t nCaret = CaretAfterKey(nKey, pEvent->modifiers() & Qt::ControlModifier);
     if (!bVertical)
@@ -397,9 +378,9 @@ void CPaneView::keyPressEvent(QKeyEvent* pEvent) {
 
 std::size_t CPaneView::OffsetAt(QPoint pos) const {
     const int nRow = pos.y() >= 0 ? pos.y() / m_nLineHeight : -1 - (-pos.y() / m_nLineHeight);
-    const int nLine = std::clamp(verticalScrollBar()->value() + nRow, 0, m_store.LineCount() - 1);
+    const int nLine = std::clamp(verticalScrollBar()->value() + nRow, 0, m_pStore->LineCount() - 1);
     const double x = pos.x() - MARGIN + horizontalScrollBar()->value();
-    return m_store.LineIndex(nLine) + m_layout.IndexAt(m_store.LineText(nLine), x);
+    return m_pStore->LineIndex(nLine) + m_layout.IndexAt(m_pStore->LineText(nLine), x);
 }
 
 void CPaneView::mousePressEvent(QMouseEvent* pEvent) {
@@ -417,7 +398,7 @@ void CPaneView::mouseMoveEvent(QMouseEvent* pEvent) {
 void CPaneView::mouseDoubleClickEvent(QMouseEvent* pEvent) {
     if (pEvent->button() != Qt::LeftButton)
         return;
-    const std::u16string_view text = m_store.View();
+    const std::u16string_view text = m_pStore->View();
     std::size_t nStart = OffsetAt(pEvent->position().toPoint());
     std::size_t nEnd = nStart;
     while (nStart > 0 && IsWordChar(text[nStart - 1]))

@@ -1,8 +1,10 @@
 // A read-only traffic pane: the edit control's text and line semantics (IPane)
-// held in a line store, of which only the visible lines are drawn. Edits only
-// change the store; the scroll bars, the scroll to the edit and the repaint
-// happen once per event-loop turn, so a batch of edits costs what its text
-// costs, however full the pane is.
+// held in a line store, of which only the visible lines are drawn. On a
+// document the store is the document's, shared by every window on it; a pane
+// on none has a store of its own. Edits only change the store; the scroll
+// bars, the scroll to the edit and the repaint happen once per event-loop
+// turn, so a batch of edits costs what its text costs, however full the pane
+// is.
 //
 // The text never wraps. The selection (mouse, or a caret moved with the
 // keyboard, Shift extending it) stays highlighted without the focus and stays
@@ -10,8 +12,8 @@
 // the pane has the focus.
 #pragma once
 
-#include "CMemoryPane.h"
 #include "CPaneLayout.h"
+#include "CPaneStore.h"
 #include "CView.h"
 
 #include <QAbstractScrollArea>
@@ -23,7 +25,7 @@
 #include <span>
 #include <utility>
 
-class CPaneView : public QAbstractScrollArea, public IPane, public CView {
+class CPaneView : public QAbstractScrollArea, public IPane, public CView, IPaneObserver {
     Q_OBJECT
 
 public:
@@ -34,14 +36,20 @@ public:
     // The monitor's font: bold "Courier", 13 pixels high.
     static QFont MonitorFont();
 
-    std::size_t TextLength() const override { return m_store.TextLength(); }
-    int LineCount() const override { return m_store.LineCount(); }
-    std::ptrdiff_t LineIndex(int nLine) const override { return m_store.LineIndex(nLine); }
-    std::u16string Text() const override { return m_store.Text(); }
-    void AppendText(std::u16string_view text) override;
-    void ReplaceLine(int nLine, std::u16string_view text, bool bScrollCaret) override;
-    int RemoveLeadingLines(std::size_t nChars, int nMaxLines) override;
-    void Clear() override;
+    ~CPaneView() override;
+
+    std::size_t TextLength() const override { return m_pStore->TextLength(); }
+    int LineCount() const override { return m_pStore->LineCount(); }
+    std::ptrdiff_t LineIndex(int nLine) const override { return m_pStore->LineIndex(nLine); }
+    std::u16string Text() const override { return m_pStore->Text(); }
+    void AppendText(std::u16string_view text) override { m_pStore->AppendText(text); }
+    void ReplaceLine(int nLine, std::u16string_view text, bool bScrollCaret) override {
+        m_pStore->ReplaceLine(nLine, text, bScrollCaret);
+    }
+    int RemoveLeadingLines(std::size_t nChars, int nMaxLines) override {
+        return m_pStore->RemoveLeadingLines(nChars, nMaxLines);
+    }
+    void Clear() override { m_pStore->Clear(); }
 
     void SetPaneFont(const QFont& font);
     // Tab stops in dialog units (4 units are 8 pixels at 96 dpi); empty for
@@ -83,6 +91,9 @@ protected:
         QString strExportFile;  // name the save dialog offers
     };
     CPaneView(const CPaneStyle& style, QWidget* pParent);
+    // This pane's store of a document: its receive or its send text.
+    virtual CPaneStore& StoreOf(CDocument& document) const = 0;
+    void OnDocumentChanged() override;
 
     bool event(QEvent* pEvent) override;
     void paintEvent(QPaintEvent* pEvent) override;
@@ -95,7 +106,11 @@ protected:
     void focusOutEvent(QFocusEvent* pEvent) override;
 
 private:
-    void Edited(int nFirstLine, std::size_t nScrollTo, bool bScroll);
+    void OnStoreEdited(int nFirstLine, std::size_t nScrollTo, bool bScroll) override;
+    void OnLinesDropped(std::size_t nChars, int nLines) override;
+    void OnStoreCleared() override;
+    // Shows another store from its end, with no selection.
+    void ShowStore(CPaneStore* pStore);
     void Relayout();
     void MeasureFrom(int nFirstLine);
     void ScheduleFlush();
@@ -109,7 +124,8 @@ private:
     void DrawLine(class QPainter& painter, int nLine, double y) const;
     quint32 Glyph(char16_t ch) const;
 
-    CMemoryPane m_store;
+    CPaneStore m_ownStore;
+    CPaneStore* m_pStore = &m_ownStore;
     CPaneLayout m_layout;
     const CPaneStyle m_style;
     QFont m_font;

@@ -1,7 +1,11 @@
+#include "CMessageBox.h"
 #include "CPaneView.h"
 #include "CWireletApp.h"
+#include "PaneExport.h"
 #include "Resource.h"
 
+#include <QFile>
+#include <QFileDialog>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QTextDocument>
@@ -27,6 +31,23 @@ void CPaneView::OnUpdateEditCopy(CCmdUI* pCmdUI) {
 // The panes are read-only: there is nothing to undo, cut or paste into.
 void CPaneView::OnUpdateNeedsWritablePane(CCmdUI* pCmdUI) {
     pCmdUI->Enable(false);
+}
+
+void CPaneView::OnFileSave() {
+    QFileDialog dialog(window(), m_style.strExportTitle);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(QStringLiteral("*.txt"));
+    dialog.setDefaultSuffix(QStringLiteral("txt"));
+    dialog.selectFile(m_style.strExportFile);
+    dialog.setAccessibleName(m_style.strExportTitle);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString strPath = dialog.selectedFiles().constFirst();
+    if (const auto strError =
+            PaneExport::Save(QFile::encodeName(strPath).toStdString(), m_pStore->View()))
+        AfxMessages().ShowWarning(*strError);
 }
 
 void CPaneView::OnFilePrint() {

@@ -1,6 +1,7 @@
 // The receive pane: what the port received, black on white.
 #pragma once
 
+#include "CDocument.h"
 #include "CPaneView.h"
 
 class CViewRead : public CPaneView {
@@ -8,4 +9,7 @@ class CViewRead : public CPaneView {
 
 public:
     explicit CViewRead(QWidget* pParent = nullptr);
+
+protected:
+    CPaneStore& StoreOf(CDocument& document) const override { return document.GetReadStore(); }
 };

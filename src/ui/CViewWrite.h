@@ -1,6 +1,7 @@
 // The send pane: what was written to the port, green on black.
 #pragma once
 
+#include "CDocument.h"
 #include "CPaneView.h"
 
 class CViewWrite : public CPaneView {
@@ -8,4 +9,7 @@ class CViewWrite : public CPaneView {
 
 public:
     explicit CViewWrite(QWidget* pParent = nullptr);
+
+protected:
+    CPaneStore& StoreOf(CDocument& document) const override { return document.GetWriteStore(); }
 };

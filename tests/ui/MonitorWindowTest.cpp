@@ -142,33 +142,36 @@ TEST_F(MonitorWindowTest, CountersFollowTheFocusAndClearTouchesOnlyItsOwnMonitor
     EXPECT_EQ(SendCount(), "3");
 }
 
-// A further window on a monitor has panes the monitor never writes; the
-// monitor's own window is the one whose close ends it. Removing the driver
-// closes the device under the running reader: it ends at once and quietly;
-// only the detach of the close says it failed.
-TEST_F(MonitorWindowTest, ASecondWindowNeverOutlivesThePanesTheMonitorWrites) {
+// Every window on a monitor shows its text, with a selection of its own; a
+// clear in one clears all, and whichever closes last ends the monitor.
+// Removing the driver closes the device under the running reader: it ends
+// at once and quietly; only the detach of the close says it failed.
+TEST_F(MonitorWindowTest, EveryWindowShowsTheMonitorAndAnyMayCloseLast) {
     StartOnPorts(1);
     CChildFrame* pFrame = Pick(Port(0));
-    ASSERT_TRUE(WaitForSession(pFrame));
     CWireletDoc* pMonitor = Monitor(pFrame);
-    auto openSecond = [&] {
-        CChildFrame* pSecond = g_pDocTemplate->CreateNewFrame(pMonitor);
-        g_pDocTemplate->InitialUpdateFrame(pSecond, pMonitor, true);
-        return pSecond;
-    };
-    openSecond()->close();
-    Settle();
-    EXPECT_EQ(Monitors(), 1u);
-    EXPECT_EQ(g_pDocTemplate->GetDocumentCount(), 1u);
-    EXPECT_TRUE(m_messages.m_messages.empty());
+    CChildFrame* pSecond = g_pDocTemplate->CreateNewFrame(pMonitor);
+    g_pDocTemplate->InitialUpdateFrame(pSecond, pMonitor, true);
+    ASSERT_TRUE(WaitForSession(pFrame));
+    const auto [strRead, strWrite] = SessionText();
+    for (CChildFrame* pWindow : {pFrame, pSecond}) {
+        EXPECT_EQ(pWindow->GetReadPane()->Text(), strRead);
+        EXPECT_EQ(pWindow->GetWritePane()->Text(), strWrite);
+    }
+    pSecond->GetReadPane()->SelectAll();
+    EXPECT_FALSE(pFrame->GetReadPane()->HasSelection());
+    pSecond->OnClearSend();
+    EXPECT_EQ(pFrame->GetWritePane()->TextLength(), 0u);
 
-    Frame().UpdateCommandStates();
-    EXPECT_TRUE(Frame().GetAction(ID_REMOVE_DRIVER)->isEnabled());
     EXPECT_TRUE(Frame().ExecuteCommand(ID_REMOVE_DRIVER));
     EXPECT_FALSE(g_hDevice.IsOpen());
     m_messages.m_messages.clear();
-    openSecond();
     pFrame->close();
+    Settle();
+    EXPECT_EQ(Monitors(), 1u);
+    EXPECT_TRUE(m_messages.m_messages.empty());
+    EXPECT_EQ(pSecond->GetReadPane()->Text(), strRead);
+    pSecond->close();
     Settle();
     EXPECT_EQ(m_messages.m_messages,
               std::vector<std::string>({MSG_CLOSE_APPLICATIONS, MSG_UNKNOWN_ERROR}));

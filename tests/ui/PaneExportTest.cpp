@@ -84,7 +84,7 @@ TEST_F(PaneExportTest, EachCauseHasItsText) {
         std::string strPath;
         std::string strMessage;
     } cases[] = {
-        {"/dev/full", "在存取 /dev/full 时磁盘已满。"},
+        {"/dev/full", "对 /dev/full 的存取被拒绝。"}, // only a regular file gets an export
         {strDir, "对 " + strDir + " 的存取被拒绝。"},
         {strDir + "/a", ""},
     };
