@@ -11,6 +11,9 @@
 #include "MonitorMessages.h"
 #include "NoticeText.h"
 
+#include <cerrno>
+#include <cstring>
+
 int g_nOpenMonitors = 0;
 bool g_bClosing = false;
 
@@ -77,8 +80,12 @@ unsigned CWireletDoc::ReaderLoop(CAttachHandle hAttach) {
     CRecordReader reader(g_hDevice, hAttach);
     for (;;) {
         CCaptureRecord record;
-        if (reader.Next(*m_hStopEvent, record) != 0)
+        if (const int nError = reader.Next(*m_hStopEvent, record)) {
+            if (nError != ECANCELED)
+                QMetaObject::invokeMethod(
+                    &m_drainTimer, [this, nError] { OnReaderEnded(nError); }, Qt::QueuedConnection);
             break;
+        }
         bool bWake = false;
         if (!m_records.Push(std::move(record), bWake))
             break;
@@ -86,6 +93,20 @@ unsigned CWireletDoc::ReaderLoop(CAttachHandle hAttach) {
             PostDrain();
     }
     return 0;
+}
+
+bool CWireletDoc::IsDriverGone(int nError) {
+    return nError == EBADF || nError == EPIPE || nError == ECONNREFUSED;
+}
+
+void CWireletDoc::OnReaderEnded(int nError) {
+    CMainFrame* pMainFrame = AfxGetMainFrame();
+    if (m_bClosing || pMainFrame == nullptr)
+        return;
+    pMainFrame->ShowPortNotice(
+        m_strPortName, IsDriverGone(nError)
+                           ? QString::fromUtf8(MSG_DRIVER_GONE)
+                           : QString::fromUtf8(MSG_CAPTURE_ENDED).arg(std::strerror(nError)));
 }
 
 void CWireletDoc::PostDrain() {
@@ -137,6 +158,7 @@ void CWireletDoc::StopReader() {
 
 void CWireletDoc::OnCloseDocument() {
     CMainFrame* pMainFrame = AfxGetMainFrame();
+    m_bClosing = true;
     if (m_bCounted) {
         --g_nOpenMonitors;
         m_bCounted = false;

@@ -41,6 +41,8 @@ public:
     void StartMonitor();
 
     const QString& GetPortName() const { return m_strPortName; }
+    // An error of the driver device that means no driver answers any more.
+    static bool IsDriverGone(int nError);
     bool IsRunning() const { return m_pReaderThread != nullptr; }
 
     // How long the batches of all running monitors together may hold the
@@ -57,6 +59,8 @@ private:
     void ScheduleDrain();
     void DrainRecords();
     void StopReader();
+    // The reader ended by itself: the capture has stopped, which is said.
+    void OnReaderEnded(int nError);
 
     std::unique_ptr<CStopEvent> m_hStopEvent;
     std::unique_ptr<std::thread> m_pReaderThread;
@@ -64,6 +68,8 @@ private:
     CAttachHandle m_hAttach;
     QFont m_font;
     bool m_bCounted = false;
+    // Set once the close begins: the detach ends the reader then, unsaid.
+    bool m_bClosing = false;
     // The window whose panes the monitor writes; closing it ends the monitor.
     CChildFrame* m_pMonitorFrame = nullptr;
     CRecordQueue m_records;

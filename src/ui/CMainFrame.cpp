@@ -6,8 +6,8 @@
 #include "CMdiBackground.h"
 #include "CMessageBox.h"
 #include "CMultiDocTemplate.h"
+#include "CPortListWatcher.h"
 #include "CPortToolBar.h"
-#include "CSerialPortMap.h"
 #include "CView.h"
 #include "CWireletApp.h"
 #include "CWireletDoc.h"
@@ -62,7 +62,10 @@ CMainFrame::CMainFrame()
     addToolBarBreak(Qt::TopToolBarArea);
     addToolBar(Qt::TopToolBarArea, m_wndCounterBar);
     CreateStatusBar();
-    FillPortList();
+    m_pPortList = new CPortListWatcher(m_wndToolBar->m_wndPortCombo, this);
+    connect(m_pPortList, &CPortListWatcher::PortVanished, this, [this](const QString& strPort) {
+        ShowPortNotice(strPort, QString::fromUtf8(MSG_PORT_VANISHED));
+    });
     ShowMenusFor(false);
 
     connect(m_wndToolBar->m_wndPortCombo, &QComboBox::activated, this,
@@ -188,14 +191,6 @@ void CMainFrame::CreateStatusBar() {
     }
 }
 
-// A machine without a port map gets an empty list rather than no program.
-void CMainFrame::FillPortList() {
-    for (const std::string& strPort : CSerialPortMap::Read().value_or(std::vector<std::string>{}))
-        if (!strPort.empty())
-            m_wndToolBar->m_wndPortCombo->addItem(QString::fromStdString(strPort));
-    m_wndToolBar->m_wndPortCombo->setCurrentIndex(0);
-}
-
 void CMainFrame::ShowMenusFor(bool bMonitorActive) {
     if (bMonitorActive == m_bMonitorMenus && !menuBar()->actions().isEmpty())
         return;
@@ -206,8 +201,8 @@ void CMainFrame::ShowMenusFor(bool bMonitorActive) {
 }
 
 void CMainFrame::AddPortToList(const QString& strPortName) {
-    m_wndToolBar->m_wndPortCombo->addItem(strPortName);
-    m_wndToolBar->m_wndPortCombo->setCurrentIndex(0);
+    m_portNotices.erase(strPortName);
+    m_pPortList->GiveBackPort(strPortName);
 }
 
 CChildFrame* CMainFrame::MDIGetActive() const {
@@ -216,6 +211,14 @@ CChildFrame* CMainFrame::MDIGetActive() const {
 
 void CMainFrame::ShowNotice(const QString& strText, int nTimeoutMs) {
     statusBar()->showMessage(strText, nTimeoutMs);
+}
+
+void CMainFrame::ShowPortNotice(const QString& strPortName, const QString& strText) {
+    m_portNotices[strPortName] = strText;
+    QStringList lines;
+    for (const auto& [strPort, strNotice] : m_portNotices)
+        lines << strPort + QStringLiteral(": ") + strNotice;
+    ShowNotice(lines.join(QString::fromUtf8("；")));
 }
 
 std::vector<CCmdTarget*> CMainFrame::CommandRoute() const {
@@ -353,13 +356,14 @@ void CMainFrame::OnSelendokPortCombo(int nIndex) {
         return;
     CChildFrame* pFrame = g_pDocTemplate->CreateNewFrame(pDocument);
     g_pDocTemplate->InitialUpdateFrame(pFrame, pDocument, true);
-    if (pDocument->AttachPort(strPortName) != 0) {
+    if (const int nError = pDocument->AttachPort(strPortName)) {
+        if (CWireletDoc::IsDriverGone(nError))
+            ShowNotice(QString::fromUtf8(MSG_DRIVER_NOT_RUNNING).arg(strPortName));
         AfxMessages().ShowWarning(
             QString::fromUtf8(MSG_CANNOT_MONITOR).arg(strPortName).toStdString());
         return;
     }
-    pCombo->removeItem(nIndex);
-    pCombo->setCurrentIndex(0);
+    m_pPortList->TakePort(strPortName);
     pDocument->StartMonitor();
 }
 

@@ -15,6 +15,7 @@
 
 class CChildFrame;
 class CCounterBar;
+class CPortListWatcher;
 class CPortToolBar;
 class QAction;
 class QLabel;
@@ -27,7 +28,8 @@ public:
     CMainFrame();
     ~CMainFrame() override;
 
-    // Appends the port at the end of the port list and selects its first entry.
+    // Offers a closed monitor's port again at the end of the port list, if
+    // the port is still there, and selects the list's first entry.
     void AddPortToList(const QString& strPortName);
     CCounterBar& GetCounterBar() const { return *m_wndCounterBar; }
     CPortToolBar& GetPortToolBar() const { return *m_wndToolBar; }
@@ -37,6 +39,9 @@ public:
     // A line in the status bar that stays until something else is shown
     // there, or for nTimeoutMs when that is not 0.
     void ShowNotice(const QString& strText, int nTimeoutMs = 0);
+    // What befell a port's monitor, beside what befell the other monitors,
+    // until that monitor closes.
+    void ShowPortNotice(const QString& strPortName, const QString& strText);
 
     // The objects a command is offered to, in order.
     std::vector<CCmdTarget*> CommandRoute() const;
@@ -74,7 +79,6 @@ private:
     QMenu* CreateMenu(const struct CMenuPopup& popup);
     void CreateToolBar();
     void CreateStatusBar();
-    void FillPortList();
     void ShowMenusFor(bool bMonitorActive);
     void ScheduleIdleUpdate();
     void UpdateRecentFileItems();
@@ -87,6 +91,8 @@ private:
     CMdiBackground* m_wndMdiClient;
     CPortToolBar* m_wndToolBar;
     CCounterBar* m_wndCounterBar;
+    CPortListWatcher* m_pPortList;
+    std::map<QString, QString> m_portNotices;
     QLabel* m_wndIdleText;
     QLabel* m_wndIndicators[3];
     std::map<UINT, QAction*> m_actions;
