@@ -201,7 +201,8 @@ void CMainFrame::ShowMenusFor(bool bMonitorActive) {
 }
 
 void CMainFrame::AddPortToList(const QString& strPortName) {
-    m_portNotices.erase(strPortName);
+    if (m_portNotices.erase(strPortName) != 0)
+        ShowPortNotices();
     m_pPortList->GiveBackPort(strPortName);
 }
 
@@ -215,10 +216,19 @@ void CMainFrame::ShowNotice(const QString& strText, int nTimeoutMs) {
 
 void CMainFrame::ShowPortNotice(const QString& strPortName, const QString& strText) {
     m_portNotices[strPortName] = strText;
+    ShowPortNotices();
+}
+
+// In place of the idle text, so that no menu prompt or later line wipes
+// them out while their monitors are open.
+void CMainFrame::ShowPortNotices() {
     QStringList lines;
     for (const auto& [strPort, strNotice] : m_portNotices)
         lines << strPort + QStringLiteral(": ") + strNotice;
-    ShowNotice(lines.join(QString::fromUtf8("；")));
+    m_wndIdleText->setText(lines.isEmpty()
+                               ? QString::fromUtf8(LoadResourceString(AFX_IDS_IDLEMESSAGE))
+                               : lines.join(QString::fromUtf8("；")));
+    statusBar()->clearMessage();
 }
 
 std::vector<CCmdTarget*> CMainFrame::CommandRoute() const {

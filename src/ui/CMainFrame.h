@@ -39,8 +39,8 @@ public:
     // A line in the status bar that stays until something else is shown
     // there, or for nTimeoutMs when that is not 0.
     void ShowNotice(const QString& strText, int nTimeoutMs = 0);
-    // What befell a port's monitor, beside what befell the other monitors,
-    // until that monitor closes.
+    // What befell a port's monitor, in the status bar beside what befell the
+    // other monitors, until that monitor closes.
     void ShowPortNotice(const QString& strPortName, const QString& strText);
 
     // The objects a command is offered to, in order.
@@ -80,6 +80,7 @@ private:
     void CreateToolBar();
     void CreateStatusBar();
     void ShowMenusFor(bool bMonitorActive);
+    void ShowPortNotices();
     void ScheduleIdleUpdate();
     void UpdateRecentFileItems();
     void UpdateIndicators();

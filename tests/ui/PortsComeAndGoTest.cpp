@@ -3,6 +3,7 @@
 #include "CProgramFixture.h"
 #include "MonitorMessages.h"
 
+#include <QLabel>
 #include <QStatusBar>
 
 using namespace ProgramFixture;
@@ -16,7 +17,12 @@ protected:
         for (const QString& strPort : ports)
             map << "v=" << strPort.toStdString() << "\n";
     }
-    QString Notice() const { return Frame().statusBar()->currentMessage(); }
+    // What stands in the status bar: a line shown, or else its idle text.
+    QString Notice() const {
+        const QString strMessage = Frame().statusBar()->currentMessage();
+        return !strMessage.isEmpty() ? strMessage
+                                     : Frame().statusBar()->findChildren<QLabel*>().first()->text();
+    }
 };
 
 TEST_F(PortsComeAndGoTest, EveryMonitorSaysItsCaptureStoppedWhenTheDriverGoes) {
