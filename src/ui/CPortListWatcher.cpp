@@ -13,9 +13,13 @@ CPortListWatcher::CPortListWatcher(QComboBox* pCombo, QObject* pParent)
     m_settle.setSingleShot(true);
     m_settle.setInterval(SETTLE_MS);
     connect(&m_settle, &QTimer::timeout, this, &CPortListWatcher::ReadMap);
-    connect(&m_watcher, &QFileSystemWatcher::fileChanged, &m_settle, qOverload<>(&QTimer::start));
-    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_settle,
-            qOverload<>(&QTimer::start));
+    // Changes that keep coming still get the map read every SETTLE_MS.
+    const auto settle = [this] {
+        if (!m_settle.isActive())
+            m_settle.start();
+    };
+    connect(&m_watcher, &QFileSystemWatcher::fileChanged, this, settle);
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, settle);
     ReadMap();
     m_pCombo->setCurrentIndex(0);
 }

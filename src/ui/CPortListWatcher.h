@@ -16,7 +16,7 @@ class CPortListWatcher : public QObject {
     Q_OBJECT
 public:
     // A map file is often written in more than one step, and a device node
-    // comes before its rights: the map is read once the changes settle.
+    // comes before its rights: the map is read a while after a change.
     static constexpr int SETTLE_MS = 200;
 
     // Fills the list from the map and selects its first port.
