@@ -265,13 +265,11 @@ class CWholeProgramTest:
         eventually(nothing_left, "every process to end")
 
     def port_added_while_running(self, main):
-        """Both ports are taken: a pty added to the map now is offered, and
-        the keyboard opens it."""
+        """Both ports are taken: a pty added to the map now is offered."""
         self.third_master, third_port = pty_port()
         with open(os.path.join(self.dir, "ports"), "a") as f:
             f.write("wp3=%s\n" % third_port)
-        def offered():
-            """The list opens on a click once it holds a port."""
+        def offered():  # the list opens on a click once it holds a port
             self.x.focus(main)
             shown = self.x.windows(".*")
             self.x.xdotool("mousemove", "--window", str(main), "95", "34", "click", "1")
