@@ -5,6 +5,7 @@
 #include "CMainFrame.h"
 #include "CMessageBox.h"
 #include "CRecordReader.h"
+#include "CStatusBar.h"
 #include "CViewRead.h"
 #include "CViewWrite.h"
 #include "DriverDevice.h"
@@ -103,7 +104,7 @@ void CWireletDoc::OnReaderEnded(int nError) {
     CMainFrame* pMainFrame = AfxGetMainFrame();
     if (m_bClosing || pMainFrame == nullptr)
         return;
-    pMainFrame->ShowPortNotice(
+    pMainFrame->GetStatusBar().ShowPortNotice(
         m_strPortName, IsDriverGone(nError)
                            ? QString::fromUtf8(MSG_DRIVER_GONE)
                            : QString::fromUtf8(MSG_CAPTURE_ENDED).arg(std::strerror(nError)));

@@ -17,6 +17,7 @@ class CChildFrame;
 class CCounterBar;
 class CPortListWatcher;
 class CPortToolBar;
+class CStatusBar;
 class QAction;
 class QLabel;
 class QMdiArea;
@@ -39,9 +40,7 @@ public:
     // A line in the status bar that stays until something else is shown
     // there, or for nTimeoutMs when that is not 0.
     void ShowNotice(const QString& strText, int nTimeoutMs = 0);
-    // What befell a port's monitor, in the status bar beside what befell the
-    // other monitors, until that monitor closes.
-    void ShowPortNotice(const QString& strPortName, const QString& strText);
+    CStatusBar& GetStatusBar() const { return *m_wndStatusBar; }
 
     // The objects a command is offered to, in order.
     std::vector<CCmdTarget*> CommandRoute() const;
@@ -67,9 +66,6 @@ public:
     // The framework's destroy processing: the background stops switching.
     void OnDestroy();
 
-    // The key-state panes of the status bar, Caps, Num and Scroll Lock.
-    QLabel* GetIndicator(int nIndex) const { return m_wndIndicators[nIndex]; }
-
 protected:
     void closeEvent(QCloseEvent* pEvent) override;
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
@@ -78,12 +74,9 @@ private:
     void CreateActions();
     QMenu* CreateMenu(const struct CMenuPopup& popup);
     void CreateToolBar();
-    void CreateStatusBar();
     void ShowMenusFor(bool bMonitorActive);
-    void ShowPortNotices();
     void ScheduleIdleUpdate();
     void UpdateRecentFileItems();
-    void UpdateIndicators();
     void UpdateFrameTitle();
     void FillWindowList(QMenu* pMenu);
     // Sub-windows stacked (bStacked) or side by side, each as long as the area.
@@ -93,9 +86,7 @@ private:
     CPortToolBar* m_wndToolBar;
     CCounterBar* m_wndCounterBar;
     CPortListWatcher* m_pPortList;
-    std::map<QString, QString> m_portNotices;
-    QLabel* m_wndIdleText;
-    QLabel* m_wndIndicators[3];
+    CStatusBar* m_wndStatusBar;
     std::map<UINT, QAction*> m_actions;
     std::vector<QMenu*> m_mainFrameMenus;
     std::vector<QMenu*> m_monitorMenus;
