@@ -5,11 +5,15 @@
 #include "CMainFrame.h"
 #include "CMessageBox.h"
 #include "CRecordReader.h"
+#include "CStatusBar.h"
 #include "CViewRead.h"
 #include "CViewWrite.h"
 #include "DriverDevice.h"
 #include "MonitorMessages.h"
 #include "NoticeText.h"
+
+#include <cerrno>
+#include <cstring>
 
 int g_nOpenMonitors = 0;
 bool g_bClosing = false;
@@ -81,8 +85,12 @@ unsigned CWireletDoc::ReaderLoop(CAttachHandle hAttach) {
     CRecordReader reader(g_hDevice, hAttach);
     for (;;) {
         CCaptureRecord record;
-        if (reader.Next(*m_hStopEvent, record) != 0)
+        if (const int nError = reader.Next(*m_hStopEvent, record)) {
+            if (nError != ECANCELED)
+                QMetaObject::invokeMethod(
+                    &m_drainTimer, [this, nError] { OnReaderEnded(nError); }, Qt::QueuedConnection);
             break;
+        }
         bool bWake = false;
         if (!m_records.Push(std::move(record), bWake))
             break;
@@ -90,6 +98,20 @@ unsigned CWireletDoc::ReaderLoop(CAttachHandle hAttach) {
             PostDrain();
     }
     return 0;
+}
+
+bool CWireletDoc::IsDriverGone(int nError) {
+    return nError == EBADF || nError == EPIPE || nError == ECONNREFUSED;
+}
+
+void CWireletDoc::OnReaderEnded(int nError) {
+    CMainFrame* pMainFrame = AfxGetMainFrame();
+    if (m_bClosing || pMainFrame == nullptr)
+        return;
+    pMainFrame->GetStatusBar().ShowPortNotice(
+        m_strPortName, IsDriverGone(nError)
+                           ? QString::fromUtf8(MSG_DRIVER_GONE)
+                           : QString::fromUtf8(MSG_CAPTURE_ENDED).arg(std::strerror(nError)));
 }
 
 void CWireletDoc::PostDrain() {
@@ -141,6 +163,7 @@ void CWireletDoc::StopReader() {
 
 void CWireletDoc::OnCloseDocument() {
     CMainFrame* pMainFrame = AfxGetMainFrame();
+    m_bClosing = true;
     if (m_bCounted) {
         --g_nOpenMonitors;
         m_bCounted = false;

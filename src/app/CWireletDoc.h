@@ -43,6 +43,8 @@ public:
     void StartMonitor();
 
     const QString& GetPortName() const { return m_strPortName; }
+    // An error of the driver device that means no driver answers any more.
+    static bool IsDriverGone(int nError);
     bool IsRunning() const { return m_pReaderThread != nullptr; }
 
     // How long the batches of all running monitors together may hold the
@@ -60,6 +62,8 @@ private:
     void DrainRecords();
     void StopReader();
     void StylePane(CView* pView) const;
+    // The reader ended by itself: the capture has stopped, which is said.
+    void OnReaderEnded(int nError);
 
     std::unique_ptr<CStopEvent> m_hStopEvent;
     std::unique_ptr<std::thread> m_pReaderThread;
@@ -67,6 +71,8 @@ private:
     CAttachHandle m_hAttach;
     QFont m_font;
     bool m_bCounted = false;
+    // Set once the close begins: the detach ends the reader then, unsaid.
+    bool m_bClosing = false;
     CRecordQueue m_records;
     // Running monitors share the budget: their batches run back to back.
     static int s_nRunning;

@@ -6,13 +6,13 @@
 #include "CMdiBackground.h"
 #include "CMessageBox.h"
 #include "CMultiDocTemplate.h"
+#include "CPortListWatcher.h"
 #include "CPortToolBar.h"
-#include "CSerialPortMap.h"
+#include "CStatusBar.h"
 #include "CView.h"
 #include "CWireletApp.h"
 #include "CWireletDoc.h"
 #include "DriverService.h"
-#include "KeyboardLocks.h"
 #include "MonitorMessages.h"
 #include "Resource.h"
 #include "ShellResources.h"
@@ -49,8 +49,7 @@ CMainFrame* AfxGetMainFrame() {
 
 CMainFrame::CMainFrame()
     : m_wndMdiClient(new CMdiBackground), m_wndToolBar(new CPortToolBar(this)),
-      m_wndCounterBar(new CCounterBar(this)),
-      m_wndIdleText(new QLabel(QString::fromUtf8(LoadResourceString(AFX_IDS_IDLEMESSAGE)))) {
+      m_wndCounterBar(new CCounterBar(this)), m_wndStatusBar(new CStatusBar) {
     s_pMainFrame = this;
     setWindowTitle(QString::fromUtf8(LoadResourceString(IDR_MAINFRAME)));
     setWindowIcon(ShellIcon(IDR_MAINFRAME));
@@ -61,8 +60,11 @@ CMainFrame::CMainFrame()
     addToolBar(Qt::TopToolBarArea, m_wndToolBar);
     addToolBarBreak(Qt::TopToolBarArea);
     addToolBar(Qt::TopToolBarArea, m_wndCounterBar);
-    CreateStatusBar();
-    FillPortList();
+    setStatusBar(m_wndStatusBar);
+    m_pPortList = new CPortListWatcher(m_wndToolBar->m_wndPortCombo, this);
+    connect(m_pPortList, &CPortListWatcher::PortVanished, this, [this](const QString& strPort) {
+        m_wndStatusBar->ShowPortNotice(strPort, QString::fromUtf8(MSG_PORT_VANISHED));
+    });
     ShowMenusFor(false);
 
     connect(m_wndToolBar->m_wndPortCombo, &QComboBox::activated, this,
@@ -170,32 +172,6 @@ void CMainFrame::CreateToolBar() {
     }
 }
 
-// The message pane, then Caps, Num and Scroll Lock, each showing its name
-// while its lock is on.
-void CMainFrame::CreateStatusBar() {
-    statusBar()->setAccessibleName(QString::fromUtf8("状态栏"));
-    statusBar()->addWidget(m_wndIdleText, 1);
-    constexpr UINT INDICATORS[] = {ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_INDICATOR_SCRL};
-    for (int i = 0; i < 3; ++i) {
-        const QString strName = QString::fromUtf8(LoadResourceString(INDICATORS[i]));
-        auto* pLabel = new QLabel;
-        pLabel->setAccessibleName(strName);
-        pLabel->setProperty("indicatorText", strName);
-        pLabel->setMinimumWidth(pLabel->fontMetrics().horizontalAdvance(strName) + 8);
-        pLabel->setAlignment(Qt::AlignCenter);
-        statusBar()->addPermanentWidget(pLabel);
-        m_wndIndicators[i] = pLabel;
-    }
-}
-
-// A machine without a port map gets an empty list rather than no program.
-void CMainFrame::FillPortList() {
-    for (const std::string& strPort : CSerialPortMap::Read().value_or(std::vector<std::string>{}))
-        if (!strPort.empty())
-            m_wndToolBar->m_wndPortCombo->addItem(QString::fromStdString(strPort));
-    m_wndToolBar->m_wndPortCombo->setCurrentIndex(0);
-}
-
 void CMainFrame::ShowMenusFor(bool bMonitorActive) {
     if (bMonitorActive == m_bMonitorMenus && !menuBar()->actions().isEmpty())
         return;
@@ -206,8 +182,8 @@ void CMainFrame::ShowMenusFor(bool bMonitorActive) {
 }
 
 void CMainFrame::AddPortToList(const QString& strPortName) {
-    m_wndToolBar->m_wndPortCombo->addItem(strPortName);
-    m_wndToolBar->m_wndPortCombo->setCurrentIndex(0);
+    m_wndStatusBar->ForgetPort(strPortName);
+    m_pPortList->GiveBackPort(strPortName);
 }
 
 CChildFrame* CMainFrame::MDIGetActive() const {
@@ -243,7 +219,7 @@ void CMainFrame::UpdateCommandStates() {
     m_bIdleUpdatePending = false;
     ShowMenusFor(MDIGetActive() != nullptr);
     UpdateFrameTitle();
-    UpdateIndicators();
+    m_wndStatusBar->UpdateIndicators();
     const std::vector<CCmdTarget*> route = CommandRoute();
     for (const auto& [nID, pAction] : m_actions) {
         const CCmdUI cmdUI = CCommandRouter::Update(route, nID);
@@ -266,16 +242,6 @@ void CMainFrame::UpdateRecentFileItems() {
         else if (i == 0)
             pAction->setText(QString::fromUtf8("最近文件"));
         pAction->setVisible(i < files.size() || i == 0);
-    }
-}
-
-void CMainFrame::UpdateIndicators() {
-    const std::optional<unsigned> locks = KeyboardLocks::Query();
-    constexpr unsigned BITS[] = {KeyboardLocks::CAPS, KeyboardLocks::NUM, KeyboardLocks::SCROLL};
-    for (int i = 0; i < 3; ++i) {
-        const bool bOn = locks.has_value() && (*locks & BITS[i]) != 0;
-        m_wndIndicators[i]->setText(bOn ? m_wndIndicators[i]->property("indicatorText").toString()
-                                        : QString());
     }
 }
 
@@ -353,13 +319,14 @@ void CMainFrame::OnSelendokPortCombo(int nIndex) {
         return;
     CChildFrame* pFrame = g_pDocTemplate->CreateNewFrame(pDocument);
     g_pDocTemplate->InitialUpdateFrame(pFrame, pDocument, true);
-    if (pDocument->AttachPort(strPortName) != 0) {
+    if (const int nError = pDocument->AttachPort(strPortName)) {
+        if (CWireletDoc::IsDriverGone(nError))
+            ShowNotice(QString::fromUtf8(MSG_DRIVER_NOT_RUNNING).arg(strPortName));
         AfxMessages().ShowWarning(
             QString::fromUtf8(MSG_CANNOT_MONITOR).arg(strPortName).toStdString());
         return;
     }
-    pCombo->removeItem(nIndex);
-    pCombo->setCurrentIndex(0);
+    m_pPortList->TakePort(strPortName);
     pDocument->StartMonitor();
 }
 

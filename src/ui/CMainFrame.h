@@ -15,7 +15,9 @@
 
 class CChildFrame;
 class CCounterBar;
+class CPortListWatcher;
 class CPortToolBar;
+class CStatusBar;
 class QAction;
 class QLabel;
 class QMdiArea;
@@ -27,7 +29,8 @@ public:
     CMainFrame();
     ~CMainFrame() override;
 
-    // Appends the port at the end of the port list and selects its first entry.
+    // Offers a closed monitor's port again at the end of the port list, if
+    // the port is still there, and selects the list's first entry.
     void AddPortToList(const QString& strPortName);
     CCounterBar& GetCounterBar() const { return *m_wndCounterBar; }
     CPortToolBar& GetPortToolBar() const { return *m_wndToolBar; }
@@ -37,6 +40,7 @@ public:
     // A line in the status bar that stays until something else is shown
     // there, or for nTimeoutMs when that is not 0.
     void ShowNotice(const QString& strText, int nTimeoutMs = 0);
+    CStatusBar& GetStatusBar() const { return *m_wndStatusBar; }
 
     // The objects a command is offered to, in order.
     std::vector<CCmdTarget*> CommandRoute() const;
@@ -62,9 +66,6 @@ public:
     // The framework's destroy processing: the background stops switching.
     void OnDestroy();
 
-    // The key-state panes of the status bar, Caps, Num and Scroll Lock.
-    QLabel* GetIndicator(int nIndex) const { return m_wndIndicators[nIndex]; }
-
 protected:
     void closeEvent(QCloseEvent* pEvent) override;
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
@@ -73,12 +74,9 @@ private:
     void CreateActions();
     QMenu* CreateMenu(const struct CMenuPopup& popup);
     void CreateToolBar();
-    void CreateStatusBar();
-    void FillPortList();
     void ShowMenusFor(bool bMonitorActive);
     void ScheduleIdleUpdate();
     void UpdateRecentFileItems();
-    void UpdateIndicators();
     void UpdateFrameTitle();
     void FillWindowList(QMenu* pMenu);
     // Sub-windows stacked (bStacked) or side by side, each as long as the area.
@@ -87,8 +85,8 @@ private:
     CMdiBackground* m_wndMdiClient;
     CPortToolBar* m_wndToolBar;
     CCounterBar* m_wndCounterBar;
-    QLabel* m_wndIdleText;
-    QLabel* m_wndIndicators[3];
+    CPortListWatcher* m_pPortList;
+    CStatusBar* m_wndStatusBar;
     std::map<UINT, QAction*> m_actions;
     std::vector<QMenu*> m_mainFrameMenus;
     std::vector<QMenu*> m_monitorMenus;

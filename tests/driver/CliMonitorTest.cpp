@@ -126,7 +126,12 @@ TEST_F(CliMonitorTest, DriverErrorsAreSaidInPlainWords) {
     expectFailure({WIRELET_CLI_PATH, "capture", "/dev/no-such-port", "-o", strKept},
                   "/dev/no-such-port does not exist");
     expectKept();
+    // Lost traffic is never silent: the driver stopped under a running monitor.
+    CChild monitor({WIRELET_CLI_PATH, "monitor", pty.Slave()});
+    ASSERT_TRUE(monitor.WaitOut([](const auto& strOut) { return strOut.ends_with("closed\n"); }));
     driver.Stop();
+    const auto gone = monitor.Finish();
+    EXPECT_NE(gone.strErr.find("capture stopped: the capture driver went away"), std::string::npos);
     expectFailure({WIRELET_CLI_PATH, "capture", pty.Slave(), "-o", strKept},
                   "no capture driver is running");
     expectKept();

@@ -275,6 +275,7 @@ class CWholeProgramTest:
         self.x.xdotool("key", "t")
         time.sleep(0.5)
         self.x.shoot(main, self.beside("mainwindow.png"))
+        self.port_added_while_running(main)
 
         # Closing with monitors open warns once; the program then stops its
         # driver and ends.
@@ -304,6 +305,22 @@ class CWholeProgramTest:
         self.x.xdotool("key", "Return")
         eventually(lambda: not self.x.windows("^wirelet$"), "the file error to close")
         assert self.x.windows(MAIN_TITLE + " - " + name + "$"), "the window renamed after a FIFO"
+
+    def port_added_while_running(self, main):
+        """Both ports are taken: a pty added to the map now is offered."""
+        self.third_master, third_port = pty_port()
+        with open(os.path.join(self.dir, "ports"), "a") as f:
+            f.write("wp3=%s\n" % third_port)
+        def offered():  # the list opens on a click once it holds a port
+            self.x.focus(main)
+            shown = self.x.windows(".*")
+            self.x.xdotool("mousemove", "--window", str(main), "95", "34", "click", "1")
+            time.sleep(0.5)
+            return set(self.x.windows(".*")) - set(shown)
+        eventually(offered, "the port added while running to be offered")
+        self.x.xdotool("key", "Return")
+        eventually(lambda: self.x.windows(MAIN_TITLE + " - " + re.escape(third_port)),
+                   "a monitor of the port added while running")
 
     def beside(self, name):
         return os.path.join(os.path.dirname(self.screenshot), name)

@@ -94,7 +94,7 @@ int RunCaptureSession(const std::string& strCommand, const std::string& strPort,
                 return 0;
             if (nError != 0)
                 return fail(nError == EPIPE
-                                ? std::string("the capture driver went away")
+                                ? std::string("capture stopped: the capture driver went away")
                                 : std::string("lost the port: ") + std::strerror(nError));
             if (!onRecord(record))
                 return 1;

@@ -1,0 +1,47 @@
+// The driver and ports going away under running monitors, and ports coming
+// while the program runs: nothing of it is silent, and the port list follows.
+#include "CProgramFixture.h"
+#include "MonitorMessages.h"
+
+#include <QLabel>
+#include <QStatusBar>
+
+using namespace ProgramFixture;
+
+namespace {
+
+class PortsComeAndGoTest : public CProgramFixture {
+protected:
+    void WriteMap(const QStringList& ports) {
+        std::ofstream((m_dir.path() + "/ports").toStdString())
+            << ("v=" + ports.join("\nv=") + "\n").toStdString();
+    }
+    QString IdleText() const { return Frame().statusBar()->findChildren<QLabel*>()[0]->text(); }
+};
+
+TEST_F(PortsComeAndGoTest, EveryStoppedCaptureIsSaidAndTheListFollowsTheMap) {
+    StartProgram({Port(0), Port(2)});
+    CChildFrame* pFirst = Pick(Port(0));
+    CChildFrame* pSecond = Pick(Port(2));
+    ASSERT_TRUE(WaitForSession(pFirst) && WaitForSession(pSecond));
+    m_driver.Stop();
+    const QString strGone = ": " + QString::fromUtf8(MSG_DRIVER_GONE);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return IdleText().count(strGone) == 2; }));
+    WriteMap({Port(0), Port(1)});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return PortList() == QStringList({Port(1)}); }));
+    EXPECT_TRUE(IdleText().contains(Port(2) + ": " + QString::fromUtf8(MSG_PORT_VANISHED)));
+
+    Pick(Port(1));
+    EXPECT_EQ(Frame().statusBar()->currentMessage(),
+              QString::fromUtf8(MSG_DRIVER_NOT_RUNNING).arg(Port(1)));
+    pFirst->close();
+    pSecond->close();
+    Settle();
+    EXPECT_EQ(PortList(), QStringList({Port(1), Port(0)}));
+    EXPECT_EQ(IdleText(), QString::fromUtf8("就绪"));
+    WriteMap({Port(0), Port(1), Port(2)});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return PortList().size() == 3; }));
+    EXPECT_EQ(PortList(), QStringList({Port(1), Port(0), Port(2)}));
+}
+
+} // namespace
