@@ -9,9 +9,12 @@ CPortToolBar::CPortToolBar(QWidget* pParent)
     setAccessibleName(windowTitle());
     setMovable(false);
     setFloatable(false);
-    // The list drops down as wide as its longest port name.
+    // A long name is cut in the box; its list and its tooltip show it whole.
     m_wndPortCombo->setFixedWidth(COMBO_WIDTH);
     m_wndPortCombo->view()->setTextElideMode(Qt::ElideNone);
     m_wndPortCombo->setAccessibleName(QString::fromUtf8("串口"));
-    m_wndPortCombo->setToolTip(QString::fromUtf8("串口"));
+    m_wndPortCombo->setToolTip(m_wndPortCombo->accessibleName());
+    connect(m_wndPortCombo, &QComboBox::currentTextChanged, this, [this](const QString& strPort) {
+        m_wndPortCombo->setToolTip(strPort.isEmpty() ? m_wndPortCombo->accessibleName() : strPort);
+    });
 }
