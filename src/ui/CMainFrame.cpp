@@ -122,8 +122,7 @@ void CMainFrame::CreateActions() {
         for (const CAccelerator& accelerator : ACCELERATORS)
             if (accelerator.nID == nID)
                 keys.append(QKeySequence(QString::fromUtf8(accelerator.pszKeys)));
-        // A user of this desktop closes a window with its own key, too.
-        if (nID == SC_CLOSE)
+        if (nID == SC_CLOSE) // the desktop's own close key, too
             for (const QKeySequence& key : QKeySequence::keyBindings(QKeySequence::Close))
                 if (!keys.contains(key))
                     keys.append(key);
@@ -310,19 +309,6 @@ void CMainFrame::FillWindowList(QMenu* pMenu) {
                 m_wndMdiClient->setActiveSubWindow(pWindow);
         });
     }
-}
-
-// The first thing a user does is pick a port, with or without a mouse. A
-// focus given while the window is built does not hold: the toolbar keeps the
-// list hidden until it has placed it, and a window does not remember a focus
-// given to a hidden box. So the list takes it when the window is first
-// active.
-void CMainFrame::changeEvent(QEvent* pEvent) {
-    QMainWindow::changeEvent(pEvent);
-    if (pEvent->type() != QEvent::ActivationChange || !isActiveWindow() || m_bActivated)
-        return;
-    m_bActivated = true;
-    m_wndToolBar->m_wndPortCombo->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 bool CMainFrame::eventFilter(QObject* pWatched, QEvent* pEvent) {

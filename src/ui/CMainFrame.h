@@ -67,7 +67,6 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* pEvent) override;
-    void changeEvent(QEvent* pEvent) override;
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
 
 private:
@@ -95,7 +94,6 @@ private:
     std::vector<QMenu*> m_monitorMenus;
     bool m_bMonitorMenus = false;
     bool m_bIdleUpdatePending = false;
-    bool m_bActivated = false;
 };
 
 // The program's main window; nullptr while there is none.

@@ -1,6 +1,7 @@
 #include "CPortToolBar.h"
 
 #include <QAbstractItemView>
+#include <QEvent>
 
 CPortToolBar::CPortToolBar(QWidget* pParent)
     : QToolBar(pParent), m_wndPortCombo(new CFlatComboBox) {
@@ -17,4 +18,17 @@ CPortToolBar::CPortToolBar(QWidget* pParent)
     connect(m_wndPortCombo, &QComboBox::currentTextChanged, this, [this](const QString& strPort) {
         m_wndPortCombo->setToolTip(strPort.isEmpty() ? m_wndPortCombo->accessibleName() : strPort);
     });
+}
+
+// The first thing a user does is pick a port, with or without a mouse. A
+// focus given while the window is built does not hold: the toolbar keeps the
+// list hidden until it has placed it, and a window does not remember a focus
+// given to a hidden box. So the list takes it when its window is first
+// active.
+bool CPortToolBar::event(QEvent* pEvent) {
+    if (pEvent->type() == QEvent::WindowActivate && !m_bActivated) {
+        m_bActivated = true;
+        m_wndPortCombo->setFocus(Qt::ActiveWindowFocusReason);
+    }
+    return QToolBar::event(pEvent);
 }
