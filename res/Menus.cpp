@@ -68,7 +68,7 @@ constexpr CAccelerator KEYS[] = {
     {"Ctrl+P", ID_FILE_PRINT},  {"Ctrl+Z", ID_EDIT_UNDO},   {"Ctrl+X", ID_EDIT_CUT},
     {"Ctrl+C", ID_EDIT_COPY},   {"Ctrl+V", ID_EDIT_PASTE},  {"Alt+Backspace", ID_EDIT_UNDO},
     {"Shift+Del", ID_EDIT_CUT}, {"Ctrl+Ins", ID_EDIT_COPY}, {"Shift+Ins", ID_EDIT_PASTE},
-    {"F6", ID_NEXT_PANE},       {"Shift+F6", ID_PREV_PANE},
+    {"F6", ID_NEXT_PANE},       {"Shift+F6", ID_PREV_PANE}, {"Ctrl+F4", SC_CLOSE},
 };
 
 } // namespace

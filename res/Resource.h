@@ -49,6 +49,8 @@ inline constexpr UINT ID_VIEW_STATUS_BAR = 59393;
 inline constexpr UINT ID_INDICATOR_CAPS = 59137;
 inline constexpr UINT ID_INDICATOR_NUM = 59138;
 inline constexpr UINT ID_INDICATOR_SCRL = 59139;
+// The system menu's Close, which Ctrl+F4 gives the active monitor window.
+inline constexpr UINT SC_CLOSE = 61536;
 
 // The recent-file list's entries; the first stands for the whole list in the
 // menus, greyed while the list is empty.

@@ -51,6 +51,7 @@ constexpr CStringEntry STRINGS[] = {
     {AFX_IDS_OPENFILE, "打开"},
     {AFX_IDS_SAVEFILE, "保存为"},
     {AFX_IDS_ALLFILTER, "所有文件 (*.*)"},
+    {SC_CLOSE, "关闭活动窗口\n关闭窗口"},
 };
 
 } // namespace

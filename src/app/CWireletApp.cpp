@@ -210,8 +210,9 @@ void CWireletApp::OnAppExit() {
 // The signal may come inside a modal box that a monitor's own close shows:
 // closing the monitors here would free it under that close. Every event loop
 // ends instead, the box's too, and ExitInstance closes what is left once
-// they have returned.
+// they have returned, with no box that would wait there for a click.
 void CWireletApp::OnQuitSignal() {
     g_bClosing = true;
+    CMessageBox::SetUnattended();
     QCoreApplication::exit(0);
 }

@@ -8,14 +8,21 @@
 #include "Resource.h"
 #include "ShellResources.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QMdiArea>
+#include <QMenu>
 
 CChildFrame::CChildFrame(CDocument* pDocument, QWidget* pParent)
     : QMdiSubWindow(pParent), m_pDocument(pDocument), m_wndSplitter(new CMySplitter),
       m_pViewRead(new CViewRead), m_pViewWrite(new CViewWrite), m_pActivePane(m_pViewRead) {
     setAttribute(Qt::WA_DeleteOnClose, false);
     setWindowIcon(ShellIcon(IDR_WIRELETTYPE));
+    // The close keys belong to the main window, which gives them to the
+    // active monitor window: held by every window they would be ambiguous,
+    // and do nothing, as soon as two are open.
+    for (QAction* pAction : systemMenu()->actions())
+        pAction->setShortcuts({});
     m_wndSplitter->addWidget(m_pViewRead);
     m_wndSplitter->addWidget(m_pViewWrite);
     setWidget(m_wndSplitter);
@@ -72,6 +79,12 @@ void CChildFrame::closeEvent(QCloseEvent* pEvent) {
         DestroyFrame();
 }
 
+// As the close button does: the document decides, and closing its last
+// window is File → Close, warning included.
+void CChildFrame::OnSysClose() {
+    close();
+}
+
 void CChildFrame::OnPaneFocused(CPaneView* pPane) {
     m_pActivePane = pPane;
     OnSetFocus();
@@ -93,6 +106,7 @@ bool CChildFrame::OnCmdMsg(UINT nID, ECmdMsg eMsg, CCmdUI* pCmdUI) {
         {ID_CLEAR_SEND, &CChildFrame::OnClearSend, nullptr},
         {ID_NEXT_PANE, &CChildFrame::OnNextPane, nullptr},
         {ID_PREV_PANE, &CChildFrame::OnNextPane, nullptr},
+        {SC_CLOSE, &CChildFrame::OnSysClose, nullptr},
     };
     return DispatchCmdMsg<CChildFrame>(this, MAP, nID, eMsg, pCmdUI);
 }

@@ -48,6 +48,7 @@ public:
     void OnClearRecv();
     void OnClearSend();
     void OnNextPane();
+    void OnSysClose();
 
     int m_bRecvHidden = 0;
     int m_bSendHidden = 0;

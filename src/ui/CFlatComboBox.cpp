@@ -1,5 +1,6 @@
 #include "CFlatComboBox.h"
 
+#include <QAbstractItemView>
 #include <QCursor>
 #include <QMouseEvent>
 #include <QPainter>
@@ -46,6 +47,15 @@ void CFlatComboBox::mouseReleaseEvent(QMouseEvent* pEvent) {
         DrawCombo(LOOK_NORMAL, QPalette::Button, QPalette::Button);
     }
     QComboBox::mouseReleaseEvent(pEvent);
+}
+
+void CFlatComboBox::showPopup() {
+    QAbstractItemView* pList = view();
+    int nWidth = pList->sizeHintForColumn(0) + 2 * pList->frameWidth();
+    if (count() > maxVisibleItems())
+        nWidth += style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, pList);
+    pList->setMinimumWidth(nWidth);
+    QComboBox::showPopup();
 }
 
 // The press opens the list, which takes the release for itself; closing the

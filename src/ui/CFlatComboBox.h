@@ -22,6 +22,9 @@ public:
     bool IsTracking() const { return m_timer.isActive(); }
     static bool IsHighlighted() { return s_bHighlighted; }
 
+    // The box keeps its own width; the list it drops is as wide as its
+    // longest item, whatever the style makes of it.
+    void showPopup() override;
     void hidePopup() override;
 
 protected:

@@ -76,8 +76,6 @@ CMainFrame::CMainFrame()
     });
     connect(qApp, &QApplication::focusChanged, this, &CMainFrame::ScheduleIdleUpdate);
     qApp->installEventFilter(this); // lock keys change the indicators
-    // The first thing a user does is pick a port, with or without a mouse.
-    m_wndToolBar->m_wndPortCombo->setFocus();
     UpdateCommandStates();
 }
 
@@ -126,6 +124,10 @@ void CMainFrame::CreateActions() {
         for (const CAccelerator& accelerator : ACCELERATORS)
             if (accelerator.nID == nID)
                 keys.append(QKeySequence(QString::fromUtf8(accelerator.pszKeys)));
+        if (nID == SC_CLOSE) // the desktop's own close key, too
+            for (const QKeySequence& key : QKeySequence::keyBindings(QKeySequence::Close))
+                if (!keys.contains(key))
+                    keys.append(key);
         pAction->setShortcuts(keys);
     }
     for (const CMenuPopup& popup : MENU_MAINFRAME)

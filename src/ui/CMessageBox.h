@@ -8,6 +8,10 @@
 class CMessageBox : public IMessageBox {
 public:
     void ShowWarning(const std::string& strText) override;
+    // From a quit signal on, no one may be there to click a box, and what
+    // the closing monitors still report comes after the event loop has
+    // ended: a warning goes to the standard error, and nothing waits.
+    static void SetUnattended();
 };
 
 // The box every report goes to: a CMessageBox unless a test installed another.

@@ -13,4 +13,10 @@ public:
     explicit CPortToolBar(QWidget* pParent = nullptr);
 
     CFlatComboBox* m_wndPortCombo;
+
+protected:
+    bool event(QEvent* pEvent) override;
+
+private:
+    bool m_bActivated = false;
 };

@@ -4,8 +4,8 @@
 # Ctrl+S through the save dialog, hold exactly those bytes. It also saves a
 # screenshot of the monitor window, opens a second monitor from the port list
 # with the keyboard, takes screenshots of the main window with its background
-# and with two monitors, and checks that closing the program leaves no
-# process behind.
+# and with two monitors, closes monitors by keys, and checks that a quit signal
+# under a warning ends the program and leaves no process behind.
 #
 # It runs as the init of private PID, mount and network namespaces: the
 # driver can trace nothing outside the test, and the X server's socket meets
@@ -19,6 +19,7 @@ import os
 import re
 import select
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -247,7 +248,7 @@ class CWholeProgramTest:
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         assert app.stdout.readline() == "held\n"
 
-        pick_first_port(self.x, main)
+        self.pick_by_keyboard()
         eventually(self.attached, "the driver to attach the port")
         app.stdin.write("go\n")
         app.stdin.flush()
@@ -277,9 +278,7 @@ class CWholeProgramTest:
         self.x.shoot(main, self.beside("mainwindow.png"))
         self.port_added_while_running(main)
 
-        # Closing with monitors open warns once; the program then stops its
-        # driver and ends.
-        end_program(self.x, program, main)
+        self.close_by_keys_and_quit(program, main)
         eventually(nothing_left, "every process to end")
 
     def save_as_never_touches_the_port(self, main):
@@ -321,6 +320,28 @@ class CWholeProgramTest:
         self.x.xdotool("key", "Return")
         eventually(lambda: self.x.windows(MAIN_TITLE + " - " + re.escape(third_port)),
                    "a monitor of the port added while running")
+
+    def pick_by_keyboard(self):
+        """The port list has the focus from the start: Alt+Down opens it."""
+        shown = self.x.windows(".*")
+        self.x.xdotool("key", "alt+Down")
+        eventually(lambda: set(self.x.windows(".*")) - set(shown), "the port list by keyboard")
+        self.x.xdotool("key", "Return")
+
+    def close_by_keys_and_quit(self, program, main):
+        """Both close keys close the active monitor with File → Close's warning; a
+        quit signal under it ends the program though the driver is killed."""
+        for key in ("ctrl+F4", "ctrl+w"):
+            self.x.focus(main)
+            active = " ".join(self.x.xdotool("getwindowname", str(main)))
+            self.x.xdotool("key", key)
+            self.x.focus(eventually(lambda: self.x.windows("^wirelet$"), "the warning")[0])
+            self.x.xdotool("key", "Return")
+            eventually(lambda: not self.x.windows("^" + re.escape(active) + "$"), key)
+            pick_first_port(self.x, main)
+        with open(os.path.join(self.env["WIRELET_SCM_ROOT"], "ServicesActive/Vantry/pid")) as f:
+            os.kill(int(f.read().split()[0]), signal.SIGKILL)
+        end_program(self.x, program, main, signal.SIGTERM)
 
     def beside(self, name):
         return os.path.join(os.path.dirname(self.screenshot), name)
