@@ -7,12 +7,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 
 namespace {
 
 constexpr int QUIT_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 
-int g_hQuitPipe = -1;
+// Read by the handler: a type the handler may read whenever it runs.
+volatile std::sig_atomic_t g_hQuitPipe = -1;
 
 extern "C" void OnQuitSignal(int) {
     const int nError = errno;

@@ -12,7 +12,6 @@
 #include "DriverDevice.h"
 #include "DriverService.h"
 #include "FileErrorText.h"
-#include "ProgramDirectory.h"
 #include "Resource.h"
 
 #include <QApplication>
@@ -114,7 +113,7 @@ std::string CWireletApp::GetPlatformName() const {
 }
 
 std::string CWireletApp::GetProgramDirectory() const {
-    return ProgramDirectory();
+    return QCoreApplication::applicationDirPath().toStdString();
 }
 
 void CWireletApp::ShowSplash(int nMilliseconds) {

@@ -42,7 +42,6 @@ public:
     // shows. Called once, after a successful attach.
     void StartMonitor();
 
-    const QString& GetPortName() const { return m_strPortName; }
     // An error of the driver device that means no driver answers any more.
     static bool IsDriverGone(int nError);
     bool IsRunning() const { return m_pReaderThread != nullptr; }

@@ -1,6 +1,5 @@
 #include "CStopEvent.h"
 
-#include <poll.h>
 #include <sys/eventfd.h>
 
 #include <stdexcept>
@@ -12,14 +11,4 @@ CStopEvent::CStopEvent() : m_hEvent(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
 
 void CStopEvent::Set() const {
     eventfd_write(m_hEvent.Get(), 1);
-}
-
-void CStopEvent::Reset() const {
-    eventfd_t value;
-    eventfd_read(m_hEvent.Get(), &value);
-}
-
-bool CStopEvent::IsSet() const {
-    pollfd fd{m_hEvent.Get(), POLLIN, 0};
-    return poll(&fd, 1, 0) == 1;
 }

@@ -1,5 +1,5 @@
 // The stop event of a reader: an eventfd that, once set, ends every wait and
-// fetch given it at once, and stays set until reset.
+// fetch given it at once, and stays set.
 #pragma once
 
 #include "CScopedFd.h"
@@ -12,8 +12,6 @@ public:
 
     // Safe from any thread and from a signal handler.
     void Set() const;
-    void Reset() const;
-    bool IsSet() const;
     // Readable while set; for poll.
     int Fd() const { return m_hEvent.Get(); }
 

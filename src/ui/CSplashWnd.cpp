@@ -2,8 +2,8 @@
 
 #include "CSplashSound.h"
 #include "CosmeticResources.h"
-#include "ProgramDirectory.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QPainter>
@@ -12,7 +12,7 @@
 #include <QTimer>
 
 CSplashWnd::CSplashWnd() : m_bitmap(BitmapResource(BITMAP_ID)) {
-    CSplashSound::Play(ProgramDirectory() + "/" + WAVE_FILE);
+    CSplashSound::Play(QCoreApplication::applicationDirPath().toStdString() + "/" + WAVE_FILE);
 }
 
 bool CSplashWnd::CreateSplash() {

@@ -20,7 +20,6 @@ public:
     // The port's monitor closed.
     void ForgetPort(const QString& strPortName);
     void UpdateIndicators();
-    QLabel* GetIndicator(int nIndex) const { return m_wndIndicators[nIndex]; }
 
 private:
     void ShowPortNotices();

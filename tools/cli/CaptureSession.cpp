@@ -14,14 +14,16 @@
 
 namespace {
 
-const CStopEvent* g_pStop = nullptr;
+// Read by the signal handler: lock-free, so that it may.
+std::atomic<const CStopEvent*> g_pStop = nullptr;
+static_assert(std::atomic<const CStopEvent*>::is_always_lock_free);
 
 constexpr auto DRAIN_IDLE = std::chrono::milliseconds(100);
 constexpr auto DRAIN_LIMIT = std::chrono::seconds(2);
 
 extern "C" void OnStopSignal(int) {
-    if (g_pStop != nullptr)
-        g_pStop->Set();
+    if (const CStopEvent* pStop = g_pStop.load())
+        pStop->Set();
 }
 
 std::string OpenError(const std::string& strDevice, int nError) {
