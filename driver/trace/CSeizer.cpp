@@ -48,6 +48,11 @@ void CSeizer::TraceHolders(const CPortId& port, std::optional<std::uint32_t> fou
     for (const pid_t nPid : ProcScanner::ListProcesses()) {
         if (nPid == m_nSelf || (foundLateUs && changing.count(nPid)))
             continue;
+        // One that a debugger held had the port all along, and was named for
+        // it: it is taken back as its debugger lets go, not found late.
+        if (foundLateUs && std::any_of(m_refused.begin(), m_refused.end(),
+                                       [&](const auto& id) { return id.GetPid() == nPid; }))
+            continue;
         const auto fds = ProcScanner::PortFds(nPid, {port});
         if (fds.empty())
             continue;
