@@ -95,6 +95,35 @@ TEST_F(CliMonitorTest, CaptureWritesEveryRecordAsTheDriverNumberedIt) {
     EXPECT_EQ(status.st_mode & 0777, 0644u);
 }
 
+// Records the page cache took but the disk could not (a loop device on a
+// full tmpfs, in a mount namespace of the capture's own) fail the capture.
+TEST_F(CliMonitorTest, ACaptureThatDidNotReachTheDiskFails) {
+    CDriverProcess flooded;
+    ASSERT_TRUE(
+        flooded.StartReplay(std::vector<Bytes>(2000, Records::Read(std::string(4000, 'x')))))
+        << flooded.Stderr();
+    flooded.UseForThisProcess();
+    const std::string strDir = flooded.Dir();
+    CChild capture({"/usr/bin/unshare", "--mount", "/bin/sh", "-ec",
+                    "mkdir $0/disk $0/mnt && mount -t tmpfs -o size=2m none $0/disk && "
+                    "truncate -s 64M $0/disk/image && mkfs.ext2 -q -F $0/disk/image && "
+                    "mount -o loop $0/disk/image $0/mnt && exec $1 capture $2 -o $0/mnt/capture",
+                    strDir, WIRELET_CLI_PATH, pty.Slave()});
+    // Its file, as its own mount namespace sees it.
+    const std::string strFile =
+        "/proc/" + std::to_string(capture.Pid()) + "/root" + strDir + "/mnt/capture";
+    const auto written = [&] {
+        std::error_code error;
+        const auto nSize = std::filesystem::file_size(strFile, error);
+        return error ? 0 : nSize;
+    };
+    for (int i = 0; i < 10000 && written() < 8'000'000; ++i)
+        usleep(1000);
+    const auto result = capture.Finish(SIGINT);
+    EXPECT_EQ(result.nExitStatus, 1);
+    EXPECT_NE(result.strErr.find("/mnt/capture: "), std::string::npos) << result.strErr;
+}
+
 // A driver that is gone is not named; odd text cannot act on a terminal.
 TEST_F(CliMonitorTest, VersionNamesHowTheDriverCaptures) {
     EXPECT_EQ(RunProcess({WIRELET_CLI_PATH, "--version"}).strOut,

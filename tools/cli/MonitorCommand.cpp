@@ -142,7 +142,7 @@ int RunCapture(int argc, char* argv[]) {
     };
     // Each record is written whole as it comes, so an interrupted capture
     // still leaves a file that render reads.
-    const int nStatus =
+    int nStatus =
         RunCaptureSession("capture", strPort, onAttached, [&](const CCaptureRecord& record) {
             std::uint8_t size[4];
             PutU32(size, std::uint32_t(record.Size()));
@@ -153,7 +153,17 @@ int RunCapture(int argc, char* argv[]) {
         });
     if (!strTemp.empty())
         unlink(strTemp.c_str());
-    if (hFile != STDOUT_FILENO)
-        close(hFile);
+    if (hFile != STDOUT_FILENO) {
+        // A disk that could not take the records may say so only now: a
+        // capture that did not reach it is not a capture.
+        if (nStatus == 0 && fsync(hFile) != 0) {
+            fileError();
+            nStatus = 1;
+        }
+        if (close(hFile) != 0 && nStatus == 0) {
+            fileError();
+            nStatus = 1;
+        }
+    }
     return nStatus;
 }
