@@ -42,6 +42,18 @@ struct LiveCaptureTest : ::testing::Test {
         ASSERT_EQ(chown(pty.Slave().c_str(), uid, gid), 0);
         ASSERT_EQ(chmod(pty.Slave().c_str(), mode), 0);
     }
+    // A process opens the port and writes strText once its open was seen.
+    void ExpectLateOpenerCaptured(CRawClient& client, std::uint32_t dwHandle,
+                                  const std::string& strText) {
+        CChild app(AppOn(pty.Slave(), "say opened hear write " + strText + " close"));
+        ASSERT_FALSE(app.WaitLine("opened").empty()) << app.Err();
+        const pid_t p = app.Pid();
+        std::vector<CRecord> records;
+        FetchUntil(client, dwHandle, records, [&](const auto& got) { return Has(got, Opened(p)); });
+        app.Send("go\n");
+        EXPECT_EQ(app.Wait(), 0);
+        EXPECT_TRUE(Has(RecordsUntil(client, dwHandle, Closed(p)), Written(p, strText)));
+    }
 };
 
 // A kernel that lets the fanotify group be made but refuses its mark on a
@@ -54,14 +66,7 @@ TEST_F(LiveCaptureTest, ALateOpenerIsFoundWhereFanotifyRefusesTheMark) {
     ASSERT_TRUE(driver.Start({"--source", "ptrace"})) << driver.Stderr();
     CRawClient client(driver.DevicePath());
     const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
-    CChild app(AppOn(pty.Slave(), "say opened hear write late close"));
-    ASSERT_FALSE(app.WaitLine("opened").empty()) << app.Err();
-    const pid_t p = app.Pid();
-    std::vector<CRecord> records;
-    FetchUntil(client, dwHandle, records, [&](const auto& sofar) { return Has(sofar, Opened(p)); });
-    app.Send("go\n");
-    EXPECT_EQ(app.Wait(), 0);
-    EXPECT_TRUE(Has(RecordsUntil(client, dwHandle, Closed(p)), Written(p, "late")));
+    ExpectLateOpenerCaptured(client, dwHandle, "late");
     driver.Stop();
     EXPECT_NE(driver.Stderr().find("fanotify refused to watch a port's node"), std::string::npos);
 }
@@ -188,14 +193,7 @@ TEST_P(LiveSourceTest, APtyOfAnotherDevptsInstanceIsAnotherPort) {
     // is still watched.
     const std::uint32_t dwHost = client.AttachOk(pty.Slave());
     ASSERT_EQ(client.Detach(dwHandle), 0);
-    CChild again(AppOn(pty.Slave(), "say opened hear write again close"));
-    ASSERT_FALSE(again.WaitLine("opened").empty()) << again.Err();
-    const pid_t a = again.Pid();
-    std::vector<CRecord> records;
-    FetchUntil(client, dwHost, records, [&](const auto& sofar) { return Has(sofar, Opened(a)); });
-    again.Send("go\n");
-    EXPECT_EQ(again.Wait(), 0);
-    EXPECT_TRUE(Has(RecordsUntil(client, dwHost, Closed(a)), Written(a, "again")));
+    ExpectLateOpenerCaptured(client, dwHost, "again");
 }
 
 TEST_P(LiveSourceTest, AUserSeesOnlyItsOwnProcessesAndRootSeesAll) {

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <utility>
@@ -31,15 +32,10 @@ inline std::vector<std::string> ThisTestInside() {
     const auto* pTest = testing::UnitTest::GetInstance()->current_test_info();
     char szSelf[PATH_MAX] = {};
     EXPECT_GT(readlink("/proc/self/exe", szSelf, sizeof szSelf - 1), 0);
-    return {"/usr/bin/unshare",
-            "--pid",
-            "--fork",
-            "--mount-proc",
-            "--kill-child",
-            "/usr/bin/env",
-            std::string(INSIDE) + "=1",
-            szSelf,
-            std::string("--gtest_filter=") + pTest->test_suite_name() + "." + pTest->name()};
+    const std::string strTest = std::string(pTest->test_suite_name()) + "." + pTest->name();
+    return std::vector<std::string>({"/usr/bin/unshare", "--pid", "--fork", "--mount-proc",
+                                     "--kill-child", "/usr/bin/env", std::string(INSIDE) + "=1",
+                                     szSelf, "--gtest_filter=" + strTest});
 }
 
 inline void ExpectPassed(CChild& inner) {
@@ -72,10 +68,8 @@ inline bool InPrivateUserNamespace() {
     CChild inner(args);
     // Its ids are mapped by us, from outside, once it is in the namespace.
     const auto userNamespace = [](const std::string& strPid) {
-        char szLink[64] = {};
-        return readlink(("/proc/" + strPid + "/ns/user").c_str(), szLink, sizeof szLink - 1) > 0
-                   ? std::string(szLink)
-                   : std::string();
+        std::error_code error;
+        return std::filesystem::read_symlink("/proc/" + strPid + "/ns/user", error);
     };
     const std::string strPid = std::to_string(inner.Pid());
     for (int i = 0; i < 5000 && userNamespace(strPid) == userNamespace("self"); ++i)
