@@ -19,6 +19,7 @@
 #include <fstream>
 #include <future>
 #include <sstream>
+#include <thread>
 
 using namespace Vantry;
 using namespace std::string_literals;
@@ -245,7 +246,10 @@ TEST_F(DriverProtocolTest, ADriverOutOfDescriptorsTurnsConnectionsAway) {
         ASSERT_EQ(clients.back()->Call(IOCTL_VANTRY_WAIT_RECORD, 4).nStatus, EINVAL);
     }
     EXPECT_EQ(CRawClient(driver.DevicePath()).Call(IOCTL_VANTRY_WAIT_RECORD, 4).nStatus, EPIPE);
+    // The driver frees the descriptor only once its loop has seen the hang-up.
     clients.pop_back();
+    for (int i = 0; i < 500 && nOpen() >= nLimit; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(CRawClient(driver.DevicePath()).Call(IOCTL_VANTRY_WAIT_RECORD, 4).nStatus, EINVAL);
 }
 
