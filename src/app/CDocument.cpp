@@ -1,16 +1,15 @@
 #include "CDocument.h"
 
-#include "CChildFrame.h"
-#include "CMessageBox.h"
+#include "AfxMessages.h"
+#include "CFrameWnd.h"
 #include "CMultiDocTemplate.h"
 #include "CRegularFile.h"
 #include "CView.h"
-#include "CWireletApp.h"
+#include "CWinApp.h"
 #include "FileErrorText.h"
 #include "Resource.h"
 
-#include <QApplication>
-#include <QFileDialog>
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -23,7 +22,7 @@ CDocument::~CDocument() {
 
 void CDocument::SetTitle(const QString& strTitle) {
     m_strTitle = strTitle;
-    for (CChildFrame* pFrame : GetFrames())
+    for (CFrameWnd* pFrame : GetFrames())
         pFrame->OnUpdateFrameTitle();
 }
 
@@ -35,10 +34,16 @@ void CDocument::RemoveView(CView* pView) {
     std::erase(m_views, pView);
 }
 
-std::vector<CChildFrame*> CDocument::GetFrames() const {
-    std::vector<CChildFrame*> frames;
+void CDocument::UpdateAllViews(CView* pSender, long lHint) {
+    for (CView* pView : m_views)
+        if (pView != pSender)
+            pView->OnUpdate(pSender, lHint);
+}
+
+std::vector<CFrameWnd*> CDocument::GetFrames() const {
+    std::vector<CFrameWnd*> frames;
     for (const CView* pView : m_views) {
-        CChildFrame* pFrame = pView->GetParentFrame();
+        CFrameWnd* pFrame = pView->GetParentFrame();
         if (pFrame != nullptr && std::ranges::find(frames, pFrame) == frames.end())
             frames.push_back(pFrame);
     }
@@ -46,13 +51,13 @@ std::vector<CChildFrame*> CDocument::GetFrames() const {
 }
 
 void CDocument::OnCloseDocument() {
-    for (CChildFrame* pFrame : GetFrames())
+    for (CFrameWnd* pFrame : GetFrames())
         pFrame->DestroyFrame();
     if (m_pDocTemplate != nullptr)
         m_pDocTemplate->RemoveDocument(this); // deletes this
 }
 
-void CDocument::OnCloseFrame(CChildFrame* pFrame) {
+void CDocument::OnCloseFrame(CFrameWnd* pFrame) {
     if (GetFrames().size() > 1) {
         pFrame->DestroyFrame();
         return;
@@ -83,24 +88,14 @@ static QString ProposedFileName(const QString& strTitle) {
     return strName.replace(u'/', u'-');
 }
 
-// The document type has no filter of its own: all files.
 void CDocument::OnFileSaveAs() {
-    const QString strCaption = QString::fromUtf8(LoadResourceString(AFX_IDS_SAVEFILE));
-    QFileDialog dialog(QApplication::activeWindow(), strCaption);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(QString::fromUtf8(LoadResourceString(AFX_IDS_ALLFILTER)));
-    dialog.selectFile(ProposedFileName(m_strTitle));
-    dialog.setAccessibleName(strCaption);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return;
-    const QString strPath = dialog.selectedFiles().constFirst();
-    if (!OnSaveDocument(strPath))
+    CWinApp* pApp = AfxGetApp();
+    QString strPath = ProposedFileName(m_strTitle);
+    if (pApp == nullptr || !pApp->DoPromptFileName(strPath, AFX_IDS_SAVEFILE, false) ||
+        strPath.isEmpty() || !OnSaveDocument(strPath))
         return;
     SetTitle(QFileInfo(strPath).fileName());
-    if (CWireletApp* pApp = AfxGetApp())
-        pApp->GetRecentFileList().Add(strPath);
+    pApp->GetRecentFileList().Add(strPath);
 }
 
 // A monitor keeps nothing in its file: the file is created empty.

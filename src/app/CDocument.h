@@ -10,7 +10,7 @@
 #include <vector>
 
 class CView;
-class CChildFrame;
+class CFrameWnd;
 class CMultiDocTemplate;
 
 class CDocument : public CCmdTarget {
@@ -31,8 +31,10 @@ public:
     const std::vector<CView*>& GetViews() const { return m_views; }
     virtual void AddView(CView* pView);
     void RemoveView(CView* pView);
+    // Tells every view but pSender (nullptr: every view) that lHint happened.
+    void UpdateAllViews(CView* pSender, long lHint);
     // Each window that shows a view of this document, once, in view order.
-    std::vector<CChildFrame*> GetFrames() const;
+    std::vector<CFrameWnd*> GetFrames() const;
 
     virtual bool OnNewDocument() { return true; }
     // False keeps the document open.
@@ -42,7 +44,7 @@ public:
     virtual void OnCloseDocument();
     // The user closes one window of this document. Closing its last window
     // closes the document.
-    void OnCloseFrame(CChildFrame* pFrame);
+    void OnCloseFrame(CFrameWnd* pFrame);
 
     bool OnCmdMsg(UINT nID, ECmdMsg eMsg, CCmdUI* pCmdUI) override;
     void OnFileClose();

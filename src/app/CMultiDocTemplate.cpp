@@ -1,7 +1,9 @@
 #include "CMultiDocTemplate.h"
 
-#include "CChildFrame.h"
 #include "CDocument.h"
+#include "CFrameWnd.h"
+
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -26,11 +28,22 @@ CDocument* CMultiDocTemplate::CreateNewDocument() {
     return m_documents.back().get();
 }
 
-CChildFrame* CMultiDocTemplate::CreateNewFrame(CDocument* pDocument) {
+CFrameWnd* CMultiDocTemplate::CreateNewFrame(CDocument* pDocument) {
     return m_makeFrame(pDocument);
 }
 
-void CMultiDocTemplate::InitialUpdateFrame(CChildFrame* pFrame, CDocument* pDocument,
+CDocument* CMultiDocTemplate::OpenDocumentFile(const QString& strPath) {
+    CDocument* pDocument = CreateNewDocument();
+    if (pDocument == nullptr)
+        return nullptr;
+    CFrameWnd* pFrame = CreateNewFrame(pDocument);
+    if (!strPath.isEmpty())
+        pDocument->SetTitle(QFileInfo(strPath).fileName());
+    InitialUpdateFrame(pFrame, pDocument, true);
+    return pDocument;
+}
+
+void CMultiDocTemplate::InitialUpdateFrame(CFrameWnd* pFrame, CDocument* pDocument,
                                            bool bMakeVisible) {
     (void)pDocument;
     pFrame->OnUpdateFrameTitle();

@@ -9,12 +9,12 @@
 #include <vector>
 
 class CDocument;
-class CChildFrame;
+class CFrameWnd;
 
 class CMultiDocTemplate {
 public:
     using DocumentFactory = std::function<std::unique_ptr<CDocument>()>;
-    using FrameFactory = std::function<CChildFrame*(CDocument*)>;
+    using FrameFactory = std::function<CFrameWnd*(CDocument*)>;
 
     // strDocName: the name untitled documents are numbered after.
     CMultiDocTemplate(QString strDocName, DocumentFactory makeDocument, FrameFactory makeFrame);
@@ -25,8 +25,11 @@ public:
     // A new document titled after the template ("Wirelet1", "Wirelet2", ...).
     CDocument* CreateNewDocument();
     // A new window with its panes, attached to the document, not yet shown.
-    CChildFrame* CreateNewFrame(CDocument* pDocument);
-    void InitialUpdateFrame(CChildFrame* pFrame, CDocument* pDocument, bool bMakeVisible);
+    CFrameWnd* CreateNewFrame(CDocument* pDocument);
+    void InitialUpdateFrame(CFrameWnd* pFrame, CDocument* pDocument, bool bMakeVisible);
+    // A new document in a new, active window: untitled without a path,
+    // titled after the file's name with one. nullptr if it cannot be made.
+    CDocument* OpenDocumentFile(const QString& strPath);
     // Called by a closing document: deletes it.
     void RemoveDocument(CDocument* pDocument);
     void CloseAllDocuments();

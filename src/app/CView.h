@@ -5,7 +5,7 @@
 #include "CCmdTarget.h"
 
 class CDocument;
-class CChildFrame;
+class CFrameWnd;
 
 class CView : public CCmdTarget {
 public:
@@ -15,11 +15,18 @@ public:
     ~CView() override;
 
     CDocument* GetDocument() const { return m_pDocument; }
-    CChildFrame* GetParentFrame() const { return m_pFrame; }
+    CFrameWnd* GetParentFrame() const { return m_pFrame; }
 
     // Joins the document (leaving the one before, if any); nullptr leaves it.
     void SetDocument(CDocument* pDocument);
-    void SetParentFrame(CChildFrame* pFrame) { m_pFrame = pFrame; }
+    void SetParentFrame(CFrameWnd* pFrame) { m_pFrame = pFrame; }
+
+    // The document changed in a way that concerns its views (lHint says
+    // how); pSender is the view that caused it, or nullptr.
+    virtual void OnUpdate(CView* pSender, long lHint) {
+        (void)pSender;
+        (void)lHint;
+    }
 
 protected:
     // The view joined another document, or left its own.
@@ -27,5 +34,5 @@ protected:
 
 private:
     CDocument* m_pDocument = nullptr;
-    CChildFrame* m_pFrame = nullptr;
+    CFrameWnd* m_pFrame = nullptr;
 };

@@ -1,14 +1,11 @@
 #include "CWireletDoc.h"
 
-#include "CChildFrame.h"
-#include "CCounterBar.h"
-#include "CMainFrame.h"
-#include "CMessageBox.h"
+#include "AfxMessages.h"
 #include "CRecordReader.h"
-#include "CStatusBar.h"
-#include "CViewRead.h"
-#include "CViewWrite.h"
+#include "CView.h"
 #include "DriverDevice.h"
+#include "ICounters.h"
+#include "IMonitorHost.h"
 #include "MonitorMessages.h"
 #include "NoticeText.h"
 
@@ -23,8 +20,8 @@ int CWireletDoc::s_nRunning = 0;
 CWireletDoc::CWireletDoc() {
     m_drainTimer.setSingleShot(true);
     QObject::connect(&m_drainTimer, &QTimer::timeout, [this] { DrainRecords(); });
-    if (CMainFrame* pMainFrame = AfxGetMainFrame())
-        SetCounters(&pMainFrame->GetCounterBar());
+    if (IMonitorHost* pHost = AfxGetMonitorHost())
+        SetCounters(&pHost->GetCounters());
 }
 
 CWireletDoc::~CWireletDoc() {
@@ -42,37 +39,23 @@ int CWireletDoc::AttachPort(const QString& strPortName) {
 }
 
 void CWireletDoc::StartMonitor() {
-    bool bRead = false, bWrite = false;
-    for (CView* pView : GetViews()) {
-        bRead = bRead || dynamic_cast<CViewRead*>(pView) != nullptr;
-        bWrite = bWrite || dynamic_cast<CViewWrite*>(pView) != nullptr;
-    }
-    if (!bRead)
+    // A pane shows its document's text by watching its store.
+    if (!GetReadStore().HasObservers())
         AfxMessages().ShowWarning(MSG_NO_READ_VIEW);
-    if (!bWrite)
+    if (!GetWriteStore().HasObservers())
         AfxMessages().ShowWarning(MSG_NO_WRITE_VIEW);
     SetPanes(&GetReadStore(), &GetWriteStore());
 
     m_hStopEvent = std::make_unique<CStopEvent>();
     m_pReaderThread = std::make_unique<std::thread>(ReaderThreadProc, this, m_hAttach);
     ++s_nRunning;
-
-    m_font = CPaneView::MonitorFont();
-    for (CView* pView : GetViews())
-        StylePane(pView);
+    UpdateAllViews(nullptr, HINT_MONITOR_STARTED);
 }
 
 void CWireletDoc::AddView(CView* pView) {
     CDocument::AddView(pView);
     if (IsRunning())
-        StylePane(pView);
-}
-
-void CWireletDoc::StylePane(CView* pView) const {
-    if (auto* pPane = dynamic_cast<CPaneView*>(pView)) {
-        pPane->SetPaneFont(m_font);
-        pPane->SetTabStops(CPaneView::MONITOR_TAB_STOPS);
-    }
+        pView->OnUpdate(nullptr, HINT_MONITOR_STARTED);
 }
 
 unsigned CWireletDoc::ReaderThreadProc(CWireletDoc* pDoc, CAttachHandle hAttach) {
@@ -105,13 +88,13 @@ bool CWireletDoc::IsDriverGone(int nError) {
 }
 
 void CWireletDoc::OnReaderEnded(int nError) {
-    CMainFrame* pMainFrame = AfxGetMainFrame();
-    if (m_bClosing || pMainFrame == nullptr)
+    IMonitorHost* pHost = AfxGetMonitorHost();
+    if (m_bClosing || pHost == nullptr)
         return;
-    pMainFrame->GetStatusBar().ShowPortNotice(
-        m_strPortName, IsDriverGone(nError)
-                           ? QString::fromUtf8(MSG_DRIVER_GONE)
-                           : QString::fromUtf8(MSG_CAPTURE_ENDED).arg(std::strerror(nError)));
+    pHost->ShowPortNotice(m_strPortName,
+                          IsDriverGone(nError)
+                              ? QString::fromUtf8(MSG_DRIVER_GONE)
+                              : QString::fromUtf8(MSG_CAPTURE_ENDED).arg(std::strerror(nError)));
 }
 
 void CWireletDoc::PostDrain() {
@@ -136,9 +119,9 @@ void CWireletDoc::DrainRecords() {
     CCaptureRecord record;
     while (m_records.Pop(record)) {
         if (const auto strNotice = NoticeText::Describe(record.View())) {
-            if (CMainFrame* pMainFrame = AfxGetMainFrame())
-                pMainFrame->ShowNotice(m_strPortName + QStringLiteral(": ") +
-                                       QString::fromStdString(*strNotice));
+            if (IMonitorHost* pHost = AfxGetMonitorHost())
+                pHost->ShowNotice(m_strPortName + QStringLiteral(": ") +
+                                  QString::fromStdString(*strNotice));
         }
         FormatRecord(std::move(record));
         if (timer.elapsed() >= nBudget) {
@@ -162,14 +145,14 @@ void CWireletDoc::StopReader() {
 }
 
 void CWireletDoc::OnCloseDocument() {
-    CMainFrame* pMainFrame = AfxGetMainFrame();
+    IMonitorHost* pHost = AfxGetMonitorHost();
     m_bClosing = true;
     if (m_bCounted) {
         --g_nOpenMonitors;
         m_bCounted = false;
     }
-    if (!m_strPortName.isEmpty() && pMainFrame != nullptr)
-        pMainFrame->AddPortToList(m_strPortName);
+    if (!m_strPortName.isEmpty() && pHost != nullptr)
+        pHost->AddPortToList(m_strPortName);
     if (!g_bClosing)
         AfxMessages().ShowWarning(MSG_CLOSE_APPLICATIONS);
     if (m_hAttach.IsValid()) {

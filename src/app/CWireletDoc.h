@@ -11,7 +11,6 @@
 #include "CTrafficFormatter.h"
 
 #include <QElapsedTimer>
-#include <QFont>
 #include <QString>
 #include <QTimer>
 
@@ -37,10 +36,13 @@ public:
     // the driver to attach to the port. On success the document takes the
     // port's name as title. Returns 0 or the driver's errno value.
     int AttachPort(const QString& strPortName);
-    // Finds the panes, gives them their font and tab stops and starts the
-    // reader thread, which writes the text every window on the monitor
-    // shows. Called once, after a successful attach.
+    // Checks that the panes are there, starts the reader thread, which
+    // writes the text every window on the monitor shows, and tells the
+    // views that the monitor runs. Called once, after a successful attach.
     void StartMonitor();
+    // The hint that tells a view the monitor runs: it shows its text as a
+    // monitor does (font, tab stops).
+    static constexpr long HINT_MONITOR_STARTED = 1;
 
     // An error of the driver device that means no driver answers any more.
     static bool IsDriverGone(int nError);
@@ -60,7 +62,6 @@ private:
     void ScheduleDrain();
     void DrainRecords();
     void StopReader();
-    void StylePane(CView* pView) const;
     // The reader ended by itself: the capture has stopped, which is said.
     void OnReaderEnded(int nError);
 
@@ -68,7 +69,6 @@ private:
     std::unique_ptr<std::thread> m_pReaderThread;
     QString m_strPortName;
     CAttachHandle m_hAttach;
-    QFont m_font;
     bool m_bCounted = false;
     // Set once the close begins: the detach ends the reader then, unsaid.
     bool m_bClosing = false;

@@ -17,6 +17,7 @@ public:
 
     void AddObserver(IPaneObserver* pObserver) { m_observers.push_back(pObserver); }
     void RemoveObserver(IPaneObserver* pObserver) { std::erase(m_observers, pObserver); }
+    bool HasObservers() const { return !m_observers.empty(); }
 
     void AppendText(std::u16string_view text) override;
     void ReplaceLine(int nLine, std::u16string_view text, bool bScrollCaret) override;

@@ -3,7 +3,7 @@
 // becomes the one whose totals the counters bar shows.
 #pragma once
 
-#include "CCmdTarget.h"
+#include "CFrameWnd.h"
 
 #include <QMdiSubWindow>
 
@@ -14,7 +14,7 @@ class CViewWrite;
 class CMySplitter;
 class CPaneView;
 
-class CChildFrame : public QMdiSubWindow, public CCmdTarget {
+class CChildFrame : public QMdiSubWindow, public CFrameWnd {
     Q_OBJECT
 public:
     static constexpr int INITIAL_WIDTH = 580;
@@ -31,12 +31,11 @@ public:
     CViewWrite* GetWritePane() const { return m_pViewWrite; }
     CMySplitter* GetSplitter() const { return m_wndSplitter; }
 
-    void OnUpdateFrameTitle();
-    // Shows the window and gives the focus to its active pane.
-    void ActivateFrame();
-    // The panes leave the document at once; the window goes when the event
-    // loop next runs, so that this is safe from the window's own handlers.
-    void DestroyFrame();
+    void OnUpdateFrameTitle() override;
+    void ActivateFrame() override;
+    // The window goes when the event loop next runs, so that this is safe
+    // from the window's own handlers.
+    void DestroyFrame() override;
     // Makes this window's monitor the current one and shows its totals.
     void OnSetFocus();
 

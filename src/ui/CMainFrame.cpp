@@ -1,18 +1,20 @@
 #include "CMainFrame.h"
 
+#include "AfxMessages.h"
 #include "CChildFrame.h"
+#include "CCommandActions.h"
 #include "CCommandRouter.h"
 #include "CCounterBar.h"
 #include "CMdiBackground.h"
-#include "CMessageBox.h"
 #include "CMultiDocTemplate.h"
 #include "CPortListWatcher.h"
 #include "CPortToolBar.h"
 #include "CStatusBar.h"
 #include "CView.h"
-#include "CWireletApp.h"
+#include "CWinApp.h"
 #include "CWireletDoc.h"
 #include "DriverService.h"
+#include "MdiWindowLayout.h"
 #include "MonitorMessages.h"
 #include "Resource.h"
 #include "ShellResources.h"
@@ -25,22 +27,12 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPrinter>
 #include <QStatusBar>
 #include <QTimer>
 
 namespace {
-
 CMainFrame* s_pMainFrame = nullptr;
-
-// A command's string is "prompt\ntooltip".
-QStringList CommandStrings(UINT nID) {
-    const char* pszText = LoadResourceString(nID);
-    QStringList strings = QString::fromUtf8(pszText != nullptr ? pszText : "").split(u'\n');
-    while (strings.size() < 2)
-        strings.append(QString());
-    return strings;
-}
-
 } // namespace
 
 CMainFrame* AfxGetMainFrame() {
@@ -51,11 +43,12 @@ CMainFrame::CMainFrame()
     : m_wndMdiClient(new CMdiBackground), m_wndToolBar(new CPortToolBar(this)),
       m_wndCounterBar(new CCounterBar(this)), m_wndStatusBar(new CStatusBar) {
     s_pMainFrame = this;
+    AfxSetMonitorHost(this);
     setWindowTitle(QString::fromUtf8(LoadResourceString(IDR_MAINFRAME)));
     setWindowIcon(ShellIcon(IDR_MAINFRAME));
     setCentralWidget(m_wndMdiClient);
     m_wndMdiClient->setAccessibleName(QString::fromUtf8("监视窗口"));
-    CreateActions();
+    CreateMenus();
     CreateToolBar();
     addToolBar(Qt::TopToolBarArea, m_wndToolBar);
     addToolBarBreak(Qt::TopToolBarArea);
@@ -83,6 +76,8 @@ CMainFrame::~CMainFrame() {
     OnDestroy();
     if (s_pMainFrame == this)
         s_pMainFrame = nullptr;
+    if (AfxGetMonitorHost() == this)
+        AfxSetMonitorHost(nullptr);
 }
 
 // What the children do while QWidget destroys them no longer reaches the
@@ -94,64 +89,16 @@ void CMainFrame::OnDestroy() {
     m_wndMdiClient->OnDestroy();
 }
 
-void CMainFrame::CreateActions() {
-    auto makeAction = [this](UINT nID, const char* pszMenuText) {
-        if (nID == ID_SEPARATOR || nID == IDC_PORT_COMBO || m_actions.contains(nID))
-            return;
-        const QStringList strings = CommandStrings(nID);
-        QString strText = pszMenuText != nullptr ? QString::fromUtf8(pszMenuText) : strings[1];
-        strText = strText.section(u'\t', 0, 0);
-        auto* pAction = new QAction(strText, this);
-        pAction->setStatusTip(strings[0]);
-        pAction->setToolTip(strings[1].isEmpty() ? strText : strings[1]);
-        pAction->setIconText(pAction->toolTip());
-        connect(pAction, &QAction::triggered, this, [this, nID] { ExecuteCommand(nID); });
-        QWidget::addAction(pAction); // keys work wherever the focus is in the window
-        m_actions.emplace(nID, pAction);
-    };
-    for (const auto menus : {MENU_WIRELETTYPE, MENU_MAINFRAME})
-        for (const CMenuPopup& popup : menus)
-            for (const CMenuItem& item : popup.items)
-                makeAction(item.nID, item.pszText);
-    for (int i = 1; i < RECENT_FILE_COUNT; ++i)
-        makeAction(ID_FILE_MRU_FILE1 + i, nullptr);
-    for (const UINT nID : TOOLBAR_MAINFRAME)
-        makeAction(nID, nullptr);
-    for (const CAccelerator& accelerator : ACCELERATORS)
-        makeAction(accelerator.nID, nullptr);
-    for (const auto& [nID, pAction] : m_actions) {
-        QList<QKeySequence> keys;
-        for (const CAccelerator& accelerator : ACCELERATORS)
-            if (accelerator.nID == nID)
-                keys.append(QKeySequence(QString::fromUtf8(accelerator.pszKeys)));
-        if (nID == SC_CLOSE) // the desktop's own close key, too
-            for (const QKeySequence& key : QKeySequence::keyBindings(QKeySequence::Close))
-                if (!keys.contains(key))
-                    keys.append(key);
-        pAction->setShortcuts(keys);
-    }
-    for (const CMenuPopup& popup : MENU_MAINFRAME)
-        m_mainFrameMenus.push_back(CreateMenu(popup));
-    for (const CMenuPopup& popup : MENU_WIRELETTYPE)
-        m_monitorMenus.push_back(CreateMenu(popup));
-}
-
-QMenu* CMainFrame::CreateMenu(const CMenuPopup& popup) {
-    auto* pMenu = new QMenu(QString::fromUtf8(popup.pszText), this);
-    pMenu->setAccessibleName(pMenu->title().remove(u'&'));
-    for (const CMenuItem& item : popup.items) {
-        if (item.nID == ID_SEPARATOR)
-            pMenu->addSeparator();
-        else if (item.nID == ID_FILE_MRU_FILE1)
-            for (int i = 0; i < RECENT_FILE_COUNT; ++i)
-                pMenu->addAction(m_actions.at(ID_FILE_MRU_FILE1 + i));
-        else
-            pMenu->addAction(m_actions.at(item.nID));
-    }
-    connect(pMenu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
-    if (popup.bWindowList)
-        connect(pMenu, &QMenu::aboutToShow, this, [this, pMenu] { FillWindowList(pMenu); });
-    return pMenu;
+void CMainFrame::CreateMenus() {
+    m_pActions = std::make_unique<CCommandActions>(this, [this](UINT nID) { ExecuteCommand(nID); });
+    for (const auto& menus : {m_pActions->MainFrameMenus(), m_pActions->MonitorMenus()})
+        for (QMenu* pMenu : menus) {
+            connect(pMenu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
+            if (pMenu->property("bWindowList").toBool())
+                connect(pMenu, &QMenu::aboutToShow, this, [this, pMenu] {
+                    MdiWindowLayout::FillWindowList(*pMenu, *m_wndMdiClient);
+                });
+        }
 }
 
 // Each button but the separators has its image in the strip, the port
@@ -167,8 +114,8 @@ void CMainFrame::CreateToolBar() {
         if (nID == IDC_PORT_COMBO) {
             m_wndToolBar->addWidget(m_wndToolBar->m_wndPortCombo);
         } else {
-            m_actions.at(nID)->setIcon(ToolBarImage(nImage));
-            m_wndToolBar->addAction(m_actions.at(nID));
+            m_pActions->GetAction(nID)->setIcon(ToolBarImage(nImage));
+            m_wndToolBar->addAction(m_pActions->GetAction(nID));
         }
         ++nImage;
     }
@@ -179,7 +126,7 @@ void CMainFrame::ShowMenusFor(bool bMonitorActive) {
         return;
     m_bMonitorMenus = bMonitorActive;
     menuBar()->clear();
-    for (QMenu* pMenu : bMonitorActive ? m_monitorMenus : m_mainFrameMenus)
+    for (QMenu* pMenu : bMonitorActive ? m_pActions->MonitorMenus() : m_pActions->MainFrameMenus())
         menuBar()->addMenu(pMenu);
 }
 
@@ -196,6 +143,20 @@ void CMainFrame::ShowNotice(const QString& strText, int nTimeoutMs) {
     statusBar()->showMessage(strText, nTimeoutMs);
 }
 
+void CMainFrame::ShowPortNotice(const QString& strPortName, const QString& strText) {
+    m_wndStatusBar->ShowPortNotice(strPortName, strText);
+}
+
+ICounters& CMainFrame::GetCounters() {
+    return *m_wndCounterBar;
+}
+
+QPrinter& CMainFrame::GetPrinter() {
+    if (!m_pPrinter)
+        m_pPrinter = std::make_unique<QPrinter>();
+    return *m_pPrinter;
+}
+
 std::vector<CCmdTarget*> CMainFrame::CommandRoute() const {
     std::vector<CCmdTarget*> route;
     if (CChildFrame* pFrame = MDIGetActive()) {
@@ -205,7 +166,7 @@ std::vector<CCmdTarget*> CMainFrame::CommandRoute() const {
             route.push_back(pDocument);
         route.push_back(pFrame);
     }
-    if (CWireletApp* pApp = AfxGetApp())
+    if (CWinApp* pApp = AfxGetApp())
         route.push_back(pApp);
     route.push_back(const_cast<CMainFrame*>(this));
     return route;
@@ -222,29 +183,9 @@ void CMainFrame::UpdateCommandStates() {
     ShowMenusFor(MDIGetActive() != nullptr);
     UpdateFrameTitle();
     m_wndStatusBar->UpdateIndicators();
-    const std::vector<CCmdTarget*> route = CommandRoute();
-    for (const auto& [nID, pAction] : m_actions) {
-        const CCmdUI cmdUI = CCommandRouter::Update(route, nID);
-        pAction->setEnabled(cmdUI.m_bEnabled);
-        pAction->setCheckable(cmdUI.m_bChecked.has_value());
-        if (cmdUI.m_bChecked)
-            pAction->setChecked(*cmdUI.m_bChecked);
-    }
-    UpdateRecentFileItems();
-}
-
-// The first entry stands greyed for the whole list while it is empty.
-void CMainFrame::UpdateRecentFileItems() {
-    const QStringList files =
-        AfxGetApp() != nullptr ? AfxGetApp()->GetRecentFileList().Files() : QStringList();
-    for (int i = 0; i < RECENT_FILE_COUNT; ++i) {
-        QAction* pAction = m_actions.at(ID_FILE_MRU_FILE1 + i);
-        if (i < files.size())
-            pAction->setText(QStringLiteral("&%1 %2").arg(i + 1).arg(files[i]));
-        else if (i == 0)
-            pAction->setText(QString::fromUtf8("最近文件"));
-        pAction->setVisible(i < files.size() || i == 0);
-    }
+    m_pActions->UpdateStates(CommandRoute());
+    m_pActions->UpdateRecentFileItems(
+        AfxGetApp() != nullptr ? AfxGetApp()->GetRecentFileList().Files() : QStringList());
 }
 
 // The title names the active monitor after the program's own title.
@@ -253,28 +194,6 @@ void CMainFrame::UpdateFrameTitle() {
     if (CChildFrame* pFrame = MDIGetActive(); pFrame != nullptr && pFrame->GetActiveDocument())
         strTitle += QStringLiteral(" - ") + pFrame->GetActiveDocument()->GetTitle();
     setWindowTitle(strTitle);
-}
-
-void CMainFrame::FillWindowList(QMenu* pMenu) {
-    for (QAction* pAction : pMenu->actions())
-        if (pAction->property("windowList").toBool())
-            delete pAction;
-    const QList<QMdiSubWindow*> windows = m_wndMdiClient->subWindowList();
-    if (windows.isEmpty())
-        return;
-    pMenu->addSeparator()->setProperty("windowList", true);
-    for (int i = 0; i < windows.size(); ++i) {
-        QMdiSubWindow* pWindow = windows[i];
-        QAction* pAction =
-            pMenu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(pWindow->windowTitle()));
-        pAction->setProperty("windowList", true);
-        pAction->setCheckable(true);
-        pAction->setChecked(pWindow == m_wndMdiClient->currentSubWindow());
-        connect(pAction, &QAction::triggered, this, [this, pWindow] {
-            if (m_wndMdiClient->subWindowList().contains(pWindow))
-                m_wndMdiClient->setActiveSubWindow(pWindow);
-        });
-    }
 }
 
 bool CMainFrame::eventFilter(QObject* pWatched, QEvent* pEvent) {
@@ -291,8 +210,7 @@ void CMainFrame::ScheduleIdleUpdate() {
 }
 
 QAction* CMainFrame::GetAction(UINT nID) const {
-    const auto it = m_actions.find(nID);
-    return it != m_actions.end() ? it->second : nullptr;
+    return m_pActions->GetAction(nID);
 }
 
 bool CMainFrame::OnCmdMsg(UINT nID, ECmdMsg eMsg, CCmdUI* pCmdUI) {
@@ -316,11 +234,9 @@ void CMainFrame::OnSelendokPortCombo(int nIndex) {
     const QString strPortName = pCombo->itemText(nIndex);
     if (strPortName.isEmpty() || g_pDocTemplate == nullptr)
         return;
-    auto* pDocument = dynamic_cast<CWireletDoc*>(g_pDocTemplate->CreateNewDocument());
+    auto* pDocument = dynamic_cast<CWireletDoc*>(g_pDocTemplate->OpenDocumentFile(QString()));
     if (pDocument == nullptr)
         return;
-    CChildFrame* pFrame = g_pDocTemplate->CreateNewFrame(pDocument);
-    g_pDocTemplate->InitialUpdateFrame(pFrame, pDocument, true);
     if (const int nError = pDocument->AttachPort(strPortName)) {
         if (CWireletDoc::IsDriverGone(nError))
             ShowNotice(QString::fromUtf8(MSG_DRIVER_NOT_RUNNING).arg(strPortName));
@@ -368,8 +284,7 @@ void CMainFrame::OnWindowNew() {
     if (pActive == nullptr || pActive->GetActiveDocument() == nullptr || g_pDocTemplate == nullptr)
         return;
     CDocument* pDocument = pActive->GetActiveDocument();
-    CChildFrame* pFrame = g_pDocTemplate->CreateNewFrame(pDocument);
-    g_pDocTemplate->InitialUpdateFrame(pFrame, pDocument, true);
+    g_pDocTemplate->InitialUpdateFrame(g_pDocTemplate->CreateNewFrame(pDocument), pDocument, true);
 }
 
 void CMainFrame::OnWindowCascade() {
@@ -377,44 +292,15 @@ void CMainFrame::OnWindowCascade() {
 }
 
 void CMainFrame::OnWindowTileHorz() {
-    TileWindows(true);
+    MdiWindowLayout::TileWindows(*m_wndMdiClient, true);
 }
 
 void CMainFrame::OnWindowTileVert() {
-    TileWindows(false);
+    MdiWindowLayout::TileWindows(*m_wndMdiClient, false);
 }
 
-void CMainFrame::TileWindows(bool bStacked) {
-    QList<QMdiSubWindow*> windows;
-    for (QMdiSubWindow* pWindow : m_wndMdiClient->subWindowList())
-        if (pWindow->isVisible() && !pWindow->isMinimized())
-            windows.append(pWindow);
-    if (windows.isEmpty())
-        return;
-    const QRect area = m_wndMdiClient->viewport()->rect();
-    const int nCount = static_cast<int>(windows.size());
-    for (int i = 0; i < nCount; ++i) {
-        windows[i]->showNormal();
-        if (bStacked) {
-            const int y0 = area.height() * i / nCount, y1 = area.height() * (i + 1) / nCount;
-            windows[i]->setGeometry(0, y0, area.width(), y1 - y0);
-        } else {
-            const int x0 = area.width() * i / nCount, x1 = area.width() * (i + 1) / nCount;
-            windows[i]->setGeometry(x0, 0, x1 - x0, area.height());
-        }
-    }
-}
-
-// Minimised windows in a row along the bottom of the area.
 void CMainFrame::OnWindowArrange() {
-    const QRect area = m_wndMdiClient->viewport()->rect();
-    int x = 0;
-    for (QMdiSubWindow* pWindow : m_wndMdiClient->subWindowList()) {
-        if (!pWindow->isMinimized())
-            continue;
-        pWindow->move(x, area.height() - pWindow->height());
-        x += pWindow->width();
-    }
+    MdiWindowLayout::ArrangeIcons(*m_wndMdiClient);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* pEvent) {

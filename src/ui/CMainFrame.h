@@ -7,13 +7,15 @@
 
 #include "CCmdTarget.h"
 #include "CMdiBackground.h"
+#include "IMonitorHost.h"
 
 #include <QMainWindow>
 
-#include <map>
+#include <memory>
 #include <vector>
 
 class CChildFrame;
+class CCommandActions;
 class CCounterBar;
 class CPortListWatcher;
 class CPortToolBar;
@@ -22,8 +24,9 @@ class QAction;
 class QLabel;
 class QMdiArea;
 class QMenu;
+class QPrinter;
 
-class CMainFrame : public QMainWindow, public CCmdTarget {
+class CMainFrame : public QMainWindow, public CCmdTarget, public IMonitorHost {
     Q_OBJECT
 public:
     CMainFrame();
@@ -31,16 +34,18 @@ public:
 
     // Offers a closed monitor's port again at the end of the port list, if
     // the port is still there, and selects the list's first entry.
-    void AddPortToList(const QString& strPortName);
+    void AddPortToList(const QString& strPortName) override;
+    ICounters& GetCounters() override;
+    void ShowNotice(const QString& strText, int nTimeoutMs = 0) override;
+    void ShowPortNotice(const QString& strPortName, const QString& strText) override;
     CCounterBar& GetCounterBar() const { return *m_wndCounterBar; }
     CPortToolBar& GetPortToolBar() const { return *m_wndToolBar; }
     CMdiBackground& GetMdiArea() const { return *m_wndMdiClient; }
     // The monitor window that is active, even while the main window is not.
     CChildFrame* MDIGetActive() const;
-    // A line in the status bar that stays until something else is shown
-    // there, or for nTimeoutMs when that is not 0.
-    void ShowNotice(const QString& strText, int nTimeoutMs = 0);
     CStatusBar& GetStatusBar() const { return *m_wndStatusBar; }
+    // The printer that Print Setup configures and Print uses.
+    QPrinter& GetPrinter();
 
     // The objects a command is offered to, in order.
     std::vector<CCmdTarget*> CommandRoute() const;
@@ -71,25 +76,19 @@ protected:
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
 
 private:
-    void CreateActions();
-    QMenu* CreateMenu(const struct CMenuPopup& popup);
+    void CreateMenus();
     void CreateToolBar();
     void ShowMenusFor(bool bMonitorActive);
     void ScheduleIdleUpdate();
-    void UpdateRecentFileItems();
     void UpdateFrameTitle();
-    void FillWindowList(QMenu* pMenu);
-    // Sub-windows stacked (bStacked) or side by side, each as long as the area.
-    void TileWindows(bool bStacked);
 
     CMdiBackground* m_wndMdiClient;
     CPortToolBar* m_wndToolBar;
     CCounterBar* m_wndCounterBar;
     CPortListWatcher* m_pPortList;
     CStatusBar* m_wndStatusBar;
-    std::map<UINT, QAction*> m_actions;
-    std::vector<QMenu*> m_mainFrameMenus;
-    std::vector<QMenu*> m_monitorMenus;
+    std::unique_ptr<CCommandActions> m_pActions;
+    std::unique_ptr<QPrinter> m_pPrinter;
     bool m_bMonitorMenus = false;
     bool m_bIdleUpdatePending = false;
 };

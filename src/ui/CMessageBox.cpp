@@ -6,7 +6,6 @@
 #include <cstdio>
 
 namespace {
-IMessageBox* g_pMessages = nullptr;
 bool g_bUnattended = false;
 } // namespace
 
@@ -25,13 +24,4 @@ void CMessageBox::ShowWarning(const std::string& strText) {
     box.setAccessibleName(strCaption);
     box.setAccessibleDescription(box.text());
     box.exec();
-}
-
-IMessageBox& AfxMessages() {
-    static CMessageBox s_messageBox;
-    return g_pMessages != nullptr ? *g_pMessages : s_messageBox;
-}
-
-void SetAfxMessages(IMessageBox* pMessages) {
-    g_pMessages = pMessages;
 }

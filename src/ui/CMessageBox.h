@@ -1,9 +1,9 @@
 // The program's warning box: a modal QMessageBox with the caption "wirelet",
-// the exclamation icon and an OK button, over the active window. Every window
-// reports failures through AfxMessages(), so tests can record them instead.
+// the exclamation icon and an OK button, over the active window. The program
+// installs it as AfxMessages(), so tests can record the reports instead.
 #pragma once
 
-#include "IMessageBox.h"
+#include "AfxMessages.h"
 
 class CMessageBox : public IMessageBox {
 public:
@@ -13,8 +13,3 @@ public:
     // ended: a warning goes to the standard error, and nothing waits.
     static void SetUnattended();
 };
-
-// The box every report goes to: a CMessageBox unless a test installed another.
-IMessageBox& AfxMessages();
-// Installs pMessages (not owned) for the whole process; null restores the real box.
-void SetAfxMessages(IMessageBox* pMessages);

@@ -1,5 +1,7 @@
 #include "CPaneView.h"
 
+#include "CWireletDoc.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QFontMetricsF>
@@ -84,6 +86,14 @@ CPaneView::~CPaneView() {
 
 void CPaneView::OnDocumentChanged() {
     ShowStore(GetDocument() != nullptr ? &StoreOf(*GetDocument()) : &m_ownStore);
+}
+
+void CPaneView::OnUpdate(CView* pSender, long lHint) {
+    (void)pSender;
+    if (lHint != CWireletDoc::HINT_MONITOR_STARTED)
+        return;
+    SetPaneFont(MonitorFont());
+    SetTabStops(MONITOR_TAB_STOPS);
 }
 
 void CPaneView::ShowStore(CPaneStore* pStore) {

@@ -94,6 +94,8 @@ protected:
     // This pane's store of a document: its receive or its send text.
     virtual CPaneStore& StoreOf(CDocument& document) const = 0;
     void OnDocumentChanged() override;
+    // A monitor that starts gives its panes the monitor's font and tab stops.
+    void OnUpdate(CView* pSender, long lHint) override;
 
     bool event(QEvent* pEvent) override;
     void paintEvent(QPaintEvent* pEvent) override;

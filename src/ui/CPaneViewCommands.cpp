@@ -1,6 +1,6 @@
-#include "CMessageBox.h"
+#include "AfxMessages.h"
+#include "CMainFrame.h"
 #include "CPaneView.h"
-#include "CWireletApp.h"
 #include "PaneExport.h"
 #include "Resource.h"
 
@@ -51,16 +51,16 @@ void CPaneView::OnFileSave() {
 }
 
 void CPaneView::OnFilePrint() {
-    CWireletApp* pApp = AfxGetApp();
-    if (pApp == nullptr)
+    CMainFrame* pMainFrame = AfxGetMainFrame();
+    if (pMainFrame == nullptr)
         return;
-    QPrintDialog dialog(&pApp->GetPrinter(), window());
+    QPrintDialog dialog(&pMainFrame->GetPrinter(), window());
     // The dialog is named after the command: its tooltip.
     dialog.setWindowTitle(
         QString::fromUtf8(LoadResourceString(ID_FILE_PRINT)).section(u'\n', 1, 1));
     dialog.setAccessibleName(dialog.windowTitle());
     if (dialog.exec() == QDialog::Accepted)
-        PrintTo(pApp->GetPrinter());
+        PrintTo(pMainFrame->GetPrinter());
 }
 
 // The whole text in the pane's font, with the monitor's tab stops.

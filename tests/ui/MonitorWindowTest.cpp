@@ -150,7 +150,7 @@ TEST_F(MonitorWindowTest, EveryWindowShowsTheMonitorAndAnyMayCloseLast) {
     StartOnPorts(1);
     CChildFrame* pFrame = Pick(Port(0));
     CWireletDoc* pMonitor = Monitor(pFrame);
-    CChildFrame* pSecond = g_pDocTemplate->CreateNewFrame(pMonitor);
+    auto* pSecond = dynamic_cast<CChildFrame*>(g_pDocTemplate->CreateNewFrame(pMonitor));
     g_pDocTemplate->InitialUpdateFrame(pSecond, pMonitor, true);
     ASSERT_TRUE(WaitForSession(pFrame));
     const auto [strRead, strWrite] = SessionText();

@@ -159,8 +159,8 @@ TEST_F(ShellCommandTest, SaveAsWritesAnEmptyFileAndRemembersItAndPrintPrints) {
     EXPECT_EQ(pFrame->GetReadPane()->Text(), SessionText().first) << "the panes stay";
     // Print sends the active pane to the printer.
     const QString strPdf = m_dir.path() + "/recv.pdf";
-    m_pApp->GetPrinter().setOutputFormat(QPrinter::PdfFormat);
-    m_pApp->GetPrinter().setOutputFileName(strPdf);
+    Frame().GetPrinter().setOutputFormat(QPrinter::PdfFormat);
+    Frame().GetPrinter().setOutputFileName(strPdf);
     WhenModal<QPrintDialog>([](QPrintDialog* pDialog) { pDialog->accept(); });
     EXPECT_TRUE(Frame().ExecuteCommand(ID_FILE_PRINT));
     QFile pdf(strPdf);

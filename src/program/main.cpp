@@ -1,3 +1,4 @@
+#include "CMessageBox.h"
 #include "CQuitSignals.h"
 #include "CWireletApp.h"
 
@@ -5,6 +6,8 @@
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    CMessageBox messageBox;
+    SetAfxMessages(&messageBox);
     CWireletApp theApp;
     CQuitSignals quitSignals([&theApp] { theApp.OnQuitSignal(); });
     if (!theApp.InitInstance(QApplication::arguments()) || quitSignals.IsSignalled()) {

@@ -5,18 +5,15 @@
 #include "CMainFrame.h"
 #include "CMessageBox.h"
 #include "CMultiDocTemplate.h"
-#include "CRegularFile.h"
 #include "CSplashWnd.h"
 #include "CWireletDoc.h"
 #include "CaptureSourceText.h"
 #include "DriverDevice.h"
 #include "DriverService.h"
-#include "FileErrorText.h"
 #include "Resource.h"
 
 #include <QApplication>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QMdiArea>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -24,8 +21,6 @@
 #include <sys/utsname.h>
 
 namespace {
-
-CWireletApp* s_pApp = nullptr;
 
 constexpr int SPLASH_MS = 3000;
 constexpr int CAPTURE_SOURCE_MS = 5000;
@@ -37,24 +32,13 @@ QString ResourceText(UINT nID) {
 
 } // namespace
 
-CWireletApp* AfxGetApp() {
-    return s_pApp;
-}
-
-CWireletApp::CWireletApp() : m_recentFiles(RECENT_FILE_COUNT) {
-    s_pApp = this;
-}
+CWireletApp::CWireletApp() = default;
 
 // Monitors end before the main window and the device go, so that no reader
 // thread outlives what it uses.
 CWireletApp::~CWireletApp() {
-    if (m_pDocTemplate)
-        m_pDocTemplate->CloseAllDocuments();
-    g_pDocTemplate = nullptr;
-    m_pDocTemplate.reset();
+    CloseAllDocuments();
     m_pMainWnd.reset();
-    if (s_pApp == this)
-        s_pApp = nullptr;
 }
 
 bool CWireletApp::InitInstance(const QStringList& arguments) {
@@ -67,19 +51,16 @@ bool CWireletApp::InitInstance(const QStringList& arguments) {
     QApplication::setApplicationVersion(QString::fromUtf8(VERSION_STRING));
     qApp->setProperty("FileDescription", QString::fromUtf8(VERSION_FILE_DESCRIPTION));
     qApp->setProperty("ProductName", QString::fromUtf8(VERSION_PRODUCT_NAME));
-    // The per-user profile, named by the organisation and application above.
-    QSettings profile;
-    m_recentFiles.ReadList(profile);
+    LoadStdProfileSettings();
 
-    m_pDocTemplate = std::make_unique<CMultiDocTemplate>(
+    AddDocTemplate(std::make_unique<CMultiDocTemplate>(
         ResourceText(IDR_WIRELETTYPE).section(u'\n', 1, 1),
         [] { return std::make_unique<CWireletDoc>(); },
         [this](CDocument* pDocument) {
             auto* pFrame = new CChildFrame(pDocument);
             m_pMainWnd->GetMdiArea().addSubWindow(pFrame);
             return pFrame;
-        });
-    g_pDocTemplate = m_pDocTemplate.get();
+        }));
 
     m_pMainWnd = std::make_unique<CMainFrame>();
     m_pMainWnd->show();
@@ -100,11 +81,9 @@ bool CWireletApp::InitInstance(const QStringList& arguments) {
 void CWireletApp::ExitInstance() {
     // A quit signal ends the event loop with the monitors still open; they
     // end here, before the driver they read from stops.
-    if (m_pDocTemplate)
-        m_pDocTemplate->CloseAllDocuments();
+    CloseAllDocuments();
     StopDriver();
-    QSettings profile;
-    m_recentFiles.WriteList(profile);
+    SaveStdProfileSettings();
 }
 
 std::string CWireletApp::GetPlatformName() const {
@@ -120,29 +99,14 @@ void CWireletApp::ShowSplash(int nMilliseconds) {
     CSplashWnd::ShowSplashScreen(nMilliseconds);
 }
 
-QPrinter& CWireletApp::GetPrinter() {
-    if (!m_pPrinter)
-        m_pPrinter = std::make_unique<QPrinter>();
-    return *m_pPrinter;
-}
-
 bool CWireletApp::OnCmdMsg(UINT nID, ECmdMsg eMsg, CCmdUI* pCmdUI) {
     static constexpr CCommandEntry<CWireletApp> MAP[] = {
         {ID_APP_ABOUT, &CWireletApp::OnAppAbout, nullptr},
-        {ID_FILE_NEW, &CWireletApp::OnFileNew, nullptr},
-        {ID_FILE_OPEN, &CWireletApp::OnFileOpen, nullptr},
         {ID_FILE_PRINT_SETUP, &CWireletApp::OnFilePrintSetup, nullptr},
         {ID_APP_EXIT, &CWireletApp::OnAppExit, nullptr},
     };
-    const int nRecent = static_cast<int>(nID - ID_FILE_MRU_FILE1);
-    if (nID >= ID_FILE_MRU_FILE1 && nRecent < RECENT_FILE_COUNT) {
-        if (eMsg == ECmdMsg::Command)
-            OnOpenRecentFile(nRecent);
-        else if (eMsg == ECmdMsg::Update)
-            pCmdUI->Enable(nRecent < m_recentFiles.Files().size());
-        return true;
-    }
-    return DispatchCmdMsg<CWireletApp>(this, MAP, nID, eMsg, pCmdUI);
+    return DispatchCmdMsg<CWireletApp>(this, MAP, nID, eMsg, pCmdUI) ||
+           CWinApp::OnCmdMsg(nID, eMsg, pCmdUI);
 }
 
 void CWireletApp::OnAppAbout() {
@@ -150,51 +114,24 @@ void CWireletApp::OnAppAbout() {
     dlg.exec();
 }
 
-// A monitor window without a port: no attachment, no reader, nothing to stop.
-void CWireletApp::OnFileNew() {
-    CDocument* pDocument = g_pDocTemplate->CreateNewDocument();
-    if (pDocument == nullptr)
-        return;
-    CChildFrame* pFrame = g_pDocTemplate->CreateNewFrame(pDocument);
-    g_pDocTemplate->InitialUpdateFrame(pFrame, pDocument, true);
-}
-
-void CWireletApp::OnFileOpen() {
-    const QString strPath = QFileDialog::getOpenFileName(
-        m_pMainWnd.get(), ResourceText(AFX_IDS_OPENFILE), QString(),
-        ResourceText(AFX_IDS_ALLFILTER), nullptr, QFileDialog::DontUseNativeDialog);
-    if (!strPath.isEmpty())
-        OpenDocumentFile(strPath);
-}
-
-// The document keeps nothing in its file, so opening one only checks that
-// it is a regular file that can be read.
-CDocument* CWireletApp::OpenDocumentFile(const QString& strPath) {
-    CRegularFile file;
-    if (const int nError = file.OpenToRead(QFile::encodeName(strPath).toStdString())) {
-        AfxMessages().ShowWarning(FileErrorText::Message(nError, strPath.toStdString()));
-        return nullptr;
-    }
-    file.Close();
-    CDocument* pDocument = g_pDocTemplate->CreateNewDocument();
-    if (pDocument == nullptr)
-        return nullptr;
-    CChildFrame* pFrame = g_pDocTemplate->CreateNewFrame(pDocument);
-    pDocument->SetTitle(QFileInfo(strPath).fileName());
-    g_pDocTemplate->InitialUpdateFrame(pFrame, pDocument, true);
-    m_recentFiles.Add(strPath);
-    return pDocument;
-}
-
-void CWireletApp::OnOpenRecentFile(int nIndex) {
-    if (nIndex >= m_recentFiles.Files().size())
-        return;
-    if (OpenDocumentFile(m_recentFiles.Files()[nIndex]) == nullptr)
-        m_recentFiles.Remove(nIndex);
+// The document type has no filter of its own: all files.
+bool CWireletApp::DoPromptFileName(QString& strFileName, UINT nIDSTitle, bool bOpenFileDialog) {
+    const QString strCaption = ResourceText(nIDSTitle);
+    QFileDialog dialog(QApplication::activeWindow(), strCaption);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(bOpenFileDialog ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+    dialog.setFileMode(bOpenFileDialog ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog.setNameFilter(ResourceText(AFX_IDS_ALLFILTER));
+    dialog.selectFile(strFileName);
+    dialog.setAccessibleName(strCaption);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return false;
+    strFileName = dialog.selectedFiles().constFirst();
+    return true;
 }
 
 void CWireletApp::OnFilePrintSetup() {
-    QPrintDialog dialog(&GetPrinter(), m_pMainWnd.get());
+    QPrintDialog dialog(&m_pMainWnd->GetPrinter(), m_pMainWnd.get());
     dialog.setWindowTitle(ResourceText(ID_FILE_PRINT_SETUP).section(u'\n', 1, 1));
     dialog.setAccessibleName(dialog.windowTitle());
     dialog.setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintShowPageSize);
