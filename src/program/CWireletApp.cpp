@@ -5,6 +5,7 @@
 #include "CMainFrame.h"
 #include "CMessageBox.h"
 #include "CMultiDocTemplate.h"
+#include "CQuitSignals.h"
 #include "CSplashWnd.h"
 #include "CWireletDoc.h"
 #include "CaptureSourceText.h"
@@ -76,6 +77,16 @@ bool CWireletApp::InitInstance(const QStringList& arguments) {
         m_pMainWnd->ShowNotice(QString::fromStdString(CaptureSourceText::Describe(*strSource)),
                                CAPTURE_SOURCE_MS);
     return true;
+}
+
+int CWireletApp::Run(const QStringList& arguments) {
+    CQuitSignals quitSignals([this] { OnQuitSignal(); });
+    // A signal seen during start-up came before there was a loop to end.
+    int nResult = 0;
+    if (InitInstance(arguments) && !quitSignals.IsSignalled())
+        nResult = QApplication::exec();
+    ExitInstance();
+    return nResult;
 }
 
 void CWireletApp::ExitInstance() {

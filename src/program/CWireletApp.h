@@ -23,6 +23,10 @@ public:
     // effect.
     bool InitInstance(const QStringList& arguments = {});
     void ExitInstance();
+    // The program's whole life: start-up, the event loop, the exit. A quit
+    // signal at any time ends it as closing the main window would; the
+    // result is the program's exit status.
+    int Run(const QStringList& arguments);
 
     CMainFrame* GetMainFrame() const { return m_pMainWnd.get(); }
 

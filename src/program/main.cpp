@@ -1,5 +1,4 @@
 #include "CMessageBox.h"
-#include "CQuitSignals.h"
 #include "CWireletApp.h"
 
 #include <QApplication>
@@ -9,12 +8,5 @@ int main(int argc, char* argv[]) {
     CMessageBox messageBox;
     SetAfxMessages(&messageBox);
     CWireletApp theApp;
-    CQuitSignals quitSignals([&theApp] { theApp.OnQuitSignal(); });
-    if (!theApp.InitInstance(QApplication::arguments()) || quitSignals.IsSignalled()) {
-        theApp.ExitInstance();
-        return 0;
-    }
-    const int nResult = QApplication::exec();
-    theApp.ExitInstance();
-    return nResult;
+    return theApp.Run(QApplication::arguments());
 }

@@ -54,8 +54,13 @@ constexpr std::uint64_t SESSION_WRITTEN = 3;
 
 // The program without its three seconds of splash.
 class CQuickApp : public CWireletApp {
+public:
+    std::function<void()> m_onSplash; // what happens while the splash would show
 protected:
-    void ShowSplash(int) override {}
+    void ShowSplash(int) override {
+        if (m_onSplash)
+            m_onSplash();
+    }
 };
 
 class CProgramFixture : public testing::Test {
@@ -77,14 +82,17 @@ protected:
     }
 
     void StartProgram(const QStringList& ports) {
+        WritePortMap(ports);
+        m_pApp = std::make_unique<CQuickApp>();
+        ASSERT_TRUE(m_pApp->InitInstance());
+    }
+    void WritePortMap(const QStringList& ports) {
         const QString strMap = m_dir.path() + "/ports";
         std::ofstream map(strMap.toStdString());
         for (int i = 0; i < ports.size(); ++i)
             map << "value" << i << "=" << ports[i].toStdString() << "\n";
         map.close();
         setenv("WIRELET_SERIALCOMM", strMap.toUtf8().constData(), 1);
-        m_pApp = std::make_unique<CQuickApp>();
-        ASSERT_TRUE(m_pApp->InitInstance());
     }
 
     // Starts the program with the first nCount of the test's ports on offer.

@@ -10,6 +10,8 @@
 #include <QAction>
 #include <QStatusBar>
 
+#include <csignal>
+
 using namespace ProgramFixture;
 
 namespace {
@@ -177,6 +179,35 @@ TEST_F(MonitorWindowTest, EveryWindowShowsTheMonitorAndAnyMayCloseLast) {
               std::vector<std::string>({MSG_CLOSE_APPLICATIONS, MSG_UNKNOWN_ERROR}));
     EXPECT_EQ(Monitors(), 0u);
     EXPECT_EQ(g_pDocTemplate->GetDocumentCount(), 0u);
+}
+
+// A quit signal ends the program as closing it does, without its question:
+// during start-up, before there is a loop to end, or while monitors run,
+// which detach before the driver's device goes.
+TEST_F(MonitorWindowTest, AQuitSignalEndsTheProgramMonitorsFirst) {
+    WritePortMap({Port(0)});
+    auto pApp = std::make_unique<CQuickApp>();
+    pApp->m_onSplash = [] {
+        std::raise(SIGTERM);
+        QCoreApplication::processEvents();
+    };
+    QTimer hang;
+    hang.callOnTimeout([] { QCoreApplication::exit(1); });
+    hang.start(3000);
+    EXPECT_EQ(pApp->Run({}), 0);
+    hang.stop();
+    EXPECT_FALSE(g_hDevice.IsOpen());
+    pApp.reset();
+
+    m_pApp = std::make_unique<CQuickApp>();
+    QTimer::singleShot(0, [this] {
+        ASSERT_TRUE(WaitForSession(Pick(Port(0))));
+        std::raise(SIGTERM);
+    });
+    EXPECT_EQ(m_pApp->Run({}), 0);
+    EXPECT_EQ(m_messages.m_messages, std::vector<std::string>{});
+    EXPECT_EQ(g_nOpenMonitors, 0);
+    EXPECT_FALSE(g_hDevice.IsOpen());
 }
 
 } // namespace
