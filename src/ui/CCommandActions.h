@@ -23,7 +23,6 @@ public:
     CCommandActions(QWidget* pParent, std::function<void(UINT)> run);
 
     QAction* GetAction(UINT nID) const;
-    const std::map<UINT, QAction*>& Actions() const { return m_actions; }
     // The menu bar's menus without a monitor, and with one.
     const std::vector<QMenu*>& MainFrameMenus() const { return m_mainFrameMenus; }
     const std::vector<QMenu*>& MonitorMenus() const { return m_monitorMenus; }

@@ -22,7 +22,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>

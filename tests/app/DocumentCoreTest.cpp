@@ -104,8 +104,8 @@ TEST_F(DocumentCoreTest, SaveAsEmptiesALongerFileAndRefusesADevice) {
     m_app.m_strAnswer = "/dev/null";
     EXPECT_TRUE(CCommandRouter::Execute({{pDocument}}, ID_FILE_SAVE_AS));
     EXPECT_EQ(m_app.m_proposed, QStringList("pts-7"));
-    EXPECT_EQ(m_messages.m_messages,
-              std::vector<std::string>{FileErrorText::Message(CRegularFile::NOT_REGULAR, "/dev/null")});
+    EXPECT_EQ(m_messages.m_messages, std::vector<std::string>{FileErrorText::Message(
+                                         CRegularFile::NOT_REGULAR, "/dev/null")});
     EXPECT_EQ(pDocument->GetTitle(), "/dev/pts/7");
 
     m_app.m_strAnswer = WriteFile("longer.wlt", 4096);
