@@ -12,10 +12,6 @@ namespace {
 
 class PortsComeAndGoTest : public CProgramFixture {
 protected:
-    void WriteMap(const QStringList& ports) {
-        std::ofstream((m_dir.path() + "/ports").toStdString())
-            << ("v=" + ports.join("\nv=") + "\n").toStdString();
-    }
     QString IdleText() const { return Frame().statusBar()->findChildren<QLabel*>()[0]->text(); }
 };
 
@@ -27,7 +23,7 @@ TEST_F(PortsComeAndGoTest, EveryStoppedCaptureIsSaidAndTheListFollowsTheMap) {
     m_driver.Stop();
     const QString strGone = ": " + QString::fromUtf8(MSG_DRIVER_GONE);
     ASSERT_TRUE(QTest::qWaitFor([&] { return IdleText().count(strGone) == 2; }));
-    WriteMap({Port(0), Port(1)});
+    WritePortMap({Port(0), Port(1)});
     EXPECT_TRUE(QTest::qWaitFor([&] { return PortList() == QStringList({Port(1)}); }));
     EXPECT_TRUE(IdleText().contains(Port(2) + ": " + QString::fromUtf8(MSG_PORT_VANISHED)));
 
@@ -39,7 +35,7 @@ TEST_F(PortsComeAndGoTest, EveryStoppedCaptureIsSaidAndTheListFollowsTheMap) {
     Settle();
     EXPECT_EQ(PortList(), QStringList({Port(1), Port(0)}));
     EXPECT_EQ(IdleText(), QString::fromUtf8("就绪"));
-    WriteMap({Port(0), Port(1), Port(2)});
+    WritePortMap({Port(0), Port(1), Port(2)});
     EXPECT_TRUE(QTest::qWaitFor([&] { return PortList().size() == 3; }));
     EXPECT_EQ(PortList(), QStringList({Port(1), Port(0), Port(2)}));
 }
