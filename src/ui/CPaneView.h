@@ -38,6 +38,9 @@ public:
 
     ~CPaneView() override;
 
+    // A monitor that starts gives its panes the monitor's font and tab stops.
+    void OnUpdate(CView* pSender, long lHint) override;
+
     std::size_t TextLength() const override { return m_pStore->TextLength(); }
     int LineCount() const override { return m_pStore->LineCount(); }
     std::ptrdiff_t LineIndex(int nLine) const override { return m_pStore->LineIndex(nLine); }
@@ -94,8 +97,6 @@ protected:
     // This pane's store of a document: its receive or its send text.
     virtual CPaneStore& StoreOf(CDocument& document) const = 0;
     void OnDocumentChanged() override;
-    // A monitor that starts gives its panes the monitor's font and tab stops.
-    void OnUpdate(CView* pSender, long lHint) override;
 
     bool event(QEvent* pEvent) override;
     void paintEvent(QPaintEvent* pEvent) override;

@@ -8,10 +8,12 @@
 #include "CPty.h"
 #include "CRecordingMessageBox.h"
 #include "CRegularFile.h"
+#include "CView.h"
 #include "CWinApp.h"
 #include "CWireletDoc.h"
 #include "DriverDevice.h"
 #include "FileErrorText.h"
+#include "MonitorMessages.h"
 #include "Records.h"
 #include "Resource.h"
 
@@ -122,8 +124,15 @@ bool ProcessEventsUntil(const std::function<bool()>& condition) {
     return condition();
 }
 
+class CHintedView : public CView {
+public:
+    void OnUpdate(CView*, long lHint) override { m_hints.push_back(lHint); }
+    std::vector<long> m_hints;
+};
+
 // More records than one batch may format: the rest follows in further
-// batches though nothing new arrives to wake the monitor.
+// batches though nothing new arrives to wake the monitor. Its views learn
+// that it runs, one added later too; with no pane watching its text, it says so.
 TEST_F(DocumentCoreTest, AMonitorDrainsABacklogLargerThanOneBatch) {
     constexpr int RECORDS = 60000;
     const std::vector<Records::Bytes> session(RECORDS, Records::Read("0123456789abcdef"));
@@ -134,8 +143,15 @@ TEST_F(DocumentCoreTest, AMonitorDrainsABacklogLargerThanOneBatch) {
     CPty port;
     {
         CWireletDoc monitor;
+        CHintedView first, later;
+        first.SetDocument(&monitor);
         ASSERT_EQ(monitor.AttachPort(QString::fromStdString(port.Slave())), 0);
         monitor.StartMonitor();
+        later.SetDocument(&monitor);
+        for (const CHintedView* pView : {&first, &later})
+            EXPECT_EQ(pView->m_hints, std::vector<long>{CWireletDoc::HINT_MONITOR_STARTED});
+        EXPECT_EQ(m_messages.m_messages,
+                  std::vector<std::string>({MSG_NO_READ_VIEW, MSG_NO_WRITE_VIEW}));
         EXPECT_TRUE(ProcessEventsUntil([&] { return monitor.TotalRead() == RECORDS * 16u; }))
             << monitor.TotalRead();
     }

@@ -2,6 +2,7 @@
 #include "CTrafficFormatter.h"
 #include "CViewRead.h"
 #include "CViewWrite.h"
+#include "CWireletDoc.h"
 #include "Records.h"
 
 #include <QApplication>
@@ -19,8 +20,7 @@ protected:
     void SetUp() override {
         for (CPaneView* pPane :
              {static_cast<CPaneView*>(&m_read), static_cast<CPaneView*>(&m_write)}) {
-            pPane->SetPaneFont(CPaneView::MonitorFont());
-            pPane->SetTabStops(CPaneView::MONITOR_TAB_STOPS);
+            pPane->OnUpdate(nullptr, CWireletDoc::HINT_MONITOR_STARTED);
             pPane->resize(640, 200);
             pPane->show();
         }
