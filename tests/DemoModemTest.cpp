@@ -1,5 +1,7 @@
-// The demo's simulated modem, fed as a host's writes arrive: in pieces.
+// The demo's simulated modem, fed as a host's writes arrive: in pieces, and
+// how the demo ends with the command it runs.
 #include "CModem.h"
+#include "Process.h"
 
 #include <gtest/gtest.h>
 
@@ -35,6 +37,15 @@ TEST(DemoModemTest, AnswersEachCommandOnceItsLineEnds) {
         CModem modem;
         EXPECT_EQ(Feed(modem, c.pieces), c.strAnswer) << c.pieces.front();
     }
+}
+
+// As a shell says it: the command's own status, or 128 and the signal that
+// killed it.
+TEST(DemoRunTest, EndsWithTheStatusOfItsCommand) {
+    for (const auto& [pszScript, nStatus] : {std::pair{"exit 3", 3}, {"kill -KILL $$", 137}})
+        EXPECT_EQ(RunProcess({WIRELET_DEMO_PATH, "--", "/bin/sh", "-c", pszScript}).nExitStatus,
+                  nStatus)
+            << pszScript;
 }
 
 } // namespace
