@@ -40,12 +40,16 @@ TEST(DemoModemTest, AnswersEachCommandOnceItsLineEnds) {
 }
 
 // As a shell says it: the command's own status, or 128 and the signal that
-// killed it.
+// killed it. A SIGTERM sent to the demo alone is passed on to the command.
 TEST(DemoRunTest, EndsWithTheStatusOfItsCommand) {
     for (const auto& [pszScript, nStatus] : {std::pair{"exit 3", 3}, {"kill -KILL $$", 137}})
         EXPECT_EQ(RunProcess({WIRELET_DEMO_PATH, "--", "/bin/sh", "-c", pszScript}).nExitStatus,
                   nStatus)
             << pszScript;
+    CChild demo({WIRELET_DEMO_PATH, "--", "/bin/sh", "-c",
+                 "trap 'exit 7' TERM; echo ready; while :; do sleep 0.1; done"});
+    ASSERT_EQ(demo.WaitLine("ready"), "ready");
+    EXPECT_EQ(demo.Finish(SIGTERM).nExitStatus, 7);
 }
 
 } // namespace

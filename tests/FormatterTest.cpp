@@ -39,6 +39,12 @@ struct CRecordingCounters : ICounters {
     }
 };
 
+class CCountedFormatter : public CTrafficFormatter {
+public:
+    using CTrafficFormatter::CTrafficFormatter;
+    void StartTotalsAt(std::uint64_t qwRead) { m_dwTotalRead = qwRead; }
+};
+
 class FormatterTest : public ::testing::Test {
 protected:
     explicit FormatterTest(std::size_t nLimit = CTrafficFormatter::MAX_PANE_CHARS)
@@ -51,7 +57,7 @@ protected:
 
     CMemoryPane m_read;
     CMemoryPane m_write;
-    CTrafficFormatter m_formatter;
+    CCountedFormatter m_formatter;
 };
 
 TEST_F(FormatterTest, LinesFillAcrossRecordsAndAreRewrittenInPlace) {
@@ -155,25 +161,16 @@ TEST_F(FormatterTest, UnknownTypesAndShortRecordsChangeNothing) {
     EXPECT_EQ(Recv(), Line(u"01 02 03 04", u"...."));
 }
 
-class CountedFormatter : public CTrafficFormatter {
-public:
-    void StartTotalsAt(std::uint64_t qwRead) { m_dwTotalRead = qwRead; }
-};
-
-TEST(FormatterCountersTest, TotalsShowOnlyForTheCurrentMonitorAndNeverWrap) {
-    CMemoryPane read, write;
+TEST_F(FormatterTest, TotalsShowOnlyForTheCurrentMonitorAndNeverWrap) {
     CRecordingCounters counters;
-    CountedFormatter formatter;
-    formatter.SetPanes(&read, &write);
-    formatter.SetCounters(&counters);
-
-    formatter.FormatRecord(Records::Owned(Records::Read(Bytes{1, 2})));
+    m_formatter.SetCounters(&counters);
+    Feed(Records::Read(Bytes{1, 2}));
     EXPECT_TRUE(counters.m_sets.empty());
 
-    g_pCurrentMonitor = &formatter;
-    formatter.StartTotalsAt(0xFFFFFFF0u);
-    formatter.FormatRecord(Records::Owned(Records::Read(Sequence(32))));
-    formatter.FormatRecord(Records::Owned(Records::Make(42)));
+    g_pCurrentMonitor = &m_formatter;
+    m_formatter.StartTotalsAt(0xFFFFFFF0u);
+    Feed(Records::Read(Sequence(32)));
+    Feed(Records::Make(42));
     g_pCurrentMonitor = nullptr;
     const std::vector<std::u16string> expected = {u"recv 4294967312", u"send 0", u"recv 4294967312",
                                                   u"send 0"};

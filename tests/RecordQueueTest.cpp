@@ -56,30 +56,24 @@ TEST(RecordQueueTest, AFullQueueHoldsTheReaderUntilRoomOrStopAndTakesNothingAfte
 
 // The consumer is woken once for the records it finds, and again only once
 // it has found the queue empty; what it will still find needs no wake-up.
+// P pushes the next record, T takes one, C clears; each push says whether
+// it woke the consumer (W) and each take what it got (E: nothing).
 TEST(RecordQueueTest, TheConsumerIsWokenOnceUntilItHasFoundTheQueueEmpty) {
     CRecordQueue queue;
     std::string strSeen;
-    const auto push = [&](std::size_t nSize) {
+    std::size_t nSize = 0;
+    for (const char c : std::string_view("PPTPTTPTTPCP")) {
         bool bWake = false;
-        EXPECT_TRUE(queue.Push(CCaptureRecord(nSize), bWake));
-        strSeen += bWake ? "W" : "-";
-    };
-    const auto pop = [&] {
         CCaptureRecord record;
-        strSeen += queue.Pop(record) ? std::to_string(record.Size()) : "E";
-    };
-    push(1);
-    push(2);
-    pop();
-    push(3);
-    pop();
-    pop();
-    push(4); // the consumer has not looked again since it took the last one
-    pop();
-    pop();
-    push(5);
-    queue.Clear();
-    push(6);
+        if (c == 'P' && queue.Push(CCaptureRecord(++nSize), bWake))
+            strSeen += bWake ? "W" : "-";
+        else if (c == 'T')
+            strSeen += queue.Pop(record) ? std::to_string(record.Size()) : "E";
+        else if (c == 'C')
+            queue.Clear();
+    }
+    // The fourth push comes after the last record was taken, but before the
+    // consumer looked again.
     EXPECT_EQ(strSeen, "W-1-23-4EWW");
     EXPECT_EQ(queue.QueuedBytes(), 6 + CRecordQueue::RECORD_OVERHEAD);
 }

@@ -65,19 +65,6 @@ TEST_F(VantryDeviceTest, ClosingTheDeviceFailsEveryPendingRequestAndDetaches) {
     EXPECT_EQ(device.Detach(hFirst), EBADF); // went with the connection that attached
 }
 
-TEST_F(VantryDeviceTest, ADriverThatGoesAwayEndsTheReaders) {
-    StartWith({Records::Read("a")});
-    CAttachHandle hAttach;
-    ASSERT_EQ(device.Attach(pty.Slave(), hAttach), 0);
-    CCaptureRecord record;
-    ASSERT_EQ(device.ReadRecord(hAttach, stop, record), 0); // the wait reuses its connection
-    auto waiting = WaitInThread(hAttach);
-    EXPECT_EQ(driver.Stop(), 0); // SIGTERM: a clean exit that takes the device along
-    EXPECT_NE(access(driver.DevicePath().c_str(), F_OK), 0);
-    EXPECT_EQ(waiting.get(), EPIPE);
-    EXPECT_EQ(device.Detach(hAttach), EPIPE);
-}
-
 // What a broken driver answers is an error, and never read past; a driver
 // from before the batched fetch answers it ENOTTY, and the reader goes on
 // with a wait and a fetch per record. No buffer is larger than the protocol
