@@ -60,7 +60,7 @@ protected:
     CCountedFormatter m_formatter;
 };
 
-TEST_F(FormatterTest, LinesFillAcrossRecordsAndAreRewrittenInPlace) {
+TEST_F(FormatterTest, LinesFillAcrossRecordsAreRewrittenInPlaceAndShowEveryByteValue) {
     Feed(Records::Written(Sequence(20)));
     EXPECT_EQ(Send(),
               Line(u"30 31 32 33 34 35 36 37 38 39 3A 3B 3C 3D 3E 3F", u"0123456789:;<=>?") +
@@ -79,11 +79,9 @@ TEST_F(FormatterTest, LinesFillAcrossRecordsAndAreRewrittenInPlace) {
                   Line(u"6D", u"m"));
     EXPECT_EQ(m_write.LineCount(), 4);
     EXPECT_EQ(m_formatter.TotalWrite(), 33u);
-}
 
-// Every hex digit in both places, and the edges of each character class:
-// controls as dots, ASCII, DEL and C1 as themselves, Latin-1 above.
-TEST_F(FormatterTest, EveryByteValueMapsToItsHexPairAndCharacter) {
+    // Every hex digit in both places, and the edges of each character class:
+    // controls as dots, ASCII, DEL and C1 as themselves, Latin-1 above.
     Feed(Records::Read(Bytes{0x00, 0x1F, 0x20, 0x2F, 0x30, 0x41, 0x5C, 0x6D, 0x7E, 0x7F, 0x80,
                              0x9F, 0xA0, 0xC3, 0xE9, 0xFF, 0x12, 0x23, 0x34, 0x45, 0x56, 0x67,
                              0x78, 0x89, 0x9A, 0xAB, 0xBC, 0xCD, 0xDE, 0xEF, 0xF1, 0x0A}));
