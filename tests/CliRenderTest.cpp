@@ -9,13 +9,9 @@ using Records::Bytes;
 
 namespace {
 
-std::string AsString(const Bytes& bytes) {
-    return std::string(bytes.begin(), bytes.end());
-}
-
-CProcessResult Render(const Bytes& file, std::vector<std::string> args) {
-    args.insert(args.begin(), {WIRELET_CLI_PATH, "render", "-"});
-    return RunProcess(args, AsString(file));
+CProcessResult Render(const Bytes& file, std::vector<std::string> args, std::string strPath = "-") {
+    args.insert(args.begin(), {WIRELET_CLI_PATH, "render", strPath});
+    return RunProcess(args, std::string(file.begin(), file.end()));
 }
 
 const Bytes SAMPLE = Records::File({
@@ -74,8 +70,7 @@ TEST(CliRenderTest, DamagedOrForeignFilesPrintNothingAndExitTwo) {
         {{}, "/tmp", "Is a directory"},
     };
     for (const auto& c : cases) {
-        const auto result =
-            RunProcess({WIRELET_CLI_PATH, "render", c.strPath, "--totals"}, AsString(c.file));
+        const auto result = Render(c.file, {"--totals"}, c.strPath);
         EXPECT_EQ(result.nExitStatus, 2) << c.strSays;
         EXPECT_EQ(result.strOut, "");
         EXPECT_NE(result.strErr.find(c.strSays), std::string::npos) << result.strErr;

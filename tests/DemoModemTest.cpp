@@ -1,5 +1,7 @@
-// The demo's simulated modem, fed as a host's writes arrive: in pieces.
+// The demo's simulated modem, fed as a host's writes arrive: in pieces, and
+// how the demo ends with the command it runs.
 #include "CModem.h"
+#include "Process.h"
 
 #include <gtest/gtest.h>
 
@@ -35,6 +37,19 @@ TEST(DemoModemTest, AnswersEachCommandOnceItsLineEnds) {
         CModem modem;
         EXPECT_EQ(Feed(modem, c.pieces), c.strAnswer) << c.pieces.front();
     }
+}
+
+// As a shell says it: the command's own status, or 128 and the signal that
+// killed it. A SIGTERM sent to the demo alone is passed on to the command.
+TEST(DemoRunTest, EndsWithTheStatusOfItsCommand) {
+    for (const auto& [pszScript, nStatus] : {std::pair{"exit 3", 3}, {"kill -KILL $$", 137}})
+        EXPECT_EQ(RunProcess({WIRELET_DEMO_PATH, "--", "/bin/sh", "-c", pszScript}).nExitStatus,
+                  nStatus)
+            << pszScript;
+    CChild demo({WIRELET_DEMO_PATH, "--", "/bin/sh", "-c",
+                 "trap 'exit 7' TERM; echo ready; while :; do sleep 0.1; done"});
+    ASSERT_EQ(demo.WaitLine("ready"), "ready");
+    EXPECT_EQ(demo.Finish(SIGTERM).nExitStatus, 7);
 }
 
 } // namespace

@@ -39,6 +39,12 @@ struct CRecordingCounters : ICounters {
     }
 };
 
+class CCountedFormatter : public CTrafficFormatter {
+public:
+    using CTrafficFormatter::CTrafficFormatter;
+    void StartTotalsAt(std::uint64_t qwRead) { m_dwTotalRead = qwRead; }
+};
+
 class FormatterTest : public ::testing::Test {
 protected:
     explicit FormatterTest(std::size_t nLimit = CTrafficFormatter::MAX_PANE_CHARS)
@@ -51,10 +57,10 @@ protected:
 
     CMemoryPane m_read;
     CMemoryPane m_write;
-    CTrafficFormatter m_formatter;
+    CCountedFormatter m_formatter;
 };
 
-TEST_F(FormatterTest, LinesFillAcrossRecordsAndAreRewrittenInPlace) {
+TEST_F(FormatterTest, LinesFillAcrossRecordsAreRewrittenInPlaceAndShowEveryByteValue) {
     Feed(Records::Written(Sequence(20)));
     EXPECT_EQ(Send(),
               Line(u"30 31 32 33 34 35 36 37 38 39 3A 3B 3C 3D 3E 3F", u"0123456789:;<=>?") +
@@ -73,11 +79,9 @@ TEST_F(FormatterTest, LinesFillAcrossRecordsAndAreRewrittenInPlace) {
                   Line(u"6D", u"m"));
     EXPECT_EQ(m_write.LineCount(), 4);
     EXPECT_EQ(m_formatter.TotalWrite(), 33u);
-}
 
-// Every hex digit in both places, and the edges of each character class:
-// controls as dots, ASCII, DEL and C1 as themselves, Latin-1 above.
-TEST_F(FormatterTest, EveryByteValueMapsToItsHexPairAndCharacter) {
+    // Every hex digit in both places, and the edges of each character class:
+    // controls as dots, ASCII, DEL and C1 as themselves, Latin-1 above.
     Feed(Records::Read(Bytes{0x00, 0x1F, 0x20, 0x2F, 0x30, 0x41, 0x5C, 0x6D, 0x7E, 0x7F, 0x80,
                              0x9F, 0xA0, 0xC3, 0xE9, 0xFF, 0x12, 0x23, 0x34, 0x45, 0x56, 0x67,
                              0x78, 0x89, 0x9A, 0xAB, 0xBC, 0xCD, 0xDE, 0xEF, 0xF1, 0x0A}));
@@ -155,25 +159,16 @@ TEST_F(FormatterTest, UnknownTypesAndShortRecordsChangeNothing) {
     EXPECT_EQ(Recv(), Line(u"01 02 03 04", u"...."));
 }
 
-class CountedFormatter : public CTrafficFormatter {
-public:
-    void StartTotalsAt(std::uint64_t qwRead) { m_dwTotalRead = qwRead; }
-};
-
-TEST(FormatterCountersTest, TotalsShowOnlyForTheCurrentMonitorAndNeverWrap) {
-    CMemoryPane read, write;
+TEST_F(FormatterTest, TotalsShowOnlyForTheCurrentMonitorAndNeverWrap) {
     CRecordingCounters counters;
-    CountedFormatter formatter;
-    formatter.SetPanes(&read, &write);
-    formatter.SetCounters(&counters);
-
-    formatter.FormatRecord(Records::Owned(Records::Read(Bytes{1, 2})));
+    m_formatter.SetCounters(&counters);
+    Feed(Records::Read(Bytes{1, 2}));
     EXPECT_TRUE(counters.m_sets.empty());
 
-    g_pCurrentMonitor = &formatter;
-    formatter.StartTotalsAt(0xFFFFFFF0u);
-    formatter.FormatRecord(Records::Owned(Records::Read(Sequence(32))));
-    formatter.FormatRecord(Records::Owned(Records::Make(42)));
+    g_pCurrentMonitor = &m_formatter;
+    m_formatter.StartTotalsAt(0xFFFFFFF0u);
+    Feed(Records::Read(Sequence(32)));
+    Feed(Records::Make(42));
     g_pCurrentMonitor = nullptr;
     const std::vector<std::u16string> expected = {u"recv 4294967312", u"send 0", u"recv 4294967312",
                                                   u"send 0"};

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 
 namespace {
 
@@ -26,6 +27,16 @@ constexpr const char* MSG_CANNOT_REMOVE = "错误！不能移除驱动！";
 CServiceManager OpenManager() {
     return CServiceManager::Open(nullptr, Scm::SERVICES_ACTIVE_DATABASE,
                                  Scm::SC_MANAGER_ALL_ACCESS);
+}
+
+// The driver's service, opened for starting, stopping and deleting; it is
+// invalid when it is not installed. Empty when the service manager refuses us
+// (no root).
+std::optional<CService> OpenDriverService() {
+    const CServiceManager manager = OpenManager();
+    if (!manager.IsValid())
+        return std::nullopt;
+    return manager.OpenService(SERVICE_NAME, SERVICE_ACCESS);
 }
 
 // Root runs the image it installs: one that another user could have put there
@@ -89,22 +100,17 @@ EStartup EnsureDriver(IMessageBox& messages, const std::string& strProgramDirect
     if (g_hDevice.IsOpen())
         return EStartup::Continue;
 
-    CServiceManager manager = OpenManager();
-    if (!manager.IsValid()) {
+    std::optional<CService> service = OpenDriverService();
+    if (!service) {
         messages.ShowWarning(MSG_NO_RIGHTS_TO_START);
         return EStartup::Stop;
     }
-    CService service = manager.OpenService(SERVICE_NAME, SERVICE_ACCESS);
-    manager.Close();
-    if (!service.IsValid())
+    if (!service->IsValid())
         return InstallDriver(messages, strProgramDirectory);
-
-    if (service.Start() != 0) {
+    if (service->Start() != 0) {
         messages.ShowWarning(MSG_START_FAILED);
-        service.Close();
         return EStartup::Continue;
     }
-    service.Close();
     OpenDevice();
     if (!g_hDevice.IsOpen()) {
         messages.ShowWarning(MSG_DEVICE_UNREACHABLE);
@@ -117,33 +123,20 @@ void StopDriver() {
     if (!g_hDevice.IsOpen())
         return;
     g_hDevice.Close();
-    CServiceManager manager = OpenManager();
-    if (!manager.IsValid())
-        return;
-    CService service = manager.OpenService(SERVICE_NAME, SERVICE_ACCESS);
-    manager.Close();
-    if (!service.IsValid())
-        return;
-    service.Control(Scm::SERVICE_CONTROL_STOP);
-    service.Close();
+    if (std::optional<CService> service = OpenDriverService(); service && service->IsValid())
+        service->Control(Scm::SERVICE_CONTROL_STOP);
 }
 
 void RemoveDriver(IMessageBox& messages) {
     // The manager comes first: a user without root who cannot remove the
     // driver keeps the device, and with it every monitor that runs.
-    CServiceManager manager = OpenManager();
-    if (!manager.IsValid()) {
+    std::optional<CService> service = OpenDriverService();
+    if (service)
+        g_hDevice.Close();
+    if (!service || !service->IsValid()) {
         messages.ShowWarning(MSG_CANNOT_REMOVE);
         return;
     }
-    g_hDevice.Close();
-    CService service = manager.OpenService(SERVICE_NAME, SERVICE_ACCESS);
-    manager.Close();
-    if (!service.IsValid()) {
-        messages.ShowWarning(MSG_CANNOT_REMOVE);
-        return;
-    }
-    service.Control(Scm::SERVICE_CONTROL_STOP);
-    service.Delete();
-    service.Close();
+    service->Control(Scm::SERVICE_CONTROL_STOP);
+    service->Delete();
 }

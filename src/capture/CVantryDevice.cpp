@@ -67,6 +67,10 @@ std::string CVantryDevice::PortDevicePath(std::string_view strPortName) {
     return error ? std::string(strPortName) : path.string();
 }
 
+bool CVantryDevice::IsDriverGone(int nError) {
+    return nError == EBADF || nError == EPIPE || nError == ECONNREFUSED;
+}
+
 int CVantryDevice::Open(const std::string& strPath) {
     Close();
     auto pSession = std::make_shared<CSession>();
@@ -188,8 +192,11 @@ int CVantryDevice::Fetch(CAttachHandle hAttach, std::uint32_t dwSize, CCaptureRe
                                {buffer.Data(), buffer.Size()}, nOutput);
     if (nError != 0)
         return nError;
-    record = nOutput == buffer.Size() ? std::move(buffer)
-                                      : CCaptureRecord::CopyOf({buffer.Data(), nOutput});
+    // Only one reader takes from an attachment, so the record fetched is the
+    // one waited for: an answer of another size is a broken one.
+    if (nOutput != dwSize)
+        return EPROTO;
+    record = std::move(buffer);
     return 0;
 }
 

@@ -38,6 +38,11 @@ public:
     static std::string DefaultPath();
     // "/dev/NAME" for a port name; a name with a slash is a path, made absolute.
     static std::string PortDevicePath(std::string_view strPortName);
+    // True for the errors that say the driver went away under a request: its
+    // socket hung up (EPIPE) or refuses a new connection (ECONNREFUSED), or
+    // the handle went with it (EBADF: detached on its way out, or the device
+    // closed to stop it).
+    static bool IsDriverGone(int nError);
 
     // ENOENT or ECONNREFUSED: no driver listens there. Closes a device that is open.
     int Open(const std::string& strPath = DefaultPath());
@@ -52,9 +57,9 @@ public:
     // The size of the oldest record waiting; waits for one when there is none.
     int Wait(CAttachHandle hAttach, const CStopEvent& stop, std::uint32_t& dwSize);
     // The oldest record, into a buffer of dwSize bytes (the size Wait reported),
-    // at most MAX_RECORD_SIZE. No stop cuts it short: the driver answers at
-    // once, and a record it took out of the queue for an answer nobody reads
-    // would be lost.
+    // at most MAX_RECORD_SIZE; EPROTO when the answer is not that size. No
+    // stop cuts it short: the driver answers at once, and a record it took
+    // out of the queue for an answer nobody reads would be lost.
     int Fetch(CAttachHandle hAttach, std::uint32_t dwSize, CCaptureRecord& record);
     // Wait and Fetch together: one record, two requests.
     int ReadRecord(CAttachHandle hAttach, const CStopEvent& stop, CCaptureRecord& record);

@@ -1,6 +1,7 @@
 // wirelet-cli monitor and capture against a real driver.
 #include "CDriverProcess.h"
 #include "CPty.h"
+#include "CStandInDriver.h"
 #include "CaptureSourceText.h"
 #include "Process.h"
 #include "Records.h"
@@ -164,6 +165,15 @@ TEST_F(CliMonitorTest, DriverErrorsAreSaidInPlainWords) {
     expectFailure({WIRELET_CLI_PATH, "capture", pty.Slave(), "-o", strKept},
                   "no capture driver is running");
     expectKept();
+    // A driver on its way out detaches the handles first, and a killed one
+    // leaves a socket nothing listens on.
+    const Bytes ATTACHED = CStandInDriver::Answer(0, CRawClient::Handle(1));
+    for (const auto& answers : {std::vector<Bytes>{ATTACHED, CStandInDriver::Answer(EBADF, {})},
+                                std::vector<Bytes>{ATTACHED}}) {
+        unlink(driver.DevicePath().c_str());
+        CStandInDriver standIn(driver.DevicePath(), answers);
+        expectFailure({WIRELET_CLI_PATH, "monitor", pty.Slave()}, "the capture driver went away");
+    }
 }
 
 } // namespace

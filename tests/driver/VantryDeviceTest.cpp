@@ -4,6 +4,7 @@
 #include "CPty.h"
 #include "CRawClient.h"
 #include "CRecordReader.h"
+#include "CStandInDriver.h"
 #include "CVantryDevice.h"
 #include "Records.h"
 
@@ -64,72 +65,48 @@ TEST_F(VantryDeviceTest, ClosingTheDeviceFailsEveryPendingRequestAndDetaches) {
     EXPECT_EQ(device.Detach(hFirst), EBADF); // went with the connection that attached
 }
 
-TEST_F(VantryDeviceTest, ADriverThatGoesAwayEndsTheReaders) {
-    StartWith({Records::Read("a")});
-    CAttachHandle hAttach;
-    ASSERT_EQ(device.Attach(pty.Slave(), hAttach), 0);
-    CCaptureRecord record;
-    ASSERT_EQ(device.ReadRecord(hAttach, stop, record), 0); // the wait reuses its connection
-    auto waiting = WaitInThread(hAttach);
-    EXPECT_EQ(driver.Stop(), 0); // SIGTERM: a clean exit that takes the device along
-    EXPECT_NE(access(driver.DevicePath().c_str(), F_OK), 0);
-    EXPECT_EQ(waiting.get(), EPIPE);
-    EXPECT_EQ(device.Detach(hAttach), EPIPE);
-}
-
-// No real driver reports a record larger than the protocol allows; a
-// stand-in does, and the client asks for no more than the largest record.
-TEST_F(VantryDeviceTest, AReportedSizeBeyondTheLargestRecordIsNotAllocated) {
-    const std::string strPath = driver.Dir() + "/stand-in";
-    CScopedFd hListen(socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
-    const sockaddr_un address = UnixAddress(strPath);
-    ASSERT_EQ(bind(hListen.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(hListen.Get(), 4), 0);
-    std::uint32_t dwCapacity = 0;
-    std::thread standIn([&] {
-        CScopedFd hControl(accept(hListen.Get(), nullptr, nullptr));
-        CScopedFd hReader(accept(hListen.Get(), nullptr, nullptr));
-        std::uint8_t request[64], answer[8] = {0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
-        recv(hReader.Get(), request, sizeof request, 0); // the wait
-        send(hReader.Get(), answer, 8, 0);
-        recv(hReader.Get(), request, sizeof request, 0); // the fetch
-        dwCapacity = GetU32(request + 4);
-        send(hReader.Get(), answer, 4, 0);
-    });
-    ASSERT_EQ(device.Open(strPath), 0);
-    CCaptureRecord record;
-    EXPECT_EQ(device.ReadRecord(CAttachHandle(1), stop, record), 0);
-    standIn.join();
-    EXPECT_EQ(dwCapacity, MAX_RECORD_SIZE);
-}
-
-// A driver from before the batched fetch answers it ENOTTY: the reader goes
-// on with a wait and a fetch per record.
-TEST_F(VantryDeviceTest, AReaderOfADriverWithoutBatchesFetchesRecordByRecord) {
-    const std::string strPath = driver.Dir() + "/stand-in";
-    CScopedFd hListen(socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
-    const sockaddr_un address = UnixAddress(strPath);
-    ASSERT_EQ(bind(hListen.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(hListen.Get(), 4), 0);
-    std::thread standIn([&] {
-        std::uint8_t request[64], answer[24] = {ENOTTY}, size[8] = {0, 0, 0, 0, 20};
-        CScopedFd hControl(accept(hListen.Get(), nullptr, nullptr));
-        CScopedFd hBatch(accept(hListen.Get(), nullptr, nullptr));
-        recv(hBatch.Get(), request, sizeof request, 0);
-        send(hBatch.Get(), answer, 4, 0);
-        CScopedFd hReader(accept(hListen.Get(), nullptr, nullptr));
-        recv(hReader.Get(), request, sizeof request, 0); // the wait
-        send(hReader.Get(), size, 8, 0);
-        recv(hReader.Get(), request, sizeof request, 0); // the fetch
-        answer[0] = 0;
-        send(hReader.Get(), answer, 24, 0);
-    });
-    ASSERT_EQ(device.Open(strPath), 0);
-    CRecordReader reader(device, CAttachHandle(1));
-    CCaptureRecord record;
-    EXPECT_EQ(reader.Next(stop, record), 0);
-    standIn.join();
-    EXPECT_EQ(record.Size(), 20u);
+// What a broken driver answers is an error, and never read past; a driver
+// from before the batched fetch answers it ENOTTY, and the reader goes on
+// with a wait and a fetch per record. No buffer is larger than the protocol
+// allows, whatever size is claimed.
+TEST_F(VantryDeviceTest, BrokenAnswersAreErrorsAndADriverWithoutBatchesIsReadRecordByRecord) {
+    const auto Answer = CStandInDriver::Answer;
+    const auto size = CRawClient::Handle; // a u32, as a wait answers it
+    const Bytes cut = Records::File({Bytes(24, 1), Bytes(40, 2)});
+    const Bytes NO_BATCHES = Answer(ENOTTY, {});
+    const struct {
+        const char* pszWhat;
+        std::vector<Bytes> answers;
+        int nError;
+        std::uint32_t dwLastCapacity;
+    } cases[] = {
+        {"record by record", {NO_BATCHES, Answer(0, size(20)), Answer(0, Bytes(20))}, 0, 20},
+        {"a short record", {NO_BATCHES, Answer(0, size(40)), Answer(0, Bytes(39))}, EPROTO, 40},
+        {"a size beyond the largest record",
+         {NO_BATCHES, Answer(0, size(0xFFFFFFFF)), Answer(0, Bytes(20))},
+         EPROTO,
+         MAX_RECORD_SIZE},
+        {"a short size", {NO_BATCHES, Answer(0, Bytes(3))}, EPROTO, 4},
+        {"a batch cut inside a record",
+         {Answer(0, Bytes(cut.begin(), cut.end() - 1))},
+         EPROTO,
+         MAX_BATCH_SIZE},
+        {"an empty batch", {Answer(0, {})}, EPROTO, MAX_BATCH_SIZE},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        const std::string strPath = driver.Dir() + "/stand-in";
+        unlink(strPath.c_str());
+        CStandInDriver standIn(strPath, c.answers);
+        ASSERT_EQ(device.Open(strPath), 0);
+        CRecordReader reader(device, CAttachHandle(1));
+        CCaptureRecord record;
+        EXPECT_EQ(reader.Next(stop, record), c.nError);
+        EXPECT_EQ(record.Size(), c.nError == 0 ? 20u : 0u);
+        EXPECT_EQ(standIn.Capacities().size(), c.answers.size());
+        EXPECT_EQ(standIn.Capacities().back(), c.dwLastCapacity);
+        device.Close();
+    }
 }
 
 } // namespace

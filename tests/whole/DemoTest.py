@@ -8,11 +8,10 @@
 # the driver's device, the service database and the temporary folder in a
 # folder of the test's own.
 #
-# Usage: DemoTest.py headless|ctrl-c|window|signal RUN_SH BUILD_DIR SCREENSHOT
+# Usage: DemoTest.py headless|ctrl-c|window RUN_SH BUILD_DIR SCREENSHOT
 import os
 import pty
 import re
-import signal
 import subprocess
 import sys
 import tempfile
@@ -115,8 +114,6 @@ class CHeadlessCtrlCTest(CHeadlessRunTest):
 
 
 class CDemoWindowTest(CDemoTest):
-    END_SIGNAL = None
-
     def __init__(self, run_sh, build_dir, screenshot):
         super().__init__(run_sh, build_dir, screenshot, CXServer())
 
@@ -126,7 +123,7 @@ class CDemoWindowTest(CDemoTest):
         pick_first_port(self.x, main)
         export_panes(self.x, main, os.path.join(self.dir, "pane"), self.shows("<", b"OK"),
                      self.shows(">", b"AT"), self.screenshot)
-        end_program(self.x, program, main, self.END_SIGNAL)
+        end_program(self.x, program, main)
         self.check_nothing_left()
 
     def shows(self, direction, what):
@@ -139,15 +136,9 @@ class CDemoWindowTest(CDemoTest):
         return done
 
 
-class CDemoSignalTest(CDemoWindowTest):
-    """A terminal's kill ends the program as its close does: its monitors
-    closed, its driver stopped."""
-
-    END_SIGNAL = signal.SIGTERM
-
 
 if __name__ == "__main__":
     TESTS = {"headless": CHeadlessRunTest, "ctrl-c": CHeadlessCtrlCTest,
-             "window": CDemoWindowTest, "signal": CDemoSignalTest}
+             "window": CDemoWindowTest}
     sys.exit(run_isolated(lambda: TESTS[sys.argv[1]](*sys.argv[2:4],
                                                      os.path.abspath(sys.argv[4]))))

@@ -95,7 +95,7 @@ int RunCaptureSession(const std::string& strCommand, const std::string& strPort,
             if (nError == ECANCELED)
                 return 0;
             if (nError != 0)
-                return fail(nError == EPIPE
+                return fail(CVantryDevice::IsDriverGone(nError)
                                 ? std::string("capture stopped: the capture driver went away")
                                 : std::string("lost the port: ") + std::strerror(nError));
             if (!onRecord(record))
