@@ -83,16 +83,12 @@ unsigned CWireletDoc::ReaderLoop(CAttachHandle hAttach) {
     return 0;
 }
 
-bool CWireletDoc::IsDriverGone(int nError) {
-    return nError == EBADF || nError == EPIPE || nError == ECONNREFUSED;
-}
-
 void CWireletDoc::OnReaderEnded(int nError) {
     IMonitorHost* pHost = AfxGetMonitorHost();
     if (m_bClosing || pHost == nullptr)
         return;
     pHost->ShowPortNotice(m_strPortName,
-                          IsDriverGone(nError)
+                          CVantryDevice::IsDriverGone(nError)
                               ? QString::fromUtf8(MSG_DRIVER_GONE)
                               : QString::fromUtf8(MSG_CAPTURE_ENDED).arg(std::strerror(nError)));
 }

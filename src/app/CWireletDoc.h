@@ -44,8 +44,6 @@ public:
     // monitor does (font, tab stops).
     static constexpr long HINT_MONITOR_STARTED = 1;
 
-    // An error of the driver device that means no driver answers any more.
-    static bool IsDriverGone(int nError);
     bool IsRunning() const { return m_pReaderThread != nullptr; }
 
     // How long the batches of all running monitors together may hold the

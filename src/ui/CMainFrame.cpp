@@ -10,6 +10,7 @@
 #include "CPortListWatcher.h"
 #include "CPortToolBar.h"
 #include "CStatusBar.h"
+#include "CVantryDevice.h"
 #include "CView.h"
 #include "CWinApp.h"
 #include "CWireletDoc.h"
@@ -237,7 +238,7 @@ void CMainFrame::OnSelendokPortCombo(int nIndex) {
     if (pDocument == nullptr)
         return;
     if (const int nError = pDocument->AttachPort(strPortName)) {
-        if (CWireletDoc::IsDriverGone(nError))
+        if (CVantryDevice::IsDriverGone(nError))
             ShowNotice(QString::fromUtf8(MSG_DRIVER_NOT_RUNNING).arg(strPortName));
         AfxMessages().ShowWarning(
             QString::fromUtf8(MSG_CANNOT_MONITOR).arg(strPortName).toStdString());

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <stdexcept>
 
-CDriverProcess::CDriverProcess() {
+CDriverProcess::CDriverProcess() : m_strBinary(VANTRY_SYS_PATH) {
     char szTemplate[] = "/tmp/vantry-test-XXXXXX";
     if (mkdtemp(szTemplate) == nullptr)
         throw std::runtime_error("mkdtemp failed");
@@ -42,7 +42,7 @@ bool CDriverProcess::Start(const std::vector<std::string>& args, uid_t uid) {
     // Started with SIGCHLD ignored, as a careless parent may leave it: the
     // driver must hear of its tracees all the same.
     argv.insert(argv.end(), {"/usr/bin/env", "--ignore-signal=CHLD", "VANTRY_DEVICE=" + m_strDevice,
-                             "VANTRY_READY_FD=1", VANTRY_SYS_PATH});
+                             "VANTRY_READY_FD=1", m_strBinary});
     argv.insert(argv.end(), args.begin(), args.end());
     m_pChild = std::make_unique<CChild>(argv);
     if (m_pChild->WaitLine("READY", false, 10s) == "READY")

@@ -27,6 +27,8 @@ public:
     // until it reports ready; false when it exited instead, with its exit
     // status and what it said on stderr.
     bool Start(const std::vector<std::string>& args = {}, uid_t uid = 0);
+    // Another vantry.sys than the one built with the tests, for Start.
+    void UseBinary(const std::string& strPath) { m_strBinary = strPath; }
     // Start with `--replay FILE --fast` and these records in FILE.
     bool StartReplay(const std::vector<std::vector<std::uint8_t>>& records,
                      std::vector<std::string> extra = {});
@@ -44,6 +46,7 @@ public:
 private:
     std::string m_strDir;
     std::string m_strDevice;
+    std::string m_strBinary;
     std::unique_ptr<CChild> m_pChild;
     int m_nExitStatus = -1;
     std::string m_strStderr;
