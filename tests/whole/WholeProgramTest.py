@@ -13,7 +13,6 @@
 #
 # Usage: WholeProgramTest.py WIRELET VANTRY_SYS TRACE_APP SCREENSHOT
 # (background.png and mainwindow.png are saved beside SCREENSHOT)
-import ctypes
 import itertools
 import os
 import re
@@ -188,22 +187,6 @@ def nothing_left():
     return [p for p in os.listdir("/proc") if p.isdigit() and p != "1"] == []
 
 
-def save_as(x, main, typed=None):
-    """File -> Save As by keyboard, on the name offered or one typed."""
-    x.focus(main)
-    shown = x.windows(".*")
-    x.xdotool("key", "alt+f")
-    eventually(lambda: set(x.windows(".*")) - set(shown), "the File menu")
-    x.xdotool("key", "a")
-    dialog = eventually(lambda: x.windows("^保存为$"), "the Save As dialog")[0]
-    x.focus(dialog)
-    if typed:
-        x.xdotool("key", "ctrl+a")
-        x.xdotool("type", typed)
-    x.xdotool("key", "Return")
-    return dialog
-
-
 def pty_port():
     master, slave = os.openpty()
     name = os.ttyname(slave)
@@ -261,7 +244,6 @@ class CWholeProgramTest:
         text = export_panes(self.x, main, os.path.join(self.dir, "pane"),
                             exactly(self.received), exactly(self.sent), self.screenshot)
         assert "Baud rate set to 115200" in text and "Port closed" in text, text
-        self.save_as_never_touches_the_port(main)
 
         # The second port is now the list's first: the keyboard opens it,
         # and the Window menu tiles both monitors.
@@ -280,30 +262,6 @@ class CWholeProgramTest:
 
         self.close_by_keys_and_quit(program, main)
         eventually(nothing_left, "every process to end")
-
-    def save_as_never_touches_the_port(self, main):
-        """Save As offers a file name made from the port's, never opening the
-        port; a FIFO is refused at once (opening it would wait for a reader)."""
-        libc = ctypes.CDLL(None, use_errno=True)
-        opens = libc.inotify_init1(os.O_NONBLOCK | os.O_CLOEXEC)  # readable once the port opens
-        assert libc.inotify_add_watch(opens, self.port.encode(), 0x20) >= 0  # IN_OPEN
-        name = self.port[len("/dev/"):].replace("/", "-")
-        save_as(self.x, main)
-        eventually(lambda: self.x.windows(MAIN_TITLE + " - " + name + "$"), "the window renamed")
-        assert os.path.getsize(os.path.join(self.dir, name)) == 0
-        assert not select.select([opens], [], [], 0)[0], "the port was opened"
-
-        fifo = os.path.join(self.dir, "fifo")
-        os.mkfifo(fifo)
-        dialog = save_as(self.x, main, fifo)
-        question = eventually(lambda: set(self.x.windows("^保存为$")) - {dialog},
-                              "the replace question")
-        self.x.focus(question.pop())
-        self.x.xdotool("key", "y")
-        self.x.focus(eventually(lambda: self.x.windows("^wirelet$"), "the file error", 10)[0])
-        self.x.xdotool("key", "Return")
-        eventually(lambda: not self.x.windows("^wirelet$"), "the file error to close")
-        assert self.x.windows(MAIN_TITLE + " - " + name + "$"), "the window renamed after a FIFO"
 
     def port_added_while_running(self, main):
         """Both ports are taken: a pty added to the map now is offered."""
