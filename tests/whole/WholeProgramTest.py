@@ -258,26 +258,9 @@ class CWholeProgramTest:
         self.x.xdotool("key", "t")
         time.sleep(0.5)
         self.x.shoot(main, self.beside("mainwindow.png"))
-        self.port_added_while_running(main)
 
         self.close_by_keys_and_quit(program, main)
         eventually(nothing_left, "every process to end")
-
-    def port_added_while_running(self, main):
-        """Both ports are taken: a pty added to the map now is offered."""
-        self.third_master, third_port = pty_port()
-        with open(os.path.join(self.dir, "ports"), "a") as f:
-            f.write("wp3=%s\n" % third_port)
-        def offered():  # the list opens on a click once it holds a port
-            self.x.focus(main)
-            shown = self.x.windows(".*")
-            self.x.xdotool("mousemove", "--window", str(main), "95", "34", "click", "1")
-            time.sleep(0.5)
-            return set(self.x.windows(".*")) - set(shown)
-        eventually(offered, "the port added while running to be offered")
-        self.x.xdotool("key", "Return")
-        eventually(lambda: self.x.windows(MAIN_TITLE + " - " + re.escape(third_port)),
-                   "a monitor of the port added while running")
 
     def pick_by_keyboard(self):
         """The port list has the focus from the start: Alt+Down opens it."""
