@@ -14,6 +14,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <string>
@@ -301,6 +302,38 @@ TEST_P(TraceTest, MonitorShowsEventsAndItsDetachOrTheDriversEndLetsTheApplicatio
     EXPECT_EQ(app.Wait(), 0);
     EXPECT_TRUE(m_pty.WaitReceived(21));
     EXPECT_EQ(m_pty.Received(), "AT\runtracedafterstill");
+}
+
+// Processes that let go of the port at the same moment, by a close or by a
+// kill, each get their own close. One opened it read-only: inotify would
+// fold two identical closes into one.
+TEST_P(TraceTest, ClosesAtOnceNameTheirOwnProcess) {
+    Attach();
+    for (int i = 0; i < 16; ++i) {
+        CChild a(AppOn(Port(), "say opened hear close hear")),
+            b({"/bin/sh", "-c", "exec 3<" + Port() + "; echo opened; read x; exec 3<&-; read x"});
+        const pid_t pa = a.Pid(), pb = b.Pid();
+        RecordsUntil(*m_client, m_dwHandle, Line(pa, 0, 0, 8), {Line(pb, 0, 0, 8)});
+        for (CChild* pApp : {&a, &b})
+            i % 2 ? pApp->Kill(SIGKILL) : pApp->Send("go\n");
+        const auto records = RecordsUntil(*m_client, m_dwHandle, Closed(pa), {Closed(pb)});
+        ASSERT_EQ(records.size(), 2u) << testing::PrintToString(records) << " round " << i;
+    }
+}
+
+// On one CPU the tracer, woken by an open, runs before the opener has its
+// fd: each opener is captured from its first write even so.
+TEST_P(TraceTest, OnOneCpuALateOpenerIsCapturedFromItsFirstWrite) {
+    const std::string strDriver = std::to_string(m_driver.Pid());
+    ASSERT_EQ(CChild({"/usr/bin/taskset", "-a", "-p", "-c", "0", strDriver}).Wait(), 0);
+    Attach();
+    for (int i = 0; i < 10; ++i) {
+        CChild app({"/usr/bin/taskset", "-c", "0", TRACE_APP_PATH, "open", Port(), "write", "AT"});
+        ASSERT_EQ(app.Wait(), 0);
+        const pid_t p = app.Pid();
+        ASSERT_EQ(RecordsUntil(*m_client, m_dwHandle, Closed(p)),
+                  Attached(p, {Written(p, "AT"), Closed(p)}));
+    }
 }
 
 CAPTURE_SOURCES(TraceTest);
