@@ -346,12 +346,11 @@ TEST_P(LiveSourceTest, ACallLargerThanTheQueueIsCutAndTheRestCounted) {
     EXPECT_EQ(nCaptured + nNotCaptured, WRITTEN);
 }
 
-// A process that cannot stop (waiting in vfork for its child) holds up
-// neither the driver nor another client's capture of another port.
-// Detached and attached again while its process cannot stop (a vfork parent
-// waits out of reach of signals), a port is answered at once each time,
-// another client's capture runs meanwhile, and the process, kept traced for
-// the attachment that came back, is captured as soon as it moves again.
+// Detached and attached again while a thread of its process cannot stop (a
+// vfork parent waits out of reach of signals), a port is answered at once
+// each time, the process's settings come all the same, another client's
+// capture runs meanwhile, and the process, kept traced for the attachment
+// that came back, is captured as soon as it moves again.
 TEST_P(LiveSourceTest, AProcessThatCannotStopIsCapturedOnceItMovesAgain) {
     ASSERT_TRUE(driver.Start(Args())) << driver.Stderr();
     CPty otherPort;
@@ -362,6 +361,7 @@ TEST_P(LiveSourceTest, AProcessThatCannotStopIsCapturedOnceItMovesAgain) {
     CRawClient client(driver.DevicePath()), otherClient(driver.DevicePath());
     EXPECT_EQ(client.Detach(client.AttachOk(pty.Slave())), 0);
     const std::uint32_t dwAgain = client.AttachOk(pty.Slave());
+    EXPECT_TRUE(Has(RecordsUntil(client, dwAgain, Line(s, 0, 0, 8)), Baud(s, 38400)));
 
     CChild other(AppOn(otherPort.Slave(), "say opened hear write hello close"));
     ASSERT_FALSE(other.WaitLine("opened").empty()) << other.Err();

@@ -290,8 +290,10 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
                   "posix_spawn");
         } else if (strStep == "vfork-sleep") {
             // The parent waits for the child in the kernel, out of reach of
-            // anything but a fatal signal, for that many seconds.
+            // anything but a fatal signal, for that many seconds; another
+            // thread of it sleeps where it can stop.
             const unsigned int nSeconds = unsigned(std::stoul(next()));
+            std::thread(pause).detach();
             if (vfork() == 0) {
                 for (int hFd : {0, 1, 2})
                     close(hFd); // the test waits for the parent's output alone
