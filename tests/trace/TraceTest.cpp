@@ -196,6 +196,12 @@ TEST_P(TraceTest, ProcessTracedByADebuggerIsReportedAndTracedOnceTheDebuggerLets
     CChild debugger({"/usr/bin/strace", "-qq", "-o", "/dev/null", "-p", std::to_string(p)});
     ASSERT_TRUE(Eventually([&] { return TracerOf(p) == debugger.Pid(); }));
     Attach();
+    // A second attachment is told of the process what the first is.
+    const auto told = IsBpf()
+                          ? std::vector<CRecord>{Baud(p, 38400), Line(p, 0, 0, 8)}
+                          : std::vector<CRecord>{Notice(p, Vantry::NOTICE_PROCESS_NOT_TRACED, p)};
+    CRawClient second(m_driver.DevicePath());
+    EXPECT_EQ(RecordsUntil(second, second.AttachOk(Port()), told.back()), told);
     app.Send("go\n");
     ASSERT_FALSE(app.WaitLine("wrote").empty());
     EXPECT_TRUE(m_pty.WaitReceived(4));
