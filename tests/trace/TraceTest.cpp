@@ -81,23 +81,56 @@ protected:
     std::optional<CChild> m_app;
 };
 
-TEST_P(TraceTest, LateOpenerDataAndEverySettingsChange) {
+// After the data and every kind of settings change: readv fills the
+// application's buffers from the port (a read); a file that dup2 puts over
+// a port fd takes that fd away from the port; a copy of its own fd taken
+// with pidfd_getfd opens nothing; data that moves without a call we decode
+// is named, once per call, not lost silently.
+TEST_P(TraceTest, LateOpenerDataSettingsAndCallsAsTheyCame) {
     CChild& app = Traced("set 9600 8N1 write hello\\x00\\xff say wrote read 5 set 115200 7E1 "
                          "set 19200 8O2 set 250000 8N1 writev ab cd set 57600 8M1 set 9600 5S2 "
-                         "close");
+                         "say ready hear readv 2 dup2 9 write hidden usefd 9 write two take-own "
+                         "write three sendfile file splice pipe sendfile again aio async write "
+                         "plain close usefd 9 close");
     ASSERT_FALSE(app.WaitLine("wrote").empty()) << app.Err();
     m_pty.Send("world");
     EXPECT_EQ(app.WaitLine("read:"), "read:world");
+    ASSERT_FALSE(app.WaitLine("ready").empty()) << app.Err();
+    m_pty.Send("abcd");
+    app.Send("go\n");
+    EXPECT_FALSE(app.WaitLine("read:abcd").empty());
     ASSERT_EQ(app.Wait(), 0) << app.Err();
     const pid_t p = app.Pid();
-    EXPECT_EQ(UntilClosed(),
-              Attached(p, {Baud(p, 9600), Line(p, 0, 0, 8),
-                           Written(p, std::string("hello\0\xff", 7)), Read(p, "world"),
-                           Baud(p, 115200), Line(p, 0, 2, 7), Baud(p, 19200), Line(p, 2, 1, 8),
-                           Baud(p, 250000), Line(p, 0, 0, 8), Written(p, "abcd"), Baud(p, 57600),
-                           Line(p, 0, 3, 8), Baud(p, 9600), Line(p, 2, 4, 5), Closed(p)}));
-    EXPECT_TRUE(m_pty.WaitReceived(11));
-    EXPECT_EQ(m_pty.Received(), std::string("hello\0\xff", 7) + "abcd");
+    const auto notice = [p](std::uint32_t dwCall) {
+        return Notice(p, Vantry::NOTICE_CALL_NOT_DECODED, dwCall);
+    };
+    EXPECT_EQ(UntilClosed(), Attached(p, {Baud(p, 9600),
+                                          Line(p, 0, 0, 8),
+                                          Written(p, std::string("hello\0\xff", 7)),
+                                          Read(p, "world"),
+                                          Baud(p, 115200),
+                                          Line(p, 0, 2, 7),
+                                          Baud(p, 19200),
+                                          Line(p, 2, 1, 8),
+                                          Baud(p, 250000),
+                                          Line(p, 0, 0, 8),
+                                          Written(p, "abcd"),
+                                          Baud(p, 57600),
+                                          Line(p, 0, 3, 8),
+                                          Baud(p, 9600),
+                                          Line(p, 2, 4, 5),
+                                          Read(p, "abcd"),
+                                          Written(p, "two"),
+                                          Written(p, "three"),
+                                          notice(Vantry::CALL_SENDFILE),
+                                          notice(Vantry::CALL_SPLICE),
+                                          notice(Vantry::CALL_IO_SUBMIT),
+                                          Written(p, "plain"),
+                                          Closed(p)}));
+    const std::string strSent =
+        std::string("hello\0\xff", 7) + "abcdtwothreefilepipeagainasyncplain";
+    EXPECT_TRUE(m_pty.WaitReceived(strSent.size()));
+    EXPECT_EQ(m_pty.Received(), strSent);
 }
 
 TEST_P(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
@@ -230,84 +263,30 @@ TEST_P(TraceTest, ProcessTracedByADebuggerIsReportedAndTracedOnceTheDebuggerLets
                               Baud(p, 38400), Line(p, 0, 0, 8), Written(p, "later"), Closed(p)}));
 }
 
-// readv fills the application's buffers from the port: a read. A file
-// that dup2 puts over a port fd takes that fd away from the port.
-// A copy of its own fd taken with pidfd_getfd opens nothing.
-TEST_P(TraceTest, ReadvIsAReadAndAFdThatDup2ReplacedIsNoLongerThePort) {
-    CChild& app =
-        Traced("set 9600 8N1 say ready hear readv 2 dup2 9 write hidden usefd 9 write two "
-               "take-own write three close usefd 9 close");
-    ASSERT_FALSE(app.WaitLine("ready").empty()) << app.Err();
-    m_pty.Send("abcd");
-    app.Send("go\n");
-    EXPECT_EQ(app.WaitLine("read:"), "read:abcd");
-    ASSERT_EQ(app.Wait(), 0) << app.Err();
-    const pid_t p = app.Pid();
-    EXPECT_EQ(UntilClosed(), Attached(p, {Baud(p, 9600), Line(p, 0, 0, 8), Read(p, "abcd"),
-                                          Written(p, "two"), Written(p, "three"), Closed(p)}));
-    EXPECT_TRUE(m_pty.WaitReceived(8));
-    EXPECT_EQ(m_pty.Received(), "twothree");
-}
-
-// Data that moves without a call we decode is named, not lost silently.
-TEST_P(TraceTest, SendfileSpliceAndAioAreNamedInNotices) {
-    CChild& app =
-        Traced("sendfile file-data splice pipe-data sendfile again aio async write plain close");
-    ASSERT_EQ(app.Wait(), 0) << app.Err();
-    const pid_t p = app.Pid();
-    EXPECT_EQ(UntilClosed(),
-              Attached(p, {Notice(p, Vantry::NOTICE_CALL_NOT_DECODED, Vantry::CALL_SENDFILE),
-                           Notice(p, Vantry::NOTICE_CALL_NOT_DECODED, Vantry::CALL_SPLICE),
-                           Notice(p, Vantry::NOTICE_CALL_NOT_DECODED, Vantry::CALL_IO_SUBMIT),
-                           Written(p, "plain"), Closed(p)}));
-    EXPECT_TRUE(m_pty.WaitReceived(9 + 9 + 5 + 5 + 5));
-}
-
-// wirelet-cli monitor shows what the driver traces; its detach, the driver's
-// stop and the driver's death each let the application go on untraced.
-TEST_P(TraceTest, MonitorShowsEventsAndItsDetachOrTheDriversEndLetsTheApplicationGo) {
-    m_driver.UseForThisProcess();
-    CChild app(AppOn(Port(),
-                     "set 9600 8N1 say opened hear write AT\\x0d say wrote hear write untraced "
-                     "read 3 write after say again hear write still close"));
+// A detach, and the driver's stop, let the application go on untraced, in
+// its blocking read too; eBPF never traces it at all.
+TEST_P(TraceTest, ADetachOrTheDriversStopLetsTheApplicationGo) {
+    CChild app(AppOn(
+        Port(), "set 9600 8N1 say opened hear write AT hear write untraced read 3 write after"));
     ASSERT_FALSE(app.WaitLine("opened").empty());
     const pid_t p = app.Pid();
-    CChild monitor({WIRELET_CLI_PATH, "monitor", Port()});
-    auto bShows = [&](const std::string& strText) {
-        return monitor.WaitOut(
-            [&](const std::string& strOut) { return strOut.find(strText) != std::string::npos; });
-    };
-    ASSERT_TRUE(bShows("* StopBits: 1 stop bit, Parity: No parity, WordLength: 8\n"));
+    Attach();
     app.Send("go\n");
-    ASSERT_TRUE(bShows("> 41 54 0D ")) << monitor.Out();
-    // eBPF captures without a tracer: nothing for the application to see.
+    EXPECT_TRUE(Has(RecordsUntil(*m_client, m_dwHandle, Written(p, "AT")), Written(p, "AT")));
     EXPECT_EQ(TracingProcessOf(p), IsBpf() ? 0 : m_driver.Pid());
-    // Ctrl+C detaches the last attachment: the application runs on untraced.
-    monitor.Kill(SIGINT);
-    EXPECT_EQ(monitor.Wait(), 0);
+    EXPECT_EQ(m_client->Detach(m_dwHandle), 0);
     EXPECT_TRUE(Eventually([&] { return TracerOf(p) == 0; }));
     app.Send("go\n");
-    EXPECT_TRUE(m_pty.WaitReceived(11));
-
-    // Attached again, in its blocking read: the driver's stop detaches it.
-    CChild capture({WIRELET_CLI_PATH, "capture", Port(), "-o", "-"});
+    EXPECT_TRUE(m_pty.WaitReceived(10));
+    Attach();
     ASSERT_TRUE(IsBpf() || Eventually([&] { return TracingProcessOf(p) == m_driver.Pid(); }));
     EXPECT_EQ(m_driver.Stop(), 0);
     EXPECT_EQ(TracerOf(p), 0);
     m_pty.Send("abc");
-    EXPECT_EQ(app.WaitLine("read:"), "read:abc");
-    ASSERT_FALSE(app.WaitLine("again").empty());
-
-    // Attached by a driver that is then killed outright.
-    ASSERT_TRUE(m_driver.Start(Args())) << m_driver.Stderr();
-    CChild again({WIRELET_CLI_PATH, "capture", Port(), "-o", "-"});
-    ASSERT_TRUE(IsBpf() || Eventually([&] { return TracingProcessOf(p) == m_driver.Pid(); }));
-    kill(m_driver.Pid(), SIGKILL);
-    EXPECT_TRUE(Eventually([&] { return TracerOf(p) == 0; }));
-    app.Send("go\n");
     EXPECT_EQ(app.Wait(), 0);
-    EXPECT_TRUE(m_pty.WaitReceived(21));
-    EXPECT_EQ(m_pty.Received(), "AT\runtracedafterstill");
+    EXPECT_EQ(app.WaitLine("read:"), "read:abc");
+    EXPECT_TRUE(m_pty.WaitReceived(15));
+    EXPECT_EQ(m_pty.Received(), "ATuntracedafter");
 }
 
 // Processes that let go of the port at the same moment, by a close or by a
