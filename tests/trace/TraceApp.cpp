@@ -1,7 +1,8 @@
 // The application the capture tests watch: it runs the steps on its command
 // line (words; TEXT may hold \xHH escapes) against a port, a pty slave, one
 // after another, and tells on stdout what the test needs to know (pids,
-// what it read). The steps are the branches of Run; after await MS, a
+// what it read). The steps are the branches of Run; a set RATE MODE whose
+// rate has no Bxxx code goes as termios2 with BOTHER; after await MS, a
 // child of pass or take writes once a tracer holds it (or MS ms passed).
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
@@ -56,7 +57,7 @@ void WriteAll(const std::string& strText) {
 }
 
 // Raw mode, nothing else, with the given rate and frame ("8N1", "7E1", "8O2",
-// "8M1", "5S2"), as tcsetattr(TCSADRAIN) sends it, or with BOTHER as pyserial
+// "8M1", "5S2"), as tcsetattr(TCSADRAIN) sends it, or as termios2 with BOTHER as pyserial
 // and picocom send a custom rate.
 void Set(unsigned int nRate, const std::string& strMode) {
     struct termios2 tio {};
@@ -71,10 +72,7 @@ void Set(unsigned int nRate, const std::string& strMode) {
                   parities[std::string("NEOMS").find(strMode[1])] |
                   (strMode[2] == '2' ? CSTOPB : 0) | (code == codes.end() ? BOTHER : code->second);
     tio.c_ispeed = tio.c_ospeed = nRate;
-    // pyserial sends a custom rate twice: first through the old request,
-    // which has no room for it (the port keeps its rate), then as termios2.
-    Check(syscall(SYS_ioctl, g_hPort, TCSETSW, &tio) == 0 &&
-              (code != codes.end() || syscall(SYS_ioctl, g_hPort, TCSETSW2, &tio) == 0),
+    Check(syscall(SYS_ioctl, g_hPort, code == codes.end() ? TCSETSW2 : TCSETSW, &tio) == 0,
           "TCSETS");
 }
 
