@@ -49,10 +49,6 @@ std::vector<CRecord> RecordsUntil(CRawClient& client, std::uint32_t dwHandle, co
     return records;
 }
 
-bool EndsWithClose(const std::vector<CRecord>& records) {
-    return !records.empty() && records.back().nType == Vantry::CAPTURE_PORT_CLOSED;
-}
-
 bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {

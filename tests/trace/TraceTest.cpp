@@ -5,6 +5,7 @@
 // moments are a known gap).
 #include "CDriverProcess.h"
 #include "CaptureSource.h"
+#include "PrivateNamespace.h"
 #include "TraceHarness.h"
 
 #include "VantryProtocol.h"
@@ -15,9 +16,11 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 
 using namespace Expect;
 
@@ -69,7 +72,9 @@ protected:
         return *m_app;
     }
     const std::vector<CRecord>& UntilClosed() {
-        FetchUntil(*m_client, m_dwHandle, m_records, EndsWithClose);
+        FetchUntil(*m_client, m_dwHandle, m_records, [](const auto& got) {
+            return !got.empty() && got.back().nType == Vantry::CAPTURE_PORT_CLOSED;
+        });
         return m_records;
     }
 
@@ -307,6 +312,60 @@ TEST_P(TraceTest, OnOneCpuALateOpenerIsCapturedFromItsFirstWrite) {
         const pid_t p = app.Pid();
         ASSERT_EQ(RecordsUntil(*m_client, m_dwHandle, Closed(p)),
                   Attached(p, {Written(p, "AT"), Closed(p)}));
+    }
+}
+
+// Holders that got the port's fd without opening it, over a unix socket or
+// with pidfd_getfd: eBPF sees their calls as they come; no open tells the
+// ptrace source of them, so it looks for them (a take only at the slow look,
+// on its ticks once an fd went over a socket), and says that what they did
+// before it found them may be missing.
+TEST_P(TraceTest, AReceiverAndATakerOfThePortsFdAreCaptured) {
+    if (!InPrivateNamespace())
+        return;
+    // The child waits so long for a tracer (not eBPF's), then writes.
+    for (const auto& [pszSteps, pszChild, pszText] :
+         {std::tuple{"await 3000 take via-pidfd", "taken:", "via-pidfd"},
+          std::tuple{"await 150 pass via-socket", "passed:", "via-socket"}}) {
+        CPty pty;
+        const std::string strSteps = IsBpf() ? std::strchr(pszSteps + 6, ' ') + 1 : pszSteps;
+        CChild app(AppOn(pty.Slave(), "say opened hear " + strSteps + " close"));
+        ASSERT_FALSE(app.WaitLine("opened").empty()) << app.Err();
+        CRawClient client(m_driver.DevicePath());
+        const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
+        const pid_t p = app.Pid();
+        RecordsUntil(client, dwHandle, Line(p, 0, 0, 8));
+        app.Send("go\n");
+        const std::string strChild = app.WaitLine(pszChild);
+        ASSERT_EQ(app.Wait(), 0) << app.Err();
+        const pid_t n = std::stoi(strChild.substr(std::strlen(pszChild)));
+        std::vector<CRecord> expected = {Written(n, pszText), Closed(p)};
+        if (!IsBpf())
+            expected.insert(expected.begin(), {TracedLate(n), Baud(n, 38400), Line(n, 0, 0, 8)});
+        EXPECT_EQ(RecordsUntil(client, dwHandle, Closed(p)), expected) << pszSteps;
+    }
+}
+
+// A process that lets go of two ports at once, by its end, by an exec that
+// closes both, by one close_range, closes each; eBPF sees it as it happens.
+TEST_P(TraceTest, EveryPortReleasedAtOnceIsClosed) {
+    if (!IsBpf())
+        GTEST_SKIP() << "the ptrace source learns of a traced process's second port late";
+    CPty second;
+    Attach();
+    const std::uint32_t dwSecond = m_client->AttachOk(second.Slave());
+    const std::string strOpen = "import os\nflags = os.O_RDWR | os.O_NOCTTY | os.O_CLOEXEC\na = "
+                                "os.open('" +
+                                Port() + "', flags)\nb = os.open('" + second.Slave() +
+                                "', flags)\n";
+    for (const char* pszRelease :
+         {"os._exit(0)", "os.execv('/bin/true', ['true'])", "os.closerange(a, b + 1)"}) {
+        CChild app({"/usr/bin/python3", "-c", strOpen + pszRelease});
+        ASSERT_EQ(app.Wait(), 0) << app.Err();
+        const pid_t p = app.Pid();
+        const std::vector<CRecord> expected{Opened(p), Baud(p, 38400), Line(p, 0, 0, 8), Closed(p)};
+        EXPECT_EQ(RecordsUntil(*m_client, m_dwHandle, Closed(p)), expected) << pszRelease;
+        EXPECT_EQ(RecordsUntil(*m_client, dwSecond, Closed(p)), expected) << pszRelease;
     }
 }
 
