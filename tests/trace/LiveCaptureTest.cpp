@@ -202,7 +202,10 @@ TEST_P(LiveSourceTest, AUserSeesOnlyItsOwnProcessesAndRootSeesAll) {
     ASSERT_TRUE(driver.Start(Args())) << driver.Stderr();
     ASSERT_EQ(chmod(pty.Slave().c_str(), 0666), 0);
     CChild root(AppOn(pty.Slave(), "say opened hear write secret hear write secret2 close"));
-    CChild mine(NobodysApp(pty.Slave(), "say opened hear write mine hear write mine2 close"));
+    auto nobodys = AppOn(pty.Slave(), "say opened hear write mine hear write mine2 close");
+    nobodys.insert(nobodys.begin(),
+                   {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    CChild mine(nobodys);
     ASSERT_FALSE(root.WaitLine("opened").empty()) << root.Err();
     ASSERT_FALSE(mine.WaitLine("opened").empty()) << mine.Err();
     const pid_t r = root.Pid(), m = mine.Pid();
@@ -348,29 +351,20 @@ TEST_P(LiveSourceTest, ACallLargerThanTheQueueIsCutAndTheRestCounted) {
 
 // Detached and attached again while a thread of its process cannot stop (a
 // vfork parent waits out of reach of signals), a port is answered at once
-// each time, the process's settings come all the same, another client's
-// capture runs meanwhile, and the process, kept traced for the attachment
-// that came back, is captured as soon as it moves again.
+// each time, the process's settings come all the same (the tracer is not
+// held up), and the process, kept traced for the attachment that came back,
+// is captured as soon as it moves again.
 TEST_P(LiveSourceTest, AProcessThatCannotStopIsCapturedOnceItMovesAgain) {
     ASSERT_TRUE(driver.Start(Args())) << driver.Stderr();
-    CPty otherPort;
     CChild stuck(AppOn(pty.Slave(), "say opened vfork-sleep 60 write after close"));
     ASSERT_FALSE(stuck.WaitLine("opened").empty()) << stuck.Err();
     const pid_t s = stuck.Pid();
     ASSERT_TRUE(Eventually([&] { return ProcStatField(s, 3) == "D"; }));
-    CRawClient client(driver.DevicePath()), otherClient(driver.DevicePath());
+    CRawClient client(driver.DevicePath());
     EXPECT_EQ(client.Detach(client.AttachOk(pty.Slave())), 0);
     const std::uint32_t dwAgain = client.AttachOk(pty.Slave());
     EXPECT_TRUE(Has(RecordsUntil(client, dwAgain, Line(s, 0, 0, 8)), Baud(s, 38400)));
 
-    CChild other(AppOn(otherPort.Slave(), "say opened hear write hello close"));
-    ASSERT_FALSE(other.WaitLine("opened").empty()) << other.Err();
-    const std::uint32_t dwOther = otherClient.AttachOk(otherPort.Slave());
-    other.Send("go\n");
-    const pid_t o = other.Pid();
-    EXPECT_EQ(
-        RecordsUntil(otherClient, dwOther, Closed(o)),
-        (std::vector<CRecord>{Baud(o, 38400), Line(o, 0, 0, 8), Written(o, "hello"), Closed(o)}));
     EXPECT_EQ(ProcStatField(s, 3), "D");
 
     const std::string strChild =

@@ -26,12 +26,6 @@ using namespace Expect;
 
 namespace {
 
-// The call it is blocked in: the first word of /proc/PID/syscall.
-std::string BlockedIn(pid_t nPid) {
-    const std::string strCall = ReadText("/proc/" + std::to_string(nPid) + "/syscall");
-    return strCall.substr(0, strCall.find(' '));
-}
-
 // The process whose thread traces nPid (TracerPid names the thread).
 pid_t TracingProcessOf(pid_t nPid) {
     const pid_t nTracer = TracerOf(nPid);
@@ -174,7 +168,11 @@ TEST_P(TraceTest, SignalsDuringABlockingPortReadBehaveAsUntraced) {
     CChild& app =
         Traced("set 9600 8N1 trap-usr1 say reading read 5 write woke read 5 write after hear");
     const pid_t p = app.Pid();
-    const auto bInRead = [&] { return Eventually([&] { return BlockedIn(p) == "0"; }); };
+    // Blocked in read: the first word of /proc/PID/syscall is its number, 0.
+    const auto bInRead = [&] {
+        return Eventually(
+            [&] { return ReadText("/proc/" + std::to_string(p) + "/syscall")[0] == '0'; });
+    };
     ASSERT_FALSE(app.WaitLine("reading").empty());
     ASSERT_TRUE(bInRead()) << "not blocked in read";
     int nStatus = 0;
