@@ -305,7 +305,8 @@ TEST_P(TraceTest, OnOneCpuALateOpenerIsCapturedFromItsFirstWrite) {
     ASSERT_EQ(CChild({"/usr/bin/taskset", "-a", "-p", "-c", "0", strDriver}).Wait(), 0);
     Attach();
     for (int i = 0; i < 10; ++i) {
-        CChild app({"/usr/bin/taskset", "-c", "0", TRACE_APP_PATH, "open", Port(), "write", "AT"});
+        CChild app({"/usr/bin/taskset", "-c", "0", TRACE_APP_PATH, "open", Port(), "write", "AT",
+                    "close"});
         ASSERT_EQ(app.Wait(), 0);
         const pid_t p = app.Pid();
         ASSERT_EQ(RecordsUntil(*m_client, m_dwHandle, Closed(p)),
