@@ -29,10 +29,10 @@ void CFanotify::Remove(int hNode) {
     Mark(FAN_MARK_REMOVE, hNode);
 }
 
-std::vector<pid_t> CFanotify::Drain(bool& bLost, unsigned& nCloses) {
+std::vector<pid_t> CFanotify::Drain(bool& bLost, std::vector<pid_t>& closers) {
     std::vector<pid_t> openers;
     bLost = false;
-    nCloses = 0;
+    closers.clear();
     if (!m_fd.IsValid())
         return openers;
     DrainNotifications(m_fd.Get(), [&](const char* buffer, ssize_t nRead) {
@@ -41,7 +41,8 @@ std::vector<pid_t> CFanotify::Drain(bool& bLost, unsigned& nCloses) {
              FAN_EVENT_OK(pEvent, nLeft); pEvent = FAN_EVENT_NEXT(pEvent, nLeft)) {
             if (pEvent->mask & FAN_OPEN)
                 openers.push_back(pEvent->pid);
-            nCloses += (pEvent->mask & FAN_CLOSE) ? 1 : 0;
+            if (pEvent->mask & FAN_CLOSE)
+                closers.push_back(pEvent->pid);
             bLost = bLost || (pEvent->mask & FAN_Q_OVERFLOW);
         }
     });

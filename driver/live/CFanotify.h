@@ -1,9 +1,9 @@
 // Who opened the watched device nodes: a fanotify group in FID mode names
 // the process of every open at once, so the opener of a port is found
-// without a walk through all of /proc; its closes are only counted, to tell
-// when inotify folded some away. FID mode opens nothing on the node
-// (a real port is never touched); it only reports. On a kernel that refuses
-// it, no opener is named and the walk through /proc remains.
+// without a walk through all of /proc; its closes name their processes
+// too, which inotify does not, and tell when inotify folded some away. FID mode opens nothing on
+// the node (a real port is never touched); it only reports. On a kernel that refuses it, no opener
+// is named and the walk through /proc remains.
 #pragma once
 
 #include "CScopedFd.h"
@@ -22,9 +22,10 @@ public:
     bool Add(int hNode);
     void Remove(int hNode);
     // The processes that opened a watched node since the last call, and in
-    // nCloses how many closes came; bLost when the queue overflowed and
-    // some were not named.
-    std::vector<pid_t> Drain(bool& bLost, unsigned& nCloses);
+    // `closers` those that closed one, in order (one process's events fold
+    // into one while unread); bLost when the queue overflowed and some were
+    // not named.
+    std::vector<pid_t> Drain(bool& bLost, std::vector<pid_t>& closers);
 
 private:
     bool Mark(unsigned int nFlags, int hNode);

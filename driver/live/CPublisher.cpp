@@ -20,7 +20,7 @@ CPublisher::CPublisher(IEventSink& sink, std::function<uid_t(pid_t)> ownerOf)
     : m_sink(sink), m_ownerOf(std::move(ownerOf)) {}
 
 void CPublisher::Publish(const CPortId& port, std::int8_t nType, pid_t nPid,
-                         std::span<const std::uint8_t> payload) {
+                         std::span<const std::uint8_t> payload, std::uint32_t dwHandle) {
     CPortEvent event;
     event.nType = nType;
     event.dwProcessId = std::uint32_t(nPid > 0 ? nPid : 0);
@@ -32,6 +32,11 @@ void CPublisher::Publish(const CPortId& port, std::int8_t nType, pid_t nPid,
         if (dwCode == Vantry::NOTICE_PROCESS_NOT_TRACED ||
             dwCode == Vantry::NOTICE_PROCESS_OF_OTHER_USER)
             event.uidProcess = EVERY_VIEWER;
+    }
+    if (dwHandle != 0) {
+        event.payload = payload;
+        m_sink.PublishTo(dwHandle, event);
+        return;
     }
     if (!m_bDeferPublish) {
         event.payload = payload;
@@ -71,23 +76,24 @@ bool CPublisher::Release(std::vector<std::uint8_t>& buffer) {
     return true;
 }
 
-void CPublisher::PublishSettings(const CPortId& port, pid_t nPid, const CLineSettings& settings) {
+void CPublisher::PublishSettings(const CPortId& port, pid_t nPid, const CLineSettings& settings,
+                                 std::uint32_t dwHandle) {
     if (settings.dwBaudRate) {
         std::uint8_t baud[4];
         Vantry::PutU32(baud, *settings.dwBaudRate);
-        Publish(port, Vantry::CAPTURE_BAUD_RATE, nPid, baud);
+        Publish(port, Vantry::CAPTURE_BAUD_RATE, nPid, baud, dwHandle);
     }
     const std::uint8_t lineControl[3] = {settings.byStopBits, settings.byParity,
                                          settings.byWordLength};
-    Publish(port, Vantry::CAPTURE_LINE_CONTROL, nPid, lineControl);
+    Publish(port, Vantry::CAPTURE_LINE_CONTROL, nPid, lineControl, dwHandle);
 }
 
 void CPublisher::PublishNotice(const CPortId& port, pid_t nPid, std::uint32_t dwCode,
-                               std::uint32_t dwValue) {
+                               std::uint32_t dwValue, std::uint32_t dwHandle) {
     std::uint8_t payload[Vantry::NOTICE_PAYLOAD_SIZE];
     Vantry::PutU32(payload, dwCode);
     Vantry::PutU32(payload + 4, dwValue);
-    Publish(port, Vantry::CAPTURE_DRIVER_NOTICE, nPid, payload);
+    Publish(port, Vantry::CAPTURE_DRIVER_NOTICE, nPid, payload, dwHandle);
 }
 
 void CPublisher::PublishNamedNotice(const CPortId& port, pid_t nPid, std::uint32_t dwCode,

@@ -20,16 +20,18 @@ public:
     // ownerOf: the user whose traffic a process's records are.
     CPublisher(IEventSink& sink, std::function<uid_t(pid_t)> ownerOf);
 
+    // dwHandle: to that attachment of the port alone (never kept), 0: to all.
     void Publish(const CPortId& port, std::int8_t nType, pid_t nPid,
-                 std::span<const std::uint8_t> payload = {});
-    void PublishNotice(const CPortId& port, pid_t nPid, std::uint32_t dwCode,
-                       std::uint32_t dwValue);
+                 std::span<const std::uint8_t> payload = {}, std::uint32_t dwHandle = 0);
+    void PublishNotice(const CPortId& port, pid_t nPid, std::uint32_t dwCode, std::uint32_t dwValue,
+                       std::uint32_t dwHandle = 0);
     // The same, followed by the process's command name.
     void PublishNamedNotice(const CPortId& port, pid_t nPid, std::uint32_t dwCode,
                             std::uint32_t dwValue);
     // One notice per port among `fds`, however many fds hold it.
     void ReportOnce(pid_t nPid, const std::map<int, CPortId>& fds, std::uint32_t dwCode);
-    void PublishSettings(const CPortId& port, pid_t nPid, const CLineSettings& settings);
+    void PublishSettings(const CPortId& port, pid_t nPid, const CLineSettings& settings,
+                         std::uint32_t dwHandle = 0);
 
     // From now on records are kept until FlushPublishes.
     void DeferPublishes() { m_bDeferPublish = true; }

@@ -26,6 +26,9 @@ constexpr std::uint64_t GIVE_UP_NS = 200'000'000;
 // How long after its open an opener's fd may take to show in /proc.
 constexpr std::uint64_t FD_APPEARS_NS = 5'000'000;
 
+// Closers fanotify named that inotify has not reported yet.
+constexpr std::size_t MAX_CLOSERS = 4096;
+
 } // namespace
 
 COpenTracker::COpenTracker(CWatchedPorts& ports, CTracees& tracees, CSeizer& seizer,
@@ -75,15 +78,43 @@ bool COpenTracker::DrainInotify(pid_t nCause, std::optional<CPortId> claimPort) 
         // A releasing cause's own close comes first; others queued with it
         // are of processes that closed at the same time.
         const bool bOwn = nCause != 0 && !claimPort && releasedByCause.insert(port).second;
-        m_publisher.Publish(port, Vantry::CAPTURE_PORT_CLOSED, bOwn ? nCause : TakeReleaser());
+        m_publisher.Publish(port, Vantry::CAPTURE_PORT_CLOSED,
+                            TakeCloser(watched, bOwn ? nCause : 0));
     }
     return bClaimed;
+}
+
+pid_t COpenTracker::TakeCloser(const CWatchedPorts::CWatchedPort& watched, pid_t nOwn) {
+    if (!watched.bNamedByFanotify)
+        return nOwn != 0 ? nOwn : TakeReleaser();
+    // Both queues get a close in the same kernel call: fanotify's is read
+    // now, and may even be a moment behind.
+    DrainFanotify();
+    if (m_closers.empty())
+        DrainFanotify();
+    if (m_closers.empty())
+        return nOwn != 0 ? nOwn : TakeReleaser();
+    // A cause fanotify did not name has had its close already (its death
+    // and its last close can both come as causes); closers in the order the
+    // kernel released them otherwise.
+    auto it = std::find(m_closers.begin(), m_closers.end(), nOwn);
+    if (it == m_closers.end())
+        it = m_closers.begin();
+    const pid_t nCloser = *it;
+    m_closers.erase(it);
+    // Its release is seen: its next stop must not take another's close.
+    for (auto& [nTid, tracee] : m_tracees.Threads()) {
+        if (tracee.nTgid == nCloser)
+            tracee.bReleasePending = false;
+    }
+    return nCloser;
 }
 
 void COpenTracker::OnEventsLost() {
     // Opens and closes (or their openers) are gone for good: say so, and
     // trace whoever holds a port now.
     m_tally.Reset();
+    m_closers.clear();
     for (const auto& [port, watched] : m_ports.All())
         m_publisher.PublishNotice(port, 0, Vantry::NOTICE_EVENTS_LOST, 0);
     ScanForOpeners(true);
@@ -119,21 +150,31 @@ void COpenTracker::Look(std::uint64_t qwNowNs) {
     DrainInotify(0);
     ResolveOpens(false);
     // Which port inotify folded closes of is not known: each hears of it.
+    // The closers it folded away will never be asked for.
     if (m_ports.Fanotify().IsActive() && m_tally.Check(qwNowNs)) {
+        m_closers.clear();
         for (const auto& [port, watched] : m_ports.All())
             m_publisher.PublishNotice(port, 0, Vantry::NOTICE_EVENTS_LOST, 0);
     }
 }
 
-void COpenTracker::ResolveOpens(bool bForce) {
+void COpenTracker::DrainFanotify() {
     const std::uint64_t qwNamed = RealtimeNs();
     bool bLost = false;
-    unsigned nCloses = 0;
-    for (const pid_t nPid : m_ports.Fanotify().Drain(bLost, nCloses))
+    std::vector<pid_t> closers;
+    for (const pid_t nPid : m_ports.Fanotify().Drain(bLost, closers))
         m_candidates.emplace(nPid, qwNamed);
-    m_tally.CountFanotify(nCloses);
+    m_tally.CountFanotify(unsigned(closers.size()));
+    m_closers.insert(m_closers.end(), closers.begin(), closers.end());
+    // Bounded: what the tally's look did not clear is long stale.
+    while (m_closers.size() > MAX_CLOSERS)
+        m_closers.pop_front();
     if (bLost)
         OnEventsLost();
+}
+
+void COpenTracker::ResolveOpens(bool bForce) {
+    DrainFanotify();
     if (!m_ports.HasUnclaimedOpens() && m_candidates.empty())
         return;
     const std::uint64_t qwNow = RealtimeNs();

@@ -15,6 +15,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
 
@@ -41,7 +42,12 @@ private:
     // Traces untraced holders, newest first, until every unclaimed open
     // has its opener (or, with bEveryHolder, all of them).
     void ScanForOpeners(bool bEveryHolder);
-    // Who released a port description that inotify reports without a cause.
+    // Reads fanotify: the openers it names, and who closed.
+    void DrainFanotify();
+    // Who released a port description whose close inotify reports: the
+    // closer fanotify named (the cause's own first), when it did.
+    pid_t TakeCloser(const CWatchedPorts::CWatchedPort& watched, pid_t nOwn);
+    // The same without fanotify's closers.
     pid_t TakeReleaser();
     // The inotify or fanotify queue overflowed.
     void OnEventsLost();
@@ -54,4 +60,5 @@ private:
     pid_t m_nSelf;
     CEventTally m_tally;                         // inotify's closes against fanotify's
     std::map<pid_t, std::uint64_t> m_candidates; // openers fanotify named, and when
+    std::deque<pid_t> m_closers; // closers fanotify named whose inotify close is still to come
 };

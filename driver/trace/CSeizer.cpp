@@ -89,6 +89,27 @@ void CSeizer::TraceHolders(const CPortId& port, std::optional<std::uint32_t> fou
     }
 }
 
+void CSeizer::TellHolders(const CPortId& port, std::uint32_t dwHandle, bool bUnseenToo) {
+    std::set<pid_t> traced;
+    for (const auto& [nTid, tracee] : m_tracees.Threads())
+        traced.insert(tracee.nTgid);
+    // Whoever the attachment may not see is named to it instead.
+    for (const pid_t nPid : ProcScanner::ListProcesses()) {
+        const auto fds = ProcScanner::PortFds(nPid, {port});
+        if (nPid == m_nSelf || fds.empty() || m_seizures.count(nPid))
+            continue;
+        const bool bRefused = std::any_of(m_refused.begin(), m_refused.end(),
+                                          [&](const auto& id) { return id.GetPid() == nPid; });
+        if (!bRefused && !bUnseenToo && !traced.count(nPid))
+            continue;
+        if (bRefused)
+            m_publisher.PublishNotice(port, nPid, Vantry::NOTICE_PROCESS_NOT_TRACED,
+                                      std::uint32_t(nPid), dwHandle);
+        else if (const auto settings = PortSettings::ReadFromProcess(nPid, fds.begin()->first))
+            m_publisher.PublishSettings(port, nPid, *settings, dwHandle);
+    }
+}
+
 bool CSeizer::Attach(pid_t nPid, std::map<int, CPortId> fds, std::set<CPortId> opened,
                      std::uint64_t qwOpenedNs) {
     // An opener whose fd is not in its table yet is reported on every port.

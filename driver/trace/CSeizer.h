@@ -39,6 +39,12 @@ public:
     // that long ago: one found now got its fd since, without an open, and
     // its notice says how late it may be traced.
     void TraceHolders(const CPortId& port, std::optional<std::uint32_t> foundLateUs = std::nullopt);
+    // A later attachment dwHandle of the port is told of its holders what
+    // the earlier ones were as each was first traced: its settings, or that
+    // a debugger holds it. One still being seized tells every attachment;
+    // one nobody may see is named, unless bUnseenToo is false (it was named
+    // to every attachment again).
+    void TellHolders(const CPortId& port, std::uint32_t dwHandle, bool bUnseenToo);
     // The first stop of a thread of a process that Attach seized: whose it
     // is, read now, says whether its opens are published or it is let go.
     // False when it is not traced on.

@@ -58,6 +58,7 @@ CTracer::~CTracer() {
 // --- ports ---------------------------------------------------------------
 
 int CTracer::Watch(const CPortId& port, CScopedFd node, uid_t viewer, std::uint32_t dwHandle) {
+    const bool bWatched = m_ports.IsWatched(port);
     bool bWider = false;
     const int nError = m_ports.Watch(port, std::move(node), viewer, dwHandle, bWider);
     if (nError == 0 && bWider) {
@@ -66,6 +67,9 @@ int CTracer::Watch(const CPortId& port, CScopedFd node, uid_t viewer, std::uint3
         m_seizer.TraceHolders(port);
         m_holders.Looked(port, MonotonicNs());
     }
+    // The port's other attachments have heard of its holders already.
+    if (nError == 0 && bWatched)
+        m_seizer.TellHolders(port, dwHandle, !bWider);
     return nError;
 }
 

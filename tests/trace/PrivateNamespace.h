@@ -39,8 +39,7 @@ inline std::vector<std::string> ThisTestInside() {
 }
 
 inline void ExpectPassed(CChild& inner) {
-    const int nStatus = inner.Wait(50s);
-    EXPECT_EQ(nStatus, 0) << inner.Out() << inner.Err();
+    EXPECT_EQ(inner.Wait(50s), 0) << inner.Out() << inner.Err();
 }
 
 } // namespace PrivateNamespace

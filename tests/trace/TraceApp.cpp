@@ -1,26 +1,15 @@
 // The application the capture tests watch: it runs the steps on its command
-// line against a port (a pty slave), one after another, and reports on
-// stdout what the test needs to know (pids, what it read). Steps:
-//   open PATH | usefd N | set RATE MODE (9600 8N1; a rate
-//   without a Bxxx code goes as termios2 with BOTHER) | write TEXT | big N |
-//   writev TEXT TEXT | read N (EINTR ends it) | readv N (N bytes to each of
-//   two buffers) | sendfile TEXT | splice TEXT | aio TEXT | dup2 N (the port also at fd
-//   N, /dev/null over its old fd) | cloexec | close | trap-usr1 | say TEXT |
-//   hear | threads N K | fork TEXT TEXT | spawn | vfork-sleep SECONDS |
-//   exec STEPS... | thread-exec STEPS... | pass TEXT | take TEXT | epoll |
-//   await MS
-// pass and take: a child without the port gets its fd over a unix socket
-// (SCM_RIGHTS) or takes it with pidfd_getfd, and writes TEXT; after await,
-// once a tracer holds it (or MS milliseconds passed).
-// TEXT may hold \xHH escapes, and no spaces (the tests write steps as one
-// line of words).
+// line (words; TEXT may hold \xHH escapes) against a port, a pty slave, one
+// after another, and tells on stdout what the test needs to know (pids,
+// what it read). The steps are the branches of Run; a set RATE MODE whose
+// rate has no Bxxx code goes as termios2 with BOTHER; after await MS, a
+// child of pass or take writes once a tracer holds it (or MS ms passed).
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
 #include <fcntl.h>
 #include <linux/aio_abi.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/epoll.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/sendfile.h>
@@ -121,57 +110,46 @@ bool IsTraced() {
     return false;
 }
 
-// A child that holds no fd of the port gets one without opening it and
-// writes strText through it.
+// A child that holds no fd of the port gets one without opening it, over
+// a unix socket or with pidfd_getfd, once told to, and writes strText.
 void WriteFromChild(const std::string& strText, bool bPassed) {
     int sockets[2];
-    Check(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) == 0, "socketpair");
-    const pid_t nParent = getpid();
+    Check(socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, sockets) == 0, "socketpair");
+    const int hParent = int(syscall(SYS_pidfd_open, getpid(), 0)), hPort = g_hPort;
+    char byData = 0;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    iovec vector = {&byData, 1};
+    msghdr message{};
+    message.msg_iov = &vector;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = bPassed ? sizeof control : 0;
     const pid_t nChild = fork();
     if (nChild == 0) {
-        close(g_hPort);
-        char byData = 0;
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-        iovec vector = {&byData, 1};
-        msghdr message{};
-        message.msg_iov = &vector;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        if (bPassed) {
-            Check(recvmsg(sockets[1], &message, 0) == 1, "recvmsg");
+        close(hPort);
+        Check(recvmsg(sockets[1], &message, 0) == 1, "recvmsg");
+        if (bPassed)
             std::memcpy(&g_hPort, CMSG_DATA(CMSG_FIRSTHDR(&message)), sizeof(int));
-        } else {
-            const int hPid = int(syscall(SYS_pidfd_open, nParent, 0));
-            Check(read(sockets[1], &byData, 1) == 1, "read");
-            g_hPort = int(syscall(SYS_pidfd_getfd, hPid, int(byData), 0));
-            Check(g_hPort >= 0, "pidfd_getfd");
-        }
+        else
+            g_hPort = int(syscall(SYS_pidfd_getfd, hParent, hPort, 0));
+        Check(g_hPort >= 0, "the port's fd");
         for (int i = 0; i < g_nAwaitTracerMs && !IsTraced(); ++i)
             usleep(1'000);
         WriteAll(strText);
         _exit(0);
     }
     std::cout << (bPassed ? "passed:" : "taken:") << nChild << std::endl;
-    char byData = char(g_hPort);
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    iovec vector = {&byData, 1};
-    msghdr message{};
-    message.msg_iov = &vector;
-    message.msg_iovlen = 1;
     if (bPassed) {
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
         cmsghdr* pHeader = CMSG_FIRSTHDR(&message);
         pHeader->cmsg_level = SOL_SOCKET;
         pHeader->cmsg_type = SCM_RIGHTS;
         pHeader->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(pHeader), &g_hPort, sizeof(int));
+        std::memcpy(CMSG_DATA(pHeader), &hPort, sizeof(int));
     }
     Check(sendmsg(sockets[0], &message, 0) == 1, "sendmsg");
     waitpid(nChild, nullptr, 0);
-    close(sockets[0]);
-    close(sockets[1]);
+    for (const int hFd : {sockets[0], sockets[1], hParent})
+        close(hFd);
 }
 
 void Run(std::vector<std::string> steps, const char* pSelf) {
@@ -246,17 +224,6 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
             WriteFromChild(Unescape(next()), strStep == "pass");
         } else if (strStep == "await") {
             g_nAwaitTracerMs = std::stoi(next());
-        } else if (strStep == "epoll") {
-            // Waits for the port to be readable; a stop in the wait (a
-            // tracer's attach) ends it with EINTR.
-            const int hEpoll = epoll_create1(EPOLL_CLOEXEC);
-            epoll_event event{};
-            event.events = EPOLLIN;
-            Check(epoll_ctl(hEpoll, EPOLL_CTL_ADD, g_hPort, &event) == 0, "epoll_ctl");
-            const int nReady = epoll_wait(hEpoll, &event, 1, -1);
-            std::cout << (nReady < 0 && errno == EINTR ? "epoll:EINTR" : "epoll:ready")
-                      << std::endl;
-            close(hEpoll);
         } else if (strStep == "say") {
             std::cout << next() << std::endl;
         } else if (strStep == "hear") {
@@ -290,8 +257,10 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
                   "posix_spawn");
         } else if (strStep == "vfork-sleep") {
             // The parent waits for the child in the kernel, out of reach of
-            // anything but a fatal signal, for that many seconds.
+            // anything but a fatal signal, for that many seconds; another
+            // thread of it sleeps where it can stop.
             const unsigned int nSeconds = unsigned(std::stoul(next()));
+            std::thread(pause).detach();
             if (vfork() == 0) {
                 for (int hFd : {0, 1, 2})
                     close(hFd); // the test waits for the parent's output alone

@@ -13,14 +13,6 @@ std::vector<std::string> AppOn(const std::string& strPort, const std::string& st
     return args;
 }
 
-std::vector<std::string> NobodysApp(const std::string& strPort, const std::string& strSteps) {
-    std::vector<std::string> args = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
-                                     "--clear-groups"};
-    const auto app = AppOn(strPort, strSteps);
-    args.insert(args.end(), app.begin(), app.end());
-    return args;
-}
-
 bool Has(const std::vector<CRecord>& records, const CRecord& record) {
     return std::find(records.begin(), records.end(), record) != records.end();
 }
@@ -47,10 +39,6 @@ std::vector<CRecord> RecordsUntil(CRawClient& client, std::uint32_t dwHandle, co
                std::all_of(also.begin(), also.end(), [&](const auto& r) { return Has(got, r); });
     });
     return records;
-}
-
-bool EndsWithClose(const std::vector<CRecord>& records) {
-    return !records.empty() && records.back().nType == Vantry::CAPTURE_PORT_CLOSED;
 }
 
 bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {

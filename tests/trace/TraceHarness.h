@@ -51,9 +51,6 @@ inline CRecord TracedLate(pid_t nPid, const std::string& strName = "trace_app") 
 // The test application's command line: open the port, then the steps
 // (separated by spaces).
 std::vector<std::string> AppOn(const std::string& strPort, const std::string& strSteps);
-// The same as an application of `nobody`.
-std::vector<std::string> NobodysApp(const std::string& strPort, const std::string& strSteps);
-bool EndsWithClose(const std::vector<CRecord>& records);
 bool Has(const std::vector<CRecord>& records, const CRecord& record);
 // Fetches the records of an attachment of a real driver into `records`
 // until they satisfy `done`, or until none has come for the client's timeout.

@@ -5,6 +5,7 @@
 // moments are a known gap).
 #include "CDriverProcess.h"
 #include "CaptureSource.h"
+#include "PrivateNamespace.h"
 #include "TraceHarness.h"
 
 #include "VantryProtocol.h"
@@ -14,19 +15,16 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 
 using namespace Expect;
 
 namespace {
-
-// The call it is blocked in: the first word of /proc/PID/syscall.
-std::string BlockedIn(pid_t nPid) {
-    const std::string strCall = ReadText("/proc/" + std::to_string(nPid) + "/syscall");
-    return strCall.substr(0, strCall.find(' '));
-}
 
 // The process whose thread traces nPid (TracerPid names the thread).
 pid_t TracingProcessOf(pid_t nPid) {
@@ -68,7 +66,9 @@ protected:
         return *m_app;
     }
     const std::vector<CRecord>& UntilClosed() {
-        FetchUntil(*m_client, m_dwHandle, m_records, EndsWithClose);
+        FetchUntil(*m_client, m_dwHandle, m_records, [](const auto& got) {
+            return !got.empty() && got.back().nType == Vantry::CAPTURE_PORT_CLOSED;
+        });
         return m_records;
     }
 
@@ -80,23 +80,45 @@ protected:
     std::optional<CChild> m_app;
 };
 
-TEST_P(TraceTest, LateOpenerDataAndEverySettingsChange) {
+// After the data and every kind of settings change: readv fills the
+// application's buffers from the port (a read); a file that dup2 puts over
+// a port fd takes that fd away from the port; a copy of its own fd taken
+// with pidfd_getfd opens nothing; data that moves without a call we decode
+// is named, once per call, not lost silently.
+TEST_P(TraceTest, LateOpenerDataSettingsAndCallsAsTheyCame) {
     CChild& app = Traced("set 9600 8N1 write hello\\x00\\xff say wrote read 5 set 115200 7E1 "
                          "set 19200 8O2 set 250000 8N1 writev ab cd set 57600 8M1 set 9600 5S2 "
-                         "close");
+                         "say ready hear readv 2 dup2 9 write hidden usefd 9 write two take-own "
+                         "write three sendfile file splice pipe sendfile again aio async write "
+                         "plain close usefd 9 close");
     ASSERT_FALSE(app.WaitLine("wrote").empty()) << app.Err();
     m_pty.Send("world");
     EXPECT_EQ(app.WaitLine("read:"), "read:world");
+    ASSERT_FALSE(app.WaitLine("ready").empty()) << app.Err();
+    m_pty.Send("abcd");
+    app.Send("go\n");
+    EXPECT_FALSE(app.WaitLine("read:abcd").empty());
     ASSERT_EQ(app.Wait(), 0) << app.Err();
     const pid_t p = app.Pid();
-    EXPECT_EQ(UntilClosed(),
-              Attached(p, {Baud(p, 9600), Line(p, 0, 0, 8),
-                           Written(p, std::string("hello\0\xff", 7)), Read(p, "world"),
-                           Baud(p, 115200), Line(p, 0, 2, 7), Baud(p, 19200), Line(p, 2, 1, 8),
-                           Baud(p, 250000), Line(p, 0, 0, 8), Written(p, "abcd"), Baud(p, 57600),
-                           Line(p, 0, 3, 8), Baud(p, 9600), Line(p, 2, 4, 5), Closed(p)}));
-    EXPECT_TRUE(m_pty.WaitReceived(11));
-    EXPECT_EQ(m_pty.Received(), std::string("hello\0\xff", 7) + "abcd");
+    const std::string strHello("hello\0\xff", 7);
+    const auto undecoded = [p](std::uint32_t dwCall) {
+        return Notice(p, Vantry::NOTICE_CALL_NOT_DECODED, dwCall);
+    };
+    const CRecord sendfile = undecoded(Vantry::CALL_SENDFILE),
+                  splice = undecoded(Vantry::CALL_SPLICE), aio = undecoded(Vantry::CALL_IO_SUBMIT);
+    auto expected =
+        Attached(p, {Baud(p, 9600), Line(p, 0, 0, 8), Written(p, strHello), Read(p, "world"),
+                     Baud(p, 115200), Line(p, 0, 2, 7), Baud(p, 19200), Line(p, 2, 1, 8),
+                     Baud(p, 250000), Line(p, 0, 0, 8), Written(p, "abcd"), Baud(p, 57600),
+                     Line(p, 0, 3, 8), Baud(p, 9600), Line(p, 2, 4, 5)});
+    const std::vector<CRecord> calls = {
+        Read(p, "abcd"),     Written(p, "two"), Written(p, "three"), sendfile, splice, aio,
+        Written(p, "plain"), Closed(p)};
+    expected.insert(expected.end(), calls.begin(), calls.end());
+    EXPECT_EQ(UntilClosed(), expected);
+    const std::string strSent = strHello + "abcdtwothreefilepipeagainasyncplain";
+    EXPECT_TRUE(m_pty.WaitReceived(strSent.size()));
+    EXPECT_EQ(m_pty.Received(), strSent);
 }
 
 TEST_P(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
@@ -146,7 +168,11 @@ TEST_P(TraceTest, SignalsDuringABlockingPortReadBehaveAsUntraced) {
     CChild& app =
         Traced("set 9600 8N1 trap-usr1 say reading read 5 write woke read 5 write after hear");
     const pid_t p = app.Pid();
-    const auto bInRead = [&] { return Eventually([&] { return BlockedIn(p) == "0"; }); };
+    // Blocked in read: the first word of /proc/PID/syscall is its number, 0.
+    const auto bInRead = [&] {
+        return Eventually(
+            [&] { return ReadText("/proc/" + std::to_string(p) + "/syscall")[0] == '0'; });
+    };
     ASSERT_FALSE(app.WaitLine("reading").empty());
     ASSERT_TRUE(bInRead()) << "not blocked in read";
     int nStatus = 0;
@@ -195,6 +221,12 @@ TEST_P(TraceTest, ProcessTracedByADebuggerIsReportedAndTracedOnceTheDebuggerLets
     CChild debugger({"/usr/bin/strace", "-qq", "-o", "/dev/null", "-p", std::to_string(p)});
     ASSERT_TRUE(Eventually([&] { return TracerOf(p) == debugger.Pid(); }));
     Attach();
+    // A second attachment is told of the process what the first is.
+    const auto told = IsBpf()
+                          ? std::vector<CRecord>{Baud(p, 38400), Line(p, 0, 0, 8)}
+                          : std::vector<CRecord>{Notice(p, Vantry::NOTICE_PROCESS_NOT_TRACED, p)};
+    CRawClient second(m_driver.DevicePath());
+    EXPECT_EQ(RecordsUntil(second, second.AttachOk(Port()), told.back()), told);
     app.Send("go\n");
     ASSERT_FALSE(app.WaitLine("wrote").empty());
     EXPECT_TRUE(m_pty.WaitReceived(4));
@@ -223,84 +255,117 @@ TEST_P(TraceTest, ProcessTracedByADebuggerIsReportedAndTracedOnceTheDebuggerLets
                               Baud(p, 38400), Line(p, 0, 0, 8), Written(p, "later"), Closed(p)}));
 }
 
-// readv fills the application's buffers from the port: a read. A file
-// that dup2 puts over a port fd takes that fd away from the port.
-// A copy of its own fd taken with pidfd_getfd opens nothing.
-TEST_P(TraceTest, ReadvIsAReadAndAFdThatDup2ReplacedIsNoLongerThePort) {
-    CChild& app =
-        Traced("set 9600 8N1 say ready hear readv 2 dup2 9 write hidden usefd 9 write two "
-               "take-own write three close usefd 9 close");
-    ASSERT_FALSE(app.WaitLine("ready").empty()) << app.Err();
-    m_pty.Send("abcd");
-    app.Send("go\n");
-    EXPECT_EQ(app.WaitLine("read:"), "read:abcd");
-    ASSERT_EQ(app.Wait(), 0) << app.Err();
-    const pid_t p = app.Pid();
-    EXPECT_EQ(UntilClosed(), Attached(p, {Baud(p, 9600), Line(p, 0, 0, 8), Read(p, "abcd"),
-                                          Written(p, "two"), Written(p, "three"), Closed(p)}));
-    EXPECT_TRUE(m_pty.WaitReceived(8));
-    EXPECT_EQ(m_pty.Received(), "twothree");
-}
-
-// Data that moves without a call we decode is named, not lost silently.
-TEST_P(TraceTest, SendfileSpliceAndAioAreNamedInNotices) {
-    CChild& app =
-        Traced("sendfile file-data splice pipe-data sendfile again aio async write plain close");
-    ASSERT_EQ(app.Wait(), 0) << app.Err();
-    const pid_t p = app.Pid();
-    EXPECT_EQ(UntilClosed(),
-              Attached(p, {Notice(p, Vantry::NOTICE_CALL_NOT_DECODED, Vantry::CALL_SENDFILE),
-                           Notice(p, Vantry::NOTICE_CALL_NOT_DECODED, Vantry::CALL_SPLICE),
-                           Notice(p, Vantry::NOTICE_CALL_NOT_DECODED, Vantry::CALL_IO_SUBMIT),
-                           Written(p, "plain"), Closed(p)}));
-    EXPECT_TRUE(m_pty.WaitReceived(9 + 9 + 5 + 5 + 5));
-}
-
-// wirelet-cli monitor shows what the driver traces; its detach, the driver's
-// stop and the driver's death each let the application go on untraced.
-TEST_P(TraceTest, MonitorShowsEventsAndItsDetachOrTheDriversEndLetsTheApplicationGo) {
-    m_driver.UseForThisProcess();
-    CChild app(AppOn(Port(),
-                     "set 9600 8N1 say opened hear write AT\\x0d say wrote hear write untraced "
-                     "read 3 write after say again hear write still close"));
+// A detach, and the driver's stop, let the application go on untraced, in
+// its blocking read too; eBPF never traces it at all.
+TEST_P(TraceTest, ADetachOrTheDriversStopLetsTheApplicationGo) {
+    CChild app(AppOn(
+        Port(), "set 9600 8N1 say opened hear write AT hear write untraced read 3 write after"));
     ASSERT_FALSE(app.WaitLine("opened").empty());
     const pid_t p = app.Pid();
-    CChild monitor({WIRELET_CLI_PATH, "monitor", Port()});
-    auto bShows = [&](const std::string& strText) {
-        return monitor.WaitOut(
-            [&](const std::string& strOut) { return strOut.find(strText) != std::string::npos; });
-    };
-    ASSERT_TRUE(bShows("* StopBits: 1 stop bit, Parity: No parity, WordLength: 8\n"));
+    Attach();
     app.Send("go\n");
-    ASSERT_TRUE(bShows("> 41 54 0D ")) << monitor.Out();
-    // eBPF captures without a tracer: nothing for the application to see.
+    EXPECT_TRUE(Has(RecordsUntil(*m_client, m_dwHandle, Written(p, "AT")), Written(p, "AT")));
     EXPECT_EQ(TracingProcessOf(p), IsBpf() ? 0 : m_driver.Pid());
-    // Ctrl+C detaches the last attachment: the application runs on untraced.
-    monitor.Kill(SIGINT);
-    EXPECT_EQ(monitor.Wait(), 0);
+    EXPECT_EQ(m_client->Detach(m_dwHandle), 0);
     EXPECT_TRUE(Eventually([&] { return TracerOf(p) == 0; }));
     app.Send("go\n");
-    EXPECT_TRUE(m_pty.WaitReceived(11));
-
-    // Attached again, in its blocking read: the driver's stop detaches it.
-    CChild capture({WIRELET_CLI_PATH, "capture", Port(), "-o", "-"});
+    EXPECT_TRUE(m_pty.WaitReceived(10));
+    Attach();
     ASSERT_TRUE(IsBpf() || Eventually([&] { return TracingProcessOf(p) == m_driver.Pid(); }));
     EXPECT_EQ(m_driver.Stop(), 0);
     EXPECT_EQ(TracerOf(p), 0);
     m_pty.Send("abc");
-    EXPECT_EQ(app.WaitLine("read:"), "read:abc");
-    ASSERT_FALSE(app.WaitLine("again").empty());
-
-    // Attached by a driver that is then killed outright.
-    ASSERT_TRUE(m_driver.Start(Args())) << m_driver.Stderr();
-    CChild again({WIRELET_CLI_PATH, "capture", Port(), "-o", "-"});
-    ASSERT_TRUE(IsBpf() || Eventually([&] { return TracingProcessOf(p) == m_driver.Pid(); }));
-    kill(m_driver.Pid(), SIGKILL);
-    EXPECT_TRUE(Eventually([&] { return TracerOf(p) == 0; }));
-    app.Send("go\n");
     EXPECT_EQ(app.Wait(), 0);
-    EXPECT_TRUE(m_pty.WaitReceived(21));
-    EXPECT_EQ(m_pty.Received(), "AT\runtracedafterstill");
+    EXPECT_EQ(app.WaitLine("read:"), "read:abc");
+    EXPECT_TRUE(m_pty.WaitReceived(15));
+    EXPECT_EQ(m_pty.Received(), "ATuntracedafter");
+}
+
+// Processes that let go of the port at the same moment, by a close or by a
+// kill, each get their own close. One opened it read-only: inotify would
+// fold two identical closes into one.
+TEST_P(TraceTest, ClosesAtOnceNameTheirOwnProcess) {
+    Attach();
+    for (int i = 0; i < 16; ++i) {
+        CChild a(AppOn(Port(), "say opened hear close hear")),
+            b({"/bin/sh", "-c", "exec 3<" + Port() + "; echo opened; read x; exec 3<&-; read x"});
+        const pid_t pa = a.Pid(), pb = b.Pid();
+        RecordsUntil(*m_client, m_dwHandle, Line(pa, 0, 0, 8), {Line(pb, 0, 0, 8)});
+        for (CChild* pApp : {&a, &b})
+            i % 2 ? pApp->Kill(SIGKILL) : pApp->Send("go\n");
+        const auto records = RecordsUntil(*m_client, m_dwHandle, Closed(pa), {Closed(pb)});
+        ASSERT_EQ(records.size(), 2u) << testing::PrintToString(records) << " round " << i;
+    }
+}
+
+// On one CPU the tracer, woken by an open, runs before the opener has its
+// fd: each opener is captured from its first write even so.
+TEST_P(TraceTest, OnOneCpuALateOpenerIsCapturedFromItsFirstWrite) {
+    const std::string strDriver = std::to_string(m_driver.Pid());
+    ASSERT_EQ(CChild({"/usr/bin/taskset", "-a", "-p", "-c", "0", strDriver}).Wait(), 0);
+    Attach();
+    for (int i = 0; i < 10; ++i) {
+        CChild app({"/usr/bin/taskset", "-c", "0", TRACE_APP_PATH, "open", Port(), "write", "AT",
+                    "close"});
+        ASSERT_EQ(app.Wait(), 0);
+        const pid_t p = app.Pid();
+        ASSERT_EQ(RecordsUntil(*m_client, m_dwHandle, Closed(p)),
+                  Attached(p, {Written(p, "AT"), Closed(p)}));
+    }
+}
+
+// Holders that got the port's fd without opening it, over a unix socket or
+// with pidfd_getfd: eBPF sees their calls as they come; no open tells the
+// ptrace source of them, so it looks for them (a take only at the slow look,
+// on its ticks once an fd went over a socket), and says that what they did
+// before it found them may be missing.
+TEST_P(TraceTest, AReceiverAndATakerOfThePortsFdAreCaptured) {
+    if (!InPrivateNamespace())
+        return;
+    // The child waits so long for a tracer (not eBPF's), then writes.
+    for (const auto& [pszSteps, pszChild, pszText] :
+         {std::tuple{"await 3000 take via-pidfd", "taken:", "via-pidfd"},
+          std::tuple{"await 150 pass via-socket", "passed:", "via-socket"}}) {
+        CPty pty;
+        const std::string strSteps = IsBpf() ? std::strchr(pszSteps + 6, ' ') + 1 : pszSteps;
+        CChild app(AppOn(pty.Slave(), "say opened hear " + strSteps + " close"));
+        ASSERT_FALSE(app.WaitLine("opened").empty()) << app.Err();
+        CRawClient client(m_driver.DevicePath());
+        const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
+        const pid_t p = app.Pid();
+        RecordsUntil(client, dwHandle, Line(p, 0, 0, 8));
+        app.Send("go\n");
+        const std::string strChild = app.WaitLine(pszChild);
+        ASSERT_EQ(app.Wait(), 0) << app.Err();
+        const pid_t n = std::stoi(strChild.substr(std::strlen(pszChild)));
+        std::vector<CRecord> expected = {Written(n, pszText), Closed(p)};
+        if (!IsBpf())
+            expected.insert(expected.begin(), {TracedLate(n), Baud(n, 38400), Line(n, 0, 0, 8)});
+        EXPECT_EQ(RecordsUntil(client, dwHandle, Closed(p)), expected) << pszSteps;
+    }
+}
+
+// A process that lets go of two ports at once, by its end, by an exec that
+// closes both, by one close_range, closes each; eBPF sees it as it happens.
+TEST_P(TraceTest, EveryPortReleasedAtOnceIsClosed) {
+    if (!IsBpf())
+        GTEST_SKIP() << "the ptrace source learns of a traced process's second port late";
+    CPty second;
+    Attach();
+    const std::uint32_t dwSecond = m_client->AttachOk(second.Slave());
+    const std::string strOpen = "import os\nflags = os.O_RDWR | os.O_NOCTTY | os.O_CLOEXEC\na = "
+                                "os.open('" +
+                                Port() + "', flags)\nb = os.open('" + second.Slave() +
+                                "', flags)\n";
+    for (const char* pszRelease :
+         {"os._exit(0)", "os.execv('/bin/true', ['true'])", "os.closerange(a, b + 1)"}) {
+        CChild app({"/usr/bin/python3", "-c", strOpen + pszRelease});
+        ASSERT_EQ(app.Wait(), 0) << app.Err();
+        const pid_t p = app.Pid();
+        const std::vector<CRecord> expected{Opened(p), Baud(p, 38400), Line(p, 0, 0, 8), Closed(p)};
+        EXPECT_EQ(RecordsUntil(*m_client, m_dwHandle, Closed(p)), expected) << pszRelease;
+        EXPECT_EQ(RecordsUntil(*m_client, dwSecond, Closed(p)), expected) << pszRelease;
+    }
 }
 
 CAPTURE_SOURCES(TraceTest);
