@@ -17,10 +17,9 @@
 #include "Records.h"
 #include "Resource.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -117,13 +116,6 @@ TEST_F(DocumentCoreTest, SaveAsEmptiesALongerFileAndRefusesADevice) {
     EXPECT_EQ(m_app.GetRecentFileList().Files(), QStringList(m_app.m_strAnswer));
 }
 
-bool ProcessEventsUntil(const std::function<bool()>& condition) {
-    QDeadlineTimer deadline(30000);
-    while (!condition() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    return condition();
-}
-
 class CHintedView : public CView {
 public:
     void OnUpdate(CView*, long lHint) override { m_hints.push_back(lHint); }
@@ -152,7 +144,7 @@ TEST_F(DocumentCoreTest, AMonitorDrainsABacklogLargerThanOneBatch) {
             EXPECT_EQ(pView->m_hints, std::vector<long>{CWireletDoc::HINT_MONITOR_STARTED});
         EXPECT_EQ(m_messages.m_messages,
                   std::vector<std::string>({MSG_NO_READ_VIEW, MSG_NO_WRITE_VIEW}));
-        EXPECT_TRUE(ProcessEventsUntil([&] { return monitor.TotalRead() == RECORDS * 16u; }))
+        EXPECT_TRUE(QTest::qWaitFor([&] { return monitor.TotalRead() == RECORDS * 16u; }, 30000))
             << monitor.TotalRead();
     }
     g_hDevice.Close();
