@@ -47,8 +47,8 @@ TEST(CliRenderTest, DamagedOrForeignFilesPrintNothingAndExitTwo) {
     truncated.pop_back();
     Bytes dangling = SAMPLE;
     dangling.push_back(7);
-    Bytes shortBaud = Records::File({Records::Read(Bytes{1}), Bytes(27, 0)});
-    shortBaud[shortBaud.size() - 27 + 20] = Vantry::CAPTURE_BAUD_RATE;
+    const Bytes shortBaud = Records::File(
+        {Records::Read(Bytes{1}), Records::Make(Vantry::CAPTURE_BAUD_RATE, Bytes(3))});
     // Larger than any record the driver makes, whole or cut by the end.
     const Bytes oversized = Records::File({Records::Read(Bytes{1}), Bytes(70000, 0)});
     Bytes cutHuge = SAMPLE;

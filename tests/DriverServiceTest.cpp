@@ -1,15 +1,18 @@
 // EnsureDriver, StopDriver and RemoveDriver against the real service manager
 // and a real driver daemon, each in a sandbox of its own.
 #include "DriverService.h"
-#include "CServiceManager.h"
 #include "CServiceSandbox.h"
 #include "DriverDevice.h"
 #include "RunAs.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 
 namespace {
 
@@ -30,13 +33,32 @@ using enum EState;
 using enum EImage;
 using enum EStartup;
 
+// The function's return, and the messages it showed, in a child that has
+// given up root for nobody.
+struct CChildResult {
+    int nExitStatus = -1;
+    Messages messages;
+};
+CChildResult RunAsNobody(const std::function<int(IMessageBox&)>& function) {
+    const int hMessages = memfd_create("messages", MFD_CLOEXEC);
+    CChildResult result;
+    result.nExitStatus = RunAs(NOBODY, {}, [&] {
+        CRecordingMessageBox messages;
+        const int nStatus = function(messages);
+        for (const auto& strMessage : messages.m_messages)
+            if (dprintf(hMessages, "%s\n", strMessage.c_str()) < 0)
+                return 253;
+        return nStatus;
+    });
+    std::ifstream lines("/proc/self/fd/" + std::to_string(hMessages));
+    for (std::string strLine; std::getline(lines, strLine);)
+        result.messages.push_back(strLine);
+    close(hMessages);
+    return result;
+}
+
 class DriverServiceTest : public CServiceSandbox {
 protected:
-    void TearDown() override {
-        g_hDevice.Close();
-        CServiceSandbox::TearDown();
-    }
-
     // The image, as the user puts it beside the program.
     void PutImage(EImage image) {
         const std::string strImage = m_strProgramDirectory + "/vantry.sys";
@@ -57,10 +79,6 @@ protected:
             std::filesystem::copy_file(VANTRY_SYS_PATH, strForeign + "/vantry.sys");
             std::filesystem::create_symlink(strForeign + "/vantry.sys", strImage);
         }
-    }
-    static CServiceManager Manager() {
-        return CServiceManager::Open(nullptr, Scm::SERVICES_ACTIVE_DATABASE,
-                                     Scm::SC_MANAGER_ALL_ACCESS);
     }
     EState State() const {
         CService service = Manager().OpenService("Vantry", Scm::SERVICE_READ_ONLY);
@@ -113,7 +131,6 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, DriverStartupTest,
     ::testing::Values(
         CStartup{"fresh", Driver, false, false, Continue, "", Running},
-        CStartup{"installed", Driver, true, false, Continue, "", Running},
         CStartup{"no image", Missing, false, false, Stop, NEW_SERVICE_FAILED, Absent},
         CStartup{"image gone", Missing, true, false, Continue, START_FAILED, Stopped},
         CStartup{"deviceless", Deviceless, false, false, Stop, NEW_SERVICE_FAILED, Absent},

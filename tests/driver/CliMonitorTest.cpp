@@ -70,9 +70,8 @@ TEST_F(CliMonitorTest, MonitorPrintsEachEventAsThePanesShowItAndCtrlCDetaches) {
 TEST_F(CliMonitorTest, CaptureWritesEveryRecordAsTheDriverNumberedIt) {
     std::vector<Bytes> replayed = SESSION;
     replayed.insert(replayed.end(), 3000, Records::Read("x"));
-    CDriverProcess flooded;
-    ASSERT_TRUE(flooded.StartReplay(replayed)) << flooded.Stderr();
-    flooded.UseForThisProcess();
+    driver.Stop();
+    ASSERT_TRUE(driver.StartReplay(replayed)) << driver.Stderr();
     // DataLength is the payload's length for every type, whatever was replayed.
     std::vector<Bytes> numbered;
     for (const auto& record : replayed) {
@@ -81,7 +80,7 @@ TEST_F(CliMonitorTest, CaptureWritesEveryRecordAsTheDriverNumberedIt) {
                record.size() - RECORD_DATA_OFFSET);
     }
     const Bytes expected = Records::File(numbered);
-    const std::string strFile = flooded.WriteFile("old.rec", {'o', 'l', 'd'});
+    const std::string strFile = driver.WriteFile("old.rec", {'o', 'l', 'd'});
     umask(022);
     CChild capture({WIRELET_CLI_PATH, "capture", pty.Slave(), "-o", strFile});
     for (int i = 0; i < 5000 && ReadText(strFile) == "old"; ++i)
@@ -99,12 +98,10 @@ TEST_F(CliMonitorTest, CaptureWritesEveryRecordAsTheDriverNumberedIt) {
 // Records the page cache took but the disk could not (a loop device on a
 // full tmpfs, in a mount namespace of the capture's own) fail the capture.
 TEST_F(CliMonitorTest, ACaptureThatDidNotReachTheDiskFails) {
-    CDriverProcess flooded;
-    ASSERT_TRUE(
-        flooded.StartReplay(std::vector<Bytes>(2000, Records::Read(std::string(4000, 'x')))))
-        << flooded.Stderr();
-    flooded.UseForThisProcess();
-    const std::string strDir = flooded.Dir();
+    driver.Stop();
+    ASSERT_TRUE(driver.StartReplay(std::vector<Bytes>(2000, Records::Read(std::string(4000, 'x')))))
+        << driver.Stderr();
+    const std::string strDir = driver.Dir();
     CChild capture({"/usr/bin/unshare", "--mount", "/bin/sh", "-ec",
                     "mkdir $0/disk $0/mnt && mount -t tmpfs -o size=2m none $0/disk && "
                     "truncate -s 64M $0/disk/image && mkfs.ext2 -q -F $0/disk/image && "

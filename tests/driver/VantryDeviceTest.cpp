@@ -28,10 +28,6 @@ struct VantryDeviceTest : ::testing::Test {
     CVantryDevice device;
     CStopEvent stop;
 
-    void StartWith(const std::vector<Records::Bytes>& records) {
-        ASSERT_TRUE(driver.StartReplay(records)) << driver.Stderr();
-        ASSERT_EQ(device.Open(driver.DevicePath()), 0);
-    }
     // A wait on a thread of its own, as a monitor's reader does it.
     std::future<int> WaitInThread(CAttachHandle hAttach) {
         return std::async(std::launch::async, [this, hAttach] {
@@ -42,7 +38,8 @@ struct VantryDeviceTest : ::testing::Test {
 };
 
 TEST_F(VantryDeviceTest, ClosingTheDeviceFailsEveryPendingRequestAndDetaches) {
-    StartWith({});
+    ASSERT_TRUE(driver.StartReplay({})) << driver.Stderr();
+    ASSERT_EQ(device.Open(driver.DevicePath()), 0);
     CAttachHandle hFirst, hSecond;
     ASSERT_EQ(device.Attach(pty.Slave(), hFirst), 0);
     ASSERT_EQ(device.Attach(pty.Slave(), hSecond), 0);
