@@ -1,5 +1,3 @@
-// EnsureDriver, StopDriver and RemoveDriver against the real service manager
-// and a real driver daemon, each in a sandbox of its own.
 #include "DriverService.h"
 #include "CServiceSandbox.h"
 #include "DriverDevice.h"

@@ -1,4 +1,3 @@
-// The files the program writes and reads itself: a regular file, or nothing.
 #include "CPty.h"
 #include "CRegularFile.h"
 

@@ -1,4 +1,3 @@
-// wirelet-cli monitor and capture against a real driver.
 #include "CDriverProcess.h"
 #include "CPty.h"
 #include "CStandInDriver.h"
