@@ -89,9 +89,7 @@ TEST_F(CliMonitorTest, CaptureWritesEveryRecordAsTheDriverNumberedIt) {
     const std::string strCaptured = ReadText(strFile);
     EXPECT_TRUE(strCaptured == std::string(expected.begin(), expected.end()))
         << strCaptured.size() << " bytes instead of " << expected.size();
-    struct stat status {};
-    EXPECT_EQ(stat(strFile.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0644u);
+    EXPECT_EQ(std::filesystem::status(strFile).permissions(), std::filesystem::perms(0644));
 }
 
 // Records the page cache took but the disk could not (a loop device on a

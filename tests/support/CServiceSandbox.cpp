@@ -28,16 +28,12 @@ void CServiceSandbox::SetUp() {
 
 void CServiceSandbox::TearDown() {
     g_hDevice.Close();
+    setenv(CServiceManager::ROOT_VARIABLE, (m_strDirectory + "/scm").c_str(), 1);
+    const CServiceManager manager = Manager();
     std::error_code error;
-    if (std::filesystem::is_directory(m_strDatabase, error)) {
-        setenv(CServiceManager::ROOT_VARIABLE, (m_strDirectory + "/scm").c_str(), 1);
-        const CServiceManager manager = Manager();
-        for (const auto& entry : std::filesystem::directory_iterator(m_strDatabase, error)) {
-            CService service = manager.OpenService(entry.path().filename(), Scm::SERVICE_STOP);
-            if (service.IsValid())
-                service.Control(Scm::SERVICE_CONTROL_STOP);
-        }
-    }
+    for (const auto& entry : std::filesystem::directory_iterator(m_strDatabase, error))
+        manager.OpenService(entry.path().filename(), Scm::SERVICE_STOP)
+            .Control(Scm::SERVICE_CONTROL_STOP);
     std::filesystem::remove_all(m_strDirectory, error);
     while (waitpid(-1, nullptr, WNOHANG) > 0) {
     }
