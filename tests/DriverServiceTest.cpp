@@ -44,8 +44,7 @@ CChildResult RunAsNobody(const std::function<int(IMessageBox&)>& function) {
         CRecordingMessageBox messages;
         const int nStatus = function(messages);
         for (const auto& strMessage : messages.m_messages)
-            if (dprintf(hMessages, "%s\n", strMessage.c_str()) < 0)
-                return 253;
+            dprintf(hMessages, "%s\n", strMessage.c_str());
         return nStatus;
     });
     std::ifstream lines("/proc/self/fd/" + std::to_string(hMessages));
@@ -108,9 +107,9 @@ TEST_P(DriverStartupTest, EnsureDriver) {
     SCOPED_TRACE(c.pszWhat);
     PutImage(c.image);
     if (c.bInstalled) {
-        CServiceConfig config;
-        config.strName = config.strDisplayName = "Vantry";
-        config.strImagePath = m_strProgramDirectory + "/vantry.sys";
+        const CServiceConfig config{.strName = "Vantry",
+                                    .strDisplayName = "Vantry",
+                                    .strImagePath = m_strProgramDirectory + "/vantry.sys"};
         ASSERT_TRUE(Manager().CreateService(config, Scm::SERVICE_ALL_ACCESS).IsValid());
     }
     const std::string strDirectory = c.image == NoDirectory ? "" : m_strProgramDirectory;

@@ -26,10 +26,7 @@ bool IsProcessAlive(pid_t nPid) {
 class ServiceManagerTest : public CServiceSandbox {
 protected:
     static CServiceConfig Config(const std::string& strImage) {
-        CServiceConfig config;
-        config.strName = config.strDisplayName = "Probe";
-        config.strImagePath = strImage;
-        return config;
+        return {.strName = "Probe", .strDisplayName = "Probe", .strImagePath = strImage};
     }
     // Each image notes its pid first, so that a test can see it is gone.
     std::string Image(const std::string& strName, const std::string& strBody) {

@@ -72,7 +72,3 @@ int CDriverProcess::ThreadCount() const {
     const std::string strTasks = "/proc/" + std::to_string(Pid()) + "/task";
     return int(std::distance(std::filesystem::directory_iterator(strTasks), {}));
 }
-
-void CDriverProcess::UseForThisProcess() const {
-    setenv("VANTRY_DEVICE", m_strDevice.c_str(), 1);
-}
