@@ -36,8 +36,7 @@ TEST(CliRenderTest, PrintsPanesTotalsAndExportBytes) {
         utf16 += std::string{c, '\0'};
     EXPECT_EQ(send.strOut, utf16);
 
-    const auto totals = Render(SAMPLE, {"--totals"});
-    EXPECT_EQ(totals.strOut, "recv 3\nsend 3\n");
+    EXPECT_EQ(Render(SAMPLE, {"--totals"}).strOut, "recv 3\nsend 3\n");
 }
 
 // Each says what is wrong, and where: the offset is where the record's size

@@ -11,12 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <future>
-#include <thread>
 
 using namespace Vantry;
 

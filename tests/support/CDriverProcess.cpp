@@ -2,10 +2,8 @@
 
 #include "Records.h"
 
-#include <signal.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
