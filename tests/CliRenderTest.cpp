@@ -36,8 +36,7 @@ TEST(CliRenderTest, PrintsPanesTotalsAndExportBytes) {
         utf16 += std::string{c, '\0'};
     EXPECT_EQ(send.strOut, utf16);
 
-    const auto totals = Render(SAMPLE, {"--totals"});
-    EXPECT_EQ(totals.strOut, "recv 3\nsend 3\n");
+    EXPECT_EQ(Render(SAMPLE, {"--totals"}).strOut, "recv 3\nsend 3\n");
 }
 
 // Each says what is wrong, and where: the offset is where the record's size
@@ -47,8 +46,8 @@ TEST(CliRenderTest, DamagedOrForeignFilesPrintNothingAndExitTwo) {
     truncated.pop_back();
     Bytes dangling = SAMPLE;
     dangling.push_back(7);
-    Bytes shortBaud = Records::File({Records::Read(Bytes{1}), Bytes(27, 0)});
-    shortBaud[shortBaud.size() - 27 + 20] = Vantry::CAPTURE_BAUD_RATE;
+    const Bytes shortBaud = Records::File(
+        {Records::Read(Bytes{1}), Records::Make(Vantry::CAPTURE_BAUD_RATE, Bytes(3))});
     // Larger than any record the driver makes, whole or cut by the end.
     const Bytes oversized = Records::File({Records::Read(Bytes{1}), Bytes(70000, 0)});
     Bytes cutHuge = SAMPLE;

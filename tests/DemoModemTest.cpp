@@ -1,5 +1,3 @@
-// The demo's simulated modem, fed as a host's writes arrive: in pieces, and
-// how the demo ends with the command it runs.
 #include "CModem.h"
 #include "Process.h"
 
@@ -12,13 +10,6 @@ namespace {
 
 const std::string OK = "\r\nOK\r\n";
 const std::string ERROR = "\r\nERROR\r\n";
-
-std::string Feed(CModem& modem, const std::vector<std::string>& pieces) {
-    std::string strAnswer;
-    for (const std::string& strPiece : pieces)
-        strAnswer += modem.Receive(strPiece);
-    return strAnswer;
-}
 
 TEST(DemoModemTest, AnswersEachCommandOnceItsLineEnds) {
     const std::string strLong(CModem::MAX_COMMAND + 1, 'A');
@@ -35,7 +26,10 @@ TEST(DemoModemTest, AnswersEachCommandOnceItsLineEnds) {
     };
     for (const auto& c : CASES) {
         CModem modem;
-        EXPECT_EQ(Feed(modem, c.pieces), c.strAnswer) << c.pieces.front();
+        std::string strAnswer;
+        for (const std::string& strPiece : c.pieces)
+            strAnswer += modem.Receive(strPiece);
+        EXPECT_EQ(strAnswer, c.strAnswer) << c.pieces.front();
     }
 }
 

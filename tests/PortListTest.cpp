@@ -1,4 +1,3 @@
-// Which ports the port list offers, and where, as ports come and go.
 #include "CPortList.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,8 @@
-// The files the program writes and reads itself: a regular file, or nothing.
+#include "CPty.h"
 #include "CRegularFile.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <stdlib.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 
@@ -18,9 +16,8 @@ namespace fs = std::filesystem;
 TEST(RegularFileTest, OnlyARegularFileIsOpenedAndOnlyToWriteIsItEmptied) {
     const fs::path dir = fs::temp_directory_path() / ("wirelet-file-" + std::to_string(getpid()));
     fs::create_directories(dir);
-    const CScopedFd master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-    ASSERT_TRUE(master.IsValid() && grantpt(master.Get()) == 0 && unlockpt(master.Get()) == 0);
-    const std::string strPort = ptsname(master.Get()), strFifo = dir / "fifo";
+    const CPty pty;
+    const std::string strPort = pty.Slave(), strFifo = dir / "fifo";
     const CScopedFd watch(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
     ASSERT_GE(inotify_add_watch(watch.Get(), strPort.c_str(), IN_OPEN), 0);
     fs::create_symlink(strPort, dir / "port");

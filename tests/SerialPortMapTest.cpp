@@ -1,4 +1,3 @@
-// The port list's source: sysfs, or the file that offers virtual ports.
 #include "CSerialPortMap.h"
 
 #include <gtest/gtest.h>

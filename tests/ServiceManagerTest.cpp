@@ -1,7 +1,6 @@
 // The service manager against real daemons: shell scripts written by each
 // test stand in for driver images that behave well or badly in one way.
 #include "CDaemonLauncher.h"
-#include "CServiceManager.h"
 #include "CServiceSandbox.h"
 #include "Process.h"
 
@@ -26,15 +25,8 @@ bool IsProcessAlive(pid_t nPid) {
 
 class ServiceManagerTest : public CServiceSandbox {
 protected:
-    static CServiceManager OpenManager(int nReadyMs = 5000, int nStopMs = 5000) {
-        return CServiceManager::Open(nullptr, Scm::SERVICES_ACTIVE_DATABASE,
-                                     Scm::SC_MANAGER_ALL_ACCESS, {nReadyMs, nStopMs});
-    }
     static CServiceConfig Config(const std::string& strImage) {
-        CServiceConfig config;
-        config.strName = config.strDisplayName = "Probe";
-        config.strImagePath = strImage;
-        return config;
+        return {.strName = "Probe", .strDisplayName = "Probe", .strImagePath = strImage};
     }
     // Each image notes its pid first, so that a test can see it is gone.
     std::string Image(const std::string& strName, const std::string& strBody) {
@@ -55,8 +47,7 @@ protected:
 // careless library might.
 TEST_F(ServiceManagerTest, ServiceLivesThroughCreateStartStopAndDelete) {
     const int nLeaky = open((m_strDirectory + "/leak").c_str(), O_WRONLY | O_CREAT, 0600);
-    CServiceManager manager = OpenManager();
-    ASSERT_TRUE(manager.IsValid()) << manager.GetError();
+    CServiceManager manager = Manager();
     const std::string strImage =
         Image("ready", std::string("ls -l /proc/$$/fd >&2\n") + READY_BODY);
     CService service = manager.CreateService(Config(strImage), ALL_SERVICE);
@@ -106,7 +97,7 @@ TEST_F(ServiceManagerTest, FailedStartLeavesNothingRunning) {
             Image(test.pszName, test.strBody);
         if (test.nError == EACCES)
             std::ofstream(strImage) << "#!/bin/sh\n";
-        CServiceManager manager = OpenManager(300);
+        CServiceManager manager = Manager({300});
         CService service = manager.CreateService(Config(strImage), ALL_SERVICE);
         ASSERT_TRUE(service.IsValid());
         EXPECT_EQ(service.Start(), test.nError);
@@ -124,7 +115,7 @@ TEST_F(ServiceManagerTest, FailedStartLeavesNothingRunning) {
 // A daemon that went by itself, whose pid was recycled, that ignores the
 // stop, or whose service was deleted meanwhile.
 TEST_F(ServiceManagerTest, DaemonsThatGoOrStayAreTrackedByPidAndStartTime) {
-    CServiceManager manager = OpenManager(5000, 200);
+    CServiceManager manager = Manager({5000, 200});
     CService service = Started(manager);
     kill(RunningPid(), SIGKILL);
     while (IsProcessAlive(RunningPid()))
@@ -164,7 +155,7 @@ TEST_F(ServiceManagerTest, DaemonsThatGoOrStayAreTrackedByPidAndStartTime) {
 // start finds grown large moves aside, replacing the one before it.
 TEST_F(ServiceManagerTest, DaemonLogIsCappedAndRotated) {
     const std::string strLog = m_strDatabase + "/Probe/log";
-    CServiceManager manager = OpenManager();
+    CServiceManager manager = Manager();
     CService service =
         manager.CreateService(Config(Image("flood", "trap '' XFSZ\necho started >&2\n"
                                                     "head -c 9000000 /dev/zero >&2\n" +
@@ -180,8 +171,7 @@ TEST_F(ServiceManagerTest, DaemonLogIsCappedAndRotated) {
 }
 
 TEST_F(ServiceManagerTest, RefusesWhatItMustNotDo) {
-    CServiceManager manager = OpenManager();
-    ASSERT_TRUE(manager.IsValid());
+    CServiceManager manager = Manager();
     for (const char* pszName : {"", ".hidden", "../escape", "a/b"}) {
         CServiceConfig config = Config("/bin/true");
         config.strName = pszName;
@@ -202,7 +192,7 @@ TEST_F(ServiceManagerTest, RefusesWhatItMustNotDo) {
     // A database others could write to could make root run anything.
     for (const auto& [mode, nError] : {std::pair{0757, EPERM}, {0775, EPERM}, {0755, 0}}) {
         chmod(m_strDatabase.c_str(), mode_t(mode));
-        EXPECT_EQ(OpenManager().GetError(), nError) << std::oct << mode;
+        EXPECT_EQ(Manager().GetError(), nError) << std::oct << mode;
     }
 }
 

@@ -1,4 +1,3 @@
-// wirelet-cli monitor and capture against a real driver.
 #include "CDriverProcess.h"
 #include "CPty.h"
 #include "CStandInDriver.h"
@@ -70,9 +69,8 @@ TEST_F(CliMonitorTest, MonitorPrintsEachEventAsThePanesShowItAndCtrlCDetaches) {
 TEST_F(CliMonitorTest, CaptureWritesEveryRecordAsTheDriverNumberedIt) {
     std::vector<Bytes> replayed = SESSION;
     replayed.insert(replayed.end(), 3000, Records::Read("x"));
-    CDriverProcess flooded;
-    ASSERT_TRUE(flooded.StartReplay(replayed)) << flooded.Stderr();
-    flooded.UseForThisProcess();
+    driver.Stop();
+    ASSERT_TRUE(driver.StartReplay(replayed)) << driver.Stderr();
     // DataLength is the payload's length for every type, whatever was replayed.
     std::vector<Bytes> numbered;
     for (const auto& record : replayed) {
@@ -81,7 +79,7 @@ TEST_F(CliMonitorTest, CaptureWritesEveryRecordAsTheDriverNumberedIt) {
                record.size() - RECORD_DATA_OFFSET);
     }
     const Bytes expected = Records::File(numbered);
-    const std::string strFile = flooded.WriteFile("old.rec", {'o', 'l', 'd'});
+    const std::string strFile = driver.WriteFile("old.rec", {'o', 'l', 'd'});
     umask(022);
     CChild capture({WIRELET_CLI_PATH, "capture", pty.Slave(), "-o", strFile});
     for (int i = 0; i < 5000 && ReadText(strFile) == "old"; ++i)
@@ -91,20 +89,16 @@ TEST_F(CliMonitorTest, CaptureWritesEveryRecordAsTheDriverNumberedIt) {
     const std::string strCaptured = ReadText(strFile);
     EXPECT_TRUE(strCaptured == std::string(expected.begin(), expected.end()))
         << strCaptured.size() << " bytes instead of " << expected.size();
-    struct stat status {};
-    EXPECT_EQ(stat(strFile.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0644u);
+    EXPECT_EQ(std::filesystem::status(strFile).permissions(), std::filesystem::perms(0644));
 }
 
 // Records the page cache took but the disk could not (a loop device on a
 // full tmpfs, in a mount namespace of the capture's own) fail the capture.
 TEST_F(CliMonitorTest, ACaptureThatDidNotReachTheDiskFails) {
-    CDriverProcess flooded;
-    ASSERT_TRUE(
-        flooded.StartReplay(std::vector<Bytes>(2000, Records::Read(std::string(4000, 'x')))))
-        << flooded.Stderr();
-    flooded.UseForThisProcess();
-    const std::string strDir = flooded.Dir();
+    driver.Stop();
+    ASSERT_TRUE(driver.StartReplay(std::vector<Bytes>(2000, Records::Read(std::string(4000, 'x')))))
+        << driver.Stderr();
+    const std::string strDir = driver.Dir();
     CChild capture({"/usr/bin/unshare", "--mount", "/bin/sh", "-ec",
                     "mkdir $0/disk $0/mnt && mount -t tmpfs -o size=2m none $0/disk && "
                     "truncate -s 64M $0/disk/image && mkfs.ext2 -q -F $0/disk/image && "

@@ -2,10 +2,8 @@
 
 #include "Records.h"
 
-#include <signal.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -71,8 +69,4 @@ int CDriverProcess::Stop() {
 int CDriverProcess::ThreadCount() const {
     const std::string strTasks = "/proc/" + std::to_string(Pid()) + "/task";
     return int(std::distance(std::filesystem::directory_iterator(strTasks), {}));
-}
-
-void CDriverProcess::UseForThisProcess() const {
-    setenv("VANTRY_DEVICE", m_strDevice.c_str(), 1);
 }

@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,7 +42,7 @@ public:
     // The driver's threads, to see that nothing is left behind.
     int ThreadCount() const;
     // VANTRY_DEVICE for this process and the programs it starts.
-    void UseForThisProcess() const;
+    void UseForThisProcess() const { setenv("VANTRY_DEVICE", m_strDevice.c_str(), 1); }
 
 private:
     std::string m_strDir;

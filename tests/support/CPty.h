@@ -59,11 +59,8 @@ private:
                 return;
             char buffer[65536];
             const ssize_t n = read(m_hMaster, buffer, sizeof buffer);
-            if (n <= 0) {
-                // No slave open (yet or any more): nothing to read for now.
-                pollfd stop{m_hStop, POLLIN, 0};
-                if (poll(&stop, 1, 2) > 0)
-                    return;
+            if (n <= 0) { // no slave open (yet or any more): nothing to read for now
+                poll(&fds[1], 1, 2);
                 continue;
             }
             std::lock_guard lock(m_mutex);

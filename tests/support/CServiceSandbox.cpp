@@ -1,15 +1,11 @@
 #include "CServiceSandbox.h"
 
-#include "CServiceManager.h"
-#include "RunAs.h"
+#include "DriverDevice.h"
 
-#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -30,17 +26,13 @@ void CServiceSandbox::SetUp() {
 }
 
 void CServiceSandbox::TearDown() {
+    g_hDevice.Close();
+    setenv(CServiceManager::ROOT_VARIABLE, (m_strDirectory + "/scm").c_str(), 1);
+    const CServiceManager manager = Manager();
     std::error_code error;
-    if (std::filesystem::is_directory(m_strDatabase, error)) {
-        setenv(CServiceManager::ROOT_VARIABLE, (m_strDirectory + "/scm").c_str(), 1);
-        CServiceManager manager = CServiceManager::Open(nullptr, Scm::SERVICES_ACTIVE_DATABASE,
-                                                        Scm::SC_MANAGER_ALL_ACCESS);
-        for (const auto& entry : std::filesystem::directory_iterator(m_strDatabase, error)) {
-            CService service = manager.OpenService(entry.path().filename(), Scm::SERVICE_STOP);
-            if (service.IsValid())
-                service.Control(Scm::SERVICE_CONTROL_STOP);
-        }
-    }
+    for (const auto& entry : std::filesystem::directory_iterator(m_strDatabase, error))
+        manager.OpenService(entry.path().filename(), Scm::SERVICE_STOP)
+            .Control(Scm::SERVICE_CONTROL_STOP);
     std::filesystem::remove_all(m_strDirectory, error);
     while (waitpid(-1, nullptr, WNOHANG) > 0) {
     }
@@ -52,22 +44,4 @@ std::string CServiceSandbox::WriteScript(const std::string& strName,
     std::ofstream(strPath) << "#!/bin/sh\n" << strBody << "\n";
     chmod(strPath.c_str(), 0755);
     return strPath;
-}
-
-CChildResult RunAsNobody(const std::function<int(IMessageBox&)>& function) {
-    const int hMessages = memfd_create("messages", MFD_CLOEXEC);
-    CChildResult result;
-    result.nExitStatus = RunAs(NOBODY, {}, [&] {
-        CRecordingMessageBox messages;
-        const int nStatus = function(messages);
-        for (const auto& strMessage : messages.m_messages)
-            if (dprintf(hMessages, "%s\n", strMessage.c_str()) < 0)
-                return 253;
-        return nStatus;
-    });
-    std::ifstream lines("/proc/self/fd/" + std::to_string(hMessages));
-    for (std::string strLine; std::getline(lines, strLine);)
-        result.messages.push_back(strLine);
-    close(hMessages);
-    return result;
 }

@@ -6,18 +6,21 @@
 #pragma once
 
 #include "CRecordingMessageBox.h"
+#include "CServiceManager.h"
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
-#include <vector>
 
 class CServiceSandbox : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
 
+    static CServiceManager Manager(const CServiceTimeouts& timeouts = {}) {
+        return CServiceManager::Open(nullptr, Scm::SERVICES_ACTIVE_DATABASE,
+                                     Scm::SC_MANAGER_ALL_ACCESS, timeouts);
+    }
     // Writes an executable shell script (the body follows "#!/bin/sh").
     std::string WriteScript(const std::string& strName, const std::string& strBody) const;
 
@@ -26,11 +29,3 @@ protected:
     std::string m_strDevice;
     std::string m_strProgramDirectory; // where the program's files would sit
 };
-
-// Runs the function in a child that has given up root for nobody; the
-// child's messages come back. The function's return is the exit status.
-struct CChildResult {
-    int nExitStatus = -1;
-    std::vector<std::string> messages;
-};
-CChildResult RunAsNobody(const std::function<int(IMessageBox&)>& function);

@@ -49,20 +49,16 @@ public:
             m_hListen.Reset();
         });
     }
-    ~CStandInDriver() { Join(); }
+    ~CStandInDriver() { Capacities(); }
 
     // The capacity of each request answered, once every answer is used up.
     const std::vector<std::uint32_t>& Capacities() {
-        Join();
+        if (m_thread.joinable())
+            m_thread.join();
         return m_capacities;
     }
 
 private:
-    void Join() {
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-
     CScopedFd m_hListen;
     std::thread m_thread;
     std::vector<std::uint32_t> m_capacities;

@@ -2,10 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <stdexcept>
 

@@ -28,8 +28,7 @@ def transcript(path):
     call."""
     chunks = {">": [], "<": []}
     with open(path) as f:
-        for line in f:
-            direction, data = line.split()
+        for direction, data in map(str.split, f):
             chunks[direction].append(bytes.fromhex(data))
     return chunks
 
