@@ -45,8 +45,7 @@ struct LiveCaptureTest : ::testing::Test {
     // A process opens the port and writes strText once its open was seen.
     void ExpectLateOpenerCaptured(CRawClient& client, std::uint32_t dwHandle,
                                   const std::string& strText) {
-        CChild app(AppOn(pty.Slave(), "say opened hear write " + strText + " close"));
-        ASSERT_FALSE(app.WaitLine("opened").empty()) << app.Err();
+        CHeldApp app(pty.Slave(), "write " + strText + " close");
         const pid_t p = app.Pid();
         std::vector<CRecord> records;
         FetchUntil(client, dwHandle, records, [&](const auto& got) { return Has(got, Opened(p)); });
@@ -172,10 +171,7 @@ TEST_P(LiveSourceTest, APtyOfAnotherDevptsInstanceIsAnotherPort) {
     std::string strPrivate;
     for (int i = 0; i <= nIndex; ++i)
         masters.push_back(devpts.Open(strPrivate));
-    CChild host(AppOn(pty.Slave(), "say opened hear write host close"));
-    CChild mine(AppOn(strPrivate, "say opened hear write mine close"));
-    ASSERT_FALSE(host.WaitLine("opened").empty()) << host.Err();
-    ASSERT_FALSE(mine.WaitLine("opened").empty()) << mine.Err();
+    CHeldApp host(pty.Slave(), "write host close"), mine(strPrivate, "write mine close");
 
     CRawClient client(driver.DevicePath());
     const std::uint32_t dwHandle = client.AttachOk(strPrivate);
@@ -185,9 +181,8 @@ TEST_P(LiveSourceTest, APtyOfAnotherDevptsInstanceIsAnotherPort) {
     EXPECT_EQ(host.Wait(), 0);
     EXPECT_EQ(mine.Wait(), 0);
     const pid_t p = mine.Pid();
-    EXPECT_EQ(
-        RecordsUntil(client, dwHandle, Closed(p)),
-        (std::vector<CRecord>{Baud(p, 38400), Line(p, 0, 0, 8), Written(p, "mine"), Closed(p)}));
+    EXPECT_EQ(RecordsUntil(client, dwHandle, Closed(p)),
+              Standard(p, {Written(p, "mine"), Closed(p)}));
 
     // Both watched, then one let go: the other, of the same major number,
     // is still watched.
@@ -201,13 +196,9 @@ TEST_P(LiveSourceTest, AUserSeesOnlyItsOwnProcessesAndRootSeesAll) {
         return;
     ASSERT_TRUE(driver.Start(Args())) << driver.Stderr();
     ASSERT_EQ(chmod(pty.Slave().c_str(), 0666), 0);
-    CChild root(AppOn(pty.Slave(), "say opened hear write secret hear write secret2 close"));
-    auto nobodys = AppOn(pty.Slave(), "say opened hear write mine hear write mine2 close");
-    nobodys.insert(nobodys.begin(),
-                   {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
-    CChild mine(nobodys);
-    ASSERT_FALSE(root.WaitLine("opened").empty()) << root.Err();
-    ASSERT_FALSE(mine.WaitLine("opened").empty()) << mine.Err();
+    CHeldApp root(pty.Slave(), "write secret hear write secret2 close"),
+        mine(pty.Slave(), "write mine hear write mine2 close",
+             {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
     const pid_t r = root.Pid(), m = mine.Pid();
 
     // Alone, the user's capture leaves root's process untraced and names it.
@@ -217,10 +208,9 @@ TEST_P(LiveSourceTest, AUserSeesOnlyItsOwnProcessesAndRootSeesAll) {
         root.Send("go\n");
         mine.Send("go\n");
         const auto records = RecordsUntil(client, dwHandle, Written(m, "mine"));
-        return records == std::vector<CRecord>{Notice(r, Vantry::NOTICE_PROCESS_OF_OTHER_USER, r),
-                                               Baud(m, 38400), Line(m, 0, 0, 8), Written(m, "mine")}
-                   ? 0
-                   : 1;
+        auto expected = Standard(m, {Written(m, "mine")});
+        expected.insert(expected.begin(), Notice(r, Vantry::NOTICE_PROCESS_OF_OTHER_USER, r));
+        return records == expected ? 0 : 1;
     });
     EXPECT_EQ(nAlone, 0);
     EXPECT_EQ(TracerOf(r), 0);
@@ -240,10 +230,7 @@ TEST_P(LiveSourceTest, AUserSeesOnlyItsOwnProcessesAndRootSeesAll) {
         auto records = RecordsUntil(client, dwHandle, Closed(m));
         std::erase(records, Notice(r, Vantry::NOTICE_PROCESS_OF_OTHER_USER, r));
         // A later attachment is told the settings of the holders it sees.
-        return records == std::vector<CRecord>{Baud(m, 38400), Line(m, 0, 0, 8),
-                                               Written(m, "mine2"), Closed(m)}
-                   ? 0
-                   : 1;
+        return records == Standard(m, {Written(m, "mine2"), Closed(m)}) ? 0 : 1;
     });
     EXPECT_EQ(nBeside, 0);
     EXPECT_EQ(root.Wait(), 0);
@@ -273,9 +260,8 @@ TEST_P(LiveSourceTest, ASetUserIdProgramWritesNothingItsCallerSees) {
         for (int i = 0; i < nTries; ++i)
             CChild({"/bin/sh", "-c", strScript}).Wait();
         // The user's own last write comes after every earlier record.
-        CChild last(AppOn(pty.Slave(), "say opened hear write end"));
-        if (last.WaitLine("opened").empty() ||
-            !(IsBpf() || Eventually([&] { return TracerOf(last.Pid()); })))
+        CHeldApp last(pty.Slave(), "write end");
+        if (!(IsBpf() || Eventually([&] { return TracerOf(last.Pid()); })))
             return 255;
         last.Send("go\n");
         std::vector<CRecord> records;
@@ -304,16 +290,14 @@ TEST_P(LiveSourceTest, ANodeMadeAgainIsWatchedAfresh) {
     master.Reset();
     master = devpts.Open(strAgain);
     ASSERT_EQ(strAgain, strPort);
-    CChild app(AppOn(strPort, "say opened hear write again close"));
-    ASSERT_FALSE(app.WaitLine("opened").empty()) << app.Err();
+    CHeldApp app(strPort, "write again close");
     const std::uint32_t dwSecond = client.AttachOk(strPort);
     app.Send("go\n");
     ASSERT_EQ(app.Wait(), 0);
     const pid_t p = app.Pid();
     // eBPF knows the port by its identity, whatever node it has, and sees
     // the open; ptrace looks at the node, and learns of it at the attach.
-    std::vector<CRecord> expected = {Baud(p, 38400), Line(p, 0, 0, 8), Written(p, "again"),
-                                     Closed(p)};
+    auto expected = Standard(p, {Written(p, "again"), Closed(p)});
     if (IsBpf())
         expected.insert(expected.begin(), Opened(p));
     EXPECT_EQ(RecordsUntil(client, dwSecond, Closed(p)),
@@ -326,8 +310,7 @@ TEST_P(LiveSourceTest, ANodeMadeAgainIsWatchedAfresh) {
 TEST_P(LiveSourceTest, ACallLargerThanTheQueueIsCutAndTheRestCounted) {
     constexpr std::size_t QUEUE = 256 * 1024, WRITTEN = 1024 * 1024;
     ASSERT_TRUE(driver.Start(Args({"--queue-limit", std::to_string(QUEUE)}))) << driver.Stderr();
-    CChild app(AppOn(pty.Slave(), "say opened hear big " + std::to_string(WRITTEN) + " close"));
-    ASSERT_FALSE(app.WaitLine("opened").empty()) << app.Err();
+    CHeldApp app(pty.Slave(), "big " + std::to_string(WRITTEN) + " close");
     CRawClient client(driver.DevicePath());
     const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
     app.Send("go\n");

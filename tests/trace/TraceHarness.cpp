@@ -1,5 +1,7 @@
 #include "TraceHarness.h"
 
+#include <gtest/gtest.h>
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +13,16 @@ std::vector<std::string> AppOn(const std::string& strPort, const std::string& st
     for (std::string strWord; words >> strWord;)
         args.push_back(strWord);
     return args;
+}
+
+CHeldApp::CHeldApp(const std::string& strPort, const std::string& strSteps,
+                   std::vector<std::string> prefix)
+    : CChild([&] {
+          const auto args = AppOn(strPort, "say opened hear " + strSteps);
+          prefix.insert(prefix.end(), args.begin(), args.end());
+          return prefix;
+      }()) {
+    EXPECT_FALSE(WaitLine("opened").empty()) << Err();
 }
 
 bool Has(const std::vector<CRecord>& records, const CRecord& record) {

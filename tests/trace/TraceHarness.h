@@ -40,6 +40,11 @@ inline CRecord Notice(pid_t nPid, std::uint32_t dwCode, std::uint32_t dwValue) {
     Vantry::PutU32(payload.data() + 4, dwValue);
     return Records::Of(nPid, Records::Data(Vantry::CAPTURE_DRIVER_NOTICE, payload));
 }
+// The settings every pty starts with (the kernel's B38400 CS8), then `after`.
+inline std::vector<CRecord> Standard(pid_t nPid, std::vector<CRecord> after = {}) {
+    after.insert(after.begin(), {Baud(nPid, 38400), Line(nPid, 0, 0, 8)});
+    return after;
+}
 // A late opener's notice, its delay read as 0.
 inline CRecord TracedLate(pid_t nPid, const std::string& strName = "trace_app") {
     CRecord record = Notice(nPid, Vantry::NOTICE_TRACED_LATE, 0);
@@ -51,6 +56,12 @@ inline CRecord TracedLate(pid_t nPid, const std::string& strName = "trace_app") 
 // The test application's command line: open the port, then the steps
 // (separated by spaces).
 std::vector<std::string> AppOn(const std::string& strPort, const std::string& strSteps);
+// The test application on a port, once it has opened it; it goes on with
+// `strSteps` when it hears a line. `prefix` runs it (setpriv, taskset).
+struct CHeldApp : CChild {
+    CHeldApp(const std::string& strPort, const std::string& strSteps,
+             std::vector<std::string> prefix = {});
+};
 bool Has(const std::vector<CRecord>& records, const CRecord& record);
 // Fetches the records of an attachment of a real driver into `records`
 // until they satisfy `done`, or until none has come for the client's timeout.

@@ -42,10 +42,10 @@ protected:
     // B38400 CS8), seen as the opener opens (eBPF) or recovered when a late
     // opener is first traced; then what followed.
     std::vector<CRecord> Attached(pid_t nPid, const std::vector<CRecord>& after = {}) const {
-        std::vector<CRecord> records = {Opened(nPid), Baud(nPid, 38400), Line(nPid, 0, 0, 8)};
+        std::vector<CRecord> records = Standard(nPid, after);
+        records.insert(records.begin(), Opened(nPid));
         if (!IsBpf())
             records.insert(records.begin() + 1, TracedLate(nPid));
-        records.insert(records.end(), after.begin(), after.end());
         return records;
     }
     std::string Port() const { return m_pty.Slave(); }
@@ -58,7 +58,7 @@ protected:
     // are traced for sure.
     CChild& Traced(const std::string& strSteps) {
         Attach();
-        m_app.emplace(AppOn(Port(), "say opened hear " + strSteps));
+        m_app.emplace(Port(), strSteps);
         const std::size_t nFirst = Attached(0).size();
         FetchUntil(*m_client, m_dwHandle, m_records,
                    [&](const auto& r) { return r.size() >= nFirst; });
@@ -77,7 +77,7 @@ protected:
     std::optional<CRawClient> m_client;
     std::uint32_t m_dwHandle = 0;
     std::vector<CRecord> m_records;
-    std::optional<CChild> m_app;
+    std::optional<CHeldApp> m_app;
 };
 
 // After the data and every kind of settings change: readv fills the
@@ -210,15 +210,14 @@ TEST_P(TraceTest, SignalsDuringABlockingPortReadBehaveAsUntraced) {
 }
 
 TEST_P(TraceTest, ProcessTracedByADebuggerIsReportedAndTracedOnceTheDebuggerLetsGo) {
-    CChild app(AppOn(Port(), "say opened hear write free say wrote hear write later close"));
+    CHeldApp app(Port(), "write free say wrote hear write later close");
     const pid_t p = app.Pid();
-    ASSERT_FALSE(app.WaitLine("opened").empty());
     CChild debugger({"/usr/bin/strace", "-qq", "-o", "/dev/null", "-p", std::to_string(p)});
     ASSERT_TRUE(Eventually([&] { return TracerOf(p) == debugger.Pid(); }));
     Attach();
     // A second attachment is told of the process what the first is.
     const auto told = IsBpf()
-                          ? std::vector<CRecord>{Baud(p, 38400), Line(p, 0, 0, 8)}
+                          ? Standard(p)
                           : std::vector<CRecord>{Notice(p, Vantry::NOTICE_PROCESS_NOT_TRACED, p)};
     CRawClient second(m_driver.DevicePath());
     EXPECT_EQ(RecordsUntil(second, second.AttachOk(Port()), told.back()), told);
@@ -230,9 +229,7 @@ TEST_P(TraceTest, ProcessTracedByADebuggerIsReportedAndTracedOnceTheDebuggerLets
         debugger.Kill(SIGINT);
         app.Send("go\n");
         ASSERT_EQ(app.Wait(), 0);
-        EXPECT_EQ(UntilClosed(),
-                  (std::vector<CRecord>{Baud(p, 38400), Line(p, 0, 0, 8), Written(p, "free"),
-                                        Written(p, "later"), Closed(p)}));
+        EXPECT_EQ(UntilClosed(), Standard(p, {Written(p, "free"), Written(p, "later"), Closed(p)}));
         return;
     }
     // strace detaches on SIGINT; the process is traced again at once.
@@ -244,18 +241,15 @@ TEST_P(TraceTest, ProcessTracedByADebuggerIsReportedAndTracedOnceTheDebuggerLets
     app.Send("go\n");
     ASSERT_EQ(app.Wait(), 0);
     // Its data meanwhile is not seen, and the notice says why.
-    EXPECT_EQ(
-        UntilClosed(),
-        (std::vector<CRecord>{Notice(p, Vantry::NOTICE_PROCESS_NOT_TRACED, std::uint32_t(p)),
-                              Baud(p, 38400), Line(p, 0, 0, 8), Written(p, "later"), Closed(p)}));
+    auto expected = Standard(p, {Written(p, "later"), Closed(p)});
+    expected.insert(expected.begin(), Notice(p, Vantry::NOTICE_PROCESS_NOT_TRACED, p));
+    EXPECT_EQ(UntilClosed(), expected);
 }
 
 // A detach, and the driver's stop, let the application go on untraced, in
 // its blocking read too; eBPF never traces it at all.
 TEST_P(TraceTest, ADetachOrTheDriversStopLetsTheApplicationGo) {
-    CChild app(AppOn(
-        Port(), "set 9600 8N1 say opened hear write AT hear write untraced read 3 write after"));
-    ASSERT_FALSE(app.WaitLine("opened").empty());
+    CHeldApp app(Port(), "set 9600 8N1 write AT hear write untraced read 3 write after");
     const pid_t p = app.Pid();
     Attach();
     app.Send("go\n");
@@ -323,8 +317,7 @@ TEST_P(TraceTest, AReceiverAndATakerOfThePortsFdAreCaptured) {
           std::tuple{"await 150 pass via-socket", "passed:", "via-socket"}}) {
         CPty pty;
         const std::string strSteps = IsBpf() ? std::strchr(pszSteps + 6, ' ') + 1 : pszSteps;
-        CChild app(AppOn(pty.Slave(), "say opened hear " + strSteps + " close"));
-        ASSERT_FALSE(app.WaitLine("opened").empty()) << app.Err();
+        CHeldApp app(pty.Slave(), strSteps + " close");
         CRawClient client(m_driver.DevicePath());
         const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
         const pid_t p = app.Pid();
@@ -357,7 +350,8 @@ TEST_P(TraceTest, EveryPortReleasedAtOnceIsClosed) {
         CChild app({"/usr/bin/python3", "-c", strOpen + pszRelease});
         ASSERT_EQ(app.Wait(), 0) << app.Err();
         const pid_t p = app.Pid();
-        const std::vector<CRecord> expected{Opened(p), Baud(p, 38400), Line(p, 0, 0, 8), Closed(p)};
+        auto expected = Standard(p, {Closed(p)});
+        expected.insert(expected.begin(), Opened(p));
         EXPECT_EQ(RecordsUntil(*m_client, m_dwHandle, Closed(p)), expected) << pszRelease;
         EXPECT_EQ(RecordsUntil(*m_client, dwSecond, Closed(p)), expected) << pszRelease;
     }
