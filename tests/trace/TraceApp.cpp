@@ -116,11 +116,11 @@ void WriteFromChild(const std::string& strText, bool bPassed) {
     char byData = 0;
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
     iovec vector = {&byData, 1};
-    msghdr message{};
-    message.msg_iov = &vector;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = bPassed ? sizeof control : 0;
+    msghdr message{nullptr, 0, &vector, 1, control, bPassed ? sizeof control : 0, 0};
+    if (bPassed) {
+        *CMSG_FIRSTHDR(&message) = {CMSG_LEN(sizeof(int)), SOL_SOCKET, SCM_RIGHTS};
+        std::memcpy(CMSG_DATA(CMSG_FIRSTHDR(&message)), &hPort, sizeof(int));
+    }
     const pid_t nChild = fork();
     if (nChild == 0) {
         close(hPort);
@@ -136,13 +136,6 @@ void WriteFromChild(const std::string& strText, bool bPassed) {
         _exit(0);
     }
     std::cout << (bPassed ? "passed:" : "taken:") << nChild << std::endl;
-    if (bPassed) {
-        cmsghdr* pHeader = CMSG_FIRSTHDR(&message);
-        pHeader->cmsg_level = SOL_SOCKET;
-        pHeader->cmsg_type = SCM_RIGHTS;
-        pHeader->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(pHeader), &hPort, sizeof(int));
-    }
     Check(sendmsg(sockets[0], &message, 0) == 1, "sendmsg");
     waitpid(nChild, nullptr, 0);
     for (const int hFd : {sockets[0], sockets[1], hParent})
@@ -174,13 +167,13 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
         } else if (strStep == "sendfile" || strStep == "splice") {
             // The text goes to the port from a memfd, or from a pipe.
             const std::string strText = Unescape(next());
-            int hPipe[2] = {-1, -1};
             const bool bFile = strStep == "sendfile";
-            const int hFrom = bFile ? memfd_create("text", 0) : (pipe(hPipe), hPipe[0]);
+            int hFrom[2] = {memfd_create("text", 0), -1};
             off_t nOffset = 0;
-            Check(write(bFile ? hFrom : hPipe[1], strText.data(), strText.size()) >= 0 &&
-                      (bFile ? sendfile(g_hPort, hFrom, &nOffset, strText.size())
-                             : splice(hFrom, nullptr, g_hPort, nullptr, strText.size(), 0)) ==
+            Check((bFile || pipe(hFrom) == 0) &&
+                      write(hFrom[bFile ? 0 : 1], strText.data(), strText.size()) >= 0 &&
+                      (bFile ? sendfile(g_hPort, hFrom[0], &nOffset, strText.size())
+                             : splice(hFrom[0], nullptr, g_hPort, nullptr, strText.size(), 0)) ==
                           ssize_t(strText.size()),
                   strStep);
         } else if (strStep == "aio") {
