@@ -51,10 +51,6 @@ CQueued Queued(std::span<const std::uint8_t> record) {
             bNotice ? GetU32(record.data() + RECORD_DATA_OFFSET + 4) : 0};
 }
 
-CQueued PopQueued(CAttachment& attachment) {
-    return Queued(attachment.PopFront());
-}
-
 TEST_F(AttachmentTableTest, AUsersQueuesShareItsBudgetAndOtherUsersOneMoreButRootItsOwn) {
     CAttachmentTable table(1 << 20, 4 * COST, 11 * COST);
     const std::uint32_t dwA = Add(table, port10, 500), dwB = Add(table, port10, 500),
@@ -91,20 +87,17 @@ TEST(AttachmentQueueTest, AGapIsOneNoticeWhenTheNextRecordFitsOrTheQueueEmpties)
             to.Offer(CAttachment::MakeRecord(CAPTURE_DATA_READ, 1, 0, payload));
     };
     offer(attachment, 10); // 3 fit, 7 dropped
-    EXPECT_EQ(PopQueued(attachment), (CQueued{1, 0}));
+    EXPECT_EQ(Queued(attachment.PopFront()), (CQueued{1, 0}));
     offer(attachment, 1); // room for the notice and the record: the gap ends
     offer(attachment, 2); // a new gap of 2
-    EXPECT_EQ(PopQueued(attachment), (CQueued{2, 0}));
-    EXPECT_EQ(PopQueued(attachment), (CQueued{3, 0}));
-    EXPECT_EQ(PopQueued(attachment), (CQueued{11, 7}));
-    // Drained: the second gap is told at once.
-    EXPECT_EQ(PopQueued(attachment), (CQueued{12, 0}));
-    EXPECT_EQ(PopQueued(attachment), (CQueued{15, 2}));
+    // Once drained, the second gap is told at once.
+    for (const CQueued expected : {CQueued{2, 0}, {3, 0}, {11, 7}, {12, 0}, {15, 2}})
+        EXPECT_EQ(Queued(attachment.PopFront()), expected);
     EXPECT_TRUE(attachment.IsEmpty());
     // A record that exactly fills the queue is kept.
     CAttachment exact(2, CPortId{1, 2}, 0, 0, RECORD, budget);
     exact.Offer(CAttachment::MakeRecord(CAPTURE_DATA_READ, 1, 0, payload));
-    EXPECT_EQ(PopQueued(exact), (CQueued{1, 0}));
+    EXPECT_EQ(Queued(exact.PopFront()), (CQueued{1, 0}));
 
     // In batches: the same records in the same order, each after its size,
     // and the notice queued as a batch empties the queue comes with it.

@@ -75,32 +75,6 @@ struct LiveSourceTest : LiveCaptureTest, CCaptureSource {
     void SetUp() override { SKIP_WITHOUT_SOURCE(); }
 };
 
-TEST_F(LiveCaptureTest, AttachingNeedsReadAndWriteAccessForTheCallersUidOrGroups) {
-    ASSERT_TRUE(driver.StartReplay({})) << driver.Stderr();
-    constexpr gid_t GROUP = 4321;
-    const struct {
-        uid_t uid;
-        gid_t gid;
-        mode_t mode;
-        std::vector<gid_t> groups;
-        int nNobody;
-    } cases[] = {
-        {0, GROUP, 0660, {}, EACCES},
-        {0, GROUP, 0660, {GROUP}, 0}, // a supplementary group counts
-        {0, GROUP, 0660, {1, GROUP, 2}, 0},
-        {0, GROUP, 0640, {GROUP}, EACCES}, // read alone is not enough
-        {NOBODY, 0, 0600, {}, 0},
-        {NOBODY, 0, 0066, {}, EACCES}, // the owner's bits apply to the owner, not the others'
-        {0, 0, 0606, {}, 0},
-    };
-    for (const auto& c : cases) {
-        SetMode(c.uid, c.gid, c.mode);
-        EXPECT_EQ(AttachAs(NOBODY, pty.Slave(), c.groups), c.nNobody) << std::oct << c.mode;
-    }
-    SetMode(0, 0, 0000);
-    EXPECT_EQ(AttachAs(0, pty.Slave()), 0);
-}
-
 TEST_F(LiveCaptureTest, AHandleWorksOnEveryConnectionOfItsUserAndNoOtherUsers) {
     ASSERT_TRUE(driver.StartReplay({Records::Read("x")})) << driver.Stderr();
     SetMode(NOBODY, 0, 0600);
@@ -118,11 +92,34 @@ TEST_F(LiveCaptureTest, AHandleWorksOnEveryConnectionOfItsUserAndNoOtherUsers) {
     EXPECT_EQ(root.Detach(dwRoot), 0);
 }
 
-// Terminals into other people's sessions are no serial ports, whoever asks;
-// and behind a directory nobody cannot search, or through another user's
-// /proc links, nothing is told apart.
-TEST_F(LiveCaptureTest, OnlySerialPortsTheCallerCouldReachCanBeAttached) {
-    ASSERT_TRUE(driver.StartReplay({Records::Read("x")})) << driver.Stderr();
+TEST_F(LiveCaptureTest, OnlySerialPortsTheCallerCouldReadAndWriteCanBeAttached) {
+    ASSERT_TRUE(driver.StartReplay({})) << driver.Stderr();
+    constexpr gid_t GROUP = 4321;
+    const struct {
+        uid_t uid;
+        gid_t gid;
+        mode_t mode;
+        std::vector<gid_t> groups;
+        int nNobody;
+    } modes[] = {
+        {0, GROUP, 0660, {}, EACCES},
+        {0, GROUP, 0660, {GROUP}, 0}, // a supplementary group counts
+        {0, GROUP, 0660, {1, GROUP, 2}, 0},
+        {0, GROUP, 0640, {GROUP}, EACCES}, // read alone is not enough
+        {NOBODY, 0, 0600, {}, 0},
+        {NOBODY, 0, 0066, {}, EACCES}, // the owner's bits apply to the owner, not the others'
+        {0, 0, 0606, {}, 0},
+    };
+    for (const auto& c : modes) {
+        SetMode(c.uid, c.gid, c.mode);
+        EXPECT_EQ(AttachAs(NOBODY, pty.Slave(), c.groups), c.nNobody) << std::oct << c.mode;
+    }
+    SetMode(0, 0, 0000);
+    EXPECT_EQ(AttachAs(0, pty.Slave()), 0);
+
+    // Terminals into other people's sessions are no serial ports, whoever
+    // asks; and behind a directory nobody cannot search, or through another
+    // user's /proc links, nothing is told apart.
     ASSERT_EQ(chmod(pty.Slave().c_str(), 0666), 0);
     const std::string strClosed = driver.Dir() + "/closed";
     ASSERT_EQ(mkdir(strClosed.c_str(), 0700), 0);
@@ -156,7 +153,7 @@ TEST_F(LiveCaptureTest, OnlySerialPortsTheCallerCouldReachCanBeAttached) {
     }
 }
 
-TEST_P(LiveSourceTest, APtyOfAnotherDevptsInstanceIsAnotherPort) {
+TEST_P(LiveSourceTest, APtyOfAnotherDevptsInstanceOrANodeMadeAgainIsAnotherPort) {
     if (!InPrivateNamespace())
         return;
     ASSERT_TRUE(driver.Start(Args())) << driver.Stderr();
@@ -185,6 +182,28 @@ TEST_P(LiveSourceTest, APtyOfAnotherDevptsInstanceIsAnotherPort) {
     const std::uint32_t dwHost = client.AttachOk(pty.Slave());
     ASSERT_EQ(client.Detach(dwHandle), 0);
     ExpectLateOpenerCaptured(client, dwHost, "again");
+
+    // Unplugging and plugging an adapter back, as a pty shows it: the node
+    // is removed and made again under the same name and number.
+    std::string strPort, strAgain;
+    CScopedFd master = devpts.Open(strPort);
+    const std::uint32_t dwFirst = client.AttachOk(strPort);
+    master.Reset();
+    master = devpts.Open(strAgain);
+    ASSERT_EQ(strAgain, strPort);
+    CHeldApp app(strPort, "write again close");
+    const std::uint32_t dwSecond = client.AttachOk(strPort);
+    app.Send("go\n");
+    ASSERT_EQ(app.Wait(), 0);
+    const pid_t a = app.Pid();
+    // eBPF knows the port by its identity, whatever node it has, and sees
+    // the open; ptrace looks at the node, and learns of it at the attach.
+    auto expected = Standard(a, {Written(a, "again"), Closed(a)});
+    if (IsBpf())
+        expected.insert(expected.begin(), Opened(a));
+    EXPECT_EQ(RecordsUntil(client, dwSecond, Closed(a)),
+              IsBpf() ? std::vector<CRecord>(expected.begin() + 1, expected.end()) : expected);
+    EXPECT_EQ(RecordsUntil(client, dwFirst, Closed(a)), expected);
 }
 
 TEST_P(LiveSourceTest, AUserSeesOnlyItsOwnProcessesAndRootSeesAll) {
@@ -270,35 +289,6 @@ TEST_P(LiveSourceTest, ASetUserIdProgramWritesNothingItsCallerSees) {
                                   })));
     });
     EXPECT_EQ(nSeen, 0);
-}
-
-// Unplugging and plugging an adapter back, as a pty shows it: the node is
-// removed and made again under the same name and number.
-TEST_P(LiveSourceTest, ANodeMadeAgainIsWatchedAfresh) {
-    if (!InPrivateNamespace())
-        return;
-    ASSERT_TRUE(driver.Start(Args())) << driver.Stderr();
-    const CPrivateDevpts devpts(driver.Dir() + "/pts");
-    std::string strPort, strAgain;
-    CScopedFd master = devpts.Open(strPort);
-    CRawClient client(driver.DevicePath());
-    const std::uint32_t dwFirst = client.AttachOk(strPort);
-    master.Reset();
-    master = devpts.Open(strAgain);
-    ASSERT_EQ(strAgain, strPort);
-    CHeldApp app(strPort, "write again close");
-    const std::uint32_t dwSecond = client.AttachOk(strPort);
-    app.Send("go\n");
-    ASSERT_EQ(app.Wait(), 0);
-    const pid_t p = app.Pid();
-    // eBPF knows the port by its identity, whatever node it has, and sees
-    // the open; ptrace looks at the node, and learns of it at the attach.
-    auto expected = Standard(p, {Written(p, "again"), Closed(p)});
-    if (IsBpf())
-        expected.insert(expected.begin(), Opened(p));
-    EXPECT_EQ(RecordsUntil(client, dwSecond, Closed(p)),
-              IsBpf() ? std::vector<CRecord>(expected.begin() + 1, expected.end()) : expected);
-    EXPECT_EQ(RecordsUntil(client, dwFirst, Closed(p)), expected);
 }
 
 // What the queue cannot hold is never copied out of the application: the

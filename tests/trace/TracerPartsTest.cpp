@@ -94,8 +94,7 @@ TEST(TraceeMemoryTest, ReadsUpToTheFirstHoleAndNothingFromAVanishedProcess) {
     out.clear();
     EXPECT_EQ(CTraceeMemory(nGone).Read(CTraceeAddress(std::uint64_t(p)), 16, out), 0u);
     EXPECT_TRUE(out.empty());
-    munmap(p, nPage);
-    munmap(p + 2 * nPage, nPage);
+    munmap(p, 3 * nPage);
 }
 
 // The decoder against the kernel's own layout, built with the kernel's own
