@@ -258,7 +258,7 @@ TEST_F(DriverProtocolTest, RefusedPathsNeitherForgeNorFloodTheLog) {
     EXPECT_NE(driver.Stderr().find("1991 more refusals to uid 0 not logged"), std::string::npos);
 }
 
-TEST(DriverLifecycleTest, RefusesAPathInUseAndReplacesAStaleSocket) {
+TEST(DriverLifecycleTest, RefusesAPathInUseReplacesAStaleSocketAndExplainsWhyItCannotStart) {
     CDriverProcess first;
     ASSERT_TRUE(first.Start()) << first.Stderr();
 
@@ -286,9 +286,8 @@ TEST(DriverLifecycleTest, RefusesAPathInUseAndReplacesAStaleSocket) {
     ASSERT_EQ(access(first.DevicePath().c_str(), F_OK), 0);
     EXPECT_TRUE(first.Start()) << first.Stderr();
     EXPECT_EQ(CRawClient(first.DevicePath()).Attach(pty.Slave()).nStatus, 0);
-}
 
-TEST(DriverLifecycleTest, ExplainsWhyItCannotStart) {
+    // And where it cannot start at all, it says why.
     CDriverProcess driver;
     EXPECT_FALSE(driver.Start({}, NOBODY)); // the directory is root's
     EXPECT_EQ(driver.ExitStatus(), 1);

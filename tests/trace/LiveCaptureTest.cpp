@@ -47,8 +47,7 @@ struct LiveCaptureTest : ::testing::Test {
                                   const std::string& strText) {
         CHeldApp app(pty.Slave(), "write " + strText + " close");
         const pid_t p = app.Pid();
-        std::vector<CRecord> records;
-        FetchUntil(client, dwHandle, records, [&](const auto& got) { return Has(got, Opened(p)); });
+        RecordsUntil(client, dwHandle, Opened(p));
         app.Send("go\n");
         EXPECT_EQ(app.Wait(), 0);
         EXPECT_TRUE(Has(RecordsUntil(client, dwHandle, Closed(p)), Written(p, strText)));
@@ -279,9 +278,7 @@ TEST_P(LiveSourceTest, ASetUserIdProgramWritesNothingItsCallerSees) {
         if (!(IsBpf() || Eventually([&] { return TracerOf(last.Pid()); })))
             return 255;
         last.Send("go\n");
-        std::vector<CRecord> records;
-        FetchUntil(client, dwHandle, records,
-                   [&](const auto& got) { return Has(got, Written(last.Pid(), "end")); });
+        const auto records = RecordsUntil(client, dwHandle, Written(last.Pid(), "end"));
         if (!Has(records, Written(last.Pid(), "end")))
             return 255;
         return int(std::min<long>(250, std::count_if(records.begin(), records.end(), [](auto& r) {
@@ -387,8 +384,6 @@ TEST_F(LiveCaptureTest, ALookupThatHangsHoldsUpOnlyItsOwnAttach) {
     const auto stopping = std::chrono::steady_clock::now();
     EXPECT_EQ(driver.Stop(), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - stopping, 3s);
-    hFuse.Reset();
-    umount2(strMount.c_str(), MNT_DETACH);
 }
 
 CAPTURE_SOURCES(LiveSourceTest);
