@@ -1,7 +1,5 @@
-// The driver's queues in process: one attachment's queue when it overflows:
-// a gap of dropped records, however long, is one notice with its count, in
-// the gap's place. The budgets of users and of all users but root bound the
-// queues together. Fan-out and wake-ups show in every live capture.
+// The driver's queues in process; their fan-out and wake-ups show in every
+// live capture.
 #include "CAttachment.h"
 #include "CAttachmentTable.h"
 #include "VantryProtocol.h"

@@ -287,7 +287,6 @@ TEST(DriverLifecycleTest, RefusesAPathInUseReplacesAStaleSocketAndExplainsWhyItC
     EXPECT_TRUE(first.Start()) << first.Stderr();
     EXPECT_EQ(CRawClient(first.DevicePath()).Attach(pty.Slave()).nStatus, 0);
 
-    // And where it cannot start at all, it says why.
     CDriverProcess driver;
     EXPECT_FALSE(driver.Start({}, NOBODY)); // the directory is root's
     EXPECT_EQ(driver.ExitStatus(), 1);

@@ -1,7 +1,4 @@
-// A real vantry.sys and what a capture may reach: serial ports only, the
-// node the caller could reach with its own rights (uid, groups, mode), only
-// the caller's own handles and processes; and where its limits show: a node
-// made again, a call larger than the queue, a process that cannot stop.
+// A real vantry.sys: what a capture may reach, and where its limits show.
 // Cases that reach beyond the test's own pty run in a private namespace.
 #include "CDriverProcess.h"
 #include "CPortChecks.h"
@@ -317,9 +314,7 @@ TEST_P(LiveSourceTest, ACallLargerThanTheQueueIsCutAndTheRestCounted) {
 
 // Detached and attached again while a thread of its process cannot stop (a
 // vfork parent waits out of reach of signals), a port is answered at once
-// each time, the process's settings come all the same (the tracer is not
-// held up), and the process, kept traced for the attachment that came back,
-// is captured as soon as it moves again.
+// and the process's settings come all the same: the tracer is not held up.
 TEST_P(LiveSourceTest, AProcessThatCannotStopIsCapturedOnceItMovesAgain) {
     ASSERT_TRUE(driver.Start(Args())) << driver.Stderr();
     CChild stuck(AppOn(pty.Slave(), "say opened vfork-sleep 60 write after close"));

@@ -1,7 +1,5 @@
-// Real processes on real ptys for the capture tests: a pty pair stands for
-// a serial line (the application opens the slave, the test plays the device
-// on the master), a real vantry.sys traces it, and records come back through
-// its device in the order the driver published them.
+// A pty pair stands for a serial line: the application opens the slave, the
+// test plays the device on the master, and a real vantry.sys traces it.
 #pragma once
 
 #include "CPty.h"

@@ -1,8 +1,6 @@
-// Live capture through a real vantry.sys, of real applications on real
-// ptys. Each test knows what its application did and checks the records
-// byte for byte and in order; the application waits until it is traced
-// where the test needs a fixed starting point (a late opener's first
-// moments are a known gap).
+// Live capture of real applications, checked byte for byte and in order;
+// the application waits until it is traced where the test needs a fixed
+// starting point (a late opener's first moments are a known gap).
 #include "CDriverProcess.h"
 #include "CaptureSource.h"
 #include "PrivateNamespace.h"
@@ -161,9 +159,8 @@ TEST_P(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
                                     Written(p, "after"), Written(p, "again"), Closed(p)}));
 }
 
-// Signals that arrive while the application sleeps in its read of the port
-// do what they do untraced: a stop stops it, a continue lets the read go on,
-// a handled signal interrupts it, an unhandled one ends the application.
+// A stop stops the read, a continue lets it go on, a handled signal
+// interrupts it, an unhandled one ends the application.
 TEST_P(TraceTest, SignalsDuringABlockingPortReadBehaveAsUntraced) {
     CChild& app =
         Traced("set 9600 8N1 trap-usr1 say reading read 5 write woke read 5 write after hear");
