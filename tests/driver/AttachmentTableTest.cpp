@@ -24,15 +24,6 @@ struct AttachmentTableTest : ::testing::Test {
     }
 };
 
-TEST_F(AttachmentTableTest, EachUserHoldsABoundedNumberOfAttachments) {
-    CAttachmentTable table;
-    std::uint32_t dwHandle = 0;
-    for (std::size_t i = 0; i < CAttachmentTable::MAX_ATTACHMENTS_PER_USER; ++i)
-        ASSERT_EQ(table.Add(port10, 500, 1, dwHandle), 0);
-    EXPECT_EQ(table.Add(port10, 500, 1, dwHandle), EMFILE);
-    EXPECT_EQ(table.Add(port10, 501, 1, dwHandle), 0);
-}
-
 constexpr std::size_t RECORD = RECORD_DATA_OFFSET + 100, NOTICE = RECORD_DATA_OFFSET + 8;
 constexpr std::size_t COST = RECORD + CAttachment::RECORD_UPKEEP;
 
@@ -49,7 +40,7 @@ CQueued Queued(std::span<const std::uint8_t> record) {
             bNotice ? GetU32(record.data() + RECORD_DATA_OFFSET + 4) : 0};
 }
 
-TEST_F(AttachmentTableTest, AUsersQueuesShareItsBudgetAndOtherUsersOneMoreButRootItsOwn) {
+TEST_F(AttachmentTableTest, AUsersQueuesShareItsBudgetAndNumberAndOtherUsersOneMoreButRootItsOwn) {
     CAttachmentTable table(1 << 20, 4 * COST, 11 * COST);
     const std::uint32_t dwA = Add(table, port10, 500), dwB = Add(table, port10, 500),
                         dwRoot = Add(table, port10), dwOther = Add(table, port11, 501),
@@ -74,6 +65,13 @@ TEST_F(AttachmentTableTest, AUsersQueuesShareItsBudgetAndOtherUsersOneMoreButRoo
     EXPECT_EQ(drain(dwOther, 501), (std::vector<CQueued>{{1, 0}, {2, 0}, {3, 0}, {4, 0}}));
     EXPECT_EQ(drain(dwThird, 502), (std::vector<CQueued>{{1, 0}, {2, 0}, {3, 0}, {5, 1}}));
     EXPECT_EQ(drain(dwRoot, 0), (std::vector<CQueued>{{1, 0}, {2, 0}, {3, 0}}));
+
+    // Each user holds a bounded number of attachments.
+    for (std::size_t i = 2; i < CAttachmentTable::MAX_ATTACHMENTS_PER_USER; ++i)
+        Add(table, port10, 500);
+    std::uint32_t dwHandle = 0;
+    EXPECT_EQ(table.Add(port10, 500, 1, dwHandle), EMFILE);
+    EXPECT_EQ(table.Add(port10, 501, 1, dwHandle), 0);
 }
 
 TEST(AttachmentQueueTest, AGapIsOneNoticeWhenTheNextRecordFitsOrTheQueueEmpties) {

@@ -32,9 +32,6 @@ struct DriverProtocolTest : ::testing::Test {
     CDriverProcess driver;
     CPty pty;
 
-    void StartReplay(const std::vector<Bytes>& records, std::vector<std::string> extra = {}) {
-        ASSERT_TRUE(driver.StartReplay(records, extra)) << driver.Stderr();
-    }
     // What the driver answers to bytes that are not even a request header.
     int RawStatus(const Bytes& message) {
         CScopedFd hSocket(socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
@@ -55,8 +52,8 @@ TEST_F(DriverProtocolTest, LargePayloadsArriveSplitUnderOneStampAndPid) {
     for (std::size_t i = 0; i < big.size(); ++i)
         big[i] = std::uint8_t(i * 13);
     const std::uint64_t T0 = 1700000000000000000ull;
-    StartReplay(
-        {Stamped(Records::Written(big), T0 + 9, 42), Stamped(Records::Read("z"), T0 + 12, 43)});
+    ASSERT_TRUE(driver.StartReplay(
+        {Stamped(Records::Written(big), T0 + 9, 42), Stamped(Records::Read("z"), T0 + 12, 43)}));
     CRawClient client(driver.DevicePath());
     const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
     std::uint32_t dwSequence = 0;
@@ -137,7 +134,7 @@ TEST_F(DriverProtocolTest, DetachAnswersPendingWaitsOfOtherConnections) {
 }
 
 TEST_F(DriverProtocolTest, BadRequestsGetAnErrnoAndChangeNothing) {
-    StartReplay({Records::Read(Bytes{'A'}), Records::Read(Bytes{'B'})});
+    ASSERT_TRUE(driver.StartReplay({Records::Read(Bytes{'A'}), Records::Read(Bytes{'B'})}));
     CRawClient client(driver.DevicePath());
     const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
     const Bytes handle = CRawClient::Handle(dwHandle);
@@ -188,7 +185,7 @@ TEST_F(DriverProtocolTest, BadRequestsGetAnErrnoAndChangeNothing) {
 
 // Any client may ask; the answer is what the log says, and fits its length.
 TEST_F(DriverProtocolTest, TheDriverSaysHowItCaptures) {
-    StartReplay({});
+    ASSERT_TRUE(driver.StartReplay({})) << driver.Stderr();
     EXPECT_EQ(CRawClient(driver.DevicePath()).Call(IOCTL_VANTRY_CAPTURE_SOURCE, 6).output,
               (Bytes{'r', 'e', 'p', 'l', 'a', 'y'}));
     for (const char* pszSource : {"ptrace", "auto"}) {
@@ -210,7 +207,7 @@ TEST_F(DriverProtocolTest, TheDriverSaysHowItCaptures) {
 // Out of descriptors, a connection is turned away at once: it neither
 // waits unserved nor keeps the driver's loop awake.
 TEST_F(DriverProtocolTest, ADriverOutOfDescriptorsTurnsConnectionsAway) {
-    StartReplay({});
+    ASSERT_TRUE(driver.StartReplay({})) << driver.Stderr();
     const std::string strFds = "/proc/" + std::to_string(driver.Pid()) + "/fd";
     const auto nOpen = [&] {
         return std::distance(std::filesystem::directory_iterator(strFds), {});
@@ -241,7 +238,7 @@ TEST_F(DriverProtocolTest, ADriverOutOfDescriptorsTurnsConnectionsAway) {
 // Refusals are what anyone can cause at will: a path cannot pass for a line
 // of the driver's own, and a flood of them writes a few lines.
 TEST_F(DriverProtocolTest, RefusedPathsNeitherForgeNorFloodTheLog) {
-    StartReplay({});
+    ASSERT_TRUE(driver.StartReplay({})) << driver.Stderr();
     CRawClient client(driver.DevicePath());
     EXPECT_EQ(client.Attach("/missing\nvantry.sys: attaching /dev/pts/0 for uid 0").nStatus,
               ENOENT);
