@@ -141,11 +141,9 @@ TEST_F(DriverProtocolTest, BadRequestsGetAnErrnoAndChangeNothing) {
     ASSERT_EQ(client.Wait(dwHandle).nStatus, 0); // a record waits, for the capacity cases
     EXPECT_EQ(RawStatus({}), EBADMSG);
     EXPECT_EQ(RawStatus({0x04, 0x20, 0x01, 0x10, 4, 0, 0}), EBADMSG);
-    const auto path = [](std::u16string text) {
-        Bytes bytes;
-        for (const char16_t ch : text)
-            bytes.insert(bytes.end(), {std::uint8_t(ch), std::uint8_t(ch >> 8)});
-        return bytes;
+    const auto path = [](const std::u16string& text) { // UTF-16LE, as x86 and ARM hold it
+        const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
+        return Bytes(p, p + 2 * text.size());
     };
     struct Case {
         const char* pszWhat;

@@ -36,9 +36,8 @@ protected:
         SKIP_WITHOUT_SOURCE();
         ASSERT_TRUE(m_driver.Start(Args())) << m_driver.Stderr();
     }
-    // The settings every pty starts with (the kernel's standard termios:
-    // B38400 CS8), seen as the opener opens (eBPF) or recovered when a late
-    // opener is first traced; then what followed.
+    // The pty's settings, seen as the opener opens (eBPF) or recovered when
+    // a late opener is first traced; then what followed.
     std::vector<CRecord> Attached(pid_t nPid, const std::vector<CRecord>& after = {}) const {
         std::vector<CRecord> records = Standard(nPid, after);
         records.insert(records.begin(), Opened(nPid));
