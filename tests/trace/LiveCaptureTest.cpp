@@ -71,8 +71,9 @@ struct LiveSourceTest : LiveCaptureTest, CCaptureSource {
     void SetUp() override { SKIP_WITHOUT_SOURCE(); }
 };
 
-TEST_F(LiveCaptureTest, AHandleWorksOnEveryConnectionOfItsUserAndNoOtherUsers) {
+TEST_F(LiveCaptureTest, OnlySerialPortsTheCallerCouldReadAndWriteCanBeAttachedByItAlone) {
     ASSERT_TRUE(driver.StartReplay({Records::Read("x")})) << driver.Stderr();
+    // A handle works on every connection of its user, and no other user's.
     SetMode(NOBODY, 0, 0600);
     CRawClient root(driver.DevicePath());
     const std::uint32_t dwRoot = root.AttachOk(pty.Slave());
@@ -86,10 +87,7 @@ TEST_F(LiveCaptureTest, AHandleWorksOnEveryConnectionOfItsUserAndNoOtherUsers) {
     EXPECT_EQ(nResult, 1);
     EXPECT_EQ(root.Wait(dwRoot).nStatus, 0); // untouched by the other user's tries
     EXPECT_EQ(root.Detach(dwRoot), 0);
-}
 
-TEST_F(LiveCaptureTest, OnlySerialPortsTheCallerCouldReadAndWriteCanBeAttached) {
-    ASSERT_TRUE(driver.StartReplay({})) << driver.Stderr();
     constexpr gid_t GROUP = 4321;
     const struct {
         uid_t uid;

@@ -248,8 +248,10 @@ TEST_P(TraceTest, ADetachOrTheDriversStopLetsTheApplicationGo) {
 
 // Processes that let go of the port at the same moment, by a close or by a
 // kill, each get their own close. One opened it read-only: inotify would
-// fold two identical closes into one.
-TEST_P(TraceTest, ClosesAtOnceNameTheirOwnProcess) {
+// fold two identical closes into one. Then on one CPU the tracer, woken by an
+// open, runs before the opener has its fd: each opener is captured from its
+// first write even so.
+TEST_P(TraceTest, ClosesAtOnceAndOpenersOnOneCpuAreEachTheirOwnProcess) {
     Attach();
     for (int i = 0; i < 16; ++i) {
         CChild a(AppOn(Port(), "say opened hear close hear")),
@@ -261,14 +263,8 @@ TEST_P(TraceTest, ClosesAtOnceNameTheirOwnProcess) {
         const auto records = RecordsUntil(*m_client, m_dwHandle, Closed(pa), {Closed(pb)});
         ASSERT_EQ(records.size(), 2u) << testing::PrintToString(records) << " round " << i;
     }
-}
-
-// On one CPU the tracer, woken by an open, runs before the opener has its
-// fd: each opener is captured from its first write even so.
-TEST_P(TraceTest, OnOneCpuALateOpenerIsCapturedFromItsFirstWrite) {
     const std::string strDriver = std::to_string(m_driver.Pid());
     ASSERT_EQ(CChild({"/usr/bin/taskset", "-a", "-p", "-c", "0", strDriver}).Wait(), 0);
-    Attach();
     for (int i = 0; i < 10; ++i) {
         CChild app({"/usr/bin/taskset", "-c", "0", TRACE_APP_PATH, "open", Port(), "write", "AT",
                     "close"});
