@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <tuple>
 
@@ -69,16 +70,12 @@ TEST(TraceeMemoryTest, ReadsUpToTheFirstHoleAndNothingFromAVanishedProcess) {
 
     std::vector<std::uint8_t> out{0xEE}; // reads append
     EXPECT_EQ(memory.Read(CTraceeAddress(std::uint64_t(p)), 2 * nPage, out), nPage);
-    ASSERT_EQ(out.size(), 1 + nPage);
-    for (std::size_t i = 0; i < nPage; ++i)
-        ASSERT_EQ(out[1 + i], Pattern(i)) << i;
+    EXPECT_TRUE(out.size() == 1 + nPage && std::equal(p, p + nPage, out.begin() + 1));
 
     const CTraceeAddress vectorsAt{std::uint64_t(&vectors[0])};
     out.clear();
     EXPECT_EQ(memory.ReadVectors(vectorsAt, 3, 300, out), 100u);
-    ASSERT_EQ(out.size(), 100u);
-    EXPECT_EQ(out.front(), Pattern(nPage - 100));
-    EXPECT_EQ(out.back(), Pattern(nPage - 1));
+    EXPECT_EQ(out, std::vector<std::uint8_t>(p + nPage - 100, p + nPage));
     // Only as many bytes as the call moved.
     out.clear();
     EXPECT_EQ(memory.ReadVectors(vectorsAt, 3, 40, out), 40u);
