@@ -33,7 +33,8 @@ pid_t TracingProcessOf(pid_t nPid) {
 class TraceTest : public testing::Test, public CCaptureSource {
 protected:
     void SetUp() override {
-        SKIP_WITHOUT_SOURCE();
+        if (IsBpf() && !BpfRefusal().empty())
+            GTEST_SKIP() << "no eBPF here: " << BpfRefusal();
         ASSERT_TRUE(m_driver.Start(Args())) << m_driver.Stderr();
     }
     // The pty's settings, seen as the opener opens (eBPF) or recovered when
