@@ -262,9 +262,7 @@ TEST(DriverLifecycleTest, RefusesAPathInUseReplacesAStaleSocketAndExplainsWhyItC
     EXPECT_FALSE(second.Start());
     EXPECT_EQ(second.ExitStatus(), 1);
     EXPECT_NE(second.Stderr().find("not a socket"), std::string::npos) << second.Stderr();
-    std::string strKept;
-    std::getline(std::ifstream(second.DevicePath()), strKept);
-    EXPECT_EQ(strKept, "keep me");
+    EXPECT_EQ(ReadText(second.DevicePath()), "keep me");
 
     // A second driver on the first one's device.
     first.UseForThisProcess();
