@@ -144,13 +144,10 @@ TEST_P(TraceTest, ThreadsForkDupAndExecKeepTheirFds) {
     EXPECT_EQ(std::vector<CRecord>(records.begin(), records.begin() + n), first);
     std::map<std::string, int> next;
     for (std::size_t i = n; i < n + 200; ++i) {
-        const auto& record = records[i];
-        ASSERT_EQ(record.nType, Vantry::CAPTURE_DATA_WRITTEN) << record;
-        EXPECT_EQ(record.dwPid, std::uint32_t(p));
         // Each thread's tokens in the order it wrote them.
-        const auto nDot = record.strData.find('.');
-        const std::string strThread = record.strData.substr(0, nDot);
-        EXPECT_EQ(record.strData, strThread + "." + std::to_string(next[strThread]++) + ";");
+        const std::string strThread = records[i].strData.substr(0, records[i].strData.find('.'));
+        EXPECT_EQ(records[i],
+                  Written(p, strThread + "." + std::to_string(next[strThread]++) + ";"));
     }
     EXPECT_EQ(next.size(), 4u);
     EXPECT_EQ(std::vector<CRecord>(records.begin() + n + 200, records.end()),
