@@ -13,7 +13,6 @@
 #include <signal.h>
 #include <sys/wait.h>
 
-#include <algorithm>
 #include <cstring>
 #include <map>
 #include <optional>
