@@ -1,7 +1,5 @@
-// The driver's queues in process: one attachment's queue when it overflows:
-// a gap of dropped records, however long, is one notice with its count, in
-// the gap's place. The budgets of users and of all users but root bound the
-// queues together. Fan-out and wake-ups show in every live capture.
+// The driver's queues in process; their fan-out and wake-ups show in every
+// live capture.
 #include "CAttachment.h"
 #include "CAttachmentTable.h"
 #include "VantryProtocol.h"
@@ -26,15 +24,6 @@ struct AttachmentTableTest : ::testing::Test {
     }
 };
 
-TEST_F(AttachmentTableTest, EachUserHoldsABoundedNumberOfAttachments) {
-    CAttachmentTable table;
-    std::uint32_t dwHandle = 0;
-    for (std::size_t i = 0; i < CAttachmentTable::MAX_ATTACHMENTS_PER_USER; ++i)
-        ASSERT_EQ(table.Add(port10, 500, 1, dwHandle), 0);
-    EXPECT_EQ(table.Add(port10, 500, 1, dwHandle), EMFILE);
-    EXPECT_EQ(table.Add(port10, 501, 1, dwHandle), 0);
-}
-
 constexpr std::size_t RECORD = RECORD_DATA_OFFSET + 100, NOTICE = RECORD_DATA_OFFSET + 8;
 constexpr std::size_t COST = RECORD + CAttachment::RECORD_UPKEEP;
 
@@ -51,11 +40,7 @@ CQueued Queued(std::span<const std::uint8_t> record) {
             bNotice ? GetU32(record.data() + RECORD_DATA_OFFSET + 4) : 0};
 }
 
-CQueued PopQueued(CAttachment& attachment) {
-    return Queued(attachment.PopFront());
-}
-
-TEST_F(AttachmentTableTest, AUsersQueuesShareItsBudgetAndOtherUsersOneMoreButRootItsOwn) {
+TEST_F(AttachmentTableTest, AUsersQueuesShareItsBudgetAndNumberAndOtherUsersOneMoreButRootItsOwn) {
     CAttachmentTable table(1 << 20, 4 * COST, 11 * COST);
     const std::uint32_t dwA = Add(table, port10, 500), dwB = Add(table, port10, 500),
                         dwRoot = Add(table, port10), dwOther = Add(table, port11, 501),
@@ -80,6 +65,13 @@ TEST_F(AttachmentTableTest, AUsersQueuesShareItsBudgetAndOtherUsersOneMoreButRoo
     EXPECT_EQ(drain(dwOther, 501), (std::vector<CQueued>{{1, 0}, {2, 0}, {3, 0}, {4, 0}}));
     EXPECT_EQ(drain(dwThird, 502), (std::vector<CQueued>{{1, 0}, {2, 0}, {3, 0}, {5, 1}}));
     EXPECT_EQ(drain(dwRoot, 0), (std::vector<CQueued>{{1, 0}, {2, 0}, {3, 0}}));
+
+    // Each user holds a bounded number of attachments.
+    for (std::size_t i = 2; i < CAttachmentTable::MAX_ATTACHMENTS_PER_USER; ++i)
+        Add(table, port10, 500);
+    std::uint32_t dwHandle = 0;
+    EXPECT_EQ(table.Add(port10, 500, 1, dwHandle), EMFILE);
+    EXPECT_EQ(table.Add(port10, 501, 1, dwHandle), 0);
 }
 
 TEST(AttachmentQueueTest, AGapIsOneNoticeWhenTheNextRecordFitsOrTheQueueEmpties) {
@@ -91,20 +83,17 @@ TEST(AttachmentQueueTest, AGapIsOneNoticeWhenTheNextRecordFitsOrTheQueueEmpties)
             to.Offer(CAttachment::MakeRecord(CAPTURE_DATA_READ, 1, 0, payload));
     };
     offer(attachment, 10); // 3 fit, 7 dropped
-    EXPECT_EQ(PopQueued(attachment), (CQueued{1, 0}));
+    EXPECT_EQ(Queued(attachment.PopFront()), (CQueued{1, 0}));
     offer(attachment, 1); // room for the notice and the record: the gap ends
     offer(attachment, 2); // a new gap of 2
-    EXPECT_EQ(PopQueued(attachment), (CQueued{2, 0}));
-    EXPECT_EQ(PopQueued(attachment), (CQueued{3, 0}));
-    EXPECT_EQ(PopQueued(attachment), (CQueued{11, 7}));
-    // Drained: the second gap is told at once.
-    EXPECT_EQ(PopQueued(attachment), (CQueued{12, 0}));
-    EXPECT_EQ(PopQueued(attachment), (CQueued{15, 2}));
+    // Once drained, the second gap is told at once.
+    for (const CQueued expected : {CQueued{2, 0}, {3, 0}, {11, 7}, {12, 0}, {15, 2}})
+        EXPECT_EQ(Queued(attachment.PopFront()), expected);
     EXPECT_TRUE(attachment.IsEmpty());
     // A record that exactly fills the queue is kept.
     CAttachment exact(2, CPortId{1, 2}, 0, 0, RECORD, budget);
     exact.Offer(CAttachment::MakeRecord(CAPTURE_DATA_READ, 1, 0, payload));
-    EXPECT_EQ(PopQueued(exact), (CQueued{1, 0}));
+    EXPECT_EQ(Queued(exact.PopFront()), (CQueued{1, 0}));
 
     // In batches: the same records in the same order, each after its size,
     // and the notice queued as a batch empties the queue comes with it.

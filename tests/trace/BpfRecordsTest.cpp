@@ -33,14 +33,13 @@ struct CSink : IEventSink {
 };
 
 std::vector<std::uint8_t> Piece(std::uint32_t dwCpu, std::uint32_t dwSeq, std::uint32_t dwTid,
-                                std::uint16_t wPiece, bool bLast, const std::string& strData,
-                                std::uint32_t dwRdev = 0x500001) {
+                                std::uint16_t wPiece, bool bLast, const std::string& strData) {
     bpf_record head{};
     head.call = 1000 + dwTid;
     head.seq = dwSeq;
     head.cpu = dwCpu;
     head.tid = head.tgid = dwTid;
-    head.port = {0x17, dwRdev};
+    head.port = {0x17, 0x500001}; // device 5:1
     head.len = std::uint32_t(strData.size());
     head.piece = wPiece;
     head.kind = BPF_REC_WRITE;

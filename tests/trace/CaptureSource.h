@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-// Why the kernel refuses the eBPF source, empty when it takes it; asked of
-// a driver once per test program.
+// Why the kernel refuses the eBPF source, empty when it takes it (an eBPF
+// run is skipped with it); asked of a driver once per test program.
 inline const std::string& BpfRefusal() {
     static const std::string strRefusal = [] {
         CDriverProcess probe;
@@ -29,14 +29,6 @@ protected:
         return args;
     }
 };
-
-// In a test's SetUp: an eBPF run on a kernel that refuses the programs is
-// skipped with the driver's reason.
-#define SKIP_WITHOUT_SOURCE()                                                                      \
-    do {                                                                                           \
-        if (IsBpf() && !BpfRefusal().empty())                                                      \
-            GTEST_SKIP() << "no eBPF here: " << BpfRefusal();                                      \
-    } while (false)
 
 #define CAPTURE_SOURCES(suite)                                                                     \
     INSTANTIATE_TEST_SUITE_P(Sources, suite, testing::Values("ptrace", "ebpf"),                    \

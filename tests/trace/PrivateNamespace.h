@@ -16,9 +16,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,18 +27,19 @@ namespace PrivateNamespace {
 
 inline const char* const INSIDE = "WIRELET_PRIVATE_NAMESPACE";
 
-// This test again, alone, in a PID and mount namespace of its own.
-inline std::vector<std::string> ThisTestInside() {
+// Runs this test again, alone, in a PID and mount namespace of its own,
+// behind `args`, and expects it to pass; `started` is done once it runs.
+inline void RunThisTestInside(std::vector<std::string> args,
+                              const std::function<void(CChild&)>& started = {}) {
     const auto* pTest = testing::UnitTest::GetInstance()->current_test_info();
-    char szSelf[PATH_MAX] = {};
-    EXPECT_GT(readlink("/proc/self/exe", szSelf, sizeof szSelf - 1), 0);
-    const std::string strTest = std::string(pTest->test_suite_name()) + "." + pTest->name();
-    return std::vector<std::string>({"/usr/bin/unshare", "--pid", "--fork", "--mount-proc",
-                                     "--kill-child", "/usr/bin/env", std::string(INSIDE) + "=1",
-                                     szSelf, "--gtest_filter=" + strTest});
-}
-
-inline void ExpectPassed(CChild& inner) {
+    args.insert(args.end(),
+                {"/usr/bin/unshare", "--pid", "--fork", "--mount-proc", "--kill-child",
+                 "/usr/bin/env", std::string(INSIDE) + "=1",
+                 std::filesystem::read_symlink("/proc/self/exe"),
+                 "--gtest_filter=" + std::string(pTest->test_suite_name()) + "." + pTest->name()});
+    CChild inner(args);
+    if (started)
+        started(inner);
     EXPECT_EQ(inner.Wait(50s), 0) << inner.Out() << inner.Err();
 }
 
@@ -49,8 +50,7 @@ inline void ExpectPassed(CChild& inner) {
 inline bool InPrivateNamespace() {
     if (std::getenv(PrivateNamespace::INSIDE) != nullptr)
         return true;
-    CChild inner(PrivateNamespace::ThisTestInside());
-    PrivateNamespace::ExpectPassed(inner);
+    PrivateNamespace::RunThisTestInside({});
     return false;
 }
 
@@ -60,28 +60,19 @@ inline bool InPrivateNamespace() {
 inline bool InPrivateUserNamespace() {
     if (std::getenv(PrivateNamespace::INSIDE) != nullptr)
         return true;
-    std::vector<std::string> args = {"/usr/bin/unshare",       "--user", "--", "/bin/sh", "-c",
-                                     "read go && exec \"$@\"", "sh"};
-    const auto inside = PrivateNamespace::ThisTestInside();
-    args.insert(args.end(), inside.begin(), inside.end());
-    CChild inner(args);
-    // Its ids are mapped by us, from outside, once it is in the namespace.
-    const auto userNamespace = [](const std::string& strPid) {
-        std::error_code error;
-        return std::filesystem::read_symlink("/proc/" + strPid + "/ns/user", error);
-    };
-    const std::string strPid = std::to_string(inner.Pid());
-    for (int i = 0; i < 5000 && userNamespace(strPid) == userNamespace("self"); ++i)
-        usleep(1000);
-    for (const auto& [pszFile, pszMap] :
-         {std::pair{"uid_map", "0 0 4294967295"}, std::pair{"setgroups", "allow"},
-          std::pair{"gid_map", "0 0 4294967295"}}) {
-        std::ofstream file("/proc/" + strPid + "/" + pszFile);
-        file << pszMap << std::endl;
-        EXPECT_TRUE(file.good()) << pszFile;
-    }
-    inner.Send("\n");
-    PrivateNamespace::ExpectPassed(inner);
+    PrivateNamespace::RunThisTestInside(
+        {"/usr/bin/unshare", "--user", "--", "/bin/sh", "-c", "echo in && read go && exec \"$@\"",
+         "sh"},
+        [](CChild& inner) {
+            // Its ids are mapped by us, from outside, once it is in the namespace.
+            EXPECT_FALSE(inner.WaitLine("in").empty());
+            const std::string strProc = "/proc/" + std::to_string(inner.Pid()) + "/";
+            for (const auto& [pszFile, pszMap] :
+                 {std::pair{"uid_map", "0 0 4294967295"}, std::pair{"setgroups", "allow"},
+                  std::pair{"gid_map", "0 0 4294967295"}})
+                EXPECT_TRUE(std::ofstream(strProc + pszFile) << pszMap << std::endl) << pszFile;
+            inner.Send("\n");
+        });
     return false;
 }
 

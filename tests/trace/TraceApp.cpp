@@ -1,9 +1,8 @@
 // The application the capture tests watch: it runs the steps on its command
 // line (words; TEXT may hold \xHH escapes) against a port, a pty slave, one
 // after another, and tells on stdout what the test needs to know (pids,
-// what it read). The steps are the branches of Run; a set RATE MODE whose
-// rate has no Bxxx code goes as termios2 with BOTHER; after await MS, a
-// child of pass or take writes once a tracer holds it (or MS ms passed).
+// what it read). The steps are the branches of Run; after await MS, a child
+// of pass or take writes once a tracer holds it (or MS ms passed).
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
 #include <fcntl.h>
@@ -20,6 +19,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -57,12 +57,12 @@ void WriteAll(const std::string& strText) {
 }
 
 // Raw mode, nothing else, with the given rate and frame ("8N1", "7E1", "8O2",
-// "8M1", "5S2"), as tcsetattr(TCSADRAIN) sends it, or as termios2 with BOTHER as pyserial
-// and picocom send a custom rate.
+// "8M1", "5S2"), as tcsetattr(TCSADRAIN) sends it; a rate without a Bxxx code
+// goes as pyserial sends it: BOTHER through the old request first, then termios2.
 void Set(unsigned int nRate, const std::string& strMode) {
     struct termios2 tio {};
     const std::map<unsigned int, tcflag_t> codes{
-        {9600, B9600}, {19200, B19200}, {38400, B38400}, {115200, B115200}};
+        {9600, B9600}, {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}};
     const auto code = codes.find(nRate);
     const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
     const tcflag_t parities[] = {0, PARENB, PARENB | PARODD, PARENB | PARODD | CMSPAR,
@@ -72,7 +72,8 @@ void Set(unsigned int nRate, const std::string& strMode) {
                   parities[std::string("NEOMS").find(strMode[1])] |
                   (strMode[2] == '2' ? CSTOPB : 0) | (code == codes.end() ? BOTHER : code->second);
     tio.c_ispeed = tio.c_ospeed = nRate;
-    Check(syscall(SYS_ioctl, g_hPort, code == codes.end() ? TCSETSW2 : TCSETSW, &tio) == 0,
+    Check(syscall(SYS_ioctl, g_hPort, TCSETSW, &tio) == 0 &&
+              (code != codes.end() || syscall(SYS_ioctl, g_hPort, TCSETSW2, &tio) == 0),
           "TCSETS");
 }
 
@@ -102,12 +103,8 @@ void Read(std::size_t n, bool bVectors) {
 
 bool IsTraced() {
     std::ifstream status("/proc/self/status");
-    std::string strLine;
-    while (std::getline(status, strLine)) {
-        if (strLine.rfind("TracerPid:", 0) == 0)
-            return std::stoi(strLine.substr(10)) != 0;
-    }
-    return false;
+    const std::string strStatus{std::istreambuf_iterator<char>(status), {}};
+    return strStatus.find("TracerPid:\t0\n") == std::string::npos;
 }
 
 // A child that holds no fd of the port gets one without opening it, over
@@ -119,11 +116,11 @@ void WriteFromChild(const std::string& strText, bool bPassed) {
     char byData = 0;
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
     iovec vector = {&byData, 1};
-    msghdr message{};
-    message.msg_iov = &vector;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = bPassed ? sizeof control : 0;
+    msghdr message{nullptr, 0, &vector, 1, control, bPassed ? sizeof control : 0, 0};
+    if (bPassed) {
+        *CMSG_FIRSTHDR(&message) = {CMSG_LEN(sizeof(int)), SOL_SOCKET, SCM_RIGHTS};
+        std::memcpy(CMSG_DATA(CMSG_FIRSTHDR(&message)), &hPort, sizeof(int));
+    }
     const pid_t nChild = fork();
     if (nChild == 0) {
         close(hPort);
@@ -139,13 +136,6 @@ void WriteFromChild(const std::string& strText, bool bPassed) {
         _exit(0);
     }
     std::cout << (bPassed ? "passed:" : "taken:") << nChild << std::endl;
-    if (bPassed) {
-        cmsghdr* pHeader = CMSG_FIRSTHDR(&message);
-        pHeader->cmsg_level = SOL_SOCKET;
-        pHeader->cmsg_type = SCM_RIGHTS;
-        pHeader->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(pHeader), &hPort, sizeof(int));
-    }
     Check(sendmsg(sockets[0], &message, 0) == 1, "sendmsg");
     waitpid(nChild, nullptr, 0);
     for (const int hFd : {sockets[0], sockets[1], hParent})
@@ -177,13 +167,13 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
         } else if (strStep == "sendfile" || strStep == "splice") {
             // The text goes to the port from a memfd, or from a pipe.
             const std::string strText = Unescape(next());
-            int hPipe[2] = {-1, -1};
             const bool bFile = strStep == "sendfile";
-            const int hFrom = bFile ? memfd_create("text", 0) : (pipe(hPipe), hPipe[0]);
+            int hFrom[2] = {memfd_create("text", 0), -1};
             off_t nOffset = 0;
-            Check(write(bFile ? hFrom : hPipe[1], strText.data(), strText.size()) >= 0 &&
-                      (bFile ? sendfile(g_hPort, hFrom, &nOffset, strText.size())
-                             : splice(hFrom, nullptr, g_hPort, nullptr, strText.size(), 0)) ==
+            Check((bFile || pipe(hFrom) == 0) &&
+                      write(hFrom[bFile ? 0 : 1], strText.data(), strText.size()) >= 0 &&
+                      (bFile ? sendfile(g_hPort, hFrom[0], &nOffset, strText.size())
+                             : splice(hFrom[0], nullptr, g_hPort, nullptr, strText.size(), 0)) ==
                           ssize_t(strText.size()),
                   strStep);
         } else if (strStep == "aio") {
@@ -227,8 +217,7 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
         } else if (strStep == "say") {
             std::cout << next() << std::endl;
         } else if (strStep == "hear") {
-            std::string strLine;
-            std::getline(std::cin, strLine);
+            std::cin.ignore(INT_MAX, '\n');
         } else if (strStep == "threads") {
             const int nThreads = std::stoi(next()), nCount = std::stoi(next());
             std::vector<std::jthread> threads; // joined as they go

@@ -1,7 +1,5 @@
-// Real processes on real ptys for the capture tests: a pty pair stands for
-// a serial line (the application opens the slave, the test plays the device
-// on the master), a real vantry.sys traces it, and records come back through
-// its device in the order the driver published them.
+// A pty pair stands for a serial line: the application opens the slave, the
+// test plays the device on the master, and a real vantry.sys traces it.
 #pragma once
 
 #include "CPty.h"
@@ -10,7 +8,13 @@
 #include "Process.h"
 #include "Records.h"
 
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
 #include <functional>
+#include <sstream>
 
 using Records::CRecord;
 
@@ -40,6 +44,11 @@ inline CRecord Notice(pid_t nPid, std::uint32_t dwCode, std::uint32_t dwValue) {
     Vantry::PutU32(payload.data() + 4, dwValue);
     return Records::Of(nPid, Records::Data(Vantry::CAPTURE_DRIVER_NOTICE, payload));
 }
+// The settings every pty starts with (the kernel's B38400 CS8), then `after`.
+inline std::vector<CRecord> Standard(pid_t nPid, std::vector<CRecord> after = {}) {
+    after.insert(after.begin(), {Baud(nPid, 38400), Line(nPid, 0, 0, 8)});
+    return after;
+}
 // A late opener's notice, its delay read as 0.
 inline CRecord TracedLate(pid_t nPid, const std::string& strName = "trace_app") {
     CRecord record = Notice(nPid, Vantry::NOTICE_TRACED_LATE, 0);
@@ -48,17 +57,69 @@ inline CRecord TracedLate(pid_t nPid, const std::string& strName = "trace_app") 
 }
 } // namespace Expect
 
-// The test application's command line: open the port, then the steps
-// (separated by spaces).
-std::vector<std::string> AppOn(const std::string& strPort, const std::string& strSteps);
-bool Has(const std::vector<CRecord>& records, const CRecord& record);
+// The test application's command line, after `args`: open the port, then
+// the steps (separated by spaces).
+inline std::vector<std::string> AppOn(const std::string& strPort, const std::string& strSteps,
+                                      std::vector<std::string> args = {}) {
+    args.insert(args.end(), {TRACE_APP_PATH, "open", strPort});
+    std::istringstream words(strSteps);
+    for (std::string strWord; words >> strWord;)
+        args.push_back(strWord);
+    return args;
+}
+
+// The test application on a port, once it has opened it; it goes on with
+// `strSteps` when it hears a line. `prefix` runs it (setpriv).
+struct CHeldApp : CChild {
+    CHeldApp(const std::string& strPort, const std::string& strSteps,
+             const std::vector<std::string>& prefix = {})
+        : CChild(AppOn(strPort, "say opened hear " + strSteps, prefix)) {
+        EXPECT_FALSE(WaitLine("opened").empty()) << Err();
+    }
+};
+
+inline bool Has(const std::vector<CRecord>& records, const CRecord& record) {
+    return std::find(records.begin(), records.end(), record) != records.end();
+}
+
 // Fetches the records of an attachment of a real driver into `records`
 // until they satisfy `done`, or until none has come for the client's timeout.
 // A late opener's delay reads 0: it varies from run to run.
-void FetchUntil(CRawClient& client, std::uint32_t dwHandle, std::vector<CRecord>& records,
-                const std::function<bool(const std::vector<CRecord>&)>& done);
+inline void FetchUntil(CRawClient& client, std::uint32_t dwHandle, std::vector<CRecord>& records,
+                       const std::function<bool(const std::vector<CRecord>&)>& done) {
+    while (!done(records) && client.Wait(dwHandle).nStatus == 0) {
+        auto record = client.Fetch(dwHandle, Vantry::MAX_RECORD_SIZE).output;
+        if (record.size() >= Vantry::RECORD_DATA_OFFSET + 8 &&
+            record[Vantry::RECORD_EVENT_TYPE_OFFSET] == Vantry::CAPTURE_DRIVER_NOTICE &&
+            Vantry::GetU32(record.data() + Vantry::RECORD_DATA_OFFSET) ==
+                Vantry::NOTICE_TRACED_LATE)
+            Vantry::PutU32(record.data() + Vantry::RECORD_DATA_OFFSET + 4, 0);
+        records.push_back(
+            Records::Of(pid_t(Vantry::GetU32(record.data() + Vantry::RECORD_PID_OFFSET)), record));
+    }
+}
+
 // The records of an attachment up to `last` and every one of `also`.
-std::vector<CRecord> RecordsUntil(CRawClient& client, std::uint32_t dwHandle, const CRecord& last,
-                                  const std::vector<CRecord>& also = {});
-bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5s);
+inline std::vector<CRecord> RecordsUntil(CRawClient& client, std::uint32_t dwHandle,
+                                         const CRecord& last,
+                                         const std::vector<CRecord>& also = {}) {
+    std::vector<CRecord> records;
+    FetchUntil(client, dwHandle, records, [&](const auto& got) {
+        return Has(got, last) &&
+               std::all_of(also.begin(), also.end(), [&](const auto& r) { return Has(got, r); });
+    });
+    return records;
+}
+
+inline bool Eventually(const std::function<bool()>& condition,
+                       std::chrono::milliseconds timeout = 5s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        usleep(1000);
+    }
+    return true;
+}
+
 using ProcScanner::TracerOf;

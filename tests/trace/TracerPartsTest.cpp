@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <tuple>
 
@@ -69,16 +70,12 @@ TEST(TraceeMemoryTest, ReadsUpToTheFirstHoleAndNothingFromAVanishedProcess) {
 
     std::vector<std::uint8_t> out{0xEE}; // reads append
     EXPECT_EQ(memory.Read(CTraceeAddress(std::uint64_t(p)), 2 * nPage, out), nPage);
-    ASSERT_EQ(out.size(), 1 + nPage);
-    for (std::size_t i = 0; i < nPage; ++i)
-        ASSERT_EQ(out[1 + i], Pattern(i)) << i;
+    EXPECT_TRUE(out.size() == 1 + nPage && std::equal(p, p + nPage, out.begin() + 1));
 
     const CTraceeAddress vectorsAt{std::uint64_t(&vectors[0])};
     out.clear();
     EXPECT_EQ(memory.ReadVectors(vectorsAt, 3, 300, out), 100u);
-    ASSERT_EQ(out.size(), 100u);
-    EXPECT_EQ(out.front(), Pattern(nPage - 100));
-    EXPECT_EQ(out.back(), Pattern(nPage - 1));
+    EXPECT_EQ(out, std::vector<std::uint8_t>(p + nPage - 100, p + nPage));
     // Only as many bytes as the call moved.
     out.clear();
     EXPECT_EQ(memory.ReadVectors(vectorsAt, 3, 40, out), 40u);
@@ -94,8 +91,7 @@ TEST(TraceeMemoryTest, ReadsUpToTheFirstHoleAndNothingFromAVanishedProcess) {
     out.clear();
     EXPECT_EQ(CTraceeMemory(nGone).Read(CTraceeAddress(std::uint64_t(p)), 16, out), 0u);
     EXPECT_TRUE(out.empty());
-    munmap(p, nPage);
-    munmap(p + 2 * nPage, nPage);
+    munmap(p, 3 * nPage);
 }
 
 // The decoder against the kernel's own layout, built with the kernel's own
@@ -103,11 +99,10 @@ TEST(TraceeMemoryTest, ReadsUpToTheFirstHoleAndNothingFromAVanishedProcess) {
 // a pty (there the common ones are checked end to end).
 using TermiosDecoder::ESetCommand;
 
-CLineSettings DecodeCflag(tcflag_t dwCflag, speed_t dwOspeed, ESetCommand eKind) {
+CLineSettings DecodeCflag(tcflag_t dwCflag, ESetCommand eKind) {
     struct termios2 tio;
     std::memset(&tio, 0xA5, sizeof tio); // flags other than c_cflag must not matter
     tio.c_cflag = dwCflag;
-    tio.c_ospeed = dwOspeed;
     std::uint8_t termio[18];
     std::memset(termio, 0xA5, sizeof termio);
     termio[4] = std::uint8_t(dwCflag); // struct termio: 16-bit c_cflag at 4
@@ -120,27 +115,23 @@ CLineSettings DecodeCflag(tcflag_t dwCflag, speed_t dwOspeed, ESetCommand eKind)
 TEST(TermiosDecoderTest, RatesFramesAndParities) {
     struct {
         tcflag_t dwCflag;
-        speed_t dwOspeed;
         ESetCommand eKind;
         std::optional<std::uint32_t> dwRate;
         std::uint8_t byStop, byParity, byBits;
     } const cases[] = {
-        {B4000000 | CS6 | PARENB | PARODD | CMSPAR, 0, ESetCommand::Termios2, 4000000, 0, 3, 6},
-        {B50 | CS5 | PARENB | CMSPAR, 0, ESetCommand::Termios2, 50, 0, 4, 5},
-        {B0 | CS8, 0, ESetCommand::Termios, 0, 0, 0, 8},
+        {B4000000 | CS6 | PARENB | PARODD | CMSPAR, ESetCommand::Termios2, 4000000, 0, 3, 6},
+        {B50 | CS5 | PARENB | CMSPAR, ESetCommand::Termios2, 50, 0, 4, 5},
+        {B0 | CS8, ESetCommand::Termios, 0, 0, 0, 8},
         // CMSPAR without PARENB is no parity at all.
-        {B9600 | CS8 | CMSPAR | PARODD, 0, ESetCommand::Termios, 9600, 0, 0, 8},
-        // Custom rates: the speed field of termios2, none in plain termios.
-        {BOTHER | CS8, 250000, ESetCommand::Termios2, 250000, 0, 0, 8},
-        {BOTHER | CS8, 250000, ESetCommand::Termios, std::nullopt, 0, 0, 8},
+        {B9600 | CS8 | CMSPAR | PARODD, ESetCommand::Termios, 9600, 0, 0, 8},
         // The input-speed bits (CIBAUD) do not leak into the output speed.
-        {B1200 | (B9600 << IBSHIFT) | CS8, 0, ESetCommand::Termios2, 1200, 0, 0, 8},
+        {B1200 | (B9600 << IBSHIFT) | CS8, ESetCommand::Termios2, 1200, 0, 0, 8},
         // The old termio: 16-bit flags, read from their own place.
-        {B115200 | CS7 | PARENB | CSTOPB, 0, ESetCommand::Termio, 115200, 2, 2, 7},
-        {B1200 | CS5 | PARENB | PARODD, 0, ESetCommand::Termio, 1200, 0, 1, 5},
+        {B115200 | CS7 | PARENB | CSTOPB, ESetCommand::Termio, 115200, 2, 2, 7},
+        {B1200 | CS5 | PARENB | PARODD, ESetCommand::Termio, 1200, 0, 1, 5},
     };
     for (const auto& c : cases) {
-        const auto s = DecodeCflag(c.dwCflag, c.dwOspeed, c.eKind);
+        const auto s = DecodeCflag(c.dwCflag, c.eKind);
         EXPECT_EQ(std::tuple(s.dwBaudRate, int(s.byStopBits), int(s.byParity), int(s.byWordLength)),
                   std::tuple(c.dwRate, int(c.byStop), int(c.byParity), int(c.byBits)))
             << std::oct << c.dwCflag;
