@@ -8,7 +8,7 @@ PACKAGES=(
     qt6-base-dev libgl-dev libx11-dev libcanberra-dev sound-theme-freedesktop xdg-utils
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth fonts-urw-base35 xdotool imagemagick python3-xlib fonts-wqy-microhei
-    python3 python3-serial strace
+    python3 strace
     clang llvm libbpf-dev bpftool
     dpkg-dev file systemd
     mmdebstrap systemd-container
