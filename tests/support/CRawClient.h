@@ -38,8 +38,6 @@ public:
             throw std::runtime_error("cannot connect to " + strPath);
     }
 
-    void SetTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
-
     static Bytes Handle(std::uint32_t dwHandle) {
         Bytes input(4);
         Vantry::PutU32(input.data(), dwHandle);

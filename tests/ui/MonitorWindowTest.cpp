@@ -18,10 +18,6 @@ namespace {
 
 class MonitorWindowTest : public CProgramFixture {};
 
-std::string CannotMonitor(const QString& strPort) {
-    return QString::fromUtf8(MSG_CANNOT_MONITOR).arg(strPort).toStdString();
-}
-
 TEST_F(MonitorWindowTest, PickedPortShowsItsTrafficAndComesBackAtTheEndWhenClosed) {
     const QString strCom1 = Port(0), strCom3 = Port(1);
     StartProgram({strCom1, "", strCom3});
@@ -57,27 +53,6 @@ TEST_F(MonitorWindowTest, PickedPortShowsItsTrafficAndComesBackAtTheEndWhenClose
     EXPECT_EQ(g_nOpenMonitors, 0);
     EXPECT_EQ(Monitors(), 0u);
     EXPECT_EQ(g_pCurrentMonitor, nullptr) << "a later monitor at the same address is not current";
-}
-
-// A monitor that never started has no port, attachment or reader to give back.
-TEST_F(MonitorWindowTest, FailedAttachLeavesACountedEmptyWindowAndThePortOnOffer) {
-    const QString strMissing = m_dir.path() + "/ttyMissing";
-    StartProgram({strMissing});
-    CChildFrame* pFirst = Pick(strMissing);
-    Pick(strMissing);
-    EXPECT_EQ(m_messages.m_messages, std::vector<std::string>(2, CannotMonitor(strMissing)));
-    EXPECT_EQ(Monitors(), 2u);
-    EXPECT_EQ(pFirst->windowTitle(), "Wirelet1");
-    EXPECT_EQ(PortList(), QStringList({strMissing}));
-    EXPECT_EQ(g_nOpenMonitors, 2);
-
-    m_messages.m_messages.clear();
-    pFirst->close();
-    Settle();
-    EXPECT_EQ(m_messages.m_messages, std::vector<std::string>{MSG_CLOSE_APPLICATIONS});
-    EXPECT_EQ(PortList(), QStringList({strMissing}));
-    EXPECT_EQ(g_nOpenMonitors, 1);
-    EXPECT_EQ(Monitors(), 1u);
 }
 
 TEST_F(MonitorWindowTest, PaneVisibilityFollowsItsThreeStates) {

@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QStatusBar>
 
+#include <algorithm>
+
 using namespace ProgramFixture;
 
 namespace {
@@ -27,12 +29,20 @@ TEST_F(PortsComeAndGoTest, EveryStoppedCaptureIsSaidAndTheListFollowsTheMap) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return PortList() == QStringList({Port(1)}); }));
     EXPECT_TRUE(IdleText().contains(Port(2) + ": " + QString::fromUtf8(MSG_PORT_VANISHED)));
 
-    Pick(Port(1));
+    // A monitor that could not attach keeps its untitled window, counted,
+    // with its warning on closing; its port stays on offer.
+    CChildFrame* pFailed = Pick(Port(1));
     EXPECT_EQ(Frame().statusBar()->currentMessage(),
               QString::fromUtf8(MSG_DRIVER_NOT_RUNNING).arg(Port(1)));
-    pFirst->close();
-    pSecond->close();
+    EXPECT_EQ(pFailed->windowTitle(), "Wirelet3");
+    EXPECT_EQ(g_nOpenMonitors, 3);
+    EXPECT_EQ(m_messages.m_messages,
+              std::vector{QString::fromUtf8(MSG_CANNOT_MONITOR).arg(Port(1)).toStdString()});
+    for (CChildFrame* pFrame : {pFirst, pSecond, pFailed})
+        pFrame->close();
     Settle();
+    EXPECT_EQ(std::ranges::count(m_messages.m_messages, MSG_CLOSE_APPLICATIONS), 3);
+    EXPECT_EQ(g_nOpenMonitors, 0);
     EXPECT_EQ(PortList(), QStringList({Port(1), Port(0)}));
     EXPECT_EQ(IdleText(), QString::fromUtf8("就绪"));
     WritePortMap({Port(0), Port(1), Port(2)});
