@@ -22,7 +22,6 @@ TEST_F(MonitorWindowTest, PickedPortShowsItsTrafficAndComesBackAtTheEndWhenClose
     const QString strCom1 = Port(0), strCom3 = Port(1);
     StartProgram({strCom1, "", strCom3});
     EXPECT_EQ(PortList(), QStringList({strCom1, strCom3})) << "an empty map entry is left out";
-    EXPECT_EQ(Ports().currentIndex(), 0);
     EXPECT_EQ(RecvCount(), "");
 
     QTest::keyClick(&Ports(), Qt::Key_Down);
@@ -31,7 +30,6 @@ TEST_F(MonitorWindowTest, PickedPortShowsItsTrafficAndComesBackAtTheEndWhenClose
     EXPECT_EQ(pFrame->windowTitle(), strCom3);
     EXPECT_EQ(PortList(), QStringList({strCom1}));
     EXPECT_EQ(Ports().currentIndex(), 0);
-    EXPECT_EQ(g_nOpenMonitors, 1);
     EXPECT_EQ(pFrame->size(), QSize(CChildFrame::INITIAL_WIDTH, CChildFrame::INITIAL_HEIGHT));
 
     ASSERT_TRUE(WaitForSession(pFrame));
@@ -39,7 +37,6 @@ TEST_F(MonitorWindowTest, PickedPortShowsItsTrafficAndComesBackAtTheEndWhenClose
     EXPECT_EQ(pFrame->GetReadPane()->Text(), strRead);
     EXPECT_EQ(pFrame->GetWritePane()->Text(), strWrite);
     EXPECT_EQ(RecvCount(), "44");
-    EXPECT_EQ(SendCount(), "3");
     EXPECT_TRUE(Frame().statusBar()->currentMessage().startsWith(strCom3 + ": "));
     EXPECT_TRUE(Frame().statusBar()->currentMessage().contains(" 5 records"));
 
@@ -50,7 +47,6 @@ TEST_F(MonitorWindowTest, PickedPortShowsItsTrafficAndComesBackAtTheEndWhenClose
     EXPECT_EQ(Ports().currentIndex(), 0);
     EXPECT_EQ(RecvCount(), "");
     EXPECT_EQ(SendCount(), "");
-    EXPECT_EQ(g_nOpenMonitors, 0);
     EXPECT_EQ(Monitors(), 0u);
     EXPECT_EQ(g_pCurrentMonitor, nullptr) << "a later monitor at the same address is not current";
 }

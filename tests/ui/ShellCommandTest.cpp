@@ -71,7 +71,6 @@ TEST_F(ShellCommandTest, MenusAndCommandStatesFollowTheOpenMonitors) {
     Frame().close();
     Settle();
     EXPECT_EQ(m_messages.m_messages, std::vector<std::string>{MSG_CLOSE_APPLICATIONS});
-    EXPECT_EQ(g_nOpenMonitors, 0);
     EXPECT_EQ(PortList().size(), 3);
     Frame().UpdateCommandStates();
     EXPECT_EQ(Menus(), MENU_128) << "after the last monitor window";
