@@ -48,7 +48,6 @@ TEST(AboutDlg, LinksShowTheirTargetsAndLooksAndHoverWinsOverVisited) {
 
 TEST(LinkLabel, FitsToItsTextKeepingTheEdgeOfItsAlignment) {
     QWidget parent;
-    const QRect rcTemplate(10, 20, 200, 40);
     struct {
         Qt::Alignment eAlign;
         QString strText, strTarget;
@@ -63,7 +62,7 @@ TEST(LinkLabel, FitsToItsTextKeepingTheEdgeOfItsAlignment) {
         link.setText(c.strText);
         link.SetTarget(c.strTarget);
         link.setAlignment(c.eAlign);
-        link.setGeometry(rcTemplate);
+        link.setGeometry(10, 20, 200, 40);
         link.Attach();
         // A label without text shows its target.
         const QString strShown = c.strText.isEmpty() ? c.strTarget : c.strText;
