@@ -17,8 +17,7 @@ Starts LineStarts(const IPane& pane) {
 }
 
 TEST(PaneContractTest, LinesFollowTheEditControl) {
-    CViewRead widget;
-    IPane& pane = widget;
+    CViewRead pane;
     // A CR left at the end pairs with an LF that arrives later.
     pane.AppendText(u"one\r\ntwo\r\nthree\r");
     EXPECT_EQ(LineStarts(pane), (Starts{0, 5, 10, -1}));

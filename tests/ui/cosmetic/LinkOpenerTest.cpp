@@ -1,8 +1,8 @@
 #include "CHtmlHandler.h"
 #include "CLinkOpener.h"
 #include "CProgramStart.h"
+#include "Process.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -54,10 +54,7 @@ TEST(ProgramStart, PassesEachArgumentAsItIsAndReportsHowTheProgramEnded) {
     const CProgramOutcome started = CProgramStart::Start(
         {"sh", "-c", "printf %s \"$1\" > \"$2\"", "sh", strArg, strOut.toStdString()});
     EXPECT_EQ(started.eKind, CProgramOutcome::STARTED);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile(strOut).size() == qint64(strArg.size()); }));
-    QFile out(strOut);
-    ASSERT_TRUE(out.open(QIODevice::ReadOnly));
-    EXPECT_EQ(out.readAll().toStdString(), strArg);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ReadText(strOut.toStdString()) == strArg; }));
 
     const CProgramOutcome exited = CProgramStart::Run({"sh", "-c", "exit 3"}, 10000);
     EXPECT_EQ(exited.eKind, CProgramOutcome::EXITED);

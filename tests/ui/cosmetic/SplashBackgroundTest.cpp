@@ -33,12 +33,9 @@ TEST(SplashWnd, IsThePictureAtOneToOneWithoutFrameCentredWithTheUpArrow) {
 // The picture must reach every corner of the client area, whatever its
 // proportions: no margins, no tiling, no kept aspect ratio.
 void ExpectStretched(CMdiBackground& area, int nId) {
-    const QImage picture = Picture(nId);
-    const QImage shown = area.viewport()->grab().toImage();
-    const QSize size = area.viewport()->size();
-    ASSERT_EQ(shown.size(), size);
+    const QImage picture = Picture(nId), shown = area.viewport()->grab().toImage();
     for (const auto& [x, y] : {std::pair{0, 0}, {1, 0}, {0, 1}, {1, 1}})
-        EXPECT_EQ(shown.pixel(x * (size.width() - 1), y * (size.height() - 1)),
+        EXPECT_EQ(shown.pixel(x * (shown.width() - 1), y * (shown.height() - 1)),
                   picture.pixel(x * (picture.width() - 1), y * (picture.height() - 1)))
             << nId << " corner " << x << "," << y;
 }
