@@ -95,13 +95,6 @@ protected:
         setenv("WIRELET_SERIALCOMM", strMap.toUtf8().constData(), 1);
     }
 
-    // Starts the program with the first nCount of the test's ports on offer.
-    void StartOnPorts(int nCount) {
-        QStringList ports;
-        for (int i = 0; i < nCount; ++i)
-            ports << Port(i);
-        StartProgram(ports);
-    }
     QString Port(int n) const { return QString::fromStdString(m_ports[n].Slave()); }
 
     CMainFrame& Frame() const { return *m_pApp->GetMainFrame(); }

@@ -46,7 +46,7 @@ TEST_F(ShellCommandTest, MenusAndCommandStatesFollowTheOpenMonitors) {
                           ID_EDIT_COPY};
     const UINT always[] = {ID_REMOVE_DRIVER, ID_APP_ABOUT, ID_FILE_PRINT_SETUP, ID_APP_EXIT,
                            ID_FILE_NEW,      ID_FILE_OPEN, ID_VIEW_TOOLBAR,     ID_VIEW_STATUS_BAR};
-    StartOnPorts(3);
+    StartProgram({Port(0), Port(1), Port(2)});
     for (int nMonitors = 0; nMonitors <= 3; ++nMonitors) {
         if (nMonitors > 0)
             Pick(Port(nMonitors - 1));
@@ -139,7 +139,7 @@ TEST_F(ShellCommandTest, EveryAcceleratorReachesItsCommand) {
 // Save As through its dialog names the window and the profile's recent
 // files; what the file holds is the document core's test.
 TEST_F(ShellCommandTest, SaveAsNamesTheWindowAndTheRecentFilesAndPrintPrints) {
-    StartOnPorts(1);
+    StartProgram({Port(0)});
     CChildFrame* pFrame = Pick(Port(0));
     ASSERT_TRUE(WaitForSession(pFrame));
     const QString strFile = m_dir.path() + "/monitor.wlt";
@@ -175,7 +175,7 @@ TEST_F(ShellCommandTest, SaveAsNamesTheWindowAndTheRecentFilesAndPrintPrints) {
 }
 
 TEST_F(ShellCommandTest, WindowCommandsArrangeAndListTheMonitorWindows) {
-    StartOnPorts(2);
+    StartProgram({Port(0), Port(1)});
     Pick(Port(0));
     Pick(Port(1));
     EXPECT_TRUE(Frame().ExecuteCommand(ID_WINDOW_NEW));

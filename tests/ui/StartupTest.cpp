@@ -51,19 +51,17 @@ protected:
             m_pApp->ExitInstance();
             m_pApp.reset();
         }
-        g_hDevice.Close();
         SetAfxMessages(nullptr);
         CServiceSandbox::TearDown();
     }
 
-    bool Start(const QStringList& arguments = {}) {
+    bool Start(const QStringList& arguments = {}, const std::string& strPlatform = "Linux") {
         m_pApp = std::make_unique<CStartupApp>();
-        m_pApp->m_strPlatform = m_strPlatform;
+        m_pApp->m_strPlatform = strPlatform;
         m_pApp->m_strProgramDirectory = m_strProgramDirectory;
         return m_pApp->InitInstance(arguments);
     }
 
-    std::string m_strPlatform = "Linux";
     CRecordingMessageBox m_box;
     std::unique_ptr<CStartupApp> m_pApp;
 };
@@ -94,8 +92,7 @@ TEST_F(StartupTest, NoDriverOrAnotherKernelEndsStartUp) {
     TearDown();
     SetUp();
     std::filesystem::create_symlink(VANTRY_SYS_PATH, m_strProgramDirectory + "/vantry.sys");
-    m_strPlatform = "Windows_NT";
-    EXPECT_FALSE(Start());
+    EXPECT_FALSE(Start({}, "Windows_NT"));
     EXPECT_EQ(m_box.m_messages, std::vector<std::string>{WRONG_PLATFORM});
     EXPECT_FALSE(g_hDevice.IsOpen());
 }

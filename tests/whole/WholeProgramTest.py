@@ -231,13 +231,16 @@ class CWholeProgramTest:
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         assert app.stdout.readline() == "held\n"
 
-        self.pick_by_keyboard()
+        # The port list has the focus from the start: Alt+Down opens it.
+        shown = self.x.windows(".*")
+        self.x.xdotool("key", "alt+Down")
+        eventually(lambda: set(self.x.windows(".*")) - set(shown), "the port list by keyboard")
+        self.x.xdotool("key", "Return")
         eventually(self.attached, "the driver to attach the port")
         app.stdin.write("go\n")
         app.stdin.flush()
         assert app.stdout.readline() == "written\n"
-        line_end = eventually(lambda: self.drain(len(self.sent)), "the application's write")
-        assert line_end == self.sent
+        assert eventually(lambda: self.drain(len(self.sent)), "the write") == self.sent
         os.write(self.master, self.received)
         assert app.wait(TIMEOUT) == 0
 
@@ -261,13 +264,6 @@ class CWholeProgramTest:
 
         self.close_by_keys_and_quit(program, main)
         eventually(nothing_left, "every process to end")
-
-    def pick_by_keyboard(self):
-        """The port list has the focus from the start: Alt+Down opens it."""
-        shown = self.x.windows(".*")
-        self.x.xdotool("key", "alt+Down")
-        eventually(lambda: set(self.x.windows(".*")) - set(shown), "the port list by keyboard")
-        self.x.xdotool("key", "Return")
 
     def close_by_keys_and_quit(self, program, main):
         """Both close keys close the active monitor with File → Close's warning; a
