@@ -1,9 +1,10 @@
-// Who opened the watched device nodes: a fanotify group in FID mode names
-// the process of every open at once, so the opener of a port is found
-// without a walk through all of /proc; its closes name their processes
-// too, which inotify does not, and tell when inotify folded some away. FID mode opens nothing on
-// the node (a real port is never touched); it only reports. On a kernel that refuses it, no opener
-// is named and the walk through /proc remains.
+// Who opened and closed the watched device nodes: a fanotify group in FID
+// mode names the process of every open at once, so the opener of a port is
+// found without a walk through all of /proc; its closes name their
+// processes too, which inotify does not, and tell when inotify folded some
+// away. FID mode opens nothing on the node (a real port is never touched);
+// it only reports. On a kernel that refuses it, no opener is named and the
+// walk through /proc remains.
 #pragma once
 
 #include "CScopedFd.h"
