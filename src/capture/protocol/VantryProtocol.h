@@ -45,6 +45,12 @@ enum CAPTURE_EVENT_TYPE : std::int8_t {
     CAPTURE_DRIVER_NOTICE = 4, // the driver's own notices; the program shows nothing
     CAPTURE_BAUD_RATE = 5,
     CAPTURE_LINE_CONTROL = 6,
+    // Beyond the panes' events: the panes show nothing of these.
+    CAPTURE_PROCESS = 7,       // names the process of the records that follow
+    CAPTURE_MODEM_LINES = 8,   // the modem lines were set, raised or lowered
+    CAPTURE_PORT_CONTROL = 9,  // break, drain, flush, or output/input stopped
+    CAPTURE_FLOW_CONTROL = 10, // flow control or VMIN/VTIME changed with the settings
+    CAPTURE_CALL_FAILED = 11,  // a settings or control call failed and changed nothing
 };
 
 // The fixed head of every record; the payload follows at `Data`. Buffers are
@@ -112,6 +118,48 @@ inline constexpr std::uint32_t CALL_32_BIT = 4; // any 32-bit system call
 inline constexpr std::uint32_t CALL_IO_URING = 5;
 inline constexpr std::uint32_t CALL_IO_SUBMIT = 6; // Linux native AIO
 
+// A CAPTURE_PROCESS payload, sent before the first record of a process on a
+// port that an attachment gets: its pid, its real uid, its command name
+// (NUL-padded), then the path of its executable (to the end, no NUL; empty
+// when it could not be read).
+inline constexpr std::size_t PROCESS_COMMAND_SIZE = 16;
+inline constexpr std::size_t PROCESS_PATH_OFFSET = 8 + PROCESS_COMMAND_SIZE;
+
+// A CAPTURE_MODEM_LINES payload: a 32-bit MODEM_* call, then the 32-bit
+// LINE_* bits it named.
+inline constexpr std::uint32_t MODEM_SET = 1;   // TIOCMSET: these lines on, the rest off
+inline constexpr std::uint32_t MODEM_RAISE = 2; // TIOCMBIS: these lines on
+inline constexpr std::uint32_t MODEM_LOWER = 3; // TIOCMBIC: these lines off
+// The lines, in the kernel's TIOCM_* bits.
+inline constexpr std::uint32_t LINE_LE = 0x001;
+inline constexpr std::uint32_t LINE_DTR = 0x002;
+inline constexpr std::uint32_t LINE_RTS = 0x004;
+inline constexpr std::uint32_t LINE_ST = 0x008;
+inline constexpr std::uint32_t LINE_SR = 0x010;
+inline constexpr std::uint32_t LINE_CTS = 0x020;
+inline constexpr std::uint32_t LINE_CD = 0x040;
+inline constexpr std::uint32_t LINE_RI = 0x080;
+inline constexpr std::uint32_t LINE_DSR = 0x100;
+inline constexpr std::uint32_t LINE_OUT1 = 0x2000;
+inline constexpr std::uint32_t LINE_OUT2 = 0x4000;
+inline constexpr std::uint32_t LINE_LOOP = 0x8000;
+
+// A CAPTURE_PORT_CONTROL payload: a 32-bit CONTROL_* code and a 32-bit value.
+inline constexpr std::uint32_t CONTROL_BREAK = 1;     // value: its length in ms (TCSBRK 0, TCSBRKP)
+inline constexpr std::uint32_t CONTROL_BREAK_ON = 2;  // TIOCSBRK
+inline constexpr std::uint32_t CONTROL_BREAK_OFF = 3; // TIOCCBRK
+inline constexpr std::uint32_t CONTROL_DRAIN = 4;     // tcdrain (TCSBRK with a non-zero argument)
+inline constexpr std::uint32_t CONTROL_FLUSH = 5;     // value: TCIFLUSH 0, TCOFLUSH 1, TCIOFLUSH 2
+inline constexpr std::uint32_t CONTROL_FLOW = 6;      // value: TCOOFF 0, TCOON 1, TCIOFF 2, TCION 3
+
+// A CAPTURE_FLOW_CONTROL payload: FLOW_* bits, VMIN, VTIME (one byte each).
+inline constexpr std::uint8_t FLOW_RTS_CTS = 1; // CRTSCTS
+inline constexpr std::uint8_t FLOW_XON_OUT = 2; // IXON
+inline constexpr std::uint8_t FLOW_XON_IN = 4;  // IXOFF
+
+// A CAPTURE_CALL_FAILED payload: the 32-bit ioctl request and the errno
+// value the kernel answered.
+
 // Line-control payload: stop-bits code, parity code, word length in bits.
 inline constexpr std::uint8_t STOP_BITS_1 = 0;
 inline constexpr std::uint8_t STOP_BITS_1_5 = 1;
@@ -160,7 +208,14 @@ inline constexpr std::size_t MinimumRecordSize(std::int8_t nType) {
     case CAPTURE_BAUD_RATE:
         return RECORD_DATA_OFFSET + 4;
     case CAPTURE_LINE_CONTROL:
+    case CAPTURE_FLOW_CONTROL:
         return RECORD_DATA_OFFSET + 3;
+    case CAPTURE_PROCESS:
+        return RECORD_DATA_OFFSET + PROCESS_PATH_OFFSET;
+    case CAPTURE_MODEM_LINES:
+    case CAPTURE_PORT_CONTROL:
+    case CAPTURE_CALL_FAILED:
+        return RECORD_DATA_OFFSET + 8;
     default:
         return RECORD_EVENT_TYPE_OFFSET + 1;
     }

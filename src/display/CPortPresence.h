@@ -1,0 +1,35 @@
+// Who is on a port, followed from its records: the processes the driver
+// named, which of them hold the port, and the records that show another
+// process at work on it (a second opener while one holds the port; settings
+// or control lines changed by a process other than the one that holds it).
+// The timeline and the console say the same from it.
+#pragma once
+
+#include "CRecordView.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+class CPortPresence {
+public:
+    struct CProcess {
+        std::uint32_t dwPid = 0;
+        std::uint32_t dwUid = 0;
+        std::string strCommand; // empty until the driver names it
+        std::string strPath;
+        int nColour = 0; // order of first appearance, modulo the palette
+    };
+
+    // Follows one complete record. Returns the words (English) when it
+    // shows another process on the port.
+    std::optional<std::string> Follow(const CRecordView& record);
+    void Clear();
+
+    // Empty text for a process never named.
+    const std::string& CommandOf(std::uint32_t dwPid) const;
+    const std::vector<CProcess>& Processes() const { return m_processes; }
+    // The palette index of a process, -1 for pid 0.
+    int ColourOf(std::uint32_t dwPid) const;
+};

@@ -1,0 +1,16 @@
+// The words for the records beyond the panes' events: a process named, the
+// modem lines, break, drain, flush and flow, the flow-control settings and a
+// call that failed. English, as the panes' event lines.
+#pragma once
+
+#include "CRecordView.h"
+
+#include <optional>
+#include <string>
+
+namespace ControlText {
+
+// Empty for a record of another type or one that is not complete.
+std::optional<std::string> Describe(const CRecordView& record);
+
+} // namespace ControlText
