@@ -39,6 +39,44 @@ TEST(CliRenderTest, PrintsPanesTotalsAndExportBytes) {
     EXPECT_EQ(Render(SAMPLE, {"--totals"}).strOut, "recv 3\nsend 3\n");
 }
 
+// A record that names a process, one that runs over a line, and a second
+// opener, as the timeline exports them; a cut file stops after its whole
+// records.
+TEST(CliRenderTest, TimelinePrintsEachRecordInColumnsAsTextOrCsv) {
+    setenv("TZ", "UTC", 1);
+    constexpr std::uint64_t NOON = 1700049600ull * 1000000000ull;
+    Bytes process(Vantry::PROCESS_PATH_OFFSET, 0);
+    process[0] = 10;
+    const std::string strCommand = "minicom,1";
+    std::copy(strCommand.begin(), strCommand.end(), process.begin() + 8);
+    Bytes file = Records::File({
+        Records::Stamped(Records::Make(Vantry::CAPTURE_PROCESS, process), NOON, 10),
+        Records::Stamped(Records::Read("0123456789ABCDEF\"x"), NOON + 3500, 10),
+        Records::Make(12), // a type of a later driver: skipped
+        Records::Stamped(Records::Make(Vantry::CAPTURE_PORT_OPENED), NOON + 4000000, 20),
+    });
+    const std::string strOpened = "Port opened; pid 20 opened the port while pid 10 (minicom,1) "
+                                  "holds it";
+    const std::string strText =
+        "12:00:00.000000  *       10 minicom,1        Process 10 (minicom,1), uid 0\n"
+        "12:00:00.000003  <       10 minicom,1        30 31 32 33 34 35 36 37 38 39 41 42 43 44 "
+        "45 46  0123456789ABCDEF\n" +
+        std::string(45, ' ') + "22 78" + std::string(44, ' ') + "\"x\n" +
+        "12:00:00.004000  *       20                  " + strOpened + "\n";
+    EXPECT_EQ(Render(file, {"--timeline"}).strOut, strText);
+    EXPECT_EQ(Render(file, {"--timeline", "--csv"}).strOut,
+              "time,direction,pid,command,hex,text\r\n"
+              "12:00:00.000000,*,10,\"minicom,1\",,\"Process 10 (minicom,1), uid 0\"\r\n"
+              "12:00:00.000003,<,10,\"minicom,1\",30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46 "
+              "22 78,\"0123456789ABCDEF\"\"x\"\r\n"
+              "12:00:00.004000,*,20,,,\"" +
+                  strOpened + "\"\r\n");
+    file.pop_back();
+    const auto cut = Render(file, {"--timeline"});
+    EXPECT_EQ(cut.nExitStatus, 2);
+    EXPECT_EQ(cut.strOut, strText.substr(0, strText.rfind("12:00:00.004")));
+}
+
 // Each says what is wrong, and where: the offset is where the record's size
 // field starts.
 TEST(CliRenderTest, DamagedOrForeignFilesPrintNothingAndExitTwo) {

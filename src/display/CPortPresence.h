@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class CPortPresence {
@@ -32,4 +33,21 @@ public:
     const std::vector<CProcess>& Processes() const { return m_processes; }
     // The palette index of a process, -1 for pid 0.
     int ColourOf(std::uint32_t dwPid) const;
+
+private:
+    // A process that holds the port, with the opens it has not closed yet and
+    // the kinds of change by it already said.
+    struct CHolder {
+        std::uint32_t dwPid;
+        int nOpens;
+        unsigned nSaid;
+    };
+
+    CProcess& Note(std::uint32_t dwPid);
+    std::vector<CHolder>::iterator HolderOf(std::uint32_t dwPid);
+    std::string Who(std::uint32_t dwPid) const;
+
+    std::vector<CProcess> m_processes;
+    std::unordered_map<std::uint32_t, std::size_t> m_index; // pid: its place in m_processes
+    std::vector<CHolder> m_holders;                         // in the order they took the port
 };

@@ -9,11 +9,13 @@
 
 #include "CPortPresence.h"
 #include "CRecordView.h"
+#include "CTimelineFind.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -105,6 +107,50 @@ public:
     std::string ExportCsv() const;
 
 private:
+    // A record as shown: a data row's bytes or an event row's words.
+    struct CRow {
+        std::uint64_t qwTimeNs;
+        std::uint32_t dwPid;
+        unsigned nDirection;
+        bool bOtherProcess;
+        std::string strBody;
+    };
+    // A row that passes the filter. Lines and matches are counted from the
+    // last rebuild on, so that dropping the oldest rows renumbers nothing.
+    struct CShown {
+        std::uint64_t qwRow; // m_qwFirstRow counts the rows before m_rows
+        std::uint64_t qwLine;
+        std::uint64_t qwMatch;
+        std::uint64_t qwPreviousNs; // the time of the row shown before it
+    };
+
+    static std::span<const std::uint8_t> BytesOf(const CRow& row);
+    const CRow& RowOf(const CShown& shown) const { return m_rows[shown.qwRow - m_qwFirstRow]; }
+    bool Passes(const CRow& row) const;
+    void Index(std::uint64_t qwRow);
+    void Rebuild();
+    void Trim();
+    // The shown rows a view gets: those before the pause, or all.
+    std::size_t VisibleEnd() const;
+    std::uint64_t LineAt(std::size_t nShown) const;
+    std::uint64_t MatchAt(std::size_t nShown) const;
+    std::size_t ShownOfLine(std::uint64_t qwLine) const;
+    std::size_t ShownOfMatch(std::uint64_t qwMatch) const;
+    // The line (within its row) of the row's first or last match.
+    std::size_t EdgeMatchLine(std::size_t nShown, bool bFirst) const;
+    CLine LineOf(std::size_t nShown, std::size_t nLineInRow) const;
+
+    CPortPresence m_presence;
+    CTimelineFind m_find;
+    std::deque<CRow> m_rows;
+    std::uint64_t m_qwFirstRow = 0;
+    std::deque<CShown> m_shown;
+    std::uint64_t m_qwLineEnd = 0;
+    std::uint64_t m_qwMatchEnd = 0;
+    std::optional<std::uint64_t> m_qwFirstNs;
+    std::optional<std::uint64_t> m_qwLastShownNs;
+    std::uint64_t m_qwPauseRow = 0; // the rows from it on came while paused
+    std::size_t m_nPausedRows = 0;
     std::size_t m_nMaxRecords;
     std::uint64_t m_qwDropped = 0;
     std::uint64_t m_qwRevision = 0;

@@ -5,12 +5,18 @@
 
 #include "CRecordView.h"
 
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace ControlText {
 
 // Empty for a record of another type or one that is not complete.
 std::optional<std::string> Describe(const CRecordView& record);
+
+// Bytes a process chose (its command name, its executable's path) with "?"
+// for control codes, so that they never act on a terminal.
+std::string Printable(std::span<const std::uint8_t> bytes);
 
 } // namespace ControlText

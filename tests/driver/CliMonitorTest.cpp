@@ -27,6 +27,8 @@ const std::vector<Bytes> SESSION = {
     Stamped(Records::Written(Bytes{'A', 'T', '\r'}), NOON + 2000000),
     Stamped(Records::Read("0123456789ABCDEFxyz"), NOON + 3500000),
     Stamped(Records::LineControl(0, 2, 8), NOON + 4000000),
+    Stamped(Records::Make(CAPTURE_PORT_CONTROL, {CONTROL_BREAK, 0, 0, 0, 250, 0, 0, 0}),
+            NOON + 5000000),
     Stamped(Records::Make(CAPTURE_PORT_CLOSED), NOON + 999999999),
 };
 
@@ -42,14 +44,18 @@ struct CliMonitorTest : ::testing::Test {
 };
 
 TEST_F(CliMonitorTest, MonitorPrintsEachEventAsThePanesShowItAndCtrlCDetaches) {
+    // The replayed records name no process: its columns stay blank.
+    const std::string strNone(24, ' ');
     const std::string strExpected =
-        "12:00:00.000000 * Port opened\n"
-        "12:00:00.000001 * Baud rate set to 9600\n"
-        "12:00:00.002000 > 41 54 0D                                           AT.\n"
-        "12:00:00.003500 < 30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46    0123456789ABCDEF\n"
-        "12:00:00.003500 < 78 79 7A                                           xyz\n"
-        "12:00:00.004000 * StopBits: 1 stop bit, Parity: Even parity, WordLength: 8\n"
-        "12:00:00.999999 * Port closed\n";
+        "12:00:00.000000 " + strNone + "* Port opened\n" + "12:00:00.000001 " + strNone +
+        "* Baud rate set to 9600\n" + "12:00:00.002000 " + strNone +
+        "> 41 54 0D                                           AT.\n" + "12:00:00.003500 " +
+        strNone + "< 30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46    0123456789ABCDEF\n" +
+        "12:00:00.003500 " + strNone +
+        "< 78 79 7A                                           xyz\n" + "12:00:00.004000 " +
+        strNone + "* StopBits: 1 stop bit, Parity: Even parity, WordLength: 8\n" +
+        "12:00:00.005000 " + strNone + "* Break for 250 ms\n" + "12:00:00.999999 " + strNone +
+        "* Port closed\n";
     // A name with a slash is a path, from the current directory.
     const std::string strName = pty.Slave().substr(pty.Slave().rfind('/') + 1);
     CChild monitor(

@@ -1,14 +1,17 @@
 #include "MonitorCommand.h"
 
+#include "CPortPresence.h"
 #include "CaptureSession.h"
+#include "ControlText.h"
 #include "NoticeText.h"
 #include "TextEncoding.h"
+#include "TimeText.h"
+#include "TimelineText.h"
 #include "TrafficText.h"
 #include "WriteAll.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -48,38 +51,39 @@ std::string ConsoleText(std::u16string_view line) {
     return TextEncoding::ToUtf8(text);
 }
 
-std::string TimeText(std::uint64_t qwTimeNs) {
-    const time_t nSeconds = time_t(qwTimeNs / 1000000000u);
-    tm local{};
-    localtime_r(&nSeconds, &local);
-    char szTime[32];
-    std::snprintf(szTime, sizeof szTime, "%02d:%02d:%02d.%06u", local.tm_hour, local.tm_min,
-                  local.tm_sec, unsigned(qwTimeNs % 1000000000u / 1000u));
-    return szTime;
-}
-
-bool PrintRecord(const CCaptureRecord& record) {
+// Who is on the port is followed before a record is printed, so that the
+// record that names a process already shows its command name.
+bool PrintRecord(CPortPresence& presence, const CCaptureRecord& record) {
     const CRecordView view = record.View();
     if (!view.IsComplete())
         return true;
-    const std::string strTime = TimeText(view.GetStamp()->qwTimeNs);
+    const auto strOther = presence.Follow(view);
+    const auto stamp = *view.GetStamp();
+    const std::string strHead =
+        TimeText::WallClock(stamp.qwTimeNs) + " " +
+        TimelineText::ProcessColumns(stamp.dwProcessId, presence.CommandOf(stamp.dwProcessId)) +
+        " ";
     const std::int8_t nType = *view.EventType();
     if (nType == CAPTURE_DATA_READ || nType == CAPTURE_DATA_WRITTEN) {
-        const char* pszDirection = nType == CAPTURE_DATA_READ ? " < " : " > ";
+        const char* pszDirection = nType == CAPTURE_DATA_READ ? "< " : "> ";
         char16_t szLine[TrafficText::MAX_LINE_CHARS];
         auto payload = view.Payload();
         while (!payload.empty()) {
             const auto bytes = payload.first(std::min<std::size_t>(payload.size(), 16));
             const auto nLength = TrafficText::RenderDataLine(bytes, szLine);
-            std::cout << strTime << pszDirection << ConsoleText({szLine, nLength}) << "\n";
+            std::cout << strHead << pszDirection << ConsoleText({szLine, nLength}) << "\n";
             payload = payload.subspan(bytes.size());
         }
     } else if (const auto line = TrafficText::EventLine(view)) {
-        std::cout << strTime << " * " << ConsoleText(*line) << "\n";
+        std::cout << strHead << "* " << ConsoleText(*line) << "\n";
+    } else if (const auto strWords = ControlText::Describe(view)) {
+        std::cout << strHead << "* " << *strWords << "\n";
     } else if (const auto strNotice = NoticeText::Describe(view)) {
         std::cerr << "wirelet-cli monitor: " << *strNotice << "\n";
     }
     std::cout.flush();
+    if (strOther)
+        std::cerr << "wirelet-cli monitor: " << *strOther << "\n";
     return bool(std::cout);
 }
 
@@ -94,7 +98,10 @@ int RunMonitor(int argc, char* argv[]) {
         std::cerr << "wirelet-cli monitor: attached to " << strPath << " (Ctrl+C ends)\n";
         return true;
     };
-    return RunCaptureSession("monitor", argv[0], onAttached, PrintRecord);
+    CPortPresence presence;
+    return RunCaptureSession("monitor", argv[0], onAttached, [&](const CCaptureRecord& record) {
+        return PrintRecord(presence, record);
+    });
 }
 
 int RunCapture(int argc, char* argv[]) {

@@ -15,14 +15,23 @@ const char* const RENDER_HELP = R"(  render FILE --pane recv|send [--export]
       (UTF-16 little-endian, no byte-order mark).
   render FILE --totals
       Print the received and sent byte totals as "recv N" and "send M".
+  render FILE --timeline [--csv]
+      Print every record of FILE as the timeline shows it, in columns: the
+      time (local wall clock), ">" (written by the application), "<" (read
+      by it) or "*" (an event), the pid and command name of the process, then
+      the bytes as hex and characters, 16 a line, or the event's words.
+      UTF-8 with LF line breaks; with --csv, one CSV row per record (RFC
+      4180: CR LF, a header row). Printed as FILE is read: a damaged FILE
+      stops it after the records before the damage.
 )";
 
 const char* const FILE_HELP = R"(
 FILE is a record file: records one after another, each preceded by its
 32-bit little-endian size; no record is larger than 65560 bytes. "-" reads
 standard input. A file that cannot be read, is not a record file, or is
-truncated or malformed prints nothing, explains itself on stderr (reading
-stops at the first bad record) and exits with 2.
+truncated or malformed prints nothing (--timeline: only the records before
+the damage), explains itself on stderr (reading stops at the first bad
+record) and exits with 2.
 )";
 
 const char* const PORT_HELP = R"(
@@ -35,8 +44,13 @@ no rights, not a terminal device) exit 1.
 const char* const MONITOR_HELP = R"(  monitor PORT
       Attach to PORT through the capture driver and print every event as it
       arrives, as the panes would show it: each line starts with the record's
-      time and "<" (received), ">" (sent) or "*" (a port event). Ctrl+C
-      detaches and ends.
+      time, the pid and command name of the process (blank when the driver
+      could not tell) and "<" (received), ">" (sent) or "*" (a port event).
+      The processes the driver names, modem-line changes, break, drain,
+      flush, flow control and failed settings calls are port events too.
+      Driver notices, and a process at work on the port while another holds
+      it (a second opener, settings changed by another), go to stderr.
+      Ctrl+C detaches and ends.
 )";
 
 const char* const CAPTURE_HELP = R"(  capture PORT -o FILE
