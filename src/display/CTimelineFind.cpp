@@ -8,6 +8,12 @@ std::uint8_t Folded(std::uint8_t byValue) {
     return byValue >= 'A' && byValue <= 'Z' ? std::uint8_t(byValue + ('a' - 'A')) : byValue;
 }
 
+std::uint8_t OtherCase(std::uint8_t byValue) {
+    if (byValue >= 'a' && byValue <= 'z')
+        return std::uint8_t(byValue - ('a' - 'A'));
+    return Folded(byValue);
+}
+
 int HexDigit(char ch) {
     if (ch >= '0' && ch <= '9')
         return ch - '0';
@@ -84,8 +90,8 @@ bool CTimelineFind::MatchesAt(std::span<const std::uint8_t> bytes, std::size_t n
 
 std::size_t CTimelineFind::CountIn(std::span<const std::uint8_t> bytes) const {
     std::size_t nCount = 0;
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        nCount += MatchesAt(bytes, i);
+    for (std::size_t i = Find(bytes, 0); i < bytes.size(); i = Find(bytes, i + 1))
+        ++nCount;
     return nCount;
 }
 
@@ -114,11 +120,22 @@ std::uint16_t CTimelineFind::MaskOf(std::span<const std::uint8_t> bytes, std::si
 
 std::optional<std::size_t> CTimelineFind::NextStart(std::span<const std::uint8_t> bytes,
                                                     std::size_t nFrom) const {
-    for (std::size_t i = nFrom; i < bytes.size(); ++i) {
-        if (MatchesAt(bytes, i))
+    const std::size_t nStart = Find(bytes, nFrom);
+    return nStart < bytes.size() ? std::optional(nStart) : std::nullopt;
+}
+
+// Every record passes through here as it comes: its first byte is looked
+// for in a tight loop before a whole match is tried.
+std::size_t CTimelineFind::Find(std::span<const std::uint8_t> bytes, std::size_t nFrom) const {
+    if (m_pattern.empty() || bytes.size() < m_pattern.size())
+        return bytes.size();
+    const std::uint8_t byFirst = m_pattern[0];
+    const std::uint8_t byOther = m_bFoldCase ? OtherCase(byFirst) : byFirst;
+    for (std::size_t i = nFrom; i + m_pattern.size() <= bytes.size(); ++i) {
+        if ((bytes[i] == byFirst || bytes[i] == byOther) && MatchesAt(bytes, i))
             return i;
     }
-    return std::nullopt;
+    return bytes.size();
 }
 
 std::optional<std::size_t> CTimelineFind::PreviousStart(std::span<const std::uint8_t> bytes,

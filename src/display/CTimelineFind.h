@@ -30,6 +30,8 @@ public:
                                              std::size_t nBefore) const;
 
 private:
+    // Where the first match at or after nFrom starts; bytes.size() for none.
+    std::size_t Find(std::span<const std::uint8_t> bytes, std::size_t nFrom) const;
     bool MatchesAt(std::span<const std::uint8_t> bytes, std::size_t nAt) const;
 
     // The bytes to find in data: empty when the text holds a character
