@@ -50,6 +50,8 @@ struct CCase {
     std::size_t nRecordBytes;
     double dRate; // bytes a second into each monitor, both directions together
     bool bFast;
+    bool bTimeline = false;      // each monitor window shows its timeline
+    std::size_t nMinRecords = 0; // however short the run: to fill the timelines
 };
 
 // Enough for the figures, and few enough that the file and the driver's
@@ -104,7 +106,8 @@ std::vector<CWireletDoc*> Monitors(CMainFrame& mainFrame) {
 
 int RunCase(std::size_t nCase, const CCase& c, double dSeconds, int argc, char* argv[]) {
     const std::size_t nRecords =
-        std::min(MAX_RECORDS, std::size_t(c.dRate * dSeconds / double(c.nRecordBytes)));
+        std::max(c.nMinRecords,
+                 std::min(MAX_RECORDS, std::size_t(c.dRate * dSeconds / double(c.nRecordBytes))));
     const double dPacedSeconds = double(nRecords * c.nRecordBytes) / c.dRate;
     const std::uint64_t qwExpected = nRecords * c.nRecordBytes;
 
@@ -159,6 +162,10 @@ int RunCase(std::size_t nCase, const CCase& c, double dSeconds, int argc, char* 
         for (int i = 0; i < c.nMonitors; ++i)
             mainFrame.OnSelendokPortCombo(0);
         const std::vector<CWireletDoc*> docs = Monitors(mainFrame);
+        if (c.bTimeline)
+            for (QMdiSubWindow* pWindow : mainFrame.GetMdiArea().subWindowList())
+                if (auto* pFrame = qobject_cast<CChildFrame*>(pWindow))
+                    pFrame->OnViewTimeline();
 
         // The gap between ticks beyond the timer's own millisecond is what
         // the event loop was held up. On a shared machine much of it can be
@@ -214,11 +221,12 @@ int RunCase(std::size_t nCase, const CCase& c, double dSeconds, int argc, char* 
         const double dBacklog =
             c.bFast ? 0 : double(qwExpected) - double(qwAtPacedEnd) / c.nMonitors;
         std::printf(
-            "%2zu: %d x %4zu B %-6s %8zu rec %6.2f s | %9.0f B/s each (%7.0f rec/s from the "
+            "%2zu: %d x %4zu B %-6s %-8s %8zu rec %6.2f s | %9.0f B/s each (%7.0f rec/s from the "
             "first) %6.2f s %-5s %10.0f B behind, UI thread %3.0f %% busy | lost %8.0f (notices "
             "%8llu) | stall %6.1f ms (busy "
             "%5.1f) | RSS %s HWM %s\n",
-            nCase, c.nMonitors, c.nRecordBytes, c.bFast ? "fast" : "paced", nRecords, dPacedSeconds,
+            nCase, c.nMonitors, c.nRecordBytes, c.bFast ? "fast" : "paced",
+            c.bTimeline ? "timeline" : "panes", nRecords, dPacedSeconds,
             dPerMonitor / dLastProgress, dDrainRate,
             c.bFast ? dLastProgress : dLastProgress - dPacedSeconds, c.bFast ? "taken" : "late",
             dBacklog, dUiLoad * 100, dLost * c.nMonitors,
@@ -247,7 +255,13 @@ int main(int argc, char* argv[]) {
     for (const int nMonitors : {1, 4})
         for (const std::size_t nBytes : {1u, 64u, 4096u})
             cases.push_back({nMonitors, nBytes, 1.2e6, true});
-    std::printf("case: monitors x record, pacing, records, paced length | formatted per monitor "
+    // The same traffic with the timelines shown, and four timelines filled to
+    // their record limit.
+    cases.push_back({1, 4096, 1.2e6, false, true});
+    cases.push_back({4, 4096, 300e3, false, true});
+    cases.push_back({4, 4096, 1.2e6, true, true, CTimelineModel::DEFAULT_MAX_RECORDS + 1000});
+    std::printf("case: monitors x record, pacing, what the windows show, records, paced length | "
+                "formatted per monitor "
                 "(records a second from the first one formatted to the last), finished after the "
                 "file's end (paced) or time taken (fast), backlog at the "
                 "file's end, the user-interface thread's processor share | records lost | worst "

@@ -31,6 +31,12 @@ constexpr CMenuItem VIEW_MENU[] = {
     {ID_VIEW_TOOLBAR, "工具栏(&T)"},
     {ID_VIEW_STATUS_BAR, "状态栏(&S)"},
 };
+constexpr CMenuItem VIEW_MENU_MONITOR[] = {
+    {ID_VIEW_TOOLBAR, "工具栏(&T)"},
+    {ID_VIEW_STATUS_BAR, "状态栏(&S)"},
+    {ID_SEPARATOR, nullptr},
+    {ID_VIEW_TIMELINE, "时间线(&L)\tCtrl+T"},
+};
 constexpr CMenuItem WINDOW_MENU[] = {
     {ID_WINDOW_NEW, "新建窗口(&N)"},
     {ID_WINDOW_CASCADE, "层叠(&C)"},
@@ -51,7 +57,7 @@ constexpr CMenuPopup MAINFRAME[] = {
     {"帮助(&H)", HELP_MENU},
 };
 constexpr CMenuPopup WIRELETTYPE[] = {
-    {"文件(&F)", FILE_MENU_MONITOR}, {"编辑(&E)", EDIT_MENU},     {"查看(&V)", VIEW_MENU},
+    {"文件(&F)", FILE_MENU_MONITOR}, {"编辑(&E)", EDIT_MENU},     {"查看(&V)", VIEW_MENU_MONITOR},
     {"窗口(&W)", WINDOW_MENU, true}, {"设置(&S)", SETTINGS_MENU}, {"帮助(&H)", HELP_MENU},
 };
 
@@ -64,11 +70,12 @@ constexpr UINT TOOLBAR[] = {
 };
 
 constexpr CAccelerator KEYS[] = {
-    {"Ctrl+N", ID_FILE_NEW},    {"Ctrl+O", ID_FILE_OPEN},   {"Ctrl+S", ID_FILE_SAVE},
-    {"Ctrl+P", ID_FILE_PRINT},  {"Ctrl+Z", ID_EDIT_UNDO},   {"Ctrl+X", ID_EDIT_CUT},
-    {"Ctrl+C", ID_EDIT_COPY},   {"Ctrl+V", ID_EDIT_PASTE},  {"Alt+Backspace", ID_EDIT_UNDO},
-    {"Shift+Del", ID_EDIT_CUT}, {"Ctrl+Ins", ID_EDIT_COPY}, {"Shift+Ins", ID_EDIT_PASTE},
-    {"F6", ID_NEXT_PANE},       {"Shift+F6", ID_PREV_PANE}, {"Ctrl+F4", SC_CLOSE},
+    {"Ctrl+N", ID_FILE_NEW},      {"Ctrl+O", ID_FILE_OPEN},   {"Ctrl+S", ID_FILE_SAVE},
+    {"Ctrl+P", ID_FILE_PRINT},    {"Ctrl+Z", ID_EDIT_UNDO},   {"Ctrl+X", ID_EDIT_CUT},
+    {"Ctrl+C", ID_EDIT_COPY},     {"Ctrl+V", ID_EDIT_PASTE},  {"Alt+Backspace", ID_EDIT_UNDO},
+    {"Shift+Del", ID_EDIT_CUT},   {"Ctrl+Ins", ID_EDIT_COPY}, {"Shift+Ins", ID_EDIT_PASTE},
+    {"F6", ID_NEXT_PANE},         {"Shift+F6", ID_PREV_PANE}, {"Ctrl+F4", SC_CLOSE},
+    {"Ctrl+T", ID_VIEW_TIMELINE},
 };
 
 } // namespace

@@ -18,6 +18,8 @@ inline constexpr UINT IDC_SEND_LABEL = 32777;
 inline constexpr UINT IDC_SEND_COUNT = 32778;
 inline constexpr UINT IDC_PORT_COMBO = 32779;
 inline constexpr UINT ID_REMOVE_DRIVER = 32780;
+// A monitor window shows its timeline instead of its two panes, or back.
+inline constexpr UINT ID_VIEW_TIMELINE = 32781;
 
 // The framework's standard ids, with their standard values.
 inline constexpr UINT ID_SEPARATOR = 0;

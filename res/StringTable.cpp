@@ -18,6 +18,7 @@ constexpr CStringEntry STRINGS[] = {
     {ID_CLEAR_RECV, "清除接收窗口数据\n清除接收"},
     {ID_CLEAR_SEND, "清除发送窗口数据\n清除发送"},
     {ID_REMOVE_DRIVER, "移除串口监视驱动\n移除驱动"},
+    {ID_VIEW_TIMELINE, "按时间顺序显示两个方向的数据、进程和端口事件\n时间线"},
     {IDS_APP_NAME, "wirelet"},
     {AFX_IDS_IDLEMESSAGE, "就绪"},
     {ID_FILE_NEW, "建立新文档\n新建"},

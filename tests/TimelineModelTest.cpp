@@ -12,6 +12,7 @@
 
 using namespace Vantry;
 using Records::Bytes;
+using Records::Process;
 using Records::Stamped;
 
 namespace {
@@ -21,14 +22,6 @@ Bytes Pair(std::uint32_t dwFirst, std::uint32_t dwSecond) {
     PutU32(payload.data(), dwFirst);
     PutU32(payload.data() + 4, dwSecond);
     return payload;
-}
-
-Bytes Process(std::uint32_t dwPid, const std::string& strCommand, const std::string& strPath) {
-    Bytes payload = Pair(dwPid, 1000);
-    payload.resize(PROCESS_PATH_OFFSET);
-    std::copy(strCommand.begin(), strCommand.end(), payload.begin() + 8);
-    payload.insert(payload.end(), strPath.begin(), strPath.end());
-    return Stamped(Records::Make(CAPTURE_PROCESS, payload), 0, dwPid);
 }
 
 Bytes By(std::uint32_t dwPid, const Bytes& record, std::uint64_t qwTime = 0) {

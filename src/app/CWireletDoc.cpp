@@ -114,11 +114,13 @@ void CWireletDoc::DrainRecords() {
     timer.start();
     CCaptureRecord record;
     while (m_records.Pop(record)) {
-        if (const auto strNotice = NoticeText::Describe(record.View())) {
-            if (IMonitorHost* pHost = AfxGetMonitorHost())
-                pHost->ShowNotice(m_strPortName + QStringLiteral(": ") +
-                                  QString::fromStdString(*strNotice));
-        }
+        // Lost traffic, and another process on the port, are never silent.
+        auto strNotice = NoticeText::Describe(record.View());
+        if (auto strPresence = m_timeline.Append(record.View()))
+            strNotice = std::move(strPresence);
+        if (IMonitorHost* pHost = AfxGetMonitorHost(); pHost != nullptr && strNotice)
+            pHost->ShowNotice(m_strPortName + QStringLiteral(": ") +
+                              QString::fromStdString(*strNotice));
         FormatRecord(std::move(record));
         if (timer.elapsed() >= nBudget) {
             m_drainTimer.start(0);

@@ -8,6 +8,7 @@
 #include "CDocument.h"
 #include "CRecordQueue.h"
 #include "CStopEvent.h"
+#include "CTimelineModel.h"
 #include "CTrafficFormatter.h"
 
 #include <QElapsedTimer>
@@ -45,6 +46,8 @@ public:
     static constexpr long HINT_MONITOR_STARTED = 1;
 
     bool IsRunning() const { return m_pReaderThread != nullptr; }
+    // Every record in one stream, which the monitor's windows show on demand.
+    CTimelineModel& GetTimeline() { return m_timeline; }
 
     // How long the batches of all running monitors together may hold the
     // user-interface thread between two repaints, and how often a monitor's
@@ -71,6 +74,7 @@ private:
     // Set once the close begins: the detach ends the reader then, unsaid.
     bool m_bClosing = false;
     CRecordQueue m_records;
+    CTimelineModel m_timeline;
     // Running monitors share the budget: their batches run back to back.
     static int s_nRunning;
     // Batches start from this timer, and the reader's wake-ups are posted to

@@ -11,8 +11,9 @@
 
 namespace PaneExport {
 
-int Write(const std::string& strPath, std::u16string_view text) {
-    const std::string bytes = TextEncoding::ToUtf16Le(text);
+namespace {
+
+int WriteBytes(const std::string& strPath, std::string_view bytes) {
     CRegularFile file;
     if (const int nError = file.OpenToWrite(strPath))
         return nError;
@@ -24,11 +25,24 @@ int Write(const std::string& strPath, std::u16string_view text) {
     return file.Close();
 }
 
-std::optional<std::string> Save(const std::string& strPath, std::u16string_view text) {
-    const int nError = Write(strPath, text);
+std::optional<std::string> Report(int nError, const std::string& strPath) {
     if (nError == 0)
         return std::nullopt;
     return FileErrorText::Message(nError, strPath);
+}
+
+} // namespace
+
+int Write(const std::string& strPath, std::u16string_view text) {
+    return WriteBytes(strPath, TextEncoding::ToUtf16Le(text));
+}
+
+std::optional<std::string> Save(const std::string& strPath, std::u16string_view text) {
+    return Report(Write(strPath, text), strPath);
+}
+
+std::optional<std::string> SaveBytes(const std::string& strPath, std::string_view bytes) {
+    return Report(WriteBytes(strPath, bytes), strPath);
 }
 
 } // namespace PaneExport

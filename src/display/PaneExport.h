@@ -15,5 +15,7 @@ namespace PaneExport {
 int Write(const std::string& strPath, std::u16string_view text);
 // Nothing on success, otherwise the message that reports the failure.
 std::optional<std::string> Save(const std::string& strPath, std::u16string_view text);
+// The same for bytes written as they are (the timeline's UTF-8 text or CSV).
+std::optional<std::string> SaveBytes(const std::string& strPath, std::string_view bytes);
 
 } // namespace PaneExport

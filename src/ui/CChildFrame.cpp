@@ -2,9 +2,11 @@
 
 #include "CDocument.h"
 #include "CMySplitter.h"
+#include "CTimelinePane.h"
 #include "CTrafficFormatter.h"
 #include "CViewRead.h"
 #include "CViewWrite.h"
+#include "CWireletDoc.h"
 #include "Resource.h"
 #include "ShellResources.h"
 
@@ -12,10 +14,12 @@
 #include <QCloseEvent>
 #include <QMdiArea>
 #include <QMenu>
+#include <QStackedWidget>
 
 CChildFrame::CChildFrame(CDocument* pDocument, QWidget* pParent)
-    : QMdiSubWindow(pParent), m_pDocument(pDocument), m_wndSplitter(new CMySplitter),
-      m_pViewRead(new CViewRead), m_pViewWrite(new CViewWrite), m_pActivePane(m_pViewRead) {
+    : QMdiSubWindow(pParent), m_pDocument(pDocument), m_pStack(new QStackedWidget),
+      m_wndSplitter(new CMySplitter), m_pViewRead(new CViewRead), m_pViewWrite(new CViewWrite),
+      m_pActivePane(m_pViewRead) {
     setAttribute(Qt::WA_DeleteOnClose, false);
     setWindowIcon(ShellIcon(IDR_WIRELETTYPE));
     // The close keys belong to the main window, which gives them to the
@@ -25,7 +29,8 @@ CChildFrame::CChildFrame(CDocument* pDocument, QWidget* pParent)
         pAction->setShortcuts({});
     m_wndSplitter->addWidget(m_pViewRead);
     m_wndSplitter->addWidget(m_pViewWrite);
-    setWidget(m_wndSplitter);
+    m_pStack->addWidget(m_wndSplitter);
+    setWidget(m_pStack);
     for (CPaneView* pPane :
          {static_cast<CPaneView*>(m_pViewRead), static_cast<CPaneView*>(m_pViewWrite)}) {
         pPane->SetParentFrame(this);
@@ -43,7 +48,11 @@ CChildFrame::~CChildFrame() {
 }
 
 CView* CChildFrame::GetActiveView() const {
-    return m_pActivePane;
+    return IsTimelineShown() ? nullptr : m_pActivePane;
+}
+
+bool CChildFrame::IsTimelineShown() const {
+    return m_pTimeline != nullptr && m_pStack->currentWidget() == m_pTimeline;
 }
 
 void CChildFrame::OnUpdateFrameTitle() {
@@ -54,13 +63,18 @@ void CChildFrame::ActivateFrame() {
     show();
     if (QMdiArea* pArea = mdiArea())
         pArea->setActiveSubWindow(this);
-    m_pActivePane->setFocus(Qt::OtherFocusReason);
+    if (IsTimelineShown())
+        m_pTimeline->setFocus(Qt::OtherFocusReason);
+    else
+        m_pActivePane->setFocus(Qt::OtherFocusReason);
 }
 
 void CChildFrame::DestroyFrame() {
     m_bDestroying = true;
     m_pViewRead->SetDocument(nullptr);
     m_pViewWrite->SetDocument(nullptr);
+    if (m_pTimeline != nullptr)
+        m_pTimeline->SetModel(nullptr);
     m_pDocument = nullptr;
     hide();
     if (QMdiArea* pArea = mdiArea())
@@ -107,6 +121,8 @@ bool CChildFrame::OnCmdMsg(UINT nID, ECmdMsg eMsg, CCmdUI* pCmdUI) {
         {ID_NEXT_PANE, &CChildFrame::OnNextPane, nullptr},
         {ID_PREV_PANE, &CChildFrame::OnNextPane, nullptr},
         {SC_CLOSE, &CChildFrame::OnSysClose, nullptr},
+        {ID_VIEW_TIMELINE, &CChildFrame::OnViewTimeline, &CChildFrame::OnUpdateViewTimeline},
+        {ID_FILE_SAVE, &CChildFrame::OnTimelineSave, nullptr},
     };
     return DispatchCmdMsg<CChildFrame>(this, MAP, nID, eMsg, pCmdUI);
 }
@@ -163,4 +179,31 @@ void CChildFrame::OnNextPane() {
                                                      : static_cast<CPaneView*>(m_pViewRead);
     pOther->setFocus(Qt::OtherFocusReason);
     OnPaneFocused(pOther);
+}
+
+void CChildFrame::OnViewTimeline() {
+    if (IsTimelineShown()) {
+        m_pStack->setCurrentWidget(m_wndSplitter);
+        m_pActivePane->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    auto* pMonitor = dynamic_cast<CWireletDoc*>(m_pDocument);
+    if (m_pTimeline == nullptr) {
+        m_pTimeline = new CTimelinePane;
+        m_pTimeline->SetModel(pMonitor != nullptr ? &pMonitor->GetTimeline() : nullptr);
+        m_pStack->addWidget(m_pTimeline);
+    }
+    m_pStack->setCurrentWidget(m_pTimeline);
+    m_pTimeline->setFocus(Qt::OtherFocusReason);
+}
+
+void CChildFrame::OnUpdateViewTimeline(CCmdUI* pCmdUI) {
+    pCmdUI->SetCheck(IsTimelineShown());
+}
+
+// With the panes shown, Save is the active pane's, which the route asks
+// first.
+void CChildFrame::OnTimelineSave() {
+    if (IsTimelineShown())
+        m_pTimeline->OnExport();
 }

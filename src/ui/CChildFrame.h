@@ -1,6 +1,7 @@
-// A monitor window: the receive pane over the send pane in a splitter. It
-// shows, hides and clears the panes, and when it gets the focus its monitor
-// becomes the one whose totals the counters bar shows.
+// A monitor window: the receive pane over the send pane in a splitter, or
+// the monitor's timeline in their place. It shows, hides and clears the
+// panes, and when it gets the focus its monitor becomes the one whose totals
+// the counters bar shows.
 #pragma once
 
 #include "CFrameWnd.h"
@@ -13,6 +14,8 @@ class CViewRead;
 class CViewWrite;
 class CMySplitter;
 class CPaneView;
+class CTimelinePane;
+class QStackedWidget;
 
 class CChildFrame : public QMdiSubWindow, public CFrameWnd {
     Q_OBJECT
@@ -25,8 +28,12 @@ public:
     ~CChildFrame() override;
 
     CDocument* GetActiveDocument() const { return m_pDocument; }
-    // The pane that last had the focus; the receive pane at first.
+    // The pane that last had the focus; the receive pane at first. None
+    // while the timeline is shown: the panes' commands are not for it.
     CView* GetActiveView() const;
+    // Made the first time it is shown.
+    CTimelinePane* GetTimeline() const { return m_pTimeline; }
+    bool IsTimelineShown() const;
     CViewRead* GetReadPane() const { return m_pViewRead; }
     CViewWrite* GetWritePane() const { return m_pViewWrite; }
     CMySplitter* GetSplitter() const { return m_wndSplitter; }
@@ -48,6 +55,10 @@ public:
     void OnClearSend();
     void OnNextPane();
     void OnSysClose();
+    void OnViewTimeline();
+    void OnUpdateViewTimeline(CCmdUI* pCmdUI);
+    // Save while the timeline is shown exports the timeline.
+    void OnTimelineSave();
 
     int m_bRecvHidden = 0;
     int m_bSendHidden = 0;
@@ -60,7 +71,9 @@ private:
     void OnPaneFocused(CPaneView* pPane);
 
     CDocument* m_pDocument;
+    QStackedWidget* m_pStack;
     CMySplitter* m_wndSplitter;
+    CTimelinePane* m_pTimeline = nullptr;
     CViewRead* m_pViewRead;
     CViewWrite* m_pViewWrite;
     CPaneView* m_pActivePane;

@@ -60,6 +60,17 @@ inline Bytes Stamped(Bytes record, std::uint64_t qwTime, std::uint32_t dwPid = 0
     return record;
 }
 
+// The driver's naming of process dwPid (uid 1000), stamped with its pid.
+inline Bytes Process(std::uint32_t dwPid, const std::string& strCommand,
+                     const std::string& strPath) {
+    Bytes payload(Vantry::PROCESS_PATH_OFFSET);
+    Vantry::PutU32(payload.data(), dwPid);
+    Vantry::PutU32(payload.data() + 4, 1000);
+    std::copy(strCommand.begin(), strCommand.end(), payload.begin() + 8);
+    payload.insert(payload.end(), strPath.begin(), strPath.end());
+    return Stamped(Make(Vantry::CAPTURE_PROCESS, payload), 0, dwPid);
+}
+
 inline std::uint32_t SequenceOf(const Bytes& record) {
     return Vantry::GetU32(record.data() + Vantry::RECORD_SEQUENCE_OFFSET);
 }

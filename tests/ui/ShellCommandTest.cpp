@@ -37,11 +37,11 @@ const QStringList MENU_129 = {"文件(&F)", "编辑(&E)", "查看(&V)",
 
 // Monitor commands follow the active monitor; the rest are fixed.
 TEST_F(ShellCommandTest, MenusAndCommandStatesFollowTheOpenMonitors) {
-    const UINT withMonitor[] = {ID_SHOW_RECV,        ID_SHOW_SEND,        ID_CLEAR_RECV,
-                                ID_CLEAR_SEND,       ID_FILE_CLOSE,       ID_FILE_SAVE,
-                                ID_FILE_SAVE_AS,     ID_FILE_PRINT,       ID_NEXT_PANE,
-                                ID_PREV_PANE,        ID_WINDOW_NEW,       ID_WINDOW_CASCADE,
-                                ID_WINDOW_TILE_HORZ, ID_WINDOW_TILE_VERT, ID_WINDOW_ARRANGE};
+    const UINT withMonitor[] = {
+        ID_SHOW_RECV,        ID_SHOW_SEND,        ID_CLEAR_RECV,     ID_CLEAR_SEND,
+        ID_FILE_CLOSE,       ID_FILE_SAVE,        ID_FILE_SAVE_AS,   ID_FILE_PRINT,
+        ID_NEXT_PANE,        ID_PREV_PANE,        ID_WINDOW_NEW,     ID_WINDOW_CASCADE,
+        ID_WINDOW_TILE_HORZ, ID_WINDOW_TILE_VERT, ID_WINDOW_ARRANGE, ID_VIEW_TIMELINE};
     const UINT never[] = {ID_FILE_PRINT_PREVIEW, ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_PASTE,
                           ID_EDIT_COPY};
     const UINT always[] = {ID_REMOVE_DRIVER, ID_APP_ABOUT, ID_FILE_PRINT_SETUP, ID_APP_EXIT,

@@ -13,6 +13,7 @@
 #
 # Usage: WholeProgramTest.py WIRELET VANTRY_SYS TRACE_APP SCREENSHOT
 # (background.png and mainwindow.png are saved beside SCREENSHOT)
+import csv
 import itertools
 import os
 import re
@@ -111,10 +112,8 @@ def pick_first_port(x, main):
     x.xdotool("key", "Return")
 
 
-def export_pane(x, main, title, path):
-    """Saves the active pane to path with Ctrl+S through the save dialog
-    titled title; returns the bytes of its hex-dump lines, in order (event
-    lines carry no tabs and are left out), and its text."""
+def export_pane_dialog(x, main, title, path):
+    """Ctrl+S, and path given to the save dialog titled title."""
     x.xdotool("key", "ctrl+s")
     dialog = eventually(lambda: x.windows("^" + title + "$"), "the save dialog")[0]
     x.focus(dialog)
@@ -123,8 +122,15 @@ def export_pane(x, main, title, path):
     x.xdotool("key", "Return")
     eventually(lambda: not x.windows("^" + title + "$"), "the dialog to close")
     # A closed dialog leaves the X focus nowhere (there is no window
-    # manager); the main window gives it back to the pane that had it.
+    # manager); the main window gives it back to the widget that had it.
     x.focus(main)
+
+
+def export_pane(x, main, title, path):
+    """Saves the active pane to path with Ctrl+S through the save dialog
+    titled title; returns the bytes of its hex-dump lines, in order (event
+    lines carry no tabs and are left out), and its text."""
+    export_pane_dialog(x, main, title, path)
     with open(path, "rb") as f:
         text = f.read().decode("utf-16-le")
     data = bytearray()
@@ -154,6 +160,19 @@ def export_panes(x, main, path, recv_done, send_done, screenshot):
     result = export_until("串口发送数据", "send", send_done)
     x.shoot(main, screenshot)
     return result
+
+
+def export_timeline(x, main, path, screenshot):
+    """Shows the active monitor's timeline (Ctrl+T), saves it as CSV (Ctrl+S)
+    and goes back to the panes; returns the CSV's rows."""
+    x.focus(main)
+    x.xdotool("key", "ctrl+t")
+    time.sleep(0.5)
+    x.shoot(main, screenshot)
+    export_pane_dialog(x, main, "导出时间线", path)
+    x.xdotool("key", "ctrl+t")
+    with open(path, newline="", encoding="utf-8") as f:
+        return list(csv.reader(f))
 
 
 def end_program(x, program, main, by_signal=None):
@@ -247,6 +266,16 @@ class CWholeProgramTest:
         text = export_panes(self.x, main, os.path.join(self.dir, "pane"),
                             exactly(self.received), exactly(self.sent), self.screenshot)
         assert "Baud rate set to 115200" in text and "Port closed" in text, text
+
+        # The timeline has both directions in one stream, each byte with its
+        # process, and the port's events in the panes' words.
+        rows = export_timeline(self.x, main, os.path.join(self.dir, "timeline.csv"),
+                               self.beside("timeline.png"))
+        data = lambda mark: b"".join(bytes.fromhex(row[4]) for row in rows if row[1] == mark)
+        assert data(">") == self.sent and data("<") == self.received, rows
+        assert {(row[2], row[3]) for row in rows if row[1] in "<>"} == {
+            (str(app.pid), "trace_app")}, rows
+        assert any("Baud rate set to 115200" in row[5] for row in rows), rows
 
         # The second port is now the list's first: the keyboard opens it,
         # and the Window menu tiles both monitors.
