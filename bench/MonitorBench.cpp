@@ -259,7 +259,7 @@ int main(int argc, char* argv[]) {
     // their record limit.
     cases.push_back({1, 4096, 1.2e6, false, true});
     cases.push_back({4, 4096, 300e3, false, true});
-    cases.push_back({4, 4096, 1.2e6, true, true, CTimelineModel::DEFAULT_MAX_RECORDS + 1000});
+    cases.push_back({4, 4096, 1.2e6, false, true, CTimelineModel::DEFAULT_MAX_RECORDS + 1000});
     std::printf("case: monitors x record, pacing, what the windows show, records, paced length | "
                 "formatted per monitor "
                 "(records a second from the first one formatted to the last), finished after the "
