@@ -84,11 +84,18 @@ inline bool Has(const std::vector<CRecord>& records, const CRecord& record) {
 
 // Fetches the records of an attachment of a real driver into `records`
 // until they satisfy `done`, or until none has come for the client's timeout.
-// A late opener's delay reads 0: it varies from run to run.
+// A late opener's delay reads 0: it varies from run to run. Processes'
+// names and flow control are left out unless bEvery.
 inline void FetchUntil(CRawClient& client, std::uint32_t dwHandle, std::vector<CRecord>& records,
-                       const std::function<bool(const std::vector<CRecord>&)>& done) {
+                       const std::function<bool(const std::vector<CRecord>&)>& done,
+                       bool bEvery = false) {
     while (!done(records) && client.Wait(dwHandle).nStatus == 0) {
         auto record = client.Fetch(dwHandle, Vantry::MAX_RECORD_SIZE).output;
+        const int nType = record.size() > Vantry::RECORD_EVENT_TYPE_OFFSET
+                              ? record[Vantry::RECORD_EVENT_TYPE_OFFSET]
+                              : -1;
+        if (!bEvery && (nType == Vantry::CAPTURE_PROCESS || nType == Vantry::CAPTURE_FLOW_CONTROL))
+            continue;
         if (record.size() >= Vantry::RECORD_DATA_OFFSET + 8 &&
             record[Vantry::RECORD_EVENT_TYPE_OFFSET] == Vantry::CAPTURE_DRIVER_NOTICE &&
             Vantry::GetU32(record.data() + Vantry::RECORD_DATA_OFFSET) ==
