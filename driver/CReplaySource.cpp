@@ -51,8 +51,7 @@ std::unique_ptr<CReplaySource> CReplaySource::Load(const std::string& strPath, b
                 qwTime - qwLastTime, std::chrono::nanoseconds(MAX_PAUSE).count()));
         if (qwTime != 0)
             qwLastTime = std::max(qwLastTime, qwTime);
-        CPortEvent event{
-            nType, GetU32(record.data() + RECORD_PID_OFFSET), qwTime, payload, EVERY_VIEWER, {}};
+        CPortEvent event{nType, GetU32(record.data() + RECORD_PID_OFFSET), qwTime, payload};
         pSource->m_records.push_back({event, offset});
     });
     if (bMalformed || nEnd != pSource->m_bytes.size()) {

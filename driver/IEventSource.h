@@ -45,7 +45,7 @@ struct CPortEvent {
     uid_t uidProcess = EVERY_VIEWER;
     // The process's command name where the source saw it (it may be gone
     // before the driver can read it), empty otherwise.
-    std::string_view strCommand;
+    std::string_view strCommand = {};
 };
 
 class IEventSink {

@@ -152,7 +152,7 @@ void CBpfRecords::OnSettings(const bpf_record& head, std::span<const std::uint8_
 void CBpfRecords::PublishSettings(const CPortId& port, pid_t nPid, uid_t owner,
                                   const CLineSettings& settings, std::uint64_t qwTimeNs,
                                   std::uint32_t dwHandle) {
-    m_settings.Make(port, settings, dwHandle != 0, [&](std::int8_t nType, auto payload) {
+    m_settings.Make(port, owner, settings, dwHandle != 0, [&](std::int8_t nType, auto payload) {
         Publish(port, nType, std::uint32_t(nPid), owner, qwTimeNs, payload, dwHandle);
     });
 }

@@ -78,9 +78,9 @@ bool CPublisher::Release(std::vector<std::uint8_t>& buffer) {
 
 void CPublisher::PublishSettings(const CPortId& port, pid_t nPid, const CLineSettings& settings,
                                  std::uint32_t dwHandle) {
-    m_settings.Make(port, settings, dwHandle != 0, [&](std::int8_t nType, auto payload) {
-        Publish(port, nType, nPid, payload, dwHandle);
-    });
+    m_settings.Make(
+        port, m_ownerOf(nPid), settings, dwHandle != 0,
+        [&](std::int8_t nType, auto payload) { Publish(port, nType, nPid, payload, dwHandle); });
 }
 
 void CPublisher::PublishControl(const CPortId& port, pid_t nPid,

@@ -2,8 +2,8 @@
 
 #include "VantryProtocol.h"
 
-void CSettingsRecords::Make(const CPortId& port, const CLineSettings& settings, bool bSnapshot,
-                            const FPublish& publish) {
+void CSettingsRecords::Make(const CPortId& port, uid_t owner, const CLineSettings& settings,
+                            bool bSnapshot, const FPublish& publish) {
     if (settings.dwBaudRate) {
         std::uint8_t baud[4];
         Vantry::PutU32(baud, *settings.dwBaudRate);
@@ -15,7 +15,7 @@ void CSettingsRecords::Make(const CPortId& port, const CLineSettings& settings, 
     const CFlow flow{settings.byFlow, settings.byVmin, settings.byVtime};
     if (!bSnapshot) {
         std::lock_guard lock(m_mutex);
-        const auto [it, bNew] = m_lastFlow.try_emplace(port, flow);
+        const auto [it, bNew] = m_lastFlow.try_emplace(std::pair(port, owner), flow);
         if (!bNew && it->second == flow)
             return;
         it->second = flow;

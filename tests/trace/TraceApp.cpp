@@ -154,6 +154,30 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
         } else if (strStep == "set") {
             const unsigned int nRate = unsigned(std::stoul(next()));
             Set(nRate, next());
+        } else if (strStep == "ioctl") {
+            // A control call, refused or not: REQUEST VALUE (the modem
+            // lines' value is passed by address; "bad" is an address
+            // nothing is mapped at).
+            const std::map<std::string, unsigned long> requests{
+                {"TCSBRK", TCSBRK},     {"TCSBRKP", TCSBRKP}, {"TIOCSBRK", TIOCSBRK},
+                {"TIOCCBRK", TIOCCBRK}, {"TCFLSH", TCFLSH},   {"TCXONC", TCXONC},
+                {"TIOCMBIS", TIOCMBIS}, {"TCSETS", TCSETS}};
+            const unsigned long nRequest = requests.at(next());
+            const std::string strValue = next();
+            int nValue = strValue == "bad" ? 0 : std::stoi(strValue);
+            syscall(SYS_ioctl, g_hPort, nRequest,
+                    strValue == "bad"      ? 1l
+                    : nRequest == TIOCMBIS ? long(&nValue)
+                                           : long(nValue));
+        } else if (strStep == "flow") {
+            // Hardware flow control, XOFF on input, then VMIN and VTIME.
+            struct termios tio {};
+            Check(syscall(SYS_ioctl, g_hPort, TCGETS, &tio) == 0, "TCGETS");
+            tio.c_cflag |= CRTSCTS;
+            tio.c_iflag = IXOFF;
+            tio.c_cc[VMIN] = cc_t(std::stoi(next()));
+            tio.c_cc[VTIME] = cc_t(std::stoi(next()));
+            Check(syscall(SYS_ioctl, g_hPort, TCSETS, &tio) == 0, "TCSETS");
         } else if (strStep == "write") {
             WriteAll(Unescape(next()));
         } else if (strStep == "big") {

@@ -13,6 +13,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
+#include <filesystem>
 #include <functional>
 #include <sstream>
 
@@ -50,6 +52,28 @@ inline std::vector<CRecord> Standard(pid_t nPid, std::vector<CRecord> after = {}
     return after;
 }
 // A late opener's notice, its delay read as 0.
+// The record naming the test application, run by uid.
+inline CRecord Process(pid_t nPid, uid_t uid) {
+    Bytes payload(Vantry::PROCESS_PATH_OFFSET);
+    Vantry::PutU32(payload.data(), std::uint32_t(nPid));
+    Vantry::PutU32(payload.data() + 4, uid);
+    std::memcpy(payload.data() + 8, "trace_app", 9);
+    const std::string strPath = std::filesystem::canonical(TRACE_APP_PATH);
+    payload.insert(payload.end(), strPath.begin(), strPath.end());
+    return Records::Of(nPid, Records::Data(Vantry::CAPTURE_PROCESS, payload));
+}
+// A record of two 32-bit values: modem lines, port control, a failed call.
+inline CRecord Control(pid_t nPid, std::int8_t nType, std::uint32_t dwFirst,
+                       std::uint32_t dwSecond) {
+    Bytes payload(8);
+    Vantry::PutU32(payload.data(), dwFirst);
+    Vantry::PutU32(payload.data() + 4, dwSecond);
+    return Records::Of(nPid, Records::Data(nType, payload));
+}
+inline CRecord Flow(pid_t nPid, std::uint8_t byFlow, std::uint8_t byVmin, std::uint8_t byVtime) {
+    return Records::Of(nPid,
+                       Records::Data(Vantry::CAPTURE_FLOW_CONTROL, {byFlow, byVmin, byVtime}));
+}
 inline CRecord TracedLate(pid_t nPid, const std::string& strName = "trace_app") {
     CRecord record = Notice(nPid, Vantry::NOTICE_TRACED_LATE, 0);
     record.strData += strName;
@@ -108,13 +132,16 @@ inline void FetchUntil(CRawClient& client, std::uint32_t dwHandle, std::vector<C
 
 // The records of an attachment up to `last` and every one of `also`.
 inline std::vector<CRecord> RecordsUntil(CRawClient& client, std::uint32_t dwHandle,
-                                         const CRecord& last,
-                                         const std::vector<CRecord>& also = {}) {
+                                         const CRecord& last, const std::vector<CRecord>& also = {},
+                                         bool bEvery = false) {
     std::vector<CRecord> records;
-    FetchUntil(client, dwHandle, records, [&](const auto& got) {
-        return Has(got, last) &&
-               std::all_of(also.begin(), also.end(), [&](const auto& r) { return Has(got, r); });
-    });
+    FetchUntil(
+        client, dwHandle, records,
+        [&](const auto& got) {
+            return Has(got, last) && std::all_of(also.begin(), also.end(),
+                                                 [&](const auto& r) { return Has(got, r); });
+        },
+        bEvery);
     return records;
 }
 
