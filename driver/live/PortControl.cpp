@@ -14,6 +14,11 @@ namespace {
 // A break whose length the caller left to the driver lasts this long.
 constexpr std::uint32_t DEFAULT_BREAK_MS = 250;
 
+// The kernel's own codes of a call to be restarted (ERESTARTSYS to
+// ERESTART_RESTARTBLOCK): seen at the call's exit, never by the caller.
+constexpr int FIRST_RESTART = 512;
+constexpr int LAST_RESTART = 516;
+
 } // namespace
 
 bool IsControl(std::uint32_t dwRequest) {
@@ -62,8 +67,10 @@ std::optional<CControlRecord> Decode(std::uint32_t dwRequest, std::uint64_t qwVa
     }
 }
 
-CControlRecord Failed(std::uint32_t dwRequest, int nError) {
-    return {CAPTURE_CALL_FAILED, dwRequest, std::uint32_t(nError)};
+std::optional<CControlRecord> Failed(std::uint32_t dwRequest, int nError) {
+    if (nError >= FIRST_RESTART && nError <= LAST_RESTART)
+        return std::nullopt;
+    return CControlRecord{CAPTURE_CALL_FAILED, dwRequest, std::uint32_t(nError)};
 }
 
 } // namespace PortControl

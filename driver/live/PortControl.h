@@ -26,7 +26,9 @@ struct CControlRecord {
 // What a call that succeeded did, from its request and value; empty for a
 // request that is none of these.
 std::optional<CControlRecord> Decode(std::uint32_t dwRequest, std::uint64_t qwValue);
-// A settings or control call that the kernel refused with nError.
-CControlRecord Failed(std::uint32_t dwRequest, int nError);
+// A settings or control call that the kernel refused with nError; empty
+// for a call interrupted by a signal, which the kernel restarts (or ends
+// with EINTR where the handler asks for no restart).
+std::optional<CControlRecord> Failed(std::uint32_t dwRequest, int nError);
 
 } // namespace PortControl

@@ -241,9 +241,10 @@ void CSyscallStops::OnControlExit(CTracee& tracee, int nError) {
     if (!port)
         return;
     // A failed call changed nothing: it is said, and no settings are.
-    if (nError != 0)
-        m_publisher.PublishControl(*port, tracee.nTgid, PortControl::Failed(dwRequest, nError));
-    else if (tracee.eSyscall == ESyscall::SetTermios)
+    if (nError != 0) {
+        if (const auto record = PortControl::Failed(dwRequest, nError))
+            m_publisher.PublishControl(*port, tracee.nTgid, *record);
+    } else if (tracee.eSyscall == ESyscall::SetTermios)
         OnTermiosExit(tracee, *port, nFd);
     else if (const auto record = PortControl::Decode(dwRequest, tracee.qwControlValue))
         m_publisher.PublishControl(*port, tracee.nTgid, *record);
