@@ -66,6 +66,29 @@ TEST_F(LiveCaptureTest, ALateOpenerIsFoundWhereFanotifyRefusesTheMark) {
     EXPECT_NE(driver.Stderr().find("fanotify refused to watch a port's node"), std::string::npos);
 }
 
+// Without fanotify's closers, a close goes to the traced process whose call
+// released the port: here a dup2 over its last fd, as a shell restores its
+// stdout after `> port`.
+TEST_F(LiveCaptureTest, APortReleasedByDup2IsClosedByItsProcessWithoutFanotify) {
+    if (!InPrivateUserNamespace())
+        return;
+    std::ofstream("/proc/sys/user/max_fanotify_marks") << 0 << std::endl;
+    ASSERT_TRUE(driver.Start({"--source", "ptrace"})) << driver.Stderr();
+    CRawClient client(driver.DevicePath());
+    const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
+    for (int i = 0; i < 10; ++i) {
+        // The port is its fd 3: dup2 of it onto itself, then /dev/null over it.
+        CHeldApp app(pty.Slave(), "write AT dup2 3 hear");
+        const pid_t p = app.Pid();
+        RecordsUntil(client, dwHandle, Line(p, 0, 0, 8));
+        app.Send("go\n");
+        const auto records = RecordsUntil(client, dwHandle, Written(p, "AT"), {Closed(p)});
+        EXPECT_TRUE(Has(records, Closed(p))) << testing::PrintToString(records);
+        app.Send("end\n");
+        EXPECT_EQ(app.Wait(), 0) << app.Err();
+    }
+}
+
 // The cases with a live capture, once per source.
 struct LiveSourceTest : LiveCaptureTest, CCaptureSource {
     void SetUp() override {
