@@ -289,6 +289,13 @@ void CSyscallStops::PortFdRemoved(CTracee& tracee) {
     // to user space; an interrupt makes it stop right after that.
     tracee.bReleasePending = true;
     if (tracee.pFds->IsEmpty()) {
+        // Its table was read from /proc as it was seized: an fd it made
+        // before its first stop (a shell's dup2 of `> port` onto its
+        // stdout) is only there.
+        for (const auto& [nFd, port] : ProcScanner::PortFds(tracee.nTgid, m_ports.WatchedPorts()))
+            tracee.pFds->Set(nFd, port);
+    }
+    if (tracee.pFds->IsEmpty()) {
         for (auto& [nTid, other] : m_tracees.Threads()) {
             if (other.pFds == tracee.pFds)
                 m_tracees.RequestDetach(other);
