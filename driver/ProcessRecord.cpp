@@ -2,10 +2,11 @@
 
 #include "VantryProtocol.h"
 
+#include <unistd.h>
+
 #include <climits>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 using namespace Vantry;

@@ -2,7 +2,7 @@
 
 #include "VantryProtocol.h"
 
-// The kernel's request numbers (the C library's headers clash with these).
+// The kernel's request numbers, as the ioctl arrives.
 #include <asm/ioctls.h>
 
 using namespace Vantry;
