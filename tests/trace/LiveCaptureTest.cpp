@@ -77,8 +77,7 @@ TEST_F(LiveCaptureTest, APortReleasedByDup2IsClosedByItsProcessWithoutFanotify) 
     CRawClient client(driver.DevicePath());
     const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
     for (int i = 0; i < 10; ++i) {
-        // The port is its fd 3: dup2 of it onto itself, then /dev/null over it.
-        CHeldApp app(pty.Slave(), "write AT dup2 3 hear");
+        CHeldApp app(pty.Slave(), "write AT dup2 self hear");
         const pid_t p = app.Pid();
         RecordsUntil(client, dwHandle, Line(p, 0, 0, 8));
         app.Send("go\n");

@@ -217,7 +217,10 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
                   "aio");
             syscall(SYS_io_destroy, context);
         } else if (strStep == "dup2") {
-            const int nFd = std::stoi(next()), hNull = open("/dev/null", O_WRONLY);
+            // "self": /dev/null over the port's only fd, which releases it.
+            const std::string strFd = next();
+            const int nFd = strFd == "self" ? g_hPort : std::stoi(strFd),
+                      hNull = open("/dev/null", O_WRONLY);
             Check(dup2(g_hPort, nFd) == nFd && dup2(hNull, g_hPort) == g_hPort, "dup2");
             close(hNull);
         } else if (strStep == "take-own") {
