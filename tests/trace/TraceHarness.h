@@ -39,19 +39,23 @@ inline CRecord Baud(pid_t nPid, std::uint32_t dwRate) {
 inline CRecord Line(pid_t nPid, std::uint8_t byStop, std::uint8_t byParity, std::uint8_t byBits) {
     return Records::Of(nPid, Records::LineControl(byStop, byParity, byBits));
 }
-// A notice record as the driver queues it.
+// A record of two 32-bit values: notices, modem lines, port control, a
+// failed call.
+inline CRecord Control(pid_t nPid, std::int8_t nType, std::uint32_t dwFirst,
+                       std::uint32_t dwSecond) {
+    Bytes payload(8);
+    Vantry::PutU32(payload.data(), dwFirst);
+    Vantry::PutU32(payload.data() + 4, dwSecond);
+    return Records::Of(nPid, Records::Data(nType, payload));
+}
 inline CRecord Notice(pid_t nPid, std::uint32_t dwCode, std::uint32_t dwValue) {
-    Bytes payload(Vantry::NOTICE_PAYLOAD_SIZE);
-    Vantry::PutU32(payload.data(), dwCode);
-    Vantry::PutU32(payload.data() + 4, dwValue);
-    return Records::Of(nPid, Records::Data(Vantry::CAPTURE_DRIVER_NOTICE, payload));
+    return Control(nPid, Vantry::CAPTURE_DRIVER_NOTICE, dwCode, dwValue);
 }
 // The settings every pty starts with (the kernel's B38400 CS8), then `after`.
 inline std::vector<CRecord> Standard(pid_t nPid, std::vector<CRecord> after = {}) {
     after.insert(after.begin(), {Baud(nPid, 38400), Line(nPid, 0, 0, 8)});
     return after;
 }
-// A late opener's notice, its delay read as 0.
 // The record naming the test application, run by uid.
 inline CRecord Process(pid_t nPid, uid_t uid) {
     Bytes payload(Vantry::PROCESS_PATH_OFFSET);
@@ -62,18 +66,11 @@ inline CRecord Process(pid_t nPid, uid_t uid) {
     payload.insert(payload.end(), strPath.begin(), strPath.end());
     return Records::Of(nPid, Records::Data(Vantry::CAPTURE_PROCESS, payload));
 }
-// A record of two 32-bit values: modem lines, port control, a failed call.
-inline CRecord Control(pid_t nPid, std::int8_t nType, std::uint32_t dwFirst,
-                       std::uint32_t dwSecond) {
-    Bytes payload(8);
-    Vantry::PutU32(payload.data(), dwFirst);
-    Vantry::PutU32(payload.data() + 4, dwSecond);
-    return Records::Of(nPid, Records::Data(nType, payload));
-}
 inline CRecord Flow(pid_t nPid, std::uint8_t byFlow, std::uint8_t byVmin, std::uint8_t byVtime) {
     return Records::Of(nPid,
                        Records::Data(Vantry::CAPTURE_FLOW_CONTROL, {byFlow, byVmin, byVtime}));
 }
+// A late opener's notice, its delay read as 0.
 inline CRecord TracedLate(pid_t nPid, const std::string& strName = "trace_app") {
     CRecord record = Notice(nPid, Vantry::NOTICE_TRACED_LATE, 0);
     record.strData += strName;
@@ -115,9 +112,7 @@ inline void FetchUntil(CRawClient& client, std::uint32_t dwHandle, std::vector<C
                        bool bEvery = false) {
     while (!done(records) && client.Wait(dwHandle).nStatus == 0) {
         auto record = client.Fetch(dwHandle, Vantry::MAX_RECORD_SIZE).output;
-        const int nType = record.size() > Vantry::RECORD_EVENT_TYPE_OFFSET
-                              ? record[Vantry::RECORD_EVENT_TYPE_OFFSET]
-                              : -1;
+        const auto nType = record.at(Vantry::RECORD_EVENT_TYPE_OFFSET);
         if (!bEvery && (nType == Vantry::CAPTURE_PROCESS || nType == Vantry::CAPTURE_FLOW_CONTROL))
             continue;
         if (record.size() >= Vantry::RECORD_DATA_OFFSET + 8 &&
