@@ -1,5 +1,6 @@
 #include "CAttachment.h"
 
+#include "ProcessRecord.h"
 #include "VantryProtocol.h"
 
 #include <algorithm>
@@ -12,6 +13,9 @@ namespace {
 
 // Bounds what the processes of other users can make an attachment remember.
 constexpr std::size_t MAX_HIDDEN = 4096;
+// Bounds the processes an attachment remembers having named: past it they
+// are named afresh.
+constexpr std::size_t MAX_NAMED = 4096;
 constexpr std::size_t NOTICE_SIZE = RECORD_DATA_OFFSET + NOTICE_PAYLOAD_SIZE;
 
 } // namespace
@@ -75,6 +79,26 @@ bool CAttachment::MaySee(const CPortEvent& event) {
         QueueNotice(NOTICE_PROCESS_OF_OTHER_USER, event.dwProcessId, event.dwProcessId,
                     event.qwTimeNs);
     return false;
+}
+
+bool CAttachment::NeedsNaming(const CPortEvent& event) const {
+    return ProcessRecord::IsNameable(event) && !m_named.contains(event.dwProcessId) &&
+           (m_uid == 0 || event.uidProcess == m_uid);
+}
+
+void CAttachment::OfferNamed(const CPortEvent& event, const std::vector<CSharedRecord>& records,
+                             const CSharedRecord& pName) {
+    if (pName && NeedsNaming(event)) {
+        if (m_named.size() >= MAX_NAMED)
+            m_named.clear();
+        m_named.insert(event.dwProcessId);
+        Offer(pName);
+    }
+    for (const CSharedRecord& pRecord : records)
+        Offer(pRecord);
+    // Its pid may come back as another process's.
+    if (event.nType == CAPTURE_PORT_CLOSED)
+        m_named.erase(event.dwProcessId);
 }
 
 std::vector<std::uint8_t> CAttachment::PopFront() {

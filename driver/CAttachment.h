@@ -59,6 +59,13 @@ public:
     // other user only its own processes. For a process it may not see, the
     // first event queues a notice naming it instead; false then.
     bool MaySee(const CPortEvent& event);
+    // Whether the event's process, one it may see, is still to be named to
+    // it before the event's records.
+    bool NeedsNaming(const CPortEvent& event) const;
+    // Queues the naming record when the event needs it, then the event's
+    // records; forgets the process as it closes the port.
+    void OfferNamed(const CPortEvent& event, const std::vector<CSharedRecord>& records,
+                    const CSharedRecord& pName);
     // Bytes that records of the largest size may still take before the queue
     // or its budget is full.
     std::size_t Room() const;
@@ -109,4 +116,5 @@ private:
     std::uint32_t m_dwSequence = 0;
     std::uint32_t m_dwDropped = 0;
     std::set<std::uint32_t> m_hidden; // processes already named in a notice
+    std::set<std::uint32_t> m_named;  // processes already named in a process record
 };

@@ -1,5 +1,6 @@
 #include "CAttachmentTable.h"
 
+#include "ProcessRecord.h"
 #include "VantryProtocol.h"
 
 #include <malloc.h>
@@ -221,11 +222,10 @@ std::vector<CSharedRecord> CAttachmentTable::MakeRecords(const CPortEvent& event
 }
 
 bool CAttachmentTable::Deliver(CAttachment& attachment, const CPortEvent& event,
-                               const std::vector<CSharedRecord>& records) {
-    if (attachment.MaySee(event)) {
-        for (const CSharedRecord& pRecord : records)
-            attachment.Offer(pRecord);
-    }
+                               const std::vector<CSharedRecord>& records,
+                               const CSharedRecord& pName) {
+    if (attachment.MaySee(event))
+        attachment.OfferNamed(event, records, pName);
     return WakesWaiter(attachment);
 }
 
@@ -241,12 +241,25 @@ void CAttachmentTable::Broadcast(const CPortEvent& event, TForEachTarget forEach
     bool bWake = false;
     // Made before the lock is taken, and freed after, when no attachment took them.
     const auto records = MakeRecords(event);
-    {
-        std::lock_guard lock(m_mutex);
+    CSharedRecord pName;
+    std::unique_lock lock(m_mutex);
+    if (ProcessRecord::IsNameable(event)) {
+        bool bNaming = false;
         forEachTarget(
-            [&](CAttachment& attachment) { bWake = Deliver(attachment, event, records) || bWake; });
-        NoteQueued();
+            [&](CAttachment& attachment) { bNaming = bNaming || attachment.NeedsNaming(event); });
+        if (bNaming) {
+            // /proc is read without the lock; an attachment that came
+            // meanwhile gets its naming record with this process's next event.
+            lock.unlock();
+            pName = ProcessRecord::Make(event);
+            lock.lock();
+        }
     }
+    forEachTarget([&](CAttachment& attachment) {
+        bWake = Deliver(attachment, event, records, pName) || bWake;
+    });
+    NoteQueued();
+    lock.unlock();
     if (bWake)
         Wake();
 }

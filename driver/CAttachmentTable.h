@@ -83,7 +83,7 @@ private:
     static std::vector<CSharedRecord> MakeRecords(const CPortEvent& event);
     // True when a parked wait should wake.
     static bool Deliver(CAttachment& attachment, const CPortEvent& event,
-                        const std::vector<CSharedRecord>& records);
+                        const std::vector<CSharedRecord>& records, const CSharedRecord& pName);
     static bool WakesWaiter(CAttachment& attachment);
     // Delivers the event's records to the attachments that forEachTarget
     // hands to its callback, under the lock; wakes a waiter it fed.

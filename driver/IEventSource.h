@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <string_view>
 
 // The clock of CPortEvent::qwTimeNs.
 inline std::uint64_t RealtimeNs() {
@@ -42,6 +43,9 @@ struct CPortEvent {
     // Whose traffic it is: an attachment of another user (root aside) gets a
     // notice naming the process instead.
     uid_t uidProcess = EVERY_VIEWER;
+    // The process's command name where the source saw it (it may be gone
+    // before the driver can read it), empty otherwise.
+    std::string_view strCommand = {};
 };
 
 class IEventSink {

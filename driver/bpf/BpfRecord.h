@@ -15,13 +15,22 @@ struct bpf_port_key {
 };
 
 enum bpf_record_kind {
-    BPF_REC_OPEN = 1,
+    BPF_REC_OPEN = 1, // data: the opener's command name (BPF_COMM_SIZE bytes)
     BPF_REC_CLOSE = 2,
     BPF_REC_READ = 3,
     BPF_REC_WRITE = 4,
     BPF_REC_SETTINGS = 5,  // arg: the ioctl command; data: its structure
     BPF_REC_UNDECODED = 6, // arg: a CALL_* code
+    BPF_REC_CONTROL = 7,   // arg: the ioctl request; data: struct bpf_control
 };
+
+// A control call on a port, or a settings call that failed.
+struct bpf_control {
+    __u64 value;  // the argument, or the int it points to (modem lines)
+    __s64 result; // what the call returned: 0, or a negative errno value
+};
+
+#define BPF_COMM_SIZE 16
 
 // Flags of a data record's piece.
 #define BPF_PIECE_LAST 1 // the call's data ends with this piece

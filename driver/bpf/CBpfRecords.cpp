@@ -1,5 +1,6 @@
 #include "CBpfRecords.h"
 
+#include "PortControl.h"
 #include "VantryProtocol.h"
 
 #include <sys/sysmacros.h>
@@ -55,8 +56,16 @@ void CBpfRecords::OnRecord(std::span<const std::uint8_t> record) {
     it->second = head.seq + 1;
     const CPortId port = PortOf(head);
     switch (head.kind) {
-    case BPF_REC_OPEN:
-        Publish(port, Vantry::CAPTURE_PORT_OPENED, head.tgid, head.uid, qwTimeNs);
+    case BPF_REC_OPEN: {
+        // The opener may be gone before the driver could read its name.
+        const std::string_view command(reinterpret_cast<const char*>(data.data()),
+                                       std::min<std::size_t>(data.size(), BPF_COMM_SIZE));
+        Publish(port, Vantry::CAPTURE_PORT_OPENED, head.tgid, head.uid, qwTimeNs, {}, 0,
+                command.substr(0, command.find('\0')));
+        break;
+    }
+    case BPF_REC_CONTROL:
+        OnControl(head, data, qwTimeNs);
         break;
     case BPF_REC_CLOSE:
         Publish(port, Vantry::CAPTURE_PORT_CLOSED, head.tgid, head.uid, qwTimeNs);
@@ -143,16 +152,21 @@ void CBpfRecords::OnSettings(const bpf_record& head, std::span<const std::uint8_
 void CBpfRecords::PublishSettings(const CPortId& port, pid_t nPid, uid_t owner,
                                   const CLineSettings& settings, std::uint64_t qwTimeNs,
                                   std::uint32_t dwHandle) {
-    if (settings.dwBaudRate) {
-        std::uint8_t baud[4];
-        Vantry::PutU32(baud, *settings.dwBaudRate);
-        Publish(port, Vantry::CAPTURE_BAUD_RATE, std::uint32_t(nPid), owner, qwTimeNs, baud,
-                dwHandle);
-    }
-    const std::uint8_t lineControl[3] = {settings.byStopBits, settings.byParity,
-                                         settings.byWordLength};
-    Publish(port, Vantry::CAPTURE_LINE_CONTROL, std::uint32_t(nPid), owner, qwTimeNs, lineControl,
-            dwHandle);
+    m_settings.Make(port, owner, settings, dwHandle != 0, [&](std::int8_t nType, auto payload) {
+        Publish(port, nType, std::uint32_t(nPid), owner, qwTimeNs, payload, dwHandle);
+    });
+}
+
+void CBpfRecords::OnControl(const bpf_record& head, std::span<const std::uint8_t> data,
+                            std::uint64_t qwTimeNs) {
+    bpf_control control;
+    if (data.size() < sizeof control)
+        return;
+    std::memcpy(&control, data.data(), sizeof control);
+    const auto record = control.result < 0 ? PortControl::Failed(head.arg, int(-control.result))
+                                           : PortControl::Decode(head.arg, control.value);
+    if (record)
+        Publish(PortOf(head), record->nType, head.tgid, head.uid, qwTimeNs, record->Payload());
 }
 
 void CBpfRecords::OnLost() {
@@ -178,8 +192,9 @@ void CBpfRecords::Gap(std::uint32_t dwCpu, std::uint64_t qwTimeNs) {
 
 void CBpfRecords::Publish(const CPortId& port, std::int8_t nType, std::uint32_t dwPid, uid_t owner,
                           std::uint64_t qwTimeNs, std::span<const std::uint8_t> payload,
-                          std::uint32_t dwHandle) {
+                          std::uint32_t dwHandle, std::string_view strCommand) {
     CPortEvent event;
+    event.strCommand = strCommand;
     event.nType = nType;
     event.dwProcessId = dwPid;
     event.qwTimeNs = qwTimeNs;

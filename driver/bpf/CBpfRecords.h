@@ -6,12 +6,14 @@
 
 #include "../IEventSource.h"
 #include "BpfRecord.h"
+#include "CSettingsRecords.h"
 #include "TermiosDecoder.h"
 
 #include <cstdint>
 #include <map>
 #include <set>
 #include <span>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -49,15 +51,18 @@ private:
     void OnPiece(const bpf_record& head, std::span<const std::uint8_t> data);
     void Finish(CPendingCall& call);
     void OnSettings(const bpf_record& head, std::span<const std::uint8_t> data);
+    void OnControl(const bpf_record& head, std::span<const std::uint8_t> data,
+                   std::uint64_t qwTimeNs);
     void Publish(const CPortId& port, std::int8_t nType, std::uint32_t dwPid, uid_t owner,
                  std::uint64_t qwTimeNs, std::span<const std::uint8_t> payload = {},
-                 std::uint32_t dwHandle = 0);
+                 std::uint32_t dwHandle = 0, std::string_view strCommand = {});
     void Notice(const CPortId& port, std::uint32_t dwPid, uid_t owner, std::uint64_t qwTimeNs,
                 std::uint32_t dwCode, std::uint32_t dwValue);
     void Gap(std::uint32_t dwCpu, std::uint64_t qwTimeNs);
     CPortId PortOf(const bpf_record& head) const;
 
     IEventSink& m_sink;
+    CSettingsRecords m_settings;
     std::set<CPortId> m_ports;
     std::int64_t m_nClockOffset = 0;
     std::unordered_map<std::uint32_t, std::uint32_t> m_nextSeq; // by CPU

@@ -164,3 +164,65 @@ static __always_inline void ship_settings(struct bpf_port_key* key, __u32 fd, __
                            0))
         count_lost();
 }
+
+static __always_inline int is_port_control(__u32 cmd) {
+    switch (cmd) {
+    case 0x5409: // TCSBRK
+    case 0x540A: // TCXONC
+    case 0x540B: // TCFLSH
+    case 0x5416: // TIOCMBIS
+    case 0x5417: // TIOCMBIC
+    case 0x5418: // TIOCMSET
+    case 0x5425: // TCSBRKP
+    case 0x5427: // TIOCSBRK
+    case 0x5428: // TIOCCBRK
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+// A control call on a port, or a settings call that failed: its value (the
+// modem lines' int is read from the caller) and its result.
+static __always_inline void ship_control(struct bpf_port_key* key, __u32 cmd, __u64 arg, long ret) {
+    struct {
+        struct bpf_record head;
+        struct bpf_control control;
+    } out = {};
+    if (!fill_ids(0, &out.head))
+        return;
+    out.control.value = arg;
+    out.control.result = ret;
+    if (ret == 0 && cmd >= 0x5416 && cmd <= 0x5418) {
+        int lines = 0;
+        bpf_probe_read_user(&lines, sizeof lines, (void*)arg);
+        out.control.value = (__u32)lines;
+    }
+    out.head.kind = BPF_REC_CONTROL;
+    out.head.port = *key;
+    out.head.arg = cmd;
+    out.head.len = sizeof out.control;
+    out.head.flags = BPF_PIECE_LAST;
+    out.head.seq = next_seq();
+    if (bpf_ringbuf_output(&records, &out, sizeof out, 0))
+        count_lost();
+}
+
+// An open, with the opener's command name: a short-lived opener is gone
+// before the driver could read it.
+static __always_inline void emit_open(struct bpf_port_key* key) {
+    struct {
+        struct bpf_record head;
+        char comm[BPF_COMM_SIZE];
+    } out = {};
+    if (!fill_ids(0, &out.head))
+        return;
+    bpf_get_current_comm(out.comm, sizeof out.comm);
+    out.head.kind = BPF_REC_OPEN;
+    out.head.port = *key;
+    out.head.len = sizeof out.comm;
+    out.head.flags = BPF_PIECE_LAST;
+    out.head.seq = next_seq();
+    if (bpf_ringbuf_output(&records, &out, sizeof out, 0))
+        count_lost();
+}

@@ -109,8 +109,14 @@ static __always_inline int on_exit(int typed, struct pt_regs *regs, long ret) {
         return 0;
     case NR_ioctl: {
         __u32 cmd = KERNEL_FIELD(typed, regs, si);
-        if (ret == 0 && is_set_termios(cmd) && fd_port(typed, a0, &key))
+        int settings = is_set_termios(cmd);
+        // Most ioctls are none of these, and go before the fd is looked at.
+        if ((!settings && !is_port_control(cmd)) || !fd_port(typed, a0, &key))
+            return 0;
+        if (settings && ret == 0)
             ship_settings(&key, a0, cmd, BPF_CORE_READ(regs, dx), 0);
+        else
+            ship_control(&key, cmd, BPF_CORE_READ(regs, dx), ret);
         return 0;
     }
     case NR_open:
@@ -122,7 +128,7 @@ static __always_inline int on_exit(int typed, struct pt_regs *regs, long ret) {
         struct file *file = file_of(typed, ret);
         if (!port_of(typed, file, &key) || (BPF_CORE_READ(file, f_mode) & FMODE_PATH))
             return 0;
-        emit(BPF_REC_OPEN, &key, 0);
+        emit_open(&key);
         // What the port is set to as it is opened, read before anything
         // else can change it: the kernel's termios has termios2's layout.
         struct tty_file_private *priv = BPF_CORE_READ(file, private_data);

@@ -78,14 +78,14 @@ bool CPublisher::Release(std::vector<std::uint8_t>& buffer) {
 
 void CPublisher::PublishSettings(const CPortId& port, pid_t nPid, const CLineSettings& settings,
                                  std::uint32_t dwHandle) {
-    if (settings.dwBaudRate) {
-        std::uint8_t baud[4];
-        Vantry::PutU32(baud, *settings.dwBaudRate);
-        Publish(port, Vantry::CAPTURE_BAUD_RATE, nPid, baud, dwHandle);
-    }
-    const std::uint8_t lineControl[3] = {settings.byStopBits, settings.byParity,
-                                         settings.byWordLength};
-    Publish(port, Vantry::CAPTURE_LINE_CONTROL, nPid, lineControl, dwHandle);
+    m_settings.Make(
+        port, m_ownerOf(nPid), settings, dwHandle != 0,
+        [&](std::int8_t nType, auto payload) { Publish(port, nType, nPid, payload, dwHandle); });
+}
+
+void CPublisher::PublishControl(const CPortId& port, pid_t nPid,
+                                const PortControl::CControlRecord& record) {
+    Publish(port, record.nType, nPid, record.Payload());
 }
 
 void CPublisher::PublishNotice(const CPortId& port, pid_t nPid, std::uint32_t dwCode,

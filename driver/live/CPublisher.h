@@ -5,6 +5,8 @@
 #pragma once
 
 #include "../IEventSource.h"
+#include "CSettingsRecords.h"
+#include "PortControl.h"
 #include "TermiosDecoder.h"
 
 #include <sys/types.h>
@@ -32,6 +34,7 @@ public:
     void ReportOnce(pid_t nPid, const std::map<int, CPortId>& fds, std::uint32_t dwCode);
     void PublishSettings(const CPortId& port, pid_t nPid, const CLineSettings& settings,
                          std::uint32_t dwHandle = 0);
+    void PublishControl(const CPortId& port, pid_t nPid, const PortControl::CControlRecord& record);
 
     // From now on records are kept until FlushPublishes.
     void DeferPublishes() { m_bDeferPublish = true; }
@@ -53,6 +56,7 @@ private:
 
     IEventSink& m_sink;
     std::function<uid_t(pid_t)> m_ownerOf;
+    CSettingsRecords m_settings;
     std::vector<std::uint8_t> m_buffer; // data of the current record
     bool m_bDeferPublish = false;
     std::vector<CDeferredEvent> m_deferred; // the first m_nDeferred are waiting

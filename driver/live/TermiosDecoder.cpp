@@ -67,6 +67,7 @@ std::uint32_t Field(std::span<const std::uint8_t> bytes, std::size_t nOffset) {
 // four 16-bit flag words, c_line and 8 control characters.
 constexpr std::size_t TERMIO_SIZE = 18;
 constexpr std::size_t TERMIO_CFLAG_OFFSET = 4;
+constexpr std::size_t TERMIO_CC_OFFSET = 9;
 
 std::size_t SizeOf(ESetCommand eKind) {
     switch (eKind) {
@@ -116,6 +117,16 @@ CLineSettings Decode(std::span<const std::uint8_t> bytes, ESetCommand eKind) {
             ? tcflag_t(bytes[TERMIO_CFLAG_OFFSET] | bytes[TERMIO_CFLAG_OFFSET + 1] << 8)
             : Field(bytes, offsetof(struct termios, c_cflag));
     CLineSettings settings;
+    const bool bTermio = eKind == ESetCommand::Termio;
+    // termio's c_cc holds the same first characters as termios's.
+    const std::size_t nCc = bTermio ? TERMIO_CC_OFFSET : offsetof(struct termios, c_cc);
+    const tcflag_t dwIflag = bTermio ? tcflag_t(bytes[0] | bytes[1] << 8)
+                                     : Field(bytes, offsetof(struct termios, c_iflag));
+    settings.byFlow = std::uint8_t(((dwCflag & CRTSCTS) ? Vantry::FLOW_RTS_CTS : 0) |
+                                   ((dwIflag & IXON) ? Vantry::FLOW_XON_OUT : 0) |
+                                   ((dwIflag & IXOFF) ? Vantry::FLOW_XON_IN : 0));
+    settings.byVmin = bytes[nCc + VMIN];
+    settings.byVtime = bytes[nCc + VTIME];
 
     // The enumerated fields are masked out before any flag is looked at.
     const unsigned int nBaud = dwCflag & CBAUD;

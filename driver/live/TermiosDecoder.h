@@ -13,6 +13,9 @@ struct CLineSettings {
     std::uint8_t byStopBits = 0;
     std::uint8_t byParity = 0;
     std::uint8_t byWordLength = 8;
+    std::uint8_t byFlow = 0; // Vantry::FLOW_* bits
+    std::uint8_t byVmin = 0;
+    std::uint8_t byVtime = 0;
 };
 
 namespace TermiosDecoder {

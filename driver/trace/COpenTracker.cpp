@@ -130,9 +130,12 @@ pid_t COpenTracker::TakeReleaser() {
             return tracee.nTgid;
         }
     }
+    // A dup2 over a port's last fd releases it too (a shell restoring its
+    // stdout after `> port`).
     for (const auto& [nTid, tracee] : m_tracees.Threads()) {
         if (tracee.bInSyscall &&
-            (tracee.eSyscall == ESyscall::Close || tracee.eSyscall == ESyscall::Exit ||
+            (tracee.eSyscall == ESyscall::Close || tracee.eSyscall == ESyscall::CloseRange ||
+             tracee.eSyscall == ESyscall::Dup || tracee.eSyscall == ESyscall::Exit ||
              tracee.eSyscall == ESyscall::Exec))
             return tracee.nTgid;
     }

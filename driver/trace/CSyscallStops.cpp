@@ -78,9 +78,20 @@ void CSyscallStops::OnEntry(CTracee& tracee) {
         tracee.eSetCommand = TermiosDecoder::ClassifyIoctl(std::uint32_t(tracee.entry.args[1]));
         const std::size_t nSize = TermiosDecoder::SizeOf(tracee.eSetCommand);
         tracee.termios.clear();
-        if (CTraceeMemory(tracee.nTid)
-                .Read(CTraceeAddress(tracee.entry.args[2]), nSize, tracee.termios) != nSize)
-            tracee.eSyscall = ESyscall::None;
+        // One we cannot read fails in the kernel too, and is recorded so.
+        CTraceeMemory(tracee.nTid)
+            .Read(CTraceeAddress(tracee.entry.args[2]), nSize, tracee.termios);
+        break;
+    }
+    case ESyscall::PortControl: {
+        tracee.qwControlValue = tracee.entry.args[2];
+        if (PortControl::PointsToValue(std::uint32_t(tracee.entry.args[1]))) {
+            std::vector<std::uint8_t> value;
+            tracee.qwControlValue = 0;
+            if (CTraceeMemory(tracee.nTid).Read(CTraceeAddress(tracee.entry.args[2]), 4, value) ==
+                4)
+                tracee.qwControlValue = Vantry::GetU32(value.data());
+        }
         break;
     }
     case ESyscall::Open:
@@ -116,8 +127,8 @@ void CSyscallStops::OnExit(CTracee& tracee, std::int64_t nResult, bool bError) {
                            tracee.eSyscall == ESyscall::WriteVector);
         break;
     case ESyscall::SetTermios:
-        if (!bError && nResult == 0)
-            OnTermiosExit(tracee);
+    case ESyscall::PortControl:
+        OnControlExit(tracee, bError ? int(-nResult) : 0);
         break;
     case ESyscall::Open:
         OnOpenExit(tracee, bError ? -1 : nResult);
@@ -223,18 +234,32 @@ void CSyscallStops::OnDataExit(CTracee& tracee, std::int64_t nResult, bool bRead
             std::uint32_t(std::min<std::size_t>(nMoved - nWanted, UINT32_MAX)));
 }
 
-void CSyscallStops::OnTermiosExit(CTracee& tracee) {
+void CSyscallStops::OnControlExit(CTracee& tracee, int nError) {
     const int nFd = SyscallDecoder::FdArgument(tracee.entry.args[0]);
     const auto port = tracee.pFds->PortOf(nFd);
+    const std::uint32_t dwRequest = std::uint32_t(tracee.entry.args[1]);
     if (!port)
         return;
+    // A failed call changed nothing: it is said, and no settings are.
+    if (nError != 0) {
+        if (const auto record = PortControl::Failed(dwRequest, nError))
+            m_publisher.PublishControl(*port, tracee.nTgid, *record);
+    } else if (tracee.eSyscall == ESyscall::SetTermios)
+        OnTermiosExit(tracee, *port, nFd);
+    else if (const auto record = PortControl::Decode(dwRequest, tracee.qwControlValue))
+        m_publisher.PublishControl(*port, tracee.nTgid, *record);
+}
+
+void CSyscallStops::OnTermiosExit(CTracee& tracee, const CPortId& port, int nFd) {
+    if (tracee.termios.size() != TermiosDecoder::SizeOf(tracee.eSetCommand))
+        return; // unmapped by another thread after the kernel read it
     CLineSettings settings = TermiosDecoder::Decode(tracee.termios, tracee.eSetCommand);
     if (!settings.dwBaudRate) {
         // BOTHER through the old request keeps the speed the port had: ask it.
         if (const auto current = PortSettings::ReadFromProcess(tracee.nTgid, nFd))
             settings.dwBaudRate = current->dwBaudRate;
     }
-    m_publisher.PublishSettings(*port, tracee.nTgid, settings);
+    m_publisher.PublishSettings(port, tracee.nTgid, settings);
 }
 
 void CSyscallStops::OnOpenExit(CTracee& tracee, std::int64_t nResult) {
@@ -263,6 +288,13 @@ void CSyscallStops::PortFdRemoved(CTracee& tracee) {
     // The release (and its inotify close) happens on the thread's way back
     // to user space; an interrupt makes it stop right after that.
     tracee.bReleasePending = true;
+    if (tracee.pFds->IsEmpty()) {
+        // Its table was read from /proc as it was seized: an fd it made
+        // before its first stop (a shell's dup2 of `> port` onto its
+        // stdout) is only there.
+        for (const auto& [nFd, port] : ProcScanner::PortFds(tracee.nTgid, m_ports.WatchedPorts()))
+            tracee.pFds->Set(nFd, port);
+    }
     if (tracee.pFds->IsEmpty()) {
         for (auto& [nTid, other] : m_tracees.Threads()) {
             if (other.pFds == tracee.pFds)

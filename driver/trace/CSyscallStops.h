@@ -25,7 +25,9 @@ private:
     void OnEntry(CTracee& tracee);
     void OnExit(CTracee& tracee, std::int64_t nResult, bool bError);
     void OnDataExit(CTracee& tracee, std::int64_t nResult, bool bRead, bool bVector);
-    void OnTermiosExit(CTracee& tracee);
+    // A settings or control call returned: nError 0 when it succeeded.
+    void OnControlExit(CTracee& tracee, int nError);
+    void OnTermiosExit(CTracee& tracee, const CPortId& port, int nFd);
     // The thread moved port data with a call we cannot decode: a notice
     // names the process and the call, once per thread and call.
     void ReportUndecoded(CTracee& tracee, std::uint32_t dwCall, const std::map<int, CPortId>& fds);

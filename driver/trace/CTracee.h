@@ -24,6 +24,7 @@ struct CTracee {
     std::uint64_t qwCloneFlags = 0;
     TermiosDecoder::ESetCommand eSetCommand = TermiosDecoder::ESetCommand::None;
     std::vector<std::uint8_t> termios; // what the set-command handed over, read at entry
+    std::uint64_t qwControlValue = 0;  // a control call's value, read at entry
 
     // A port description may have been released by this thread (close,
     // exec): the kernel finishes the release on the way back to user space,

@@ -1,5 +1,6 @@
 #include "SyscallDecoder.h"
 
+#include "PortControl.h"
 #include "TermiosDecoder.h"
 #include "VantryProtocol.h"
 
@@ -72,10 +73,13 @@ ESyscall Classify(const CSyscallEntry& entry, const CFdTable& fds) {
     case SYS_pwritev2:
         return bPortFd ? ESyscall::WriteVector : ESyscall::None;
     case SYS_ioctl:
-        return bPortFd && TermiosDecoder::ClassifyIoctl(std::uint32_t(args[1])) !=
-                              TermiosDecoder::ESetCommand::None
-                   ? ESyscall::SetTermios
-                   : ESyscall::None;
+        if (!bPortFd)
+            return ESyscall::None;
+        if (TermiosDecoder::ClassifyIoctl(std::uint32_t(args[1])) !=
+            TermiosDecoder::ESetCommand::None)
+            return ESyscall::SetTermios;
+        return PortControl::IsControl(std::uint32_t(args[1])) ? ESyscall::PortControl
+                                                              : ESyscall::None;
 #ifdef SYS_open
     case SYS_open:
     case SYS_creat:

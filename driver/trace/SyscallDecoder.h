@@ -16,6 +16,7 @@ enum class ESyscall {
     Write,       // write, pwrite64
     WriteVector, // writev, pwritev, pwritev2
     SetTermios,  // ioctl TCSETS* or TCSETS2* on a port fd
+    PortControl, // ioctl of modem lines, break, drain, flush or flow on a port fd
     Open,        // may create a port fd: open, openat, openat2, creat, pidfd_getfd
     Dup,         // dup, dup2, dup3, fcntl F_DUPFD(_CLOEXEC) touching a port fd
     Close,       // close of a port fd

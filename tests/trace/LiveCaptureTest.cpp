@@ -66,6 +66,28 @@ TEST_F(LiveCaptureTest, ALateOpenerIsFoundWhereFanotifyRefusesTheMark) {
     EXPECT_NE(driver.Stderr().find("fanotify refused to watch a port's node"), std::string::npos);
 }
 
+// Without fanotify's closers, a close goes to the traced process whose call
+// released the port: here a dup2 over its last fd, as a shell restores its
+// stdout after `> port`.
+TEST_F(LiveCaptureTest, APortReleasedByDup2IsClosedByItsProcessWithoutFanotify) {
+    if (!InPrivateUserNamespace())
+        return;
+    std::ofstream("/proc/sys/user/max_fanotify_marks") << 0 << std::endl;
+    ASSERT_TRUE(driver.Start({"--source", "ptrace"})) << driver.Stderr();
+    CRawClient client(driver.DevicePath());
+    const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
+    for (int i = 0; i < 10; ++i) {
+        CHeldApp app(pty.Slave(), "write AT dup2 self hear");
+        const pid_t p = app.Pid();
+        RecordsUntil(client, dwHandle, Line(p, 0, 0, 8));
+        app.Send("go\n");
+        const auto records = RecordsUntil(client, dwHandle, Written(p, "AT"), {Closed(p)});
+        EXPECT_TRUE(Has(records, Closed(p))) << testing::PrintToString(records);
+        app.Send("end\n");
+        EXPECT_EQ(app.Wait(), 0) << app.Err();
+    }
+}
+
 // The cases with a live capture, once per source.
 struct LiveSourceTest : LiveCaptureTest, CCaptureSource {
     void SetUp() override {
@@ -203,6 +225,53 @@ TEST_P(LiveSourceTest, APtyOfAnotherDevptsInstanceOrANodeMadeAgainIsAnotherPort)
     EXPECT_EQ(RecordsUntil(client, dwFirst, Closed(a)), expected);
 }
 
+// Each control call as a real process makes it on a pty, the calls the pty
+// refuses (it has no modem lines) and a changed flow control, after the
+// record that names the process, once.
+TEST_P(LiveSourceTest, ControlCallsAndRefusedCallsAreRecordedAfterTheProcessIsNamed) {
+    if (!InPrivateNamespace())
+        return;
+    ASSERT_TRUE(driver.Start(Args())) << driver.Stderr();
+    CRawClient client(driver.DevicePath());
+    const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
+    const auto C = Vantry::CAPTURE_PORT_CONTROL, F = Vantry::CAPTURE_CALL_FAILED;
+    const struct {
+        const char* pszCall;
+        std::int8_t nType;
+        std::uint32_t dwFirst, dwSecond;
+    } table[] = {
+        {"TCSBRK 0", C, Vantry::CONTROL_BREAK, 250},
+        {"TCSBRK 1", C, Vantry::CONTROL_DRAIN, 0},
+        {"TCSBRKP 3", C, Vantry::CONTROL_BREAK, 300},
+        {"TCSBRKP 0", C, Vantry::CONTROL_BREAK, 250},
+        {"TIOCSBRK 0", C, Vantry::CONTROL_BREAK_ON, 0},
+        {"TIOCCBRK 0", C, Vantry::CONTROL_BREAK_OFF, 0},
+        {"TCFLSH 2", C, Vantry::CONTROL_FLUSH, 2},
+        {"TCXONC 1", C, Vantry::CONTROL_FLOW, 1},
+        {"TIOCMBIS 6", F, TIOCMBIS, ENOTTY},
+        {"TCFLSH 7", F, TCFLSH, EINVAL},
+        {"TCSETS bad", F, TCSETS, EFAULT},
+    };
+    std::string strSteps;
+    for (const auto& c : table)
+        strSteps += std::string("ioctl ") + c.pszCall + " ";
+    CHeldApp app(pty.Slave(), strSteps + "flow 5 2 flow 5 2 close");
+    const pid_t p = app.Pid();
+    // What the pty starts with (IXON, VMIN 1), then what the steps changed.
+    std::vector<CRecord> expected = {Process(p, 0), Flow(p, Vantry::FLOW_XON_OUT, 1, 0)};
+    for (const auto& c : table)
+        expected.push_back(Control(p, c.nType, c.dwFirst, c.dwSecond));
+    expected.push_back(Flow(p, Vantry::FLOW_RTS_CTS | Vantry::FLOW_XON_IN, 5, 2));
+    // Traced, and its settings read, before it goes on.
+    auto records = RecordsUntil(client, dwHandle, Line(p, 0, 0, 8), {}, true);
+    app.Send("go\n");
+    EXPECT_EQ(app.Wait(), 0) << app.Err();
+    for (const CRecord& record : RecordsUntil(client, dwHandle, Closed(p), {}, true))
+        records.push_back(record);
+    std::erase_if(records, [](const CRecord& r) { return r.nType < Vantry::CAPTURE_PROCESS; });
+    EXPECT_EQ(records, expected);
+}
+
 TEST_P(LiveSourceTest, AUserSeesOnlyItsOwnProcessesAndRootSeesAll) {
     if (!InPrivateNamespace())
         return;
@@ -219,9 +288,11 @@ TEST_P(LiveSourceTest, AUserSeesOnlyItsOwnProcessesAndRootSeesAll) {
         const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
         root.Send("go\n");
         mine.Send("go\n");
-        const auto records = RecordsUntil(client, dwHandle, Written(m, "mine"));
-        auto expected = Standard(m, {Written(m, "mine")});
-        expected.insert(expected.begin(), Notice(r, Vantry::NOTICE_PROCESS_OF_OTHER_USER, r));
+        // Only its own process is named to it.
+        const auto records = RecordsUntil(client, dwHandle, Written(m, "mine"), {}, true);
+        auto expected = Standard(m, {Flow(m, Vantry::FLOW_XON_OUT, 1, 0), Written(m, "mine")});
+        expected.insert(expected.begin(),
+                        {Notice(r, Vantry::NOTICE_PROCESS_OF_OTHER_USER, r), Process(m, NOBODY)});
         return records == expected ? 0 : 1;
     });
     EXPECT_EQ(nAlone, 0);

@@ -154,6 +154,30 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
         } else if (strStep == "set") {
             const unsigned int nRate = unsigned(std::stoul(next()));
             Set(nRate, next());
+        } else if (strStep == "ioctl") {
+            // A control call, refused or not: REQUEST VALUE (the modem
+            // lines' value is passed by address; "bad" is an address
+            // nothing is mapped at).
+            const std::map<std::string, unsigned long> requests{
+                {"TCSBRK", TCSBRK},     {"TCSBRKP", TCSBRKP}, {"TIOCSBRK", TIOCSBRK},
+                {"TIOCCBRK", TIOCCBRK}, {"TCFLSH", TCFLSH},   {"TCXONC", TCXONC},
+                {"TIOCMBIS", TIOCMBIS}, {"TCSETS", TCSETS}};
+            const unsigned long nRequest = requests.at(next());
+            const std::string strValue = next();
+            int nValue = strValue == "bad" ? 0 : std::stoi(strValue);
+            syscall(SYS_ioctl, g_hPort, nRequest,
+                    strValue == "bad"      ? 1l
+                    : nRequest == TIOCMBIS ? long(&nValue)
+                                           : long(nValue));
+        } else if (strStep == "flow") {
+            // Hardware flow control, XOFF on input, then VMIN and VTIME.
+            struct termios tio {};
+            Check(syscall(SYS_ioctl, g_hPort, TCGETS, &tio) == 0, "TCGETS");
+            tio.c_cflag |= CRTSCTS;
+            tio.c_iflag = IXOFF;
+            tio.c_cc[VMIN] = cc_t(std::stoi(next()));
+            tio.c_cc[VTIME] = cc_t(std::stoi(next()));
+            Check(syscall(SYS_ioctl, g_hPort, TCSETS, &tio) == 0, "TCSETS");
         } else if (strStep == "write") {
             WriteAll(Unescape(next()));
         } else if (strStep == "big") {
@@ -193,7 +217,10 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
                   "aio");
             syscall(SYS_io_destroy, context);
         } else if (strStep == "dup2") {
-            const int nFd = std::stoi(next()), hNull = open("/dev/null", O_WRONLY);
+            // "self": /dev/null over the port's only fd, which releases it.
+            const std::string strFd = next();
+            const int nFd = strFd == "self" ? g_hPort : std::stoi(strFd),
+                      hNull = open("/dev/null", O_WRONLY);
             Check(dup2(g_hPort, nFd) == nFd && dup2(hNull, g_hPort) == g_hPort, "dup2");
             close(hNull);
         } else if (strStep == "take-own") {

@@ -13,6 +13,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
+#include <filesystem>
 #include <functional>
 #include <sstream>
 
@@ -37,17 +39,36 @@ inline CRecord Baud(pid_t nPid, std::uint32_t dwRate) {
 inline CRecord Line(pid_t nPid, std::uint8_t byStop, std::uint8_t byParity, std::uint8_t byBits) {
     return Records::Of(nPid, Records::LineControl(byStop, byParity, byBits));
 }
-// A notice record as the driver queues it.
+// A record of two 32-bit values: notices, modem lines, port control, a
+// failed call.
+inline CRecord Control(pid_t nPid, std::int8_t nType, std::uint32_t dwFirst,
+                       std::uint32_t dwSecond) {
+    Bytes payload(8);
+    Vantry::PutU32(payload.data(), dwFirst);
+    Vantry::PutU32(payload.data() + 4, dwSecond);
+    return Records::Of(nPid, Records::Data(nType, payload));
+}
 inline CRecord Notice(pid_t nPid, std::uint32_t dwCode, std::uint32_t dwValue) {
-    Bytes payload(Vantry::NOTICE_PAYLOAD_SIZE);
-    Vantry::PutU32(payload.data(), dwCode);
-    Vantry::PutU32(payload.data() + 4, dwValue);
-    return Records::Of(nPid, Records::Data(Vantry::CAPTURE_DRIVER_NOTICE, payload));
+    return Control(nPid, Vantry::CAPTURE_DRIVER_NOTICE, dwCode, dwValue);
 }
 // The settings every pty starts with (the kernel's B38400 CS8), then `after`.
 inline std::vector<CRecord> Standard(pid_t nPid, std::vector<CRecord> after = {}) {
     after.insert(after.begin(), {Baud(nPid, 38400), Line(nPid, 0, 0, 8)});
     return after;
+}
+// The record naming the test application, run by uid.
+inline CRecord Process(pid_t nPid, uid_t uid) {
+    Bytes payload(Vantry::PROCESS_PATH_OFFSET);
+    Vantry::PutU32(payload.data(), std::uint32_t(nPid));
+    Vantry::PutU32(payload.data() + 4, uid);
+    std::memcpy(payload.data() + 8, "trace_app", 9);
+    const std::string strPath = std::filesystem::canonical(TRACE_APP_PATH);
+    payload.insert(payload.end(), strPath.begin(), strPath.end());
+    return Records::Of(nPid, Records::Data(Vantry::CAPTURE_PROCESS, payload));
+}
+inline CRecord Flow(pid_t nPid, std::uint8_t byFlow, std::uint8_t byVmin, std::uint8_t byVtime) {
+    return Records::Of(nPid,
+                       Records::Data(Vantry::CAPTURE_FLOW_CONTROL, {byFlow, byVmin, byVtime}));
 }
 // A late opener's notice, its delay read as 0.
 inline CRecord TracedLate(pid_t nPid, const std::string& strName = "trace_app") {
@@ -84,11 +105,16 @@ inline bool Has(const std::vector<CRecord>& records, const CRecord& record) {
 
 // Fetches the records of an attachment of a real driver into `records`
 // until they satisfy `done`, or until none has come for the client's timeout.
-// A late opener's delay reads 0: it varies from run to run.
+// A late opener's delay reads 0: it varies from run to run. Processes'
+// names and flow control are left out unless bEvery.
 inline void FetchUntil(CRawClient& client, std::uint32_t dwHandle, std::vector<CRecord>& records,
-                       const std::function<bool(const std::vector<CRecord>&)>& done) {
+                       const std::function<bool(const std::vector<CRecord>&)>& done,
+                       bool bEvery = false) {
     while (!done(records) && client.Wait(dwHandle).nStatus == 0) {
         auto record = client.Fetch(dwHandle, Vantry::MAX_RECORD_SIZE).output;
+        const auto nType = record.at(Vantry::RECORD_EVENT_TYPE_OFFSET);
+        if (!bEvery && (nType == Vantry::CAPTURE_PROCESS || nType == Vantry::CAPTURE_FLOW_CONTROL))
+            continue;
         if (record.size() >= Vantry::RECORD_DATA_OFFSET + 8 &&
             record[Vantry::RECORD_EVENT_TYPE_OFFSET] == Vantry::CAPTURE_DRIVER_NOTICE &&
             Vantry::GetU32(record.data() + Vantry::RECORD_DATA_OFFSET) ==
@@ -101,13 +127,16 @@ inline void FetchUntil(CRawClient& client, std::uint32_t dwHandle, std::vector<C
 
 // The records of an attachment up to `last` and every one of `also`.
 inline std::vector<CRecord> RecordsUntil(CRawClient& client, std::uint32_t dwHandle,
-                                         const CRecord& last,
-                                         const std::vector<CRecord>& also = {}) {
+                                         const CRecord& last, const std::vector<CRecord>& also = {},
+                                         bool bEvery = false) {
     std::vector<CRecord> records;
-    FetchUntil(client, dwHandle, records, [&](const auto& got) {
-        return Has(got, last) &&
-               std::all_of(also.begin(), also.end(), [&](const auto& r) { return Has(got, r); });
-    });
+    FetchUntil(
+        client, dwHandle, records,
+        [&](const auto& got) {
+            return Has(got, last) && std::all_of(also.begin(), also.end(),
+                                                 [&](const auto& r) { return Has(got, r); });
+        },
+        bEvery);
     return records;
 }
 
