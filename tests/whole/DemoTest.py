@@ -19,8 +19,9 @@ import tempfile
 from WholeProgramTest import (TIMEOUT, CXServer, end_program, eventually, export_panes,
                               nothing_left, pick_first_port, program_environment, run_isolated)
 
-# "12:00:00.002000 > 41 54 0D     AT.": 16 hex columns of 3, then the text.
-CONSOLE_DATA = re.compile(r"^\d\d:\d\d:\d\d\.\d{6} ([<>]) (.{1,48})", re.M)
+# "12:00:00.002000      75 wirelet-demo-ap > 41 54 0D     AT.": time, pid,
+# command, direction, 16 hex columns of 3, then the text.
+CONSOLE_DATA = re.compile(r"^\d\d:\d\d:\d\d\.\d{6} [ \d]{7} .{15} ([<>]) (.{1,48})", re.M)
 
 
 def transcript(path):
