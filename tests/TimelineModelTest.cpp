@@ -72,10 +72,13 @@ TEST(PortPresenceTest, NamesSecondOpenersAndChangesByOthersOncePerProcess) {
     CPortPresence presence;
     const auto follow = [&](const Bytes& record) { return presence.Follow(CRecordView(record)); };
     EXPECT_EQ(follow(Process(10, "minicom", "/usr/bin/minicom")), std::nullopt);
+    EXPECT_EQ(follow(By(10, Records::Baud(115200))), std::nullopt);
     EXPECT_EQ(follow(By(10, Records::Read("x"))), std::nullopt);
     EXPECT_EQ(follow(Process(20, "stty", "/bin/stty")), std::nullopt);
     EXPECT_EQ(follow(By(20, Records::Make(CAPTURE_PORT_OPENED))),
               "pid 20 (stty) opened the port while pid 10 (minicom) holds it");
+    // What the opener finds is no change.
+    EXPECT_EQ(follow(By(20, Records::Baud(115200))), std::nullopt);
     EXPECT_EQ(follow(By(20, Records::Baud(9600))),
               "pid 20 (stty) changed the settings while pid 10 (minicom) holds the port");
     EXPECT_EQ(follow(By(20, Records::LineControl(0, 0, 8))), std::nullopt);

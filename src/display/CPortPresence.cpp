@@ -89,6 +89,16 @@ std::optional<std::string> CPortPresence::Follow(const CRecordView& record) {
         holder = m_holders.end() - 1;
     }
     const unsigned nKind = KindOf(nType);
+    if (nKind == CHANGED_SETTINGS) {
+        // Settings as they were change nothing: the port's settings that an
+        // opener finds, or a program setting what is set already.
+        const auto payload = record.Bytes().subspan(RECORD_DATA_OFFSET);
+        std::vector<std::uint8_t>& last = m_lastSettings[nType];
+        const bool bSame = std::ranges::equal(last, payload);
+        last.assign(payload.begin(), payload.end());
+        if (bSame)
+            return std::nullopt;
+    }
     const std::uint32_t dwFirst = m_holders.front().dwPid;
     if (nKind == 0 || dwFirst == dwPid || (holder->nSaid & nKind))
         return std::nullopt;
@@ -101,6 +111,7 @@ void CPortPresence::Clear() {
     m_processes.clear();
     m_index.clear();
     m_holders.clear();
+    m_lastSettings.clear();
 }
 
 const std::string& CPortPresence::CommandOf(std::uint32_t dwPid) const {

@@ -8,6 +8,7 @@
 #include "CRecordView.h"
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -50,4 +51,6 @@ private:
     std::vector<CProcess> m_processes;
     std::unordered_map<std::uint32_t, std::size_t> m_index; // pid: its place in m_processes
     std::vector<CHolder> m_holders;                         // in the order they took the port
+    // The last record of each kind of settings, by type.
+    std::map<std::int8_t, std::vector<std::uint8_t>> m_lastSettings;
 };

@@ -26,6 +26,17 @@ template <typename TWidget> TWidget* Named(TWidget* pWidget, const QString& strN
     return pWidget;
 }
 
+// A row of controls, packed to the left.
+QWidget* Row(std::initializer_list<QWidget*> widgets) {
+    auto* pRow = new QWidget;
+    auto* pLayout = new QHBoxLayout(pRow);
+    pLayout->setContentsMargins(0, 0, 0, 0);
+    for (QWidget* pWidget : widgets)
+        pLayout->addWidget(pWidget);
+    pLayout->addStretch(1);
+    return pRow;
+}
+
 QShortcut* Shortcut(QWidget* pParent, const QKeySequence& key) {
     auto* pShortcut = new QShortcut(key, pParent);
     pShortcut->setContext(Qt::WidgetWithChildrenShortcut);
@@ -57,12 +68,10 @@ CTimelinePane::CTimelinePane(QWidget* pParent) : QWidget(pParent), m_pView(new C
 }
 
 QWidget* CTimelinePane::CreateFindBar() {
-    auto* pBar = new QWidget;
-    auto* pLayout = new QHBoxLayout(pBar);
-    pLayout->setContentsMargins(0, 0, 0, 0);
     auto* pLabel = new QLabel(QStringLiteral("查找(&K):"));
     m_pFindEdit = Named(new QLineEdit, pLabel->text());
     m_pFindEdit->setClearButtonEnabled(true);
+    m_pFindEdit->setMinimumWidth(160);
     pLabel->setBuddy(m_pFindEdit);
     m_pHexBox = Named(new QCheckBox(QStringLiteral("十六进制(&X)")), QStringLiteral("十六进制"));
     auto* pPrevious = Named(new QPushButton(QStringLiteral("上一个")), QStringLiteral("上一个"));
@@ -70,11 +79,7 @@ QWidget* CTimelinePane::CreateFindBar() {
     pPrevious->setToolTip(QStringLiteral("上一个匹配 (Shift+F3)"));
     pNext->setToolTip(QStringLiteral("下一个匹配 (F3)"));
     m_pMatchLabel = new QLabel;
-    for (QWidget* pWidget : {static_cast<QWidget*>(pLabel), static_cast<QWidget*>(m_pFindEdit),
-                             static_cast<QWidget*>(m_pHexBox), static_cast<QWidget*>(pPrevious),
-                             static_cast<QWidget*>(pNext), static_cast<QWidget*>(m_pMatchLabel)})
-        pLayout->addWidget(pWidget);
-    pLayout->setStretchFactor(m_pFindEdit, 1);
+    QWidget* pBar = Row({pLabel, m_pFindEdit, m_pHexBox, pPrevious, pNext, m_pMatchLabel});
     connect(m_pFindEdit, &QLineEdit::textChanged, this, &CTimelinePane::OnFindChanged);
     connect(m_pFindEdit, &QLineEdit::returnPressed, this, [this] { OnFindNext(true); });
     connect(m_pHexBox, &QCheckBox::toggled, this, &CTimelinePane::OnFindChanged);
@@ -84,15 +89,11 @@ QWidget* CTimelinePane::CreateFindBar() {
 }
 
 QWidget* CTimelinePane::CreateFilterBar() {
-    auto* pBar = new QWidget;
-    auto* pLayout = new QHBoxLayout(pBar);
-    pLayout->setContentsMargins(0, 0, 0, 0);
     m_pWrittenBox = Named(new QCheckBox(QStringLiteral("发送(&O)")), QStringLiteral("发送"));
     m_pReadBox = Named(new QCheckBox(QStringLiteral("接收(&R)")), QStringLiteral("接收"));
     m_pEventBox = Named(new QCheckBox(QStringLiteral("事件(&N)")), QStringLiteral("事件"));
     for (QCheckBox* pBox : {m_pWrittenBox, m_pReadBox, m_pEventBox}) {
         pBox->setChecked(true);
-        pLayout->addWidget(pBox);
         connect(pBox, &QCheckBox::toggled, this, &CTimelinePane::OnFilterChanged);
     }
     auto* pProcessLabel = new QLabel(QStringLiteral("进程(&P):"));
@@ -115,14 +116,14 @@ QWidget* CTimelinePane::CreateFilterBar() {
     pLimitLabel->setBuddy(m_pLimitBox);
     auto* pExport = Named(new QPushButton(QStringLiteral("导出(&T)...")), QStringLiteral("导出"));
     m_pStatusLabel = new QLabel;
-    for (QWidget* pWidget :
-         {static_cast<QWidget*>(pProcessLabel), static_cast<QWidget*>(m_pProcessBox),
-          static_cast<QWidget*>(pTimeLabel), static_cast<QWidget*>(m_pTimeBox),
-          static_cast<QWidget*>(m_pPauseButton), static_cast<QWidget*>(pLimitLabel),
-          static_cast<QWidget*>(m_pLimitBox), static_cast<QWidget*>(pExport),
-          static_cast<QWidget*>(m_pStatusLabel)})
-        pLayout->addWidget(pWidget);
-    pLayout->addStretch(1);
+    // Two rows, so that the bar fits a monitor window's first size.
+    auto* pBar = new QWidget;
+    auto* pLayout = new QVBoxLayout(pBar);
+    pLayout->setContentsMargins(0, 0, 0, 0);
+    pLayout->setSpacing(2);
+    pLayout->addWidget(Row({m_pWrittenBox, m_pReadBox, m_pEventBox, pProcessLabel, m_pProcessBox}));
+    pLayout->addWidget(Row({pTimeLabel, m_pTimeBox, m_pPauseButton, pLimitLabel, m_pLimitBox,
+                            pExport, m_pStatusLabel}));
     connect(m_pProcessBox, &QComboBox::activated, this, &CTimelinePane::OnFilterChanged);
     connect(m_pTimeBox, &QComboBox::activated, this, [this](int nIndex) {
         if (m_pModel != nullptr)
