@@ -49,16 +49,21 @@ struct LiveCaptureTest : ::testing::Test {
         EXPECT_EQ(app.Wait(), 0);
         EXPECT_TRUE(Has(RecordsUntil(client, dwHandle, Closed(p)), Written(p, strText)));
     }
+
+    // A kernel that lets the fanotify group be made but refuses its mark on
+    // a node: here a user namespace's mark limit of 0.
+    void StartPtraceWithoutFanotifyMarks() {
+        std::ofstream("/proc/sys/user/max_fanotify_marks") << 0 << std::endl;
+        ASSERT_TRUE(driver.Start({"--source", "ptrace"})) << driver.Stderr();
+    }
 };
 
-// A kernel that lets the fanotify group be made but refuses its mark on a
-// node (here: a user namespace's mark limit of 0) leaves that port's late
-// openers to inotify and the walk through /proc.
+// Where fanotify refuses the mark, a port's late openers are left to inotify
+// and the walk through /proc.
 TEST_F(LiveCaptureTest, ALateOpenerIsFoundWhereFanotifyRefusesTheMark) {
     if (!InPrivateUserNamespace())
         return;
-    std::ofstream("/proc/sys/user/max_fanotify_marks") << 0 << std::endl;
-    ASSERT_TRUE(driver.Start({"--source", "ptrace"})) << driver.Stderr();
+    StartPtraceWithoutFanotifyMarks();
     CRawClient client(driver.DevicePath());
     const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
     ExpectLateOpenerCaptured(client, dwHandle, "late");
@@ -72,8 +77,7 @@ TEST_F(LiveCaptureTest, ALateOpenerIsFoundWhereFanotifyRefusesTheMark) {
 TEST_F(LiveCaptureTest, APortReleasedByDup2IsClosedByItsProcessWithoutFanotify) {
     if (!InPrivateUserNamespace())
         return;
-    std::ofstream("/proc/sys/user/max_fanotify_marks") << 0 << std::endl;
-    ASSERT_TRUE(driver.Start({"--source", "ptrace"})) << driver.Stderr();
+    StartPtraceWithoutFanotifyMarks();
     CRawClient client(driver.DevicePath());
     const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
     for (int i = 0; i < 10; ++i) {
