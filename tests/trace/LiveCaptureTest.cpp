@@ -187,14 +187,16 @@ TEST_P(LiveSourceTest, APtyOfAnotherDevptsInstanceOrANodeMadeAgainIsAnotherPort)
     std::string strPrivate;
     for (int i = 0; i <= nIndex; ++i)
         masters.push_back(devpts.Open(strPrivate));
-    CHeldApp host(pty.Slave(), "write host close"), mine(strPrivate, "write mine close");
+    // The host's pty is reached through /dev/tty too, as its user's terminal.
+    CHeldApp host(pty.Slave(), "write host ctty opentty write tty close"),
+        mine(strPrivate, "write mine close");
 
     CRawClient client(driver.DevicePath());
     const std::uint32_t dwHandle = client.AttachOk(strPrivate);
     EXPECT_EQ(TracerOf(host.Pid()), 0);
     host.Send("go\n");
-    mine.Send("go\n");
     EXPECT_EQ(host.Wait(), 0);
+    mine.Send("go\n");
     EXPECT_EQ(mine.Wait(), 0);
     const pid_t p = mine.Pid();
     EXPECT_EQ(RecordsUntil(client, dwHandle, Closed(p)),
