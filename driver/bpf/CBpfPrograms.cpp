@@ -8,6 +8,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -38,6 +39,15 @@ int CollectLog(libbpf_print_level eLevel, const char* pszFormat, va_list args) {
 bpf_port_key KernelKey(const CPortId& port) {
     return {std::uint32_t(major(port.fileSystem) << 20 | minor(port.fileSystem)),
             std::uint32_t(major(port.device) << 20 | minor(port.device))};
+}
+
+// /dev/tty: the programs look at its files while any port is watched.
+constexpr std::uint32_t CONTROLLING_TTY = 5 << 20;
+
+// Unix98 pty slaves live on a devpts, whose every instance numbers them
+// alike: they are matched by their node, never by device number alone.
+bool IsPtySlave(std::uint32_t dwKernelDevice) {
+    return dwKernelDevice >> 20 >= 136 && dwKernelDevice >> 20 <= 143;
 }
 
 } // namespace
@@ -131,19 +141,21 @@ int CBpfPrograms::OnRecord(void* pContext, void* pData, std::size_t nSize) {
 int CBpfPrograms::AddPort(const CPortId& port) {
     const bpf_port_key key = KernelKey(port);
     const std::uint8_t byWatched = 1;
-    // The programs pass a port's major number before they ask the map.
-    CountMajor(key.rdev, +1);
+    CountPort(key, +1);
     if (bpf_map__update_elem(m_pSkeleton->maps.ports, &key, sizeof key, &byWatched,
                              sizeof byWatched, BPF_NOEXIST) != 0) {
-        CountMajor(key.rdev, -1);
-        return errno == EEXIST ? 0 : errno;
+        const int nError = errno;
+        CountPort(key, -1);
+        return nError == EEXIST ? 0 : nError;
     }
-    if (m_nPorts == 0) {
-        if (const int nError = vantry_bpf__attach(m_pSkeleton)) {
-            bpf_map__delete_elem(m_pSkeleton->maps.ports, &key, sizeof key, 0);
-            CountMajor(key.rdev, -1);
-            return -nError;
-        }
+    int nError = AddDevice(key);
+    if (nError == 0 && m_nPorts == 0)
+        nError = -vantry_bpf__attach(m_pSkeleton);
+    if (nError != 0) {
+        RemoveDevice(key);
+        bpf_map__delete_elem(m_pSkeleton->maps.ports, &key, sizeof key, 0);
+        CountPort(key, -1);
+        return nError;
     }
     m_pSkeleton->bss->watched_ports = ++m_nPorts;
     return 0;
@@ -153,10 +165,53 @@ void CBpfPrograms::RemovePort(const CPortId& port) {
     const bpf_port_key key = KernelKey(port);
     if (bpf_map__delete_elem(m_pSkeleton->maps.ports, &key, sizeof key, 0) != 0)
         return;
-    CountMajor(key.rdev, -1);
+    RemoveDevice(key);
+    CountPort(key, -1);
     m_pSkeleton->bss->watched_ports = --m_nPorts;
     if (m_nPorts == 0)
         vantry_bpf__detach(m_pSkeleton);
+}
+
+void CBpfPrograms::CountPort(const bpf_port_key& key, int nChange) {
+    // The programs pass a port's major number, and /dev/tty's, before
+    // they ask the map.
+    CountMajor(key.rdev, nChange);
+    CountMajor(CONTROLLING_TTY, nChange);
+}
+
+int CBpfPrograms::AddDevice(const bpf_port_key& key) {
+    if (IsPtySlave(key.rdev))
+        return 0;
+    m_devicePorts.emplace(key.rdev, key.s_dev);
+    const int nError = ShowDevice(key.rdev);
+    if (nError != 0)
+        RemoveDevice(key);
+    return nError;
+}
+
+void CBpfPrograms::RemoveDevice(const bpf_port_key& key) {
+    const auto [first, last] = m_devicePorts.equal_range(key.rdev);
+    const auto it =
+        std::find_if(first, last, [&](const auto& entry) { return entry.second == key.s_dev; });
+    if (it == last)
+        return;
+    m_devicePorts.erase(it);
+    ShowDevice(key.rdev);
+}
+
+int CBpfPrograms::ShowDevice(std::uint32_t dwKernelDevice) {
+    // A device watched through several nodes: /dev/tty's traffic goes to
+    // the first of them still watched.
+    const auto it = m_devicePorts.lower_bound(dwKernelDevice);
+    if (it == m_devicePorts.end() || it->first != dwKernelDevice) {
+        bpf_map__delete_elem(m_pSkeleton->maps.devices, &dwKernelDevice, sizeof dwKernelDevice, 0);
+        return 0;
+    }
+    const bpf_port_key key{it->second, dwKernelDevice};
+    return bpf_map__update_elem(m_pSkeleton->maps.devices, &dwKernelDevice, sizeof dwKernelDevice,
+                                &key, sizeof key, BPF_ANY) == 0
+               ? 0
+               : errno;
 }
 
 void CBpfPrograms::CountMajor(std::uint32_t dwKernelDevice, int nChange) {

@@ -13,6 +13,7 @@
 #include <string>
 
 struct vantry_bpf;
+struct bpf_port_key;
 struct ring_buffer;
 
 class CBpfPrograms {
@@ -42,6 +43,14 @@ private:
     bool TryLoad(bool bTyped, std::string& strError);
     void Destroy();
     static int OnRecord(void* pContext, void* pData, std::size_t nSize);
+    // The watched ports that are no pty slave, by device number alone, for
+    // /dev/tty: 0 or an errno value.
+    int AddDevice(const bpf_port_key& key);
+    void RemoveDevice(const bpf_port_key& key);
+    // The programs' entry for a device number: its first watched node's port.
+    int ShowDevice(std::uint32_t dwKernelDevice);
+    // A port's major number and /dev/tty's, for the programs.
+    void CountPort(const bpf_port_key& key, int nChange);
     // Keeps the programs' set of watched major numbers.
     void CountMajor(std::uint32_t dwKernelDevice, int nChange);
 
@@ -51,4 +60,7 @@ private:
     std::string m_strKind;
     unsigned m_nPorts = 0;
     std::map<std::uint32_t, unsigned> m_portsByMajor;
+    // Device number of a port that is no pty slave: its nodes' file
+    // systems, the first watched first.
+    std::multimap<std::uint32_t, std::uint32_t> m_devicePorts;
 };

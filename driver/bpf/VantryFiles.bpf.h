@@ -36,6 +36,32 @@ static __always_inline int watched_major(__u32 rdev) {
     return port_majors[(major / 64) & 63] >> (major % 64) & 1;
 }
 
+// A file of /dev/tty reaches the terminal it was opened on, which may be a
+// watched port: the tty itself says which. Not a pty master: a master never
+// becomes a controlling terminal.
+static __always_inline int terminal_port(struct file* file, struct bpf_port_key* key) {
+    struct tty_file_private* priv = BPF_CORE_READ(file, private_data);
+    struct tty_struct* tty = BPF_CORE_READ(priv, tty);
+    struct tty_driver* driver = BPF_CORE_READ(tty, driver);
+    if (!driver)
+        return 0;
+    if (BPF_CORE_READ(driver, flags) & TTY_DRIVER_DEVPTS_MEM_BIT) {
+        // A private devpts numbers its ptys as the host's does: the node's
+        // file system tells them apart.
+        struct dentry* node = BPF_CORE_READ(tty, driver_data);
+        key->s_dev = BPF_CORE_READ(node, d_sb, s_dev);
+        key->rdev = BPF_CORE_READ(node, d_inode, i_rdev);
+        return bpf_map_lookup_elem(&ports, key) != 0;
+    }
+    __u32 rdev = (__u32)BPF_CORE_READ(driver, major) << 20 |
+                 (__u32)(BPF_CORE_READ(driver, minor_start) + BPF_CORE_READ(tty, index));
+    struct bpf_port_key* port = bpf_map_lookup_elem(&devices, &rdev);
+    if (!port)
+        return 0;
+    *key = *port;
+    return 1;
+}
+
 // Whether the file is a watched port, and which.
 static __always_inline int port_of(int typed, struct file* file, struct bpf_port_key* key) {
     if (!file)
@@ -50,6 +76,10 @@ static __always_inline int port_of(int typed, struct file* file, struct bpf_port
     key->rdev = KERNEL_FIELD(typed, inode, i_rdev);
     if (!key->rdev || !watched_major(key->rdev))
         return 0;
+    // Major 5 passes while a port is watched (no port has it); of its
+    // nodes only /dev/tty may reach one.
+    if (key->rdev >> 20 == TTYAUX_MAJOR)
+        return key->rdev == CONTROLLING_TTY && terminal_port(file, key);
     key->s_dev = typed ? inode->i_sb->s_dev : BPF_CORE_READ(inode, i_sb, s_dev);
     return bpf_map_lookup_elem(&ports, key) != 0;
 }

@@ -50,6 +50,13 @@
 #define CLOSE_RANGE_UNSHARE (1u << 1)
 #define CLOSE_RANGE_CLOEXEC (1u << 2)
 #define TCSETS2 0x402C542B
+// /dev/tty, the caller's controlling terminal: major 5, minor 0.
+#define TTYAUX_MAJOR 5
+#define CONTROLLING_TTY (TTYAUX_MAJOR << 20)
+// A Unix98 pty's driver: its slave's driver_data is the node's dentry on
+// its devpts. Older kernels name the bit with a define, newer ones with
+// an enum of the same value.
+#define TTY_DRIVER_DEVPTS_MEM_BIT 0x0010
 // Beyond this many fds a table is not searched for a port (io_uring, exit).
 #define MAX_SCANNED_FDS 4096
 // Data records wake the driver (which looks on a short timer anyway) only
@@ -73,6 +80,16 @@ struct {
     __type(key, struct bpf_port_key);
     __type(value, __u8);
 } ports SEC(".maps");
+
+// The watched ports whose node is on no devpts (a UART, a USB adapter), by
+// their device number alone: a tty reached through /dev/tty names its
+// device number but not the node it was first opened by.
+struct {
+    __uint(type, BPF_MAP_TYPE_HASH);
+    __uint(max_entries, 1024);
+    __type(key, __u32);
+    __type(value, struct bpf_port_key);
+} devices SEC(".maps");
 
 struct {
     __uint(type, BPF_MAP_TYPE_RINGBUF);

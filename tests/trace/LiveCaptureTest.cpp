@@ -187,14 +187,16 @@ TEST_P(LiveSourceTest, APtyOfAnotherDevptsInstanceOrANodeMadeAgainIsAnotherPort)
     std::string strPrivate;
     for (int i = 0; i <= nIndex; ++i)
         masters.push_back(devpts.Open(strPrivate));
-    CHeldApp host(pty.Slave(), "write host close"), mine(strPrivate, "write mine close");
+    // The host's pty is reached through /dev/tty too, as its user's terminal.
+    CHeldApp host(pty.Slave(), "write host ctty opentty write tty close"),
+        mine(strPrivate, "write mine close");
 
     CRawClient client(driver.DevicePath());
     const std::uint32_t dwHandle = client.AttachOk(strPrivate);
     EXPECT_EQ(TracerOf(host.Pid()), 0);
     host.Send("go\n");
-    mine.Send("go\n");
     EXPECT_EQ(host.Wait(), 0);
+    mine.Send("go\n");
     EXPECT_EQ(mine.Wait(), 0);
     const pid_t p = mine.Pid();
     EXPECT_EQ(RecordsUntil(client, dwHandle, Closed(p)),
@@ -227,6 +229,34 @@ TEST_P(LiveSourceTest, APtyOfAnotherDevptsInstanceOrANodeMadeAgainIsAnotherPort)
     EXPECT_EQ(RecordsUntil(client, dwSecond, Closed(a)),
               IsBpf() ? std::vector<CRecord>(expected.begin() + 1, expected.end()) : expected);
     EXPECT_EQ(RecordsUntil(client, dwFirst, Closed(a)), expected);
+}
+
+// A process whose controlling terminal is the port uses it through /dev/tty
+// (passwd on a serial console). ptrace learns of opens from the port's node,
+// which /dev/tty never touches: it sees only the holder's close.
+TEST_P(LiveSourceTest, ThePortAsAControllingTerminalIsCapturedThroughDevTty) {
+    if (!InPrivateNamespace())
+        return;
+    ASSERT_TRUE(driver.Start(Args())) << driver.Stderr();
+    CHeldApp app(pty.Slave(), "ctty opentty set 9600 8N1 write pass say wrote read 3 close");
+    CRawClient client(driver.DevicePath());
+    const std::uint32_t dwHandle = client.AttachOk(pty.Slave());
+    const pid_t p = app.Pid();
+    RecordsUntil(client, dwHandle, Line(p, 0, 0, 8));
+    app.Send("go\n");
+    const std::string strSession = app.WaitLine("session:");
+    ASSERT_GT(strSession.size(), 8u) << app.Err();
+    const pid_t s = std::stoi(strSession.substr(8));
+    ASSERT_FALSE(app.WaitLine("wrote").empty()) << app.Err();
+    pty.Send("key");
+    EXPECT_EQ(app.WaitLine("read:"), "read:key");
+    EXPECT_EQ(app.Wait(), 0) << app.Err();
+    std::vector<CRecord> expected{Closed(p)};
+    if (IsBpf())
+        expected.insert(expected.begin(),
+                        {Opened(s), Baud(s, 38400), Line(s, 0, 0, 8), Baud(s, 9600),
+                         Line(s, 0, 0, 8), Written(s, "pass"), Read(s, "key"), Closed(s)});
+    EXPECT_EQ(RecordsUntil(client, dwHandle, Closed(p)), expected);
 }
 
 // Each control call as a real process makes it on a pty, the calls the pty

@@ -228,6 +228,23 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
             g_hPort = int(syscall(SYS_pidfd_getfd, hPid, g_hPort, 0));
             Check(g_hPort >= 0, "pidfd_getfd");
             close(hPid);
+        } else if (strStep == "ctty") {
+            // The next steps run in a child whose session has the port as
+            // its terminal (a group leader cannot start one); the parent
+            // holds the port until the child ends, and ends with it.
+            std::cout.flush();
+            const pid_t nChild = fork();
+            if (nChild == 0) {
+                Check(setsid() > 0 && syscall(SYS_ioctl, g_hPort, TIOCSCTTY, 0) == 0, "TIOCSCTTY");
+                continue;
+            }
+            std::cout << "session:" << nChild << std::endl;
+            int nStatus = 0;
+            waitpid(nChild, &nStatus, 0);
+            std::exit(WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : 1);
+        } else if (strStep == "opentty") {
+            g_hPort = open("/dev/tty", O_RDWR);
+            Check(g_hPort >= 0, "open /dev/tty");
         } else if (strStep == "cloexec") {
             Check(fcntl(g_hPort, F_SETFD, FD_CLOEXEC) == 0, "F_SETFD");
         } else if (strStep == "close") {
