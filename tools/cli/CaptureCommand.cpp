@@ -4,7 +4,7 @@
 #include "CReaderGoneWatch.h"
 #include "CReplacingFile.h"
 #include "CaptureSession.h"
-#include "WriteAll.h"
+#include "RecordFile.h"
 
 #include <signal.h>
 
@@ -14,8 +14,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-
-using namespace Vantry;
 
 namespace {
 
@@ -94,10 +92,7 @@ int RunCapture(int argc, char* argv[]) {
             return true;
         if (pWriter)
             return written(pWriter->WriteRecord(nInterface, record.View()));
-        std::uint8_t size[4];
-        PutU32(size, std::uint32_t(record.Size()));
-        return written(WriteAll(file.Fd(), size, 4) &&
-                       WriteAll(file.Fd(), record.View().Bytes().data(), record.Size()));
+        return written(WriteFileRecord(file.Fd(), record.View().Bytes()));
     };
     int nStatus = RunCaptureSession("wirelet-cli capture", strPort, stop, onAttached, onRecord);
     watch.reset();

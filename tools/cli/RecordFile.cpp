@@ -2,6 +2,7 @@
 
 #include "CRecordView.h"
 #include "CScopedFd.h"
+#include "WriteAll.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -143,4 +144,10 @@ bool ForEachRecordInFile(const std::string& strPath,
         nStart += 4 + std::size_t(dwSize);
         qwOffset += 4 + std::uint64_t(dwSize);
     }
+}
+
+bool WriteFileRecord(int hFd, std::span<const std::uint8_t> record) {
+    std::uint8_t size[4];
+    Vantry::PutU32(size, std::uint32_t(record.size()));
+    return WriteAll(hFd, size, 4) && WriteAll(hFd, record.data(), record.size());
 }
