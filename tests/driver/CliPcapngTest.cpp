@@ -46,13 +46,16 @@ struct CliPcapngTest : ::testing::Test {
 // sshdump's reader leaving while the port is silent: the capture notices
 // without a write failing, detaches and ends as if stopped.
 TEST_F(CliPcapngTest, CaptureToAPipeEndsQuietlyWhenItsReaderGoes) {
-    const auto result = RunProcess({"/bin/bash", "-c",
-                                    "set -o pipefail; " WIRELET_CLI_PATH
-                                    " capture $0 --format pcapng -o - | head -c 24",
-                                    pty.Slave()});
-    EXPECT_EQ(result.nExitStatus, 0) << result.strErr;
+    // The reader takes the section header's first bytes and leaves once
+    // every record was long written.
+    CChild capture({"/bin/bash", "-c",
+                    "set -o pipefail; " WIRELET_CLI_PATH
+                    " capture $0 --format pcapng -o - | (head -c 24; sleep 0.5)",
+                    pty.Slave()});
+    EXPECT_EQ(capture.Wait(), 0);
+    const auto result = capture.Finish(SIGKILL);
     EXPECT_EQ(result.strErr, "");
-    EXPECT_EQ(BlockTypes(result.strOut), "10 "); // the section header's first bytes
+    EXPECT_EQ(BlockTypes(result.strOut), "10 ");
 }
 
 // As Wireshark runs it: the port list's ports by id, then a capture into a
