@@ -63,17 +63,20 @@ TEST_F(CliPcapngTest, CaptureToAPipeEndsQuietlyWhenItsReaderGoes) {
 TEST_F(CliPcapngTest, ExtcapListsThePortListAndCapturesIntoAFifoUntilStopped) {
     const std::string strMap = driver.Dir() + "/ports";
     std::ofstream(strMap) << "COM1=" << pty.Slave() << "\n";
-    setenv("WIRELET_SERIALCOMM", strMap.c_str(), 1);
     const std::string strId = "wirelet-pts-" + pty.Slave().substr(9);
-    EXPECT_EQ(RunProcess({WIRELET_EXTCAP_PATH, "--extcap-interfaces"}).strOut,
+    const auto extcap = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"/usr/bin/env", "WIRELET_SERIALCOMM=" + strMap,
+                                   WIRELET_EXTCAP_PATH, "--extcap-interface", strId});
+        return args;
+    };
+    EXPECT_EQ(RunProcess(extcap({"--extcap-interfaces"})).strOut,
               "extcap {version=" WIRELET_VERSION "}{help=https://wirelet.dev/}\n"
               "interface {value=" +
                   strId + "}{display=wirelet: " + pty.Slave() + "}\n");
-    EXPECT_EQ(
-        RunProcess({WIRELET_EXTCAP_PATH, "--extcap-interface", strId, "--extcap-dlts"}).strOut,
-        "dlt {number=147}{name=USER0}{display=wirelet records}\n");
+    EXPECT_EQ(RunProcess(extcap({"--extcap-dlts"})).strOut,
+              "dlt {number=147}{name=USER0}{display=wirelet records}\n");
     EXPECT_NE(
-        RunProcess({WIRELET_EXTCAP_PATH, "--extcap-interface", strId, "--extcap-config"})
+        RunProcess(extcap({"--extcap-config"}))
             .strOut.find("{call=--port}{display=Port}{type=string}{default=" + pty.Slave() + "}"),
         std::string::npos);
 
@@ -88,8 +91,7 @@ TEST_F(CliPcapngTest, ExtcapListsThePortListAndCapturesIntoAFifoUntilStopped) {
             strRead += ch;
         }
     });
-    CChild extcap({WIRELET_EXTCAP_PATH, "--capture", "--extcap-interface", strId, "--fifo", strFifo,
-                   "--queue-limit", "100"});
+    CChild capture(extcap({"--capture", "--fifo", strFifo, "--queue-limit", "100"}));
     // Each packet reaches the fifo as its record comes, not at the end.
     const auto read = [&] {
         std::lock_guard lock(mutex);
@@ -98,7 +100,7 @@ TEST_F(CliPcapngTest, ExtcapListsThePortListAndCapturesIntoAFifoUntilStopped) {
     for (int i = 0; i < 5000 && read() != "10 1 6 6 6 "; ++i)
         usleep(1000);
     EXPECT_EQ(read(), "10 1 6 6 6 ");
-    const auto result = extcap.Finish(SIGTERM);
+    const auto result = capture.Finish(SIGTERM);
     reader.join();
     EXPECT_EQ(result.nExitStatus, 0) << result.strErr;
     EXPECT_EQ(read(), "10 1 6 6 6 ");
