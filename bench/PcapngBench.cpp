@@ -97,40 +97,49 @@ int main() {
     const std::string strRecordFile = strDir + "/wirelet-bench.rec";
     const std::string strPcapng = strDir + "/wirelet-bench.pcapng";
 
-    // capture -o FILE, the record file.
-    const CResult record = Time(strRecordFile, [&](int hFd) {
-        for (const auto& bytes : records) {
-            if (!WriteFileRecord(hFd, bytes))
-                return false;
-        }
-        return true;
-    });
-    // capture --format pcapng -o FILE.
-    const CResult pcapng = Time(strPcapng, [&](int hFd) {
-        CPcapngWriter writer(CPcapngWriter::FdSink(hFd));
-        bool bWritten = WritePcapngHead(writer);
-        for (const auto& bytes : records)
-            bWritten = bWritten && writer.WriteRecord(0, CRecordView(bytes));
-        return bWritten;
-    });
-    // convert FILE -o OUT: the record file read back and written as pcapng.
-    const CResult convert = Time(strPcapng, [&](int hFd) {
-        CPcapngWriter writer(CPcapngWriter::FdSink(hFd));
-        bool bWritten = WritePcapngHead(writer);
-        std::string strError;
-        return ForEachRecordInFile(
-                   strRecordFile,
-                   [&](auto bytes) {
-                       bWritten = bWritten && writer.WriteRecord(0, CRecordView(bytes));
-                   },
-                   strError) &&
-               bWritten;
-    });
+    // Three rounds, each path in turn, and each path's best: what the page
+    // cache or another process does to one round does not decide.
+    CResult record{1e9, 0}, pcapng{1e9, 0}, convert{1e9, 0};
+    const auto best = [](CResult& kept, const CResult& result) {
+        if (result.dSeconds < kept.dSeconds)
+            kept = result;
+    };
+    for (int nRound = 0; nRound < 3; ++nRound) {
+        // capture -o FILE, the record file.
+        best(record, Time(strRecordFile, [&](int hFd) {
+                 for (const auto& bytes : records) {
+                     if (!WriteFileRecord(hFd, bytes))
+                         return false;
+                 }
+                 return true;
+             }));
+        // capture --format pcapng -o FILE.
+        best(pcapng, Time(strPcapng, [&](int hFd) {
+                 CPcapngWriter writer(CPcapngWriter::FdSink(hFd));
+                 bool bWritten = WritePcapngHead(writer);
+                 for (const auto& bytes : records)
+                     bWritten = bWritten && writer.WriteRecord(0, CRecordView(bytes));
+                 return bWritten;
+             }));
+        // convert FILE -o OUT: the record file read back and written as pcapng.
+        best(convert, Time(strPcapng, [&](int hFd) {
+                 CPcapngWriter writer(CPcapngWriter::FdSink(hFd));
+                 bool bWritten = WritePcapngHead(writer);
+                 std::string strError;
+                 return ForEachRecordInFile(
+                            strRecordFile,
+                            [&](auto bytes) {
+                                bWritten = bWritten && writer.WriteRecord(0, CRecordView(bytes));
+                            },
+                            strError) &&
+                        bWritten;
+             }));
+    }
     unlink(strRecordFile.c_str());
     unlink(strPcapng.c_str());
 
     std::printf("%d records (1, 64 and 4096 data bytes, every tenth an event), %.1f MB of "
-                "payload, written to %s\n",
+                "payload, written to %s, best of 3\n",
                 RECORDS, double(qwPayload) / 1e6, strDir.c_str());
     std::printf("%-28s %14s %10s %12s\n", "path", "records/s", "MB/s", "file MB");
     const auto row = [&](const char* pszName, const CResult& result) {
