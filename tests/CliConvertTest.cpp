@@ -8,7 +8,6 @@
 #include <climits>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 using Records::Bytes;
@@ -97,12 +96,14 @@ TEST_F(CliConvertTest, TsharkReadsTheInterfaceHostDirectionsProcessesAndBytes) {
     // The hex dump of the second packet, the written bytes.
     const std::string strDump =
         Wireshark({"tshark", "-r", strOut, "-Y", "frame.number==2", "-x"}).strOut;
+    // Its lines: a 4-digit offset, two spaces, up to 16 hex pairs, the text.
     std::string strHex, strLine;
-    const std::regex hex("^[0-9a-f]{4}  ((?:[0-9a-f]{2} )*[0-9a-f]{2})");
-    std::smatch match;
     for (std::istringstream lines(strDump); std::getline(lines, strLine);) {
-        if (std::regex_search(strLine, match, hex))
-            strHex += match[1].str() + " ";
+        if (strLine.size() < 8 || strLine.substr(4, 2) != "  ")
+            continue;
+        std::istringstream pairs(strLine.substr(6, 47));
+        for (std::string strPair; pairs >> strPair;)
+            strHex += strPair + " ";
     }
     EXPECT_EQ(strHex, "01 02 20 00 02 00 00 00 0a 00 00 00 6d 69 6e 69 "
                       "63 6f 6d 00 00 00 00 00 00 00 00 00 03 00 00 00 41 54 0d ");
