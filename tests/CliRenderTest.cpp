@@ -134,7 +134,7 @@ TEST(CliRenderTest, LongFilesAreReadAsAStream) {
 }
 
 TEST(CliRenderTest, HelpAfterEveryCommandPrintsItsHelp) {
-    for (const std::string strCommand : {"render", "monitor", "capture"}) {
+    for (const std::string strCommand : {"render", "monitor", "capture", "convert"}) {
         const auto result = RunProcess({WIRELET_CLI_PATH, strCommand, "x", "--help"});
         EXPECT_EQ(result.nExitStatus, 0);
         EXPECT_TRUE(result.strOut.starts_with("Usage:\n  " + strCommand + " ")) << result.strOut;

@@ -62,11 +62,11 @@ std::string AttachError(const std::string& strPort, int nError) {
 
 } // namespace
 
-int RunCaptureSession(const std::string& strCommand, const std::string& strPort,
+int RunCaptureSession(const std::string& strWho, const std::string& strPort, const CStopEvent& stop,
                       const std::function<bool(const std::string&)>& onAttached,
                       const std::function<bool(const CCaptureRecord&)>& onRecord) {
     const auto fail = [&](const std::string& strMessage) {
-        std::cerr << "wirelet-cli " << strCommand << ": " << strMessage << "\n";
+        std::cerr << strWho << ": " << strMessage << "\n";
         return 1;
     };
     CVantryDevice device;
@@ -77,7 +77,6 @@ int RunCaptureSession(const std::string& strCommand, const std::string& strPort,
     if (const int nError = device.Attach(strPort, hAttach))
         return fail(AttachError(strPort, nError));
 
-    CStopEvent stop;
     g_pStop = &stop;
     struct sigaction action {};
     action.sa_handler = OnStopSignal;

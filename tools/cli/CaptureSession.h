@@ -4,13 +4,15 @@
 #pragma once
 
 #include "CCaptureRecord.h"
+#include "CStopEvent.h"
 
 #include <functional>
 #include <string>
 
-// Returns the exit status: 0 after Ctrl+C, 1 on a driver error or when
-// onAttached or onRecord returns false. strCommand prefixes the messages;
-// onAttached gets the port's device path once the attach succeeded.
-int RunCaptureSession(const std::string& strCommand, const std::string& strPort,
+// Returns the exit status: 0 after Ctrl+C, SIGTERM or once stop is set, 1 on
+// a driver error or when onAttached or onRecord returns false. strWho (such
+// as "wirelet-cli capture") prefixes the messages; onAttached gets the port's
+// device path once the attach succeeded.
+int RunCaptureSession(const std::string& strWho, const std::string& strPort, const CStopEvent& stop,
                       const std::function<bool(const std::string&)>& onAttached,
                       const std::function<bool(const CCaptureRecord&)>& onRecord);

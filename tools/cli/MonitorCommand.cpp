@@ -8,17 +8,7 @@
 #include "TimeText.h"
 #include "TimelineText.h"
 #include "TrafficText.h"
-#include "WriteAll.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <iostream>
 #include <string>
 
@@ -99,78 +89,8 @@ int RunMonitor(int argc, char* argv[]) {
         return true;
     };
     CPortPresence presence;
-    return RunCaptureSession("monitor", argv[0], onAttached, [&](const CCaptureRecord& record) {
-        return PrintRecord(presence, record);
-    });
-}
-
-int RunCapture(int argc, char* argv[]) {
-    std::string strPort, strFile;
-    for (int i = 0; i < argc; ++i) {
-        const std::string strArg = argv[i];
-        if (strArg == "-o" && i + 1 < argc && strFile.empty())
-            strFile = argv[++i];
-        else if (strPort.empty() && !strArg.starts_with('-'))
-            strPort = strArg;
-        else
-            strPort.clear(), i = argc;
-    }
-    if (strPort.empty() || strFile.empty()) {
-        std::cerr << "wirelet-cli capture: usage: wirelet-cli capture PORT -o FILE\n";
-        return 2;
-    }
-    const auto fileError = [&] {
-        std::cerr << "wirelet-cli capture: " << strFile << ": " << std::strerror(errno) << "\n";
-        return false;
-    };
-    // Records go to a new file beside FILE that replaces it once the capture
-    // has started, so that a capture that fails leaves FILE as it was.
-    std::string strTemp;
-    int hFile = STDOUT_FILENO;
-    if (strFile != "-") {
-        const std::filesystem::path path(strFile);
-        strTemp = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
-        hFile = mkostemp(strTemp.data(), O_CLOEXEC);
-        if (hFile < 0) {
-            fileError();
-            return 1;
-        }
-        // mkostemp makes it 0600; a capture is made like any other new file.
-        const mode_t nMask = umask(0);
-        umask(nMask);
-        fchmod(hFile, 0666 & ~nMask);
-    }
-    const auto onAttached = [&](const std::string&) {
-        if (strTemp.empty() || rename(strTemp.c_str(), strFile.c_str()) == 0) {
-            strTemp.clear();
-            return true;
-        }
-        return fileError();
-    };
-    // Each record is written whole as it comes, so an interrupted capture
-    // still leaves a file that render reads.
-    int nStatus =
-        RunCaptureSession("capture", strPort, onAttached, [&](const CCaptureRecord& record) {
-            std::uint8_t size[4];
-            PutU32(size, std::uint32_t(record.Size()));
-            if (WriteAll(hFile, size, 4) &&
-                WriteAll(hFile, record.View().Bytes().data(), record.Size()))
-                return true;
-            return fileError();
-        });
-    if (!strTemp.empty())
-        unlink(strTemp.c_str());
-    if (hFile != STDOUT_FILENO) {
-        // A disk that could not take the records may say so only now: a
-        // capture that did not reach it is not a capture.
-        if (nStatus == 0 && fsync(hFile) != 0) {
-            fileError();
-            nStatus = 1;
-        }
-        if (close(hFile) != 0 && nStatus == 0) {
-            fileError();
-            nStatus = 1;
-        }
-    }
-    return nStatus;
+    const CStopEvent stop;
+    return RunCaptureSession(
+        "wirelet-cli monitor", argv[0], stop, onAttached,
+        [&](const CCaptureRecord& record) { return PrintRecord(presence, record); });
 }

@@ -3,5 +3,3 @@
 // `wirelet-cli monitor PORT`: every event of the port as it arrives, as the
 // panes would show it, each line after the record's time and a direction.
 int RunMonitor(int argc, char* argv[]);
-// `wirelet-cli capture PORT -o FILE`: the port's records as a record file.
-int RunCapture(int argc, char* argv[]);

@@ -2,8 +2,10 @@
 
 #include "CRecordView.h"
 #include "CScopedFd.h"
+#include "WriteAll.h"
 
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -143,4 +145,23 @@ bool ForEachRecordInFile(const std::string& strPath,
         nStart += 4 + std::size_t(dwSize);
         qwOffset += 4 + std::uint64_t(dwSize);
     }
+}
+
+// One call for the size and the bytes: half the calls of a flood of small
+// records, and a reader of a pipe gets each record whole.
+bool WriteFileRecord(int hFd, std::span<const std::uint8_t> record) {
+    std::uint8_t size[4];
+    Vantry::PutU32(size, std::uint32_t(record.size()));
+    iovec parts[2] = {{size, 4}, {const_cast<std::uint8_t*>(record.data()), record.size()}};
+    ssize_t nResult;
+    do
+        nResult = writev(hFd, parts, 2);
+    while (nResult < 0 && errno == EINTR);
+    if (nResult < 0)
+        return false;
+    const std::size_t nWritten = std::size_t(nResult);
+    if (nWritten < 4)
+        return WriteAll(hFd, size + nWritten, 4 - nWritten) &&
+               WriteAll(hFd, record.data(), record.size());
+    return WriteAll(hFd, record.data() + (nWritten - 4), record.size() - (nWritten - 4));
 }

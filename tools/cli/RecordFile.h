@@ -16,3 +16,7 @@
 bool ForEachRecordInFile(const std::string& strPath,
                          const std::function<void(std::span<const std::uint8_t>)>& onRecord,
                          std::string& strError);
+
+// Appends one record to a record file: its size, then its bytes. False with
+// errno set when the descriptor did not take all of it.
+bool WriteFileRecord(int hFd, std::span<const std::uint8_t> record);

@@ -1,5 +1,7 @@
 #include "CVantryDevice.h"
+#include "CaptureCommand.h"
 #include "CaptureSourceText.h"
+#include "ConvertCommand.h"
 #include "MonitorCommand.h"
 #include "RenderCommand.h"
 
@@ -53,10 +55,22 @@ const char* const MONITOR_HELP = R"(  monitor PORT
       Ctrl+C detaches and ends.
 )";
 
-const char* const CAPTURE_HELP = R"(  capture PORT -o FILE
+const char* const CAPTURE_HELP = R"(  capture PORT [--format record|pcapng] -o FILE
       Attach to PORT as monitor does and write every record to FILE as a
-      record file ("-": standard output). FILE is replaced only once the
-      capture has started.
+      record file, or with --format pcapng as pcapng for Wireshark (one packet
+      a record, laid out as docs/pcapng.md says). "-" is standard output,
+      where every record is written at once: a reader such as Wireshark's
+      sshdump sees it as it comes. FILE is replaced only once the capture has
+      started. A reader of standard output that goes away ends the capture
+      as Ctrl+C does.
+)";
+
+const char* const CONVERT_HELP = R"(  convert FILE -o OUT [--port PORT]
+      Write the records of the record file FILE to OUT as pcapng, as
+      capture --format pcapng would have. The packets' interface is named
+      PORT; without --port, after FILE (a record file does not say its
+      port). A damaged FILE is refused as render refuses it, and OUT is then
+      neither written nor left behind.
 )";
 
 const char* const VERSION_HELP = R"HELP(  --version
@@ -75,11 +89,12 @@ const CCommand COMMANDS[] = {
     {"render", RENDER_HELP + std::string(FILE_HELP), RunRender},
     {"monitor", MONITOR_HELP + std::string(PORT_HELP), RunMonitor},
     {"capture", CAPTURE_HELP + std::string(PORT_HELP), RunCapture},
+    {"convert", CONVERT_HELP + std::string(FILE_HELP), RunConvert},
 };
 
 std::string Usage() {
-    return std::string("Usage: wirelet-cli COMMAND ...\n\nCommands:\n") + RENDER_HELP + "\n" +
-           MONITOR_HELP + CAPTURE_HELP + VERSION_HELP + PORT_HELP + FILE_HELP;
+    return std::string("Usage: wirelet-cli COMMAND ...\n\nCommands:\n") + RENDER_HELP +
+           CONVERT_HELP + "\n" + MONITOR_HELP + CAPTURE_HELP + VERSION_HELP + PORT_HELP + FILE_HELP;
 }
 
 bool IsHelp(const std::string& strArg) {
