@@ -12,6 +12,7 @@ PACKAGES=(
     clang llvm libbpf-dev bpftool
     dpkg-dev file systemd
     mmdebstrap systemd-container
+    tshark openssh-server openssh-client iproute2
 )
 
 missing=()
