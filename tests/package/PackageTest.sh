@@ -29,6 +29,16 @@ help=$(wirelet-cli --help)
 [ -z "$(systemd-analyze verify /usr/lib/systemd/system/vantry.service 2>&1)" ] ||
     fail "the unit: $(systemd-analyze verify /usr/lib/systemd/system/vantry.service 2>&1)"
 
+# Wireshark, where it is installed, finds the dissector and the extcap in
+# its own folders.
+if command -v tshark >/dev/null; then
+    tshark -G protocols 2>/dev/null | grep -q "^wirelet serial port" ||
+        fail "Wireshark does not load the installed dissector"
+    printf 'demo=/dev/ptmx\n' >"$work/ports"
+    WIRELET_SERIALCOMM=$work/ports tshark -D 2>/dev/null | grep -q "wirelet-ptmx (wirelet: /dev/ptmx)" ||
+        fail "Wireshark does not list the installed extcap's interfaces"
+fi
+
 # No systemd here: the installed program, as root, installs and starts the
 # driver from its own directory, whatever the current one is.
 (cd / && QT_QPA_PLATFORM=offscreen exec wirelet >"$work/wirelet.log" 2>&1) &
