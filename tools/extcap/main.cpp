@@ -68,8 +68,7 @@ bool Parse(int argc, char* argv[], std::map<std::string, std::string>& options) 
 }
 
 int ListInterfaces() {
-    std::cout << "extcap {version=" << WIRELET_VERSION
-              << "}{help=https://wirelet.dev/}\n";
+    std::cout << "extcap {version=" << WIRELET_VERSION << "}{help=https://wirelet.dev/}\n";
     for (const auto& port : ExtcapPorts::List())
         std::cout << "interface {value=" << port.strId << "}{display=wirelet: " << port.strPath
                   << "}\n";
