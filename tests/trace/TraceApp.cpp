@@ -231,7 +231,8 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
         } else if (strStep == "ctty") {
             // The next steps run in a child whose session has the port as
             // its terminal (a group leader cannot start one); the parent
-            // holds the port until the child ends, and ends with it.
+            // holds the port until the child ends, and closes it before it
+            // ends, so that no tracer holds it when a leak check runs.
             std::cout.flush();
             const pid_t nChild = fork();
             if (nChild == 0) {
@@ -241,10 +242,14 @@ void Run(std::vector<std::string> steps, const char* pSelf) {
             std::cout << "session:" << nChild << std::endl;
             int nStatus = 0;
             waitpid(nChild, &nStatus, 0);
+            close(g_hPort);
             std::exit(WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : 1);
         } else if (strStep == "opentty") {
-            g_hPort = open("/dev/tty", O_RDWR);
-            Check(g_hPort >= 0, "open /dev/tty");
+            // The port is reached through /dev/tty alone from now on.
+            const int hTty = open("/dev/tty", O_RDWR);
+            Check(hTty >= 0, "open /dev/tty");
+            close(g_hPort);
+            g_hPort = hTty;
         } else if (strStep == "cloexec") {
             Check(fcntl(g_hPort, F_SETFD, FD_CLOEXEC) == 0, "F_SETFD");
         } else if (strStep == "close") {
