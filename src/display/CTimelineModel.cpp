@@ -128,7 +128,7 @@ std::size_t CTimelineModel::LineCount() const {
 
 CTimelineModel::CLine CTimelineModel::Line(std::size_t nLine) const {
     const std::uint64_t qwLine = LineAt(0) + nLine;
-    const std::size_t nShown = ShownOfLine(qwLine);
+    const std::size_t nShown = ShownOf(&CShown::qwLine, qwLine);
     return LineOf(nShown, std::size_t(qwLine - m_shown[nShown].qwLine));
 }
 
@@ -149,7 +149,7 @@ std::optional<std::size_t> CTimelineModel::FindNext(std::size_t nFromLine, bool 
     const std::size_t nEnd = VisibleEnd();
     const std::uint64_t qwFrom = LineAt(0) + nFromLine;
     // The row of nFromLine, or the end when it is past the last line.
-    const std::size_t nShown = nFromLine < LineCount() ? ShownOfLine(qwFrom) : nEnd;
+    const std::size_t nShown = nFromLine < LineCount() ? ShownOf(&CShown::qwLine, qwFrom) : nEnd;
     const auto viewLine = [&](std::size_t nIn, std::size_t nLineInRow) {
         return std::optional(std::size_t(m_shown[nIn].qwLine + nLineInRow - LineAt(0)));
     };
@@ -172,7 +172,7 @@ std::optional<std::size_t> CTimelineModel::FindNext(std::size_t nFromLine, bool 
             qwMatch = MatchAt(nEnd);
         --qwMatch;
     }
-    const std::size_t nFound = ShownOfMatch(qwMatch);
+    const std::size_t nFound = ShownOf(&CShown::qwMatch, qwMatch);
     return viewLine(nFound, EdgeMatchLine(nFound, bForward));
 }
 
@@ -262,22 +262,11 @@ std::uint64_t CTimelineModel::MatchAt(std::size_t nShown) const {
     return nShown < m_shown.size() ? m_shown[nShown].qwMatch : m_qwMatchEnd;
 }
 
-std::size_t CTimelineModel::ShownOfLine(std::uint64_t qwLine) const {
-    return std::size_t(std::upper_bound(m_shown.begin(), m_shown.end(), qwLine,
-                                        [](std::uint64_t qw, const CShown& shown) {
-                                            return qw < shown.qwLine;
-                                        }) -
-                       m_shown.begin()) -
-           1;
-}
-
-std::size_t CTimelineModel::ShownOfMatch(std::uint64_t qwMatch) const {
-    return std::size_t(std::upper_bound(m_shown.begin(), m_shown.end(), qwMatch,
-                                        [](std::uint64_t qw, const CShown& shown) {
-                                            return qw < shown.qwMatch;
-                                        }) -
-                       m_shown.begin()) -
-           1;
+std::size_t CTimelineModel::ShownOf(std::uint64_t CShown::*pCount, std::uint64_t qwCount) const {
+    const auto it = std::upper_bound(
+        m_shown.begin(), m_shown.end(), qwCount,
+        [pCount](std::uint64_t qw, const CShown& shown) { return qw < shown.*pCount; });
+    return std::size_t(it - m_shown.begin()) - 1;
 }
 
 std::size_t CTimelineModel::EdgeMatchLine(std::size_t nShown, bool bFirst) const {

@@ -134,8 +134,9 @@ private:
     std::size_t VisibleEnd() const;
     std::uint64_t LineAt(std::size_t nShown) const;
     std::uint64_t MatchAt(std::size_t nShown) const;
-    std::size_t ShownOfLine(std::uint64_t qwLine) const;
-    std::size_t ShownOfMatch(std::uint64_t qwMatch) const;
+    // The shown row whose running count (its first line, or its first
+    // match) is the last one not past qwCount.
+    std::size_t ShownOf(std::uint64_t CShown::*pCount, std::uint64_t qwCount) const;
     // The line (within its row) of the row's first or last match.
     std::size_t EdgeMatchLine(std::size_t nShown, bool bFirst) const;
     CLine LineOf(std::size_t nShown, std::size_t nLineInRow) const;
