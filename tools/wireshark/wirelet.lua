@@ -41,6 +41,7 @@ local LINES = {
     { 0x080, "RI" }, { 0x001, "LE" }, { 0x008, "ST" }, { 0x010, "SR" }, { 0x2000, "OUT1" },
     { 0x4000, "OUT2" }, { 0x8000, "LOOP" },
 }
+local FLOWS = { { 1, "RTS/CTS" }, { 2, "XON/XOFF out" }, { 4, "XON/XOFF in" } }
 
 local f = {
     version = ProtoField.uint8("wirelet.version", "Layout version"),
@@ -96,14 +97,15 @@ wirelet.prefs.payload = Pref.string("Decode data as", "",
     "(Modbus/RTU), at (AT commands), ppp_hdlc, dnp3.udp, mstp (BACnet MS/TP), lapb, chdlc. " ..
     "Empty: none.")
 
-local function line_names(bits)
+-- The names of the bits set, from a table of { bit, name } in reading order.
+local function bit_names(bits, named, separator)
     local names = {}
-    for _, line in ipairs(LINES) do
-        if bit.band(bits, line[1]) ~= 0 then
-            names[#names + 1] = line[2]
+    for _, entry in ipairs(named) do
+        if bit.band(bits, entry[1]) ~= 0 then
+            names[#names + 1] = entry[2]
         end
     end
-    return #names == 0 and "none" or table.concat(names, " ")
+    return #names == 0 and "none" or table.concat(names, separator)
 end
 
 local function printable(range)
@@ -173,7 +175,7 @@ local DECODE = {
         if p:len() < 8 then return nil end
         tree:add_le(f.modem_call, p(0, 4))
         tree:add_le(f.modem_lines, p(4, 4))
-        local names = line_names(p(4, 4):le_uint())
+        local names = bit_names(p(4, 4):le_uint(), LINES, " ")
         tree:add(f.modem_names, p(4, 4), names)
         return "Modem lines " .. (MODEM_CALLS[p(0, 4):le_uint()] or "changed") .. ": " .. names
     end,
@@ -194,12 +196,8 @@ local DECODE = {
         tree:add(f.flow_xon_in, p(0, 1))
         tree:add(f.vmin, p(1, 1))
         tree:add(f.vtime, p(2, 1))
-        local bits, kinds = p(0, 1):uint(), {}
-        if bit.band(bits, 1) ~= 0 then kinds[#kinds + 1] = "RTS/CTS" end
-        if bit.band(bits, 2) ~= 0 then kinds[#kinds + 1] = "XON/XOFF out" end
-        if bit.band(bits, 4) ~= 0 then kinds[#kinds + 1] = "XON/XOFF in" end
         return string.format("Flow control: %s; VMIN %d, VTIME %d",
-            #kinds == 0 and "none" or table.concat(kinds, ", "), p(1, 1):uint(), p(2, 1):uint())
+            bit_names(p(0, 1):uint(), FLOWS, ", "), p(1, 1):uint(), p(2, 1):uint())
     end,
     [11] = function(p, tree)
         if p:len() < 8 then return nil end
